@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the tests and the demo need, when
+# any is missing. As root it runs apt-get; as another user it prints the
+# command to run and stops.
+set -euo pipefail
+
+packages=(
+  g++ cmake make pkg-config
+  libplist-dev libplist-utils  # XML property lists
+  libicu-dev                   # locale date styles
+  libgtest-dev libgmock-dev libbenchmark-dev
+  python3                      # tests read our archives with plistlib
+  trash-cli                    # tests check trashed entries as desktop tools see them
+  e2fsprogs                    # chattr/lsattr for the locked flag
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "Missing packages: ${missing[*]}" >&2
+  echo "Run: sudo apt-get update && sudo apt-get install -y ${missing[*]}" >&2
+  exit 1
+fi
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq "${missing[@]}" >/dev/null

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+namespace sweeprun {
+
+/// The human-readable run log: one UTF-8 text file to which every run appends
+/// a section, trimmed on opening to the runs of the last "LogLimit" days
+/// (never in system mode). At most one is open per process, the one that
+/// process().runLog points to; writers never test for it, because writing to
+/// an absent run log does nothing (see logLine / TrashLog::err).
+class TrashLog {
+ public:
+  TrashLog() = default;
+  ~TrashLog();
+  TrashLog(const TrashLog&) = delete;
+  TrashLog& operator=(const TrashLog&) = delete;
+
+  /// Opens or creates the log file at |path| (already standardized) and
+  /// positions writing for a new section, trimming old sections first. A file
+  /// that cannot be opened leaves the log without a handle: every later write
+  /// does nothing, and nothing is reported.
+  void open(const std::string& path);
+
+  /// Writes |line| followed by "\n" at the current position, at once. The
+  /// text is written as it is: it is never interpreted as a format.
+  void log(std::string_view line);
+
+  /// Finishes the section (a closing line from "log.plist" beside the
+  /// executable, if any, then an empty line), cuts the file at the current
+  /// position and closes it.
+  void close();
+
+  /// Reports an error: always to the system log (echoed on standard error),
+  /// and as "Error: <message>" to the process-wide run log when one is open.
+  static void err(std::string_view message);
+
+ private:
+  int fd_ = -1;
+};
+
+/// Writes a line to the process-wide run log; does nothing when none is open.
+void logLine(std::string_view line);
+
+}  // namespace sweeprun

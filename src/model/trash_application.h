@@ -1,0 +1,66 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "model/trash_folder.h"
+
+namespace sweeprun {
+
+using FolderList = std::vector<TrashFolder>;
+using NameList = std::vector<std::string>;
+
+/// Told when the folder list is replaced: the elements at indexes
+/// [0, oldCount) are replaced (change kind 4), once before and once after.
+class TrashFolderListObserver {
+ public:
+  virtual ~TrashFolderListObserver() = default;
+  virtual void willChangeTrashFolderList(size_t oldCount) = 0;
+  virtual void didChangeTrashFolderList(size_t oldCount) = 0;
+};
+
+/// Joins configured folders with stored ones (system mode). The
+/// configuration-file parser implements it; the model does not depend on it.
+class FolderListMerger {
+ public:
+  virtual ~FolderListMerger() = default;
+  /// Merges the configured folders into |stored| in place; does nothing when
+  /// |stored| is null.
+  virtual void merge(FolderList* stored) = 0;
+  virtual std::optional<NameList> globalIgnoreList() const = 0;
+};
+
+/// Holder of the folder list and, in system mode, the global ignore list.
+class TrashApplication {
+ public:
+  TrashApplication();
+
+  /// The folder list; null when the database yielded no list.
+  FolderList* trashFolderList() { return list_ ? &*list_ : nullptr; }
+  const FolderList* trashFolderList() const { return list_ ? &*list_ : nullptr; }
+  void setTrashFolderList(std::optional<FolderList> list);
+  size_t countOfTrashFolderList() const { return list_ ? list_->size() : 0; }
+  TrashFolder& objectInTrashFolderListAtIndex(size_t index) { return (*list_)[index]; }
+  const std::optional<NameList>& globalIgnoreList() const { return globalIgnoreList_; }
+
+  /// Writes the folder list as a keyed archive, replacing the file
+  /// atomically and keeping its mode. False when the write failed; the old
+  /// file is then intact.
+  bool archiveToFile(const std::string& path) const;
+  /// Reads the folder list from |path| (when given), then, when |merger| is
+  /// given (system mode), merges the configured folders and takes the global
+  /// ignore list. Throws PlatformException for a file that is not a keyed
+  /// archive of folders.
+  void unarchiveWithFile(const std::optional<std::string>& path, FolderListMerger* merger);
+
+  void addObserver(TrashFolderListObserver* observer) { observers_.push_back(observer); }
+
+ private:
+  std::optional<FolderList> list_;
+  std::optional<NameList> globalIgnoreList_;
+  std::vector<TrashFolderListObserver*> observers_;
+};
+
+}  // namespace sweeprun

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace sweeprun {
+
+/// A moment in time: seconds since 1 January 2001 00:00:00 UTC, the reference
+/// date of the stored formats. Conversion to and from the system clock lives
+/// in date.cc only.
+struct Date {
+  double seconds = 0;
+
+  /// Seconds between the Unix epoch and the reference date.
+  static constexpr double kUnixOffset = 978307200.0;
+
+  static Date fromUnix(double unixSeconds) { return Date{unixSeconds - kUnixOffset}; }
+  double unix() const { return seconds + kUnixOffset; }
+
+  /// The current moment from the system clock.
+  static Date now();
+
+  friend bool operator==(Date a, Date b) { return a.seconds == b.seconds; }
+  friend bool operator!=(Date a, Date b) { return a.seconds != b.seconds; }
+  friend bool operator<(Date a, Date b) { return a.seconds < b.seconds; }
+  friend bool operator>(Date a, Date b) { return a.seconds > b.seconds; }
+};
+
+/// The standard date text of log lines: "2014-05-01 10:00:00 +0000", in UTC.
+std::string standardDateText(Date date);
+
+/// Parses the standard date text back; any "+HHMM"/"-HHMM" offset is
+/// accepted. None when the text is not of that form.
+std::optional<Date> parseStandardDateText(std::string_view text);
+
+/// The day stamp "%Y-%j" of a date in the local time zone (TZ honoured),
+/// e.g. "2026-340" for 6 December 2026.
+std::string dayStamp(Date date);
+
+}  // namespace sweeprun
