@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/value.h"
+
+namespace sweeprun {
+
+/// Reads a property list, binary ("bplist00") or XML. False, with the
+/// reader's description of the fault in |error|, when the bytes are not a
+/// well-formed property list. Every count, offset and nesting depth of a
+/// binary list is checked against the input's size.
+bool readPropertyList(std::string_view bytes, Value& out, std::string& error);
+
+/// Writes a binary property list, in time linear in the size of the value.
+std::string writeBinaryPropertyList(const Value& root);
+
+/// Writes an XML property list.
+std::string writeXmlPropertyList(const Value& root);
+
+}  // namespace sweeprun
