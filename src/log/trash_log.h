@@ -1,8 +1,9 @@
 #pragma once
 
-#include <cstdio>
 #include <string>
 #include <string_view>
+
+#include "platform/file_io.h"
 
 namespace sweeprun {
 
@@ -21,7 +22,8 @@ class TrashLog {
   /// Opens or creates the log file at |path| (already standardized) and
   /// positions writing for a new section, trimming old sections first. A file
   /// that cannot be opened leaves the log without a handle: every later write
-  /// does nothing, and nothing is reported.
+  /// does nothing, and nothing is reported. A final symbolic link is never
+  /// followed, and only a regular file is accepted.
   void open(const std::string& path);
 
   /// Writes |line| followed by "\n" at the current position, at once. The
@@ -38,7 +40,7 @@ class TrashLog {
   static void err(std::string_view message);
 
  private:
-  int fd_ = -1;
+  FileHandle logFile;
 };
 
 /// Writes a line to the process-wide run log; does nothing when none is open.

@@ -1,0 +1,90 @@
+#include "log/trash_log.h"
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "log/log_trimming.h"
+#include "platform/localization.h"
+#include "platform/path.h"
+#include "platform/process.h"
+#include "platform/system_log.h"
+#include "platform/value.h"
+#include "settings/settings.h"
+
+namespace sweeprun {
+
+namespace {
+
+// The texts of the closing-line list beside the executable; empty when the
+// list is missing, unreadable or not an array. Reading the list arrives with
+// the property-list reader.
+std::vector<std::string> closingLines() { return {}; }
+
+size_t randomIndex(size_t count) {
+  static std::mt19937_64 engine = [] {
+    try {
+      return std::mt19937_64(std::random_device()());
+    } catch (...) {
+      // No entropy source: the clock is random enough to pick a line.
+      return std::mt19937_64(static_cast<uint64_t>(Date::now().seconds * 1e6));
+    }
+  }();
+  return std::uniform_int_distribution<size_t>(0, count - 1)(engine);
+}
+
+}  // namespace
+
+TrashLog::~TrashLog() { logFile.close(); }
+
+void TrashLog::open(const std::string& path) {
+  std::string error;
+  logFile = FileHandle::openForUpdate(path, error);
+  if (!logFile.isOpen()) return;  // a log that cannot be opened stays silent
+
+  const Settings* settings = process().settings;
+  const double limitDays = settings ? settings->objectForKey("LogLimit").numericReading() : 0;
+  bool trimmed = false;
+  std::string text;
+  if (!process().systemMode && limitDays > 0 && logFile.readAll(text) && !text.empty() &&
+      isValidUtf8(text)) {
+    const size_t keptStart = keptTextStart(text, process().clock(), limitDays);
+    if (keptStart > 0) {
+      // Cut at once rather than at close, so that a run that dies before
+      // closing leaves no bytes of the old sections behind the kept text.
+      const std::string_view kept = std::string_view(text).substr(keptStart);
+      trimmed = logFile.seekTo(0) && logFile.write(kept) && logFile.truncateAtPosition();
+    }
+  }
+  if (!trimmed) logFile.seekToEnd();
+  if (logFile.position() != 0) logFile.write("\n");
+}
+
+void TrashLog::log(std::string_view line) {
+  if (!logFile.isOpen()) return;
+  std::string bytes;
+  bytes.reserve(line.size() + 1);
+  bytes.append(line);
+  bytes.push_back('\n');
+  logFile.write(bytes);
+}
+
+void TrashLog::close() {
+  if (!logFile.isOpen()) return;
+  const std::vector<std::string> lines = closingLines();
+  if (!lines.empty()) log(lines[randomIndex(lines.size())]);
+  log("");
+  logFile.truncateAtPosition();
+  logFile.close();
+}
+
+void TrashLog::err(std::string_view message) {
+  systemLog(message);
+  if (TrashLog* runLog = process().runLog) runLog->log(localized("Error: %@", {message}));
+}
+
+void logLine(std::string_view line) {
+  if (TrashLog* runLog = process().runLog) runLog->log(line);
+}
+
+}  // namespace sweeprun

@@ -1,0 +1,29 @@
+#include "platform/system_log.h"
+
+#include <syslog.h>
+
+#include <algorithm>
+#include <climits>
+#include <ostream>
+#include <string>
+
+#include "platform/process.h"
+
+namespace sweeprun {
+
+void systemLog(std::string_view message) {
+  static const bool opened = [] {
+    openlog("sweeprun", LOG_PID, LOG_USER);
+    return true;
+  }();
+  (void)opened;
+  // The message is data: it goes through "%.*s", never as the format.
+  const int length = static_cast<int>(std::min<size_t>(message.size(), INT_MAX));
+  syslog(LOG_NOTICE, "%.*s", length, message.data());
+  if (std::ostream* err = process().err) {
+    *err << message << '\n';
+    err->flush();
+  }
+}
+
+}  // namespace sweeprun
