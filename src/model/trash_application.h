@@ -47,12 +47,13 @@ class TrashApplication {
 
   /// Writes the folder list as a keyed archive, replacing the file
   /// atomically and keeping its mode. False when the write failed; the old
-  /// file is then intact.
+  /// file is then intact. A database file that existed but yielded no folder
+  /// list (unreadable, or without a root object) is never replaced: false.
   bool archiveToFile(const std::string& path) const;
   /// Reads the folder list from |path| (when given), then, when |merger| is
   /// given (system mode), merges the configured folders and takes the global
-  /// ignore list. Throws PlatformException for a file that is not a keyed
-  /// archive of folders.
+  /// ignore list. A file that cannot be read yields no list. Throws
+  /// PlatformException for content that is not a keyed archive of folders.
   void unarchiveWithFile(const std::optional<std::string>& path, FolderListMerger* merger);
 
   void addObserver(TrashFolderListObserver* observer) { observers_.push_back(observer); }
@@ -61,6 +62,8 @@ class TrashApplication {
   std::optional<FolderList> list_;
   std::optional<NameList> globalIgnoreList_;
   std::vector<TrashFolderListObserver*> observers_;
+  // A database file that existed but yielded no list; never overwritten.
+  std::optional<std::string> keptFile_;
 };
 
 }  // namespace sweeprun

@@ -1,0 +1,55 @@
+#include "model/trash_application.h"
+
+#include <utility>
+
+#include "platform/file_io.h"
+#include "platform/keyed_archive.h"
+
+namespace sweeprun {
+
+TrashApplication::TrashApplication() { setTrashFolderList(FolderList()); }
+
+void TrashApplication::setTrashFolderList(std::optional<FolderList> list) {
+  const size_t oldCount = countOfTrashFolderList();
+  for (TrashFolderListObserver* observer : observers_) observer->willChangeTrashFolderList(oldCount);
+  list_ = std::move(list);
+  for (TrashFolderListObserver* observer : observers_) observer->didChangeTrashFolderList(oldCount);
+}
+
+bool TrashApplication::archiveToFile(const std::string& path) const {
+  // The run expects a database it could not use to survive for inspection.
+  if (keptFile_ && *keptFile_ == path) return false;
+  const FolderList* list = trashFolderList();
+  const std::string bytes = archiveRootObjectArray(
+      list ? list->size() : 0,
+      [list](size_t i) -> const ArchivableObject& { return (*list)[i]; });
+  std::string error;
+  return writeFileAtomically(path, bytes, error);
+}
+
+void TrashApplication::unarchiveWithFile(const std::optional<std::string>& path,
+                                         FolderListMerger* merger) {
+  if (path) {
+    std::string bytes;
+    std::string error;
+    std::optional<FolderList> decoded;
+    if (readFile(*path, bytes, error)) {
+      FolderList folders;
+      if (unarchiveRootObjectArray(bytes, "TrashFolder", [&folders](KeyedDecoder& element) {
+            folders.push_back(TrashFolder::fromCoder(element));
+          }))
+        decoded = std::move(folders);
+    }
+    if (decoded)
+      keptFile_.reset();
+    else if (fileExists(*path))
+      keptFile_ = *path;
+    setTrashFolderList(std::move(decoded));
+  }
+  if (merger) {
+    merger->merge(trashFolderList());
+    globalIgnoreList_ = merger->globalIgnoreList();
+  }
+}
+
+}  // namespace sweeprun
