@@ -8,21 +8,23 @@
 namespace sweeprun {
 
 size_t keptTextStart(std::string_view text, Date now, double limitDays) {
-  std::optional<double> cutOff;
+  const double cutOff = now.seconds - limitDays * 86400 + 30;
+  bool firstMarker = true;
   size_t start = 0;
   for (;;) {
     size_t end = text.find('\n', start);
     if (end == std::string_view::npos) end = text.size();
     const std::string_view line = text.substr(start, end - start);
     if (line.substr(0, kSectionMarker.size()) == kSectionMarker) {
-      // The cut-off is fixed once, at the first marker line.
-      if (!cutOff) cutOff = now.seconds - limitDays * 86400 + 30;
       std::string_view dateText = line.substr(kSectionMarker.size());
       if (!dateText.empty()) {
         dateText.remove_suffix(1);  // the marker line's full stop
         const std::optional<Date> started = parseStandardDateText(dateText);
-        if (started && *cutOff < started->seconds) return start;
+        // The first marker line being recent leaves nothing older to cut,
+        // not even stray lines in front of it.
+        if (started && cutOff < started->seconds) return firstMarker ? 0 : start;
       }
+      firstMarker = false;
     }
     if (end == text.size()) return 0;
     start = end + 1;

@@ -14,9 +14,10 @@ inline constexpr std::string_view kSectionMarker = "Sweeply started at ";
 
 /// Where the kept part of a run log's |text| begins: the first section marker
 /// line whose date is later than |now| less |limitDays| days plus 30 seconds.
-/// 0 (nothing to cut) when the first such line is the first line of the text,
-/// or when no section is recent enough. A marker whose date cannot be read
-/// counts as older than the cut-off.
+/// Lines in front of it go with the older sections. 0 (nothing to cut) when
+/// that line is the first marker line of the text, or when no section is
+/// recent enough. A marker whose date cannot be read counts as older than the
+/// cut-off.
 size_t keptTextStart(std::string_view text, Date now, double limitDays);
 
 /// True when |bytes| is well-formed UTF-8.

@@ -35,6 +35,9 @@ class TrashLog {
   /// position and closes it.
   void close();
 
+  /// True while the log file is open.
+  bool isOpen() const { return logFile.isOpen(); }
+
   /// Reports an error: always to the system log (echoed on standard error),
   /// and as "Error: <message>" to the process-wide run log when one is open.
   static void err(std::string_view message);
