@@ -20,7 +20,8 @@ std::optional<EntryAttributes> attributesFromLstat(const std::string& path) {
   EntryAttributes attributes;
   attributes.fileNumber = st.st_ino;
   attributes.size = static_cast<uint64_t>(st.st_size);
-  attributes.modificationDate = dateOf(st.st_mtim.tv_sec, static_cast<uint32_t>(st.st_mtim.tv_nsec));
+  attributes.modificationDate =
+      dateOf(st.st_mtim.tv_sec, static_cast<uint32_t>(st.st_mtim.tv_nsec));
   attributes.mode = st.st_mode;
   attributes.owner = st.st_uid;
   attributes.device = st.st_dev;

@@ -167,8 +167,8 @@ FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
 FileHandle FileHandle::openForUpdate(const std::string& path, std::string& error) {
   // O_NONBLOCK: opening a pipe or a device planted at the path must not hang;
   // such files are refused below anyway.
-  const int fd = ::open(path.c_str(),
-                        O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644);
+  const int fd =
+      ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644);
   if (fd < 0) {
     error = failure("open", path);
     return FileHandle();
@@ -189,9 +189,7 @@ FileHandle FileHandle::openForUpdate(const std::string& path, std::string& error
   return handle;
 }
 
-bool FileHandle::readAll(std::string& bytes) const {
-  return isOpen() && readFrom(fd_, 0, bytes);
-}
+bool FileHandle::readAll(std::string& bytes) const { return isOpen() && readFrom(fd_, 0, bytes); }
 
 bool FileHandle::write(std::string_view bytes) { return isOpen() && writeAll(fd_, bytes); }
 

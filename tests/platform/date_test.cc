@@ -22,8 +22,7 @@ TEST(DateTest, StandardDateTextRoundTrips) {
       "2014-05-01 10:00:00 +0000",
       "2024-02-29 23:59:59 +0000",  // leap day
       "1970-01-01 00:00:00 +0000",  // before the reference date
-      "1900-03-01 12:34:56 +0000",
-      "2100-12-31 00:00:01 +0000",
+      "1900-03-01 12:34:56 +0000", "2100-12-31 00:00:01 +0000",
   };
   for (const char* text : kTexts) {
     EXPECT_EQ(text, standardDateText(utc(text)));

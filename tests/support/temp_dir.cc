@@ -46,9 +46,7 @@ TempDir::~TempDir() {
   fs::remove_all(path_, ec);  // remove_all removes links, never their targets
 }
 
-std::string TempDir::file(std::string_view name) const {
-  return path_ + "/" + std::string(name);
-}
+std::string TempDir::file(std::string_view name) const { return path_ + "/" + std::string(name); }
 
 std::string TempDir::write(std::string_view name, std::string_view bytes) const {
   const std::string target = file(name);
