@@ -11,7 +11,8 @@ TrashApplication::TrashApplication() { setTrashFolderList(FolderList()); }
 
 void TrashApplication::setTrashFolderList(std::optional<FolderList> list) {
   const size_t oldCount = countOfTrashFolderList();
-  for (TrashFolderListObserver* observer : observers_) observer->willChangeTrashFolderList(oldCount);
+  for (TrashFolderListObserver* observer : observers_)
+    observer->willChangeTrashFolderList(oldCount);
   list_ = std::move(list);
   for (TrashFolderListObserver* observer : observers_) observer->didChangeTrashFolderList(oldCount);
 }
@@ -21,8 +22,7 @@ bool TrashApplication::archiveToFile(const std::string& path) const {
   if (keptFile_ && *keptFile_ == path) return false;
   const FolderList* list = trashFolderList();
   const std::string bytes = archiveRootObjectArray(
-      list ? list->size() : 0,
-      [list](size_t i) -> const ArchivableObject& { return (*list)[i]; });
+      list ? list->size() : 0, [list](size_t i) -> const ArchivableObject& { return (*list)[i]; });
   std::string error;
   return writeFileAtomically(path, bytes, error);
 }

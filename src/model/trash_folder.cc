@@ -41,9 +41,9 @@ std::vector<TrashRule> decodeRules(KeyedDecoder& coder) {
 
 std::shared_ptr<ItemList> decodeItems(KeyedDecoder& coder) {
   auto items = std::make_shared<ItemList>();
-  const bool present = coder.decodeObjectArray("fist", "TrashItem", [&items](KeyedDecoder& element) {
-    items->push_back(TrashItem::fromCoder(element));
-  });
+  const bool present = coder.decodeObjectArray(
+      "fist", "TrashItem",
+      [&items](KeyedDecoder& element) { items->push_back(TrashItem::fromCoder(element)); });
   if (!present) return nullptr;
   return items;
 }

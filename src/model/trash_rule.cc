@@ -37,8 +37,7 @@ double clamp(double v, double bound) { return v > bound ? bound : (v < -bound ? 
 
 }  // namespace
 
-const double TrashRule::kUnitSeconds[8] = {60,        3600,       86400, 604800,
-                                           2629742.4, 31556908.8, 0,     -1};
+const double TrashRule::kUnitSeconds[8] = {60, 3600, 86400, 604800, 2629742.4, 31556908.8, 0, -1};
 
 TrashRule TrashRule::trashRuleWithType(int64_t type) { return TrashRule(type); }
 
@@ -52,7 +51,8 @@ TrashRule::TrashRule(int64_t type) : data(defaultData(type)) { update(); }
 
 TrashRule::TrashRule(FromStored, Dictionary stored) : data(std::move(stored)) { update(); }
 
-TrashRule::TrashRule(const TrashRule& other) : ArchivableObject(other), data(defaultData(kAgeRule)) {
+TrashRule::TrashRule(const TrashRule& other)
+    : ArchivableObject(other), data(defaultData(kAgeRule)) {
   for (const auto& entry : other.data) data.set(entry.first, entry.second);
   update();
 }

@@ -101,9 +101,8 @@ std::optional<AliasFields> parse(std::string_view bytes) {
   std::string relative;
   if (!reader.integer(version, 1) || version != kVersion ||
       !reader.integer(fields.target.device, 8) || !reader.integer(fields.target.inode, 8) ||
-      !reader.integer(hasRelative, 1) || !reader.text(relative) ||
-      !reader.text(fields.absolute) || !reader.atEnd() || fields.absolute.empty() ||
-      fields.absolute.front() != '/')
+      !reader.integer(hasRelative, 1) || !reader.text(relative) || !reader.text(fields.absolute) ||
+      !reader.atEnd() || fields.absolute.empty() || fields.absolute.front() != '/')
     return std::nullopt;
   if (hasRelative) fields.relative = std::move(relative);
   return fields;
@@ -158,8 +157,7 @@ class IdentitySearch {
       if (!stream) continue;
       std::optional<std::string> found;
       while (dirent* entry = readdir(stream)) {
-        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
-          continue;
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
         if (entriesExamined_++ >= kMaxEntriesExamined) break;
         const bool maybeDirectory = entry->d_type == DT_DIR || entry->d_type == DT_UNKNOWN;
         if (!maybeDirectory && static_cast<uint64_t>(entry->d_ino) != target_.inode) continue;

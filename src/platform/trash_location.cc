@@ -11,8 +11,7 @@ std::optional<std::string> locateUserTrash() {
   return userTrashPath(process().homeDirectory, std::getenv("XDG_DATA_HOME"));
 }
 
-std::optional<std::string> userTrashPath(std::string_view homeDirectory,
-                                         const char* xdgDataHome) {
+std::optional<std::string> userTrashPath(std::string_view homeDirectory, const char* xdgDataHome) {
   std::string dataHome;
   if (xdgDataHome && xdgDataHome[0] == '/')
     dataHome = xdgDataHome;

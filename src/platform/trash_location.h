@@ -14,7 +14,6 @@ std::optional<std::string> locateUserTrash();
 
 /// The same from given values; |xdgDataHome| is taken only when it is an
 /// absolute path (a relative one is ignored, as the XDG rules ask).
-std::optional<std::string> userTrashPath(std::string_view homeDirectory,
-                                         const char* xdgDataHome);
+std::optional<std::string> userTrashPath(std::string_view homeDirectory, const char* xdgDataHome);
 
 }  // namespace sweeprun

@@ -13,9 +13,7 @@ namespace sweeprun {
 // its coder keys plus "$class"; a list of records is an array of those.
 class FakeEncoder : public KeyedEncoder {
  public:
-  explicit FakeEncoder(std::string_view className) {
-    object.set("$class", Value::text(className));
-  }
+  explicit FakeEncoder(std::string_view className) { object.set("$class", Value::text(className)); }
   void encodeBytes(std::string_view key, std::string_view bytes) override {
     object.set(key, Value::data(bytes));
   }

@@ -50,9 +50,9 @@ class TrashFolderTest : public ::testing::Test {
 
 TEST_F(TrashFolderTest, NewRecordHasExactlyTheSevenDefaultsAndOneRule) {
   TrashFolder folder = TrashFolder::folderWithPath("/ignored");
-  const Dictionary expected{{"loud", Value::integer(0)},      {"play", Value::integer(0)},
-                            {"move", Value::text("")},        {"datf", Value::boolean(false)},
-                            {"ison", Value::boolean(true)},   {"temp", Value::boolean(false)},
+  const Dictionary expected{{"loud", Value::integer(0)},    {"play", Value::integer(0)},
+                            {"move", Value::text("")},      {"datf", Value::boolean(false)},
+                            {"ison", Value::boolean(true)}, {"temp", Value::boolean(false)},
                             {"gran", Value::integer(1)}};
   EXPECT_EQ(expected, folder.data);
   ASSERT_EQ(1u, folder.rules().size());
@@ -90,8 +90,8 @@ TEST_F(TrashFolderTest, DatesAndCountersReadAbsentKeysAsZero) {
 TEST_F(TrashFolderTest, IndexOfItemFindsTheFirstEqualItem) {
   TrashFolder folder = TrashFolder::folderWithPath();
   EXPECT_EQ(-1, folder.indexOfItem(item(1, "/a/x")));
-  folder.setItems(std::make_shared<ItemList>(
-      ItemList{item(1, "/a/y"), item(1, "/a/x"), item(1, "/a/x")}));
+  folder.setItems(
+      std::make_shared<ItemList>(ItemList{item(1, "/a/y"), item(1, "/a/x"), item(1, "/a/x")}));
   EXPECT_EQ(1, folder.indexOfItem(item(1, "/a/x")));
   EXPECT_EQ(-1, folder.indexOfItem(item(2, "/a/x")));
 }
@@ -123,7 +123,7 @@ TEST_F(TrashFolderTest, MergeTakesRememberedStateButKeepsTheConfiguration) {
   EXPECT_EQ(Date{200}, configured.dateForKey("last"));
   EXPECT_EQ(Date{50}, configured.dateForKey("next"));  // the stored records have none
   EXPECT_EQ(Value::text("yes"), configured.value("busy"));
-  EXPECT_EQ(second.items(), configured.items());       // the same array
+  EXPECT_EQ(second.items(), configured.items());  // the same array
   EXPECT_EQ(Value::integer(0), configured.value("play"));
   EXPECT_EQ(Value::text("/dest"), configured.value("move"));
   EXPECT_EQ(1u, configured.rules().size());
@@ -202,17 +202,32 @@ TEST_F(TrashFolderTest, AliasThatFailsDisablesTheFolderUnlessItMayBeAbsent) {
     bool ison;
     bool reported;
   } kCases[] = {
-      {"missing folder", alias,
-       {{"path", Value::text(home_.file("Gone"))}, {"ison", Value::boolean(true)}}, false, true},
-      {"missing folder marked temp", alias,
-       {{"path", Value::text(home_.file("Gone"))}, {"ison", Value::boolean(true)},
-        {"temp", Value::boolean(true)}}, true, false},
-      {"no alias bytes", "",
-       {{"path", Value::text(home_.path())}, {"ison", Value::boolean(true)}}, false, true},
-      {"foreign alias, folder still there", "\x01\x02 made elsewhere",
-       {{"path", Value::text(home_.path())}, {"ison", Value::boolean(true)}}, true, false},
-      {"foreign alias, folder gone", "\x01\x02 made elsewhere",
-       {{"path", Value::text(home_.file("Gone"))}, {"ison", Value::boolean(true)}}, false,
+      {"missing folder",
+       alias,
+       {{"path", Value::text(home_.file("Gone"))}, {"ison", Value::boolean(true)}},
+       false,
+       true},
+      {"missing folder marked temp",
+       alias,
+       {{"path", Value::text(home_.file("Gone"))},
+        {"ison", Value::boolean(true)},
+        {"temp", Value::boolean(true)}},
+       true,
+       false},
+      {"no alias bytes",
+       "",
+       {{"path", Value::text(home_.path())}, {"ison", Value::boolean(true)}},
+       false,
+       true},
+      {"foreign alias, folder still there",
+       "\x01\x02 made elsewhere",
+       {{"path", Value::text(home_.path())}, {"ison", Value::boolean(true)}},
+       true,
+       false},
+      {"foreign alias, folder gone",
+       "\x01\x02 made elsewhere",
+       {{"path", Value::text(home_.file("Gone"))}, {"ison", Value::boolean(true)}},
+       false,
        true},
   };
   for (const auto& c : kCases) {

@@ -73,10 +73,9 @@ TEST(TrashRuleTest, LimitsAndCheckOnceFollowKindUnitAndCount) {
 TEST(TrashRuleTest, EveryKindGetsAllEightDefaults) {
   TrashRule rule = TrashRule::trashRuleWithType(kSizeRule);
   const Dictionary expected{
-      {"type", Value::integer(2)},     {"ison", Value::boolean(true)},
-      {"teve", Value::integer(13)},    {"tune", Value::integer(3)},
-      {"name", Value::text("")},       {"part", Value::integer(0)},
-      {"oppo", Value::integer(0)},     {"size", Value::integer(524288)},
+      {"type", Value::integer(2)}, {"ison", Value::boolean(true)},   {"teve", Value::integer(13)},
+      {"tune", Value::integer(3)}, {"name", Value::text("")},        {"part", Value::integer(0)},
+      {"oppo", Value::integer(0)}, {"size", Value::integer(524288)},
   };
   EXPECT_EQ(expected, rule.data);
   EXPECT_EQ(524288, rule.limit);

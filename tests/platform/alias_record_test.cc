@@ -52,11 +52,19 @@ TEST_F(AliasRecordTest, MovedOrRenamedFolderIsFoundNearby) {
     const char* found;
   } kCases[] = {
       {"renamed in place", {"A", "A/Inbox"}, "A/Inbox", "A/Inbox", "A/Old Inbox", "A/Old Inbox"},
-      {"moved into a sibling", {"Data", "Data/Inbox", "Data/Archive"}, "Data/Inbox",
-       "Data/Inbox", "Data/Archive/Inbox", "Data/Archive/Inbox"},
+      {"moved into a sibling",
+       {"Data", "Data/Inbox", "Data/Archive"},
+       "Data/Inbox",
+       "Data/Inbox",
+       "Data/Archive/Inbox",
+       "Data/Archive/Inbox"},
       {"parent renamed", {"P", "P/Q", "P/Q/Inbox"}, "P/Q/Inbox", "P/Q", "P/R", "P/R/Inbox"},
-      {"moved up to the base", {"X", "X/Y", "X/Y/Z", "X/Y/Z/Inbox"}, "X/Y/Z/Inbox",
-       "X/Y/Z/Inbox", "Inbox", "Inbox"},
+      {"moved up to the base",
+       {"X", "X/Y", "X/Y/Z", "X/Y/Z/Inbox"},
+       "X/Y/Z/Inbox",
+       "X/Y/Z/Inbox",
+       "Inbox",
+       "Inbox"},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.label);
