@@ -12,6 +12,7 @@ packages=(
   python3                      # tests read our archives with plistlib
   trash-cli                    # tests check trashed entries as desktop tools see them
   e2fsprogs                    # chattr/lsattr for the locked flag
+  tzdata                       # tests compare calendar days across time zones
 )
 
 missing=()

@@ -25,6 +25,15 @@ class Settings {
   /// Stores the value under the key, replacing an earlier one.
   virtual void setObject(const Value& value, std::string_view key) = 0;
   void setBool(bool value, std::string_view key) { setObject(Value::boolean(value), key); }
+
+  /// Stores |value| under |key| in the companion application's preferences
+  /// domain and writes that domain to disk at once, so the companion sees it.
+  /// Only the user's defaults have such a domain; other settings objects keep
+  /// the value in memory, as setObject does. False when the write failed.
+  virtual bool setCompanionValue(const Value& value, std::string_view key) {
+    setObject(value, key);
+    return true;
+  }
 };
 
 }  // namespace sweeprun

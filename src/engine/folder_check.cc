@@ -1,0 +1,162 @@
+#include <algorithm>
+#include <memory>
+
+#include "engine/item_index.h"
+#include "engine/removal.h"
+#include "engine/rule_evaluation.h"
+#include "engine/trash_collector.h"
+#include "log/trash_log.h"
+#include "platform/dir_handle.h"
+#include "platform/file_io.h"
+#include "platform/localization.h"
+#include "platform/path.h"
+#include "platform/process.h"
+
+namespace sweeprun {
+
+namespace {
+
+constexpr unsigned kReadMeMode = 0444;
+
+// The read-me name is the last component of "rfil"; none when absent or empty.
+std::string readMeName(const TrashFolder& folder) {
+  std::string_view stored = folder.value("rfil").asText();
+  if (stored.empty()) return {};
+  return lastPathComponent(stored);
+}
+
+bool sameUnchangedEntry(const TrashItem& tracked, const TrashItem& fresh) {
+  const Value& trackedDate = tracked.value("mdat");
+  const Value& freshDate = fresh.value("mdat");
+  return tracked.value("size").asUnsigned() == fresh.value("size").asUnsigned() &&
+         trackedDate.isDate() && freshDate.isDate() &&
+         trackedDate.asDate() == freshDate.asDate();
+}
+
+// Rewrites the read-me file: whatever holds its name (but a folder) is
+// removed, and a fresh read-only file is created in its place, never
+// through a link planted under that name.
+void refreshReadMe(const TrashFolder& folder, const DirHandle& dir, const std::string& name) {
+  std::string error;
+  if (std::optional<EntryAttributes> existing = dir.statEntry(name)) {
+    if (existing->isDirectory()) {
+      TrashLog::err(
+          localized("Unable to create '%@' as there is a directory with that name.", {name}));
+      return;
+    }
+    dir.removeFile(name, error);
+  }
+  dir.createFileExclusive(name, folder.value("rtxt").asText(), kReadMeMode, error);
+}
+
+// Logs the outcome of a removal and says whether the entry stays tracked.
+bool reportRemoval(int result, const std::string& name, const std::string& removedLine,
+                   int32_t& removed) {
+  switch (result) {
+    case kRemoved:
+      ++removed;
+      logLine(removedLine);
+      return false;
+    case kDestinationAbsentNow:
+      logLine(localized("> %@", {name}));
+      return true;
+    case kDeletionFailed:
+    case kMoveFailed:
+      TrashLog::err(localized("Unable to (re)move '%@'.", {name}));
+      [[fallthrough]];
+    default:
+      logLine(localized("= %@ (not removed)", {name}));
+      return false;
+  }
+}
+
+}  // namespace
+
+void TrashCollector::checkFolder(TrashFolder& folder) {
+  const std::string path(folder.path());
+  logLine(localized("Checking folder '%@'.", {path}));
+  int32_t removed = 0;
+
+  DirHandle dir;
+  std::string error;
+  bool examined = false;
+  if (DirHandle::openDirectory(path, dir, error) != OpenStatus::kOpened) {
+    TrashLog::err(localized("No folder found at '%@'.", {path}));
+  } else if (folder.value("play").asInteger() == TrashFolder::kMoveAction &&
+             !directoryExists(std::string(folder.value("move").asText())) &&
+             !folder.value("temp").asBool()) {
+    TrashLog::err(localized("Destination folder '%@' is not accessible.",
+                            {folder.value("move").asText()}));
+  } else {
+    examined = true;
+  }
+
+  if (examined) {
+    bool listed = false;
+    std::vector<std::string> names = dir.listNames(listed);
+
+    std::optional<std::string> description =
+        prepareWithLog(folder, process().runLog != nullptr, process().clock());
+    if (process().runLog && description) logLine(*description);
+
+    const std::string readMe = readMeName(folder);
+    std::shared_ptr<ItemList> tracked = folder.items();
+    ItemIndex index(tracked.get());
+    auto fresh = std::make_shared<ItemList>();
+    fresh->reserve(names.size());
+
+    for (const std::string& name : names) {
+      if (std::find(vips.begin(), vips.end(), name) != vips.end()) continue;
+      if (!readMe.empty() && name == readMe) continue;
+
+      std::optional<EntryAttributes> attributes = dir.statEntry(name);
+      TrashItem item = TrashItem::withAttributes(joinPath(path, name),
+                                                 attributes ? &*attributes : nullptr,
+                                                 process().clock());
+      int64_t position = index.find(item);
+      if (position < 0) {
+        if (!ruleViolatedBy(folder, item)) {
+          logLine(localized("+ %@", {name}));
+          fresh->push_back(std::move(item));
+        } else if (reportRemoval(unlink(folder, dir, name), name, localized("- %@", {name}),
+                                 removed)) {
+          fresh->push_back(std::move(item));
+        }
+        folder.incrForKey("ckin");
+        continue;
+      }
+
+      index.take(position);
+      TrashItem& known = (*tracked)[static_cast<size_t>(position)];
+      if (!sameUnchangedEntry(known, item)) {
+        // Changed since it was last seen: tracking starts again, untested.
+        logLine(localized("= %@", {name}));
+        fresh->push_back(std::move(item));
+        continue;
+      }
+      known.incrHits();
+      if (!ruleViolatedBy(folder, known)) {
+        logLine(localized("  %@", {name}));
+        fresh->push_back(std::move(known));
+      } else if (reportRemoval(
+                     unlink(folder, dir, name), name,
+                     localized("- %@ (checked in %@)",
+                               {name, standardDateText(known.value("idat").asDate())}),
+                     removed)) {
+        fresh->push_back(std::move(known));
+      }
+    }
+
+    folder.setItems(std::move(fresh));
+    if (!readMe.empty()) refreshReadMe(folder, dir, readMe);
+  }
+
+  folder.setValue("loud", Value::integer(removed));
+  folder.incrForKey("hits");
+  folder.setDate(process().clock(), "last");
+  logLine(removed == 1 ? localized("%d item was removed.", {"1"})
+                       : localized("%d items were removed.", {std::to_string(removed)}));
+  logLine("");
+}
+
+}  // namespace sweeprun

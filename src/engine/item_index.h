@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "model/trash_folder.h"
+#include "model/trash_item.h"
+
+namespace sweeprun {
+
+/// Finds tracked records by file number and path in constant time. Gives
+/// the same answer as a linear walk for the first equal record, and hands
+/// each record out at most once, as a folder check needs: a matched record
+/// leaves the searchable set without shifting the list.
+class ItemIndex {
+ public:
+  /// Indexes |items| (may be null), which must outlive the index unchanged.
+  explicit ItemIndex(const ItemList* items);
+
+  /// The position of the first record equal to |item| that was not taken
+  /// yet, or -1.
+  int64_t find(const TrashItem& item) const;
+  /// Removes position |index| from the searchable set.
+  void take(int64_t index) { taken_[static_cast<size_t>(index)] = true; }
+
+ private:
+  static uint64_t hashOf(const TrashItem& item);
+
+  const ItemList* items_;
+  std::vector<uint32_t> slots_;  // position + 1; 0 is an empty slot
+  std::vector<bool> taken_;
+  uint64_t mask_ = 0;
+};
+
+}  // namespace sweeprun

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <string>
+
+#include "model/trash_folder.h"
+#include "platform/dir_handle.h"
+
+namespace sweeprun {
+
+/// Outcomes of unlink.
+enum RemovalResult : int {
+  kRemoved = 0,               // moved to the Trash or the destination, or deleted
+  kNotDeletable = 1,          // the running user may not delete it; nothing touched
+  kNoTrash = 2,               // the action is Trash, but no Trash is known for it
+  kDestinationAbsentNow = 3,  // move-to folder absent, and the folder may be absent
+  kDestinationNotDirectory = 4,
+  kDestinationMissing = 5,    // absent and could not be made (or move-to folder absent)
+  kDeletionFailed = 6,
+  kMoveFailed = 7,
+};
+
+/// Carries out |folder|'s action on entry |name| of the watched folder
+/// |watched| (whose path is the folder's "path"): to its owner's Trash,
+/// deleted, or moved into the "move" folder, optionally into a sub-folder
+/// named after today's date, under a " copy N" name when the name is taken.
+/// Every step works on the entry through |watched|, never through a path.
+/// Adds one to "cout" after each successful move.
+int unlink(TrashFolder& folder, const DirHandle& watched, const std::string& name);
+
+}  // namespace sweeprun

@@ -1,0 +1,170 @@
+#include "engine/rule_evaluation.h"
+
+#include <charconv>
+#include <cmath>
+
+#include "platform/localization.h"
+#include "platform/path.h"
+
+namespace sweeprun {
+
+namespace {
+
+// The stored size in its plain decimal form: 524288, 1.5.
+std::string plainNumber(double value) {
+  char buffer[64];
+  auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  return std::string(buffer, result.ptr);
+}
+
+// A whole number of checks, its fraction dropped; out-of-range values are
+// clamped rather than converted with undefined behaviour.
+std::string wholeNumber(double value) {
+  if (std::isnan(value)) return "0";
+  if (value >= 9.2e18) return "9223372036854775807";
+  if (value <= -9.2e18) return "-9223372036854775808";
+  return std::to_string(static_cast<int64_t>(value));
+}
+
+struct NamePhrases {
+  uint32_t options;
+  const char* plain;
+  const char* reversed;
+};
+
+NamePhrases namePhrases(int64_t part) {
+  switch (part) {
+    case 1:
+      return {kLiteral, "whose name contains '%@'", "whose name does not contain '%@'"};
+    case 2:
+      return {kLiteral | kAnchored, "whose name starts with '%@'",
+              "whose name does not start with '%@'"};
+    case 3:
+      return {kLiteral | kAnchored | kBackwards, "whose name ends with '%@'",
+              "whose name does not end with '%@'"};
+    default:
+      return {kWholeName, "whose name is '%@'", "whose name is not '%@'"};
+  }
+}
+
+bool nameFound(std::string_view name, std::string_view pattern, uint32_t options) {
+  if (options == kWholeName) return name == pattern;
+  // A search for nothing finds nothing.
+  if (pattern.empty() || pattern.size() > name.size()) return false;
+  if (options & kAnchored) {
+    if (options & kBackwards) return name.substr(name.size() - pattern.size()) == pattern;
+    return name.substr(0, pattern.size()) == pattern;
+  }
+  return name.find(pattern) != std::string_view::npos;
+}
+
+}  // namespace
+
+std::optional<std::string> prepareWithLog(TrashRule& rule, bool describe, Date now) {
+  if (!rule.value("ison").asBool()) return std::nullopt;
+  std::string text;
+  switch (rule.value("type").asInteger()) {
+    case kSizeRule:
+      rule.invert = rule.value("oppo").asInteger() == 1;
+      if (describe) {
+        text = localized(rule.invert ? "whose size is at most %@" : "whose size is at least %@",
+                         {plainNumber(rule.value("size").asReal())});
+      }
+      break;
+    case kNameRule: {
+      rule.invert = rule.value("oppo").asInteger() == 1;
+      NamePhrases phrases = namePhrases(rule.value("part").asInteger());
+      rule.nameOpt = phrases.options;
+      if (describe) {
+        text = localized(rule.invert ? phrases.reversed : phrases.plain,
+                         {rule.value("name").asText()});
+      }
+      break;
+    }
+    case kAgeRule:
+      if (rule.limit >= 0) {
+        rule.bestDate = Date{now.seconds - rule.limit};
+        if (describe) {
+          text = localized("that were checked in before %@", {standardDateText(*rule.bestDate)});
+        }
+      } else {
+        rule.bestDate.reset();
+        if (describe) {
+          text = rule.timeValue == 1
+                     ? localizedString("with at most 1 check")
+                     : localized("with at most %d checks", {wholeNumber(rule.timeValue)});
+        }
+      }
+      break;
+    default:
+      text = localizedString("(unknown condition)");
+      break;
+  }
+  if (!describe) return std::nullopt;
+  return text;
+}
+
+bool trash(const TrashRule& rule, const TrashItem& item) {
+  if (!rule.value("ison").asBool()) return false;
+  switch (rule.value("type").asInteger()) {
+    case kSizeRule: {
+      double size = item.value("size").asReal();
+      return rule.invert ? size < rule.limit : size >= rule.limit;
+    }
+    case kNameRule: {
+      std::string name = lastPathComponent(item.path());
+      bool found = nameFound(name, rule.value("name").asText(), rule.nameOpt);
+      return rule.invert ? !found : found;
+    }
+    case kAgeRule:
+      if (rule.timeValue <= 0) return true;
+      if (rule.limit >= 0) {
+        // An unprepared rule has no cut-off and condemns nothing.
+        return rule.bestDate && *rule.bestDate > item.value("idat").asDate();
+      }
+      return item.value("hits").asReal() > rule.timeValue;
+    default:
+      return false;
+  }
+}
+
+std::optional<std::string> prepareWithLog(TrashFolder& folder, bool describe, Date now) {
+  std::string joined;
+  bool any = false;
+  std::string conjunction;
+  for (TrashRule& rule : folder.rules()) {
+    std::optional<std::string> text = prepareWithLog(rule, describe, now);
+    if (!text) continue;
+    if (any) {
+      if (conjunction.empty()) {
+        conjunction = localizedString(folder.value("gran").asInteger() == 0 ? " or " : " and ");
+      }
+      joined += conjunction;
+    }
+    joined += *text;
+    any = true;
+  }
+  if (!describe) return std::nullopt;
+  // With no enabled rule there is nothing to describe; say so rather than
+  // leave a dangling "Searching for items".
+  if (!any) return localizedString("Searching for items: no enabled conditions.");
+  return localizedString("Searching for items ") + joined;
+}
+
+const TrashRule* ruleViolatedBy(const TrashFolder& folder, const TrashItem& item) {
+  bool all = folder.value("gran").asInteger() == 1;
+  const TrashRule* last = nullptr;
+  for (const TrashRule& rule : folder.rules()) {
+    if (!rule.value("ison").asBool()) continue;
+    bool matches = trash(rule, item);
+    if (all) {
+      if (!matches) return nullptr;
+      last = &rule;
+    } else if (matches) {
+      return &rule;
+    }
+  }
+  return all ? last : nullptr;
+}
+
+}  // namespace sweeprun

@@ -1,0 +1,131 @@
+#include "engine/trash_collector.h"
+
+#include "engine/daily_schedule.h"
+#include "log/trash_log.h"
+#include "platform/file_io.h"
+#include "platform/localization.h"
+#include "platform/path.h"
+#include "platform/process.h"
+#include "settings/settings.h"
+#include "settings/trash_config_file_parser.h"
+
+namespace sweeprun {
+
+const std::vector<std::string> TrashCollector::kBuiltInIgnoreNames = {
+    "Icon\r", ".DS_Store", ".localized", ".Spotlight-V100", ".com.apple.timemachine.supported",
+    ".fseventsd",
+};
+
+const std::vector<std::string> TrashCollector::kTimeSpecifiers = {
+    "%c", "%H", "%I", "%k", "%l", "%M", "%R", "%r", "%S", "%s", "%T", "%X", "%+",
+};
+
+namespace {
+
+constexpr const char* kUserDatabase = "~/Library/Application Support/Sweeply/Sweeply.data";
+
+TrashConfigFileParser* configuration() {
+  return dynamic_cast<TrashConfigFileParser*>(process().settings);
+}
+
+}  // namespace
+
+bool TrashCollector::run() {
+  Process& context = process();
+  start = context.clock();
+
+  vips = kBuiltInIgnoreNames;
+  if (context.systemMode) {
+    if (TrashConfigFileParser* parser = configuration()) {
+      if (std::optional<NameList> names = parser->globalIgnoreList()) {
+        vips.insert(vips.end(), names->begin(), names->end());
+      }
+    }
+  }
+
+  logLine(localized("Sweeply started at %@.", {standardDateText(start)}));
+  logLine(localized("Version %@\n", {SWEEPRUN_VERSION}));
+  repairDateFormat();
+  readDB();
+
+  bool result = false;
+  if (safe->countOfTrashFolderList() > 0) {
+    // The count is taken again after every folder.
+    for (size_t index = 0; index < safe->countOfTrashFolderList(); ++index) {
+      TrashFolder& folder = safe->objectInTrashFolderListAtIndex(index);
+      std::string path(folder.path());
+      switch (canCheckToday(folder, start)) {
+        case kNotEnabled:
+          logLine(localized("Not checking folder '%@' (not enabled).\n", {path}));
+          break;
+        case kAlreadyCheckedToday:
+          logLine(localized("Not checking folder '%@' (already checked today).\n", {path}));
+          break;
+        case kNotPresent:
+          logLine(localized("Not checking folder '%@' (not present).\n", {path}));
+          break;
+        default:
+          checkFolder(folder);
+          break;
+      }
+    }
+    result = true;
+  }
+
+  saveDB();
+  logLine(localized("Sweeply finished at %@.", {standardDateText(context.clock())}));
+  return result;
+}
+
+void TrashCollector::repairDateFormat() {
+  Settings* settings = process().settings;
+  if (!settings) return;
+  std::optional<std::string> format = settings->stringForKey("DateFormat");
+  if (!format) return;
+  for (const std::string& specifier : kTimeSpecifiers) {
+    if (format->find(specifier) == std::string::npos) continue;
+    Value replacement = Value::text("%F");
+    if (process().systemMode) {
+      settings->setObject(replacement, "DateFormat");
+    } else {
+      settings->setCompanionValue(replacement, "DateFormat");
+    }
+    TrashLog::err(localized("%@ contains the time string '%@'; reverting to the format '%@'.",
+                            {"DateFormat", specifier, "%F"}));
+    return;
+  }
+}
+
+std::string TrashCollector::databasePath() const {
+  if (process().systemMode) {
+    TrashConfigFileParser* parser = configuration();
+    return parser && parser->dbPath() ? *parser->dbPath() : std::string();
+  }
+  return standardizePath(kUserDatabase, process().homeDirectory);
+}
+
+void TrashCollector::readDB() {
+  std::string path = databasePath();
+  FolderListMerger* merger = process().systemMode ? configuration() : nullptr;
+  if (!path.empty() && fileExists(path)) {
+    safe->unarchiveWithFile(path, merger);
+  } else if (!process().systemMode) {
+    TrashLog::err(localizedString(
+        "No folder database exists. Please use the Sweeply application to create one."));
+  } else {
+    safe->unarchiveWithFile(std::nullopt, merger);
+  }
+}
+
+void TrashCollector::saveDB() {
+  std::string path = databasePath();
+  if (path.empty()) return;
+  // Without a folder for the database there is nothing to save into; the
+  // missing database has been reported already.
+  if (!directoryExists(deletingLastPathComponent(path))) return;
+  if (!safe->archiveToFile(path)) {
+    TrashLog::err(localized("Unable to save the folder database to '%@'.", {path}));
+  }
+}
+
+}  // namespace sweeprun
