@@ -1,0 +1,259 @@
+#include "platform/dir_handle_internal.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace sweeprun {
+namespace fs {
+
+namespace {
+
+Date dateOf(int64_t seconds, uint32_t nanoseconds) {
+  return Date::fromUnix(static_cast<double>(seconds) + nanoseconds / 1e9);
+}
+
+void fillFromStat(const struct stat& st, EntryStatus& status) {
+  EntryAttributes& a = status.attributes;
+  a.fileNumber = st.st_ino;
+  a.size = static_cast<uint64_t>(st.st_size);
+  a.mode = st.st_mode;
+  a.owner = st.st_uid;
+  a.device = st.st_dev;
+  a.modificationDate = dateOf(st.st_mtim.tv_sec, static_cast<uint32_t>(st.st_mtim.tv_nsec));
+  status.group = st.st_gid;
+  status.specialDevice = st.st_rdev;
+  status.accessSeconds = st.st_atim.tv_sec;
+  status.accessNanoseconds = st.st_atim.tv_nsec;
+  status.modificationSeconds = st.st_mtim.tv_sec;
+  status.modificationNanoseconds = st.st_mtim.tv_nsec;
+}
+
+// Opens a regular file or folder to read or change its inode flags. O_NONBLOCK
+// keeps a FIFO swapped in meanwhile from blocking; the type is checked again
+// on the descriptor, so nothing else is ever acted on.
+int openForFlags(int dirFd, const std::string& name, bool directory) {
+  int flags = O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
+  if (directory) flags |= O_DIRECTORY;
+  const int fd = name.empty() ? openat(dirFd, ".", flags) : openat(dirFd, name.c_str(), flags);
+  if (fd < 0) return -1;
+  struct stat st;
+  if (fstat(fd, &st) < 0 || (directory ? !S_ISDIR(st.st_mode) : !S_ISREG(st.st_mode))) {
+    close(fd);
+    errno = EINVAL;
+    return -1;
+  }
+  return fd;
+}
+
+}  // namespace
+
+bool isEntryName(const std::string& name) {
+  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+         name.find('\0') == std::string::npos;
+}
+
+std::string errorText(const char* operation, const std::string& path, int errorNumber) {
+  return std::string(operation) + "(" + path + "): " + std::strerror(errorNumber);
+}
+
+int statusAt(int dirFd, const std::string& name, EntryStatus& status) {
+  status = EntryStatus();
+  const char* entry = name.empty() ? "" : name.c_str();
+  const int flags = AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT | (name.empty() ? AT_EMPTY_PATH : 0);
+  struct statx sx;
+  if (statx(dirFd, entry, flags, STATX_BASIC_STATS | STATX_BTIME, &sx) == 0) {
+    EntryAttributes& a = status.attributes;
+    a.fileNumber = sx.stx_ino;
+    a.size = sx.stx_size;
+    a.mode = sx.stx_mode;
+    a.owner = sx.stx_uid;
+    a.device = makedev(sx.stx_dev_major, sx.stx_dev_minor);
+    a.modificationDate = dateOf(sx.stx_mtime.tv_sec, sx.stx_mtime.tv_nsec);
+    if (sx.stx_mask & STATX_BTIME)
+      a.creationDate = dateOf(sx.stx_btime.tv_sec, sx.stx_btime.tv_nsec);
+    status.mountRoot = (sx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) &&
+                       (sx.stx_attributes & STATX_ATTR_MOUNT_ROOT);
+    status.group = sx.stx_gid;
+    status.specialDevice = makedev(sx.stx_rdev_major, sx.stx_rdev_minor);
+    status.accessSeconds = sx.stx_atime.tv_sec;
+    status.accessNanoseconds = sx.stx_atime.tv_nsec;
+    status.modificationSeconds = sx.stx_mtime.tv_sec;
+    status.modificationNanoseconds = sx.stx_mtime.tv_nsec;
+    return 0;
+  }
+  if (errno != ENOSYS) return errno;
+  struct stat st;
+  if (fstatat(dirFd, entry, &st, flags & ~AT_NO_AUTOMOUNT) < 0) return errno;
+  fillFromStat(st, status);
+  return 0;
+}
+
+int inodeFlagsAt(int dirFd, const std::string& name, bool directory, int& flags) {
+  const int fd = openForFlags(dirFd, name, directory);
+  if (fd < 0) return errno;
+  int result = 0;
+  if (ioctl(fd, FS_IOC_GETFLAGS, &flags) < 0) result = errno;
+  close(fd);
+  return result;
+}
+
+bool unlockAt(int dirFd, const std::string& name, const EntryStatus& status) {
+  const EntryAttributes& a = status.attributes;
+  if (!a.isRegularFile() && !a.isDirectory()) return true;  // no flag to clear
+  const int fd = openForFlags(dirFd, name, a.isDirectory());
+  if (fd < 0) return false;
+  int flags = 0;
+  bool clear = false;
+  if (ioctl(fd, FS_IOC_GETFLAGS, &flags) < 0) {
+    // A file system without inode flags cannot hold a locked entry either.
+    clear = errno == ENOTTY || errno == EOPNOTSUPP;
+  } else if (!(flags & FS_IMMUTABLE_FL)) {
+    clear = true;
+  } else {
+    flags &= ~FS_IMMUTABLE_FL;
+    clear = ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+  }
+  close(fd);
+  return clear;
+}
+
+std::vector<std::string> readNames(int dirFd, bool& ok) {
+  std::vector<std::string> names;
+  ok = false;
+  // Reopening "." gives a descriptor with its own read position.
+  const int fd = openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return names;
+  DIR* dir = fdopendir(fd);
+  if (!dir) {
+    close(fd);
+    return names;
+  }
+  errno = 0;
+  while (const dirent* entry = readdir(dir)) {
+    const char* n = entry->d_name;
+    if (!(n[0] == '.' && (n[1] == 0 || (n[1] == '.' && n[2] == 0)))) names.emplace_back(n);
+    errno = 0;
+  }
+  const int readError = errno;
+  closedir(dir);
+  ok = readError == 0;
+  if (!ok) names.clear();
+  errno = readError;
+  return names;
+}
+
+namespace {
+
+struct TreeWalk {
+  uint64_t device;
+  bool unlock;
+  std::string& error;
+  bool skipped = false;
+  bool failed = false;
+
+  void fail(const char* operation, const std::string& path, int errorNumber) {
+    failed = true;
+    if (error.empty()) error = errorText(operation, path, errorNumber);
+  }
+
+  // Empties and removes folder |name| of |parentFd|.
+  void removeFolder(int parentFd, const std::string& name, const std::string& path, int depth) {
+    if (depth > kMaxTreeDepth) {
+      fail("openat", path, ELOOP);
+      return;
+    }
+    const int fd = openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+      if (errno == ENOENT) return;
+      if (errno == ELOOP || errno == ENOTDIR) {
+        // Swapped for a link or file since it was read: remove that instead,
+        // as itself.
+        removeNonFolder(parentFd, name, path, depth);
+        return;
+      }
+      fail("openat", path, errno);
+      return;
+    }
+    EntryStatus self;
+    if (statusAt(fd, "", self) != 0 || !sameFileSystem(self, device)) {
+      skipped = true;
+      close(fd);
+      return;
+    }
+    bool listed = false;
+    const std::vector<std::string> children = readNames(fd, listed);
+    if (!listed) fail("readdir", path, errno);
+    for (const std::string& child : children) removeChild(fd, child, path + "/" + child, depth);
+    close(fd);
+    if (unlinkat(parentFd, name.c_str(), AT_REMOVEDIR) < 0 && errno != ENOENT &&
+        !(skipped && errno == ENOTEMPTY)) {
+      fail("unlinkat", path, errno);
+    }
+  }
+
+  void removeChild(int dirFd, const std::string& name, const std::string& path, int depth) {
+    EntryStatus status;
+    if (const int e = statusAt(dirFd, name, status)) {
+      if (e != ENOENT) fail("statx", path, e);
+      return;
+    }
+    if (!sameFileSystem(status, device)) {
+      skipped = true;
+      return;
+    }
+    if (unlock) unlockAt(dirFd, name, status);  // a failure shows in the removal
+    if (status.attributes.isDirectory()) {
+      removeFolder(dirFd, name, path, depth + 1);
+    } else {
+      removeNonFolder(dirFd, name, path, depth);
+    }
+  }
+
+  void removeNonFolder(int dirFd, const std::string& name, const std::string& path, int depth) {
+    if (unlinkat(dirFd, name.c_str(), 0) == 0 || errno == ENOENT) return;
+    if (errno == EISDIR && depth < kMaxTreeDepth) {
+      removeFolder(dirFd, name, path, depth + 1);  // swapped for a folder meanwhile
+      return;
+    }
+    fail("unlinkat", path, errno);
+  }
+};
+
+}  // namespace
+
+RemoveStatus removeAt(int dirFd, const std::string& name, const std::string& displayPath,
+                      uint64_t device, bool unlock, std::string& error) {
+  EntryStatus status;
+  if (const int e = statusAt(dirFd, name, status)) {
+    if (e == ENOENT) return RemoveStatus::kGone;
+    error = errorText("statx", displayPath, e);
+    return RemoveStatus::kFailed;
+  }
+  if (!sameFileSystem(status, device)) {
+    error = errorText("unlinkat", displayPath, EXDEV) + ", skipping";
+    return RemoveStatus::kSkipped;
+  }
+  TreeWalk walk{device, unlock, error};
+  if (status.attributes.isDirectory()) {
+    walk.removeFolder(dirFd, name, displayPath, 0);
+  } else {
+    walk.removeNonFolder(dirFd, name, displayPath, 0);
+  }
+  if (walk.failed) return RemoveStatus::kFailed;
+  if (walk.skipped) {
+    if (error.empty()) error = "unlinkat(" + displayPath + "): a mount point inside, skipping";
+    return RemoveStatus::kSkipped;
+  }
+  return RemoveStatus::kRemoved;
+}
+
+}  // namespace fs
+}  // namespace sweeprun

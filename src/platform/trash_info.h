@@ -1,0 +1,58 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/date.h"
+#include "platform/dir_handle.h"
+
+namespace sweeprun {
+
+/// |path| as the "Path=" line of an info file holds it: every byte other
+/// than letters, digits, "/", "-", "_", "." and "~" written as %XX.
+std::string escapedTrashPath(std::string_view path);
+
+/// The contents of the info file of an entry trashed from |originalPath| at
+/// |deletionDate| (local time, TZ honoured).
+std::string trashInfoText(std::string_view originalPath, Date deletionDate);
+
+/// The user Trash: entries in "files", and for each one
+/// "info/<its name in files>.trashinfo" telling where it came from, so that
+/// desktop file managers and trash tools can list and restore it.
+class UserTrash {
+ public:
+  /// Opens the Trash whose "files" folder is |filesPath| (as
+  /// locateUserTrash() gives it), creating it and
+  /// the "info" folder beside it (private to the user) when missing.
+  /// kNotDirectory when one of them is something else.
+  static OpenStatus open(const std::string& filesPath, UserTrash& trash, std::string& error);
+
+  const DirHandle& files() const { return files_; }
+
+  /// Moves |name| of |source| (a folder opened by an absolute path) into
+  /// "files" under its own name or the first collision name free in both
+  /// "files" and "info". The info file is created, exclusively, before the
+  /// move and removed again when the move fails.
+  MoveStatus trashEntry(const DirHandle& source, const std::string& name, Date deletionDate,
+                        std::string& placedName, std::string& error) const;
+
+  /// Opens the dated sub-folder |folderName| of "files", creating it when
+  /// missing; a new one gets an info file that restores it into
+  /// |originalFolder|. Entries placed inside it have no info files of their
+  /// own.
+  OpenStatus openDatedFolder(const std::string& folderName, const std::string& originalFolder,
+                             Date date, DirHandle& folder, std::string& error) const;
+
+ private:
+  DirHandle files_;
+  DirHandle info_;
+};
+
+/// The Trash of an account folder in system mode, "<accountFolder>/.Trash":
+/// a plain folder without info files, created with default attributes when
+/// missing. A Trash that is a link, or a folder owned by neither root nor
+/// the owner of the account folder, is refused as kNotDirectory: its owner
+/// could point it anywhere.
+OpenStatus openAccountTrash(const std::string& accountFolder, DirHandle& trash, std::string& error);
+
+}  // namespace sweeprun
