@@ -27,8 +27,8 @@ constexpr uint32_t kLongestPath = 4096;
 // The search for a moved folder stops at these bounds, so that resolving
 // stays a matter of milliseconds even in a large home folder.
 constexpr int kSearchDepth = 3;
-constexpr size_t kMaxEntriesExamined = 20000;
-constexpr size_t kMaxDirectoriesOpened = 500;
+constexpr size_t kMaxEntriesExamined = 5000;
+constexpr size_t kMaxDirectoriesOpened = 200;
 
 struct Identity {
   uint64_t device = 0;
