@@ -1,13 +1,132 @@
 #include "settings/trash_config_file_parser.h"
 
+#include <ostream>
+
+#include "platform/file_io.h"
+#include "platform/localization.h"
+#include "platform/path.h"
+#include "platform/process.h"
+#include "platform/property_list.h"
+#include "platform/system_log.h"
+#include "platform/text_case.h"
+
 namespace sweeprun {
+namespace {
+
+// Key codes of the configuration-file vocabulary.
+enum KeyCode : int {
+  kMoveWithDate = 0,
+  kDisabled = 1,
+  kNetworkDisk = 2,
+  kReadMeFileName = 3,
+  kReadMeText = 4,
+  kMeetAllConditions = 5,
+  kAction = 6,
+  kPath = 7,
+  kCondition = 8,
+  kConditions = 9,
+  kDescription = 10,
+  kFilesToIgnore = 11,
+  // 12 to 18 are settings, stored under their own names.
+  kDateFormat = 12,
+  kUseGrowl = 13,
+  kGrowlnotifyPath = 14,
+  kDisabledGrowlMessages = 15,
+  kLogToFile = 16,
+  kLogFileName = 17,
+  kLogLimit = 18,
+  kFolders = 19,
+  kDataFile = 20,
+};
+
+enum class Kind { kNotAllowed, kText, kNumber, kArray, kDictionary, kArrayOrText };
+
+// Which kind the value of a key must have at a level; kNotAllowed where the
+// key may not stand.
+Kind requiredKind(int level, int code) {
+  if (code == kDescription) return level >= 1 && level <= 4 ? Kind::kText : Kind::kNotAllowed;
+  switch (level) {
+    case 1:
+      switch (code) {
+        case kDateFormat:
+        case kGrowlnotifyPath:
+        case kDisabledGrowlMessages:
+        case kLogFileName:
+        case kDataFile:
+          return Kind::kText;
+        case kDisabled:
+        case kUseGrowl:
+        case kLogToFile:
+        case kLogLimit:
+          return Kind::kNumber;
+        case kFilesToIgnore:
+        case kFolders:
+          return Kind::kArray;
+      }
+      break;
+    case 2:
+      if (code == kFilesToIgnore) return Kind::kText;
+      if (code == kFolders) return Kind::kDictionary;
+      break;
+    case 3:
+      switch (code) {
+        case kMoveWithDate:
+        case kDisabled:
+        case kNetworkDisk:
+        case kMeetAllConditions:
+          return Kind::kNumber;
+        case kReadMeFileName:
+        case kReadMeText:
+        case kAction:
+        case kPath:
+          return Kind::kText;
+        case kCondition:
+        case kConditions:
+          return Kind::kArrayOrText;
+      }
+      break;
+    case 4:
+      if (code == kConditions) return Kind::kText;
+      break;
+  }
+  return Kind::kNotAllowed;
+}
+
+bool hasKind(const Value& value, Kind kind) {
+  switch (kind) {
+    case Kind::kText:
+      return value.isText();
+    case Kind::kNumber:
+      return value.isNumber();
+    case Kind::kArray:
+      return value.isArray();
+    case Kind::kDictionary:
+      return value.isDictionary();
+    case Kind::kArrayOrText:
+      return value.isArray() || value.isText();
+    case Kind::kNotAllowed:
+      break;
+  }
+  return false;
+}
+
+void reportParseError(const std::string& message) {
+  Process& context = process();
+  if (context.checkMode) {
+    if (context.out) *context.out << localized("Error: %s\n", {message}) << std::flush;
+  } else {
+    systemLog(localized("Error parsing config file: %@", {message}));
+  }
+}
+
+}  // namespace
 
 const std::array<std::string_view, 21> TrashConfigFileParser::xmlKeys = {
-    "MoveWithDate",  "Disabled",       "NetworkDisk",     "ReadMeFileName",
-    "ReadMeText",    "MeetAllConditions", "Action",       "Path",
-    "Condition",     "Conditions",     "Description",     "FilesToIgnore",
-    "DateFormat",    "UseGrowl",       "GrowlnotifyPath", "DisabledGrowlMessages",
-    "LogToFile",     "LogFileName",    "LogLimit",        "Folders",
+    "MoveWithDate", "Disabled",          "NetworkDisk",     "ReadMeFileName",
+    "ReadMeText",   "MeetAllConditions", "Action",          "Path",
+    "Condition",    "Conditions",        "Description",     "FilesToIgnore",
+    "DateFormat",   "UseGrowl",          "GrowlnotifyPath", "DisabledGrowlMessages",
+    "LogToFile",    "LogFileName",       "LogLimit",        "Folders",
     "DataFile",
 };
 
@@ -36,8 +155,188 @@ void TrashConfigFileParser::setObject(const Value& value, std::string_view key) 
   data_.set(key, value);
 }
 
-bool TrashConfigFileParser::parse(const std::string& /*path*/) { return false; }
+bool TrashConfigFileParser::parse(const std::string& path) {
+  std::string message;
+  std::string bytes;
+  if (!readFile(path, bytes, message)) {
+    reportParseError(message);
+    return false;
+  }
+  Value root;
+  if (!readPropertyList(bytes, root, message)) {
+    // A reader that cannot say why still must not leave check mode silent.
+    if (message.empty()) message = localized("The configuration file is not a property list.");
+    reportParseError(message);
+    return false;
+  }
+  if (parseItem(root, kFolders, 0, message)) return true;
+  if (!message.empty()) reportParseError(message);
+  return false;
+}
 
-void TrashConfigFileParser::merge(FolderList* /*stored*/) {}
+bool TrashConfigFileParser::parseItem(const Value& item, int index, int level, std::string& error) {
+  if (level == 0) {
+    // Only a dictionary root can name the folder database and the folders
+    // that the rest of the tool needs from a successful parse.
+    if (!item.isDictionary()) {
+      error = localized("The configuration root must be a dictionary.");
+      return false;
+    }
+    return parseDict(*item.dictionaryPtr(), 0, error) && checkRoot(error);
+  }
+  if (const Array* array = item.arrayPtr()) {
+    if (!parseArray(*array, index, level, error)) return false;
+  } else if (const Dictionary* dict = item.dictionaryPtr()) {
+    if (!parseDict(*dict, level, error)) return false;
+  }
+  return applyItem(item, index, level, error);
+}
+
+bool TrashConfigFileParser::parseDict(const Dictionary& dict, int level, std::string& error) {
+  if (level + 1 == 3) folder_ = TrashFolder::folderWithPath();
+  for (const auto& [key, value] : dict) {
+    int code = 0;
+    while (code < static_cast<int>(xmlKeys.size()) && xmlKeys[code] != key.text()) ++code;
+    if (code == static_cast<int>(xmlKeys.size())) {
+      error = localized("Not a valid key: %@.", {key.text()});
+      return false;
+    }
+    if (!verifyItem(value, code, level + 1, error) || !parseItem(value, code, level + 1, error))
+      return false;
+  }
+  return true;
+}
+
+bool TrashConfigFileParser::parseArray(const Array& array, int index, int level,
+                                       std::string& error) {
+  if (level == 3) {
+    rules_.emplace();
+    rules_->reserve(array.size());
+  } else if (level == 1 && index == kFolders) {
+    folders_.emplace();
+    folders_->reserve(array.size());
+  }
+  for (const Value& element : array) {
+    if (!verifyItem(element, index, level + 1, error) ||
+        !parseItem(element, index, level + 1, error))
+      return false;
+  }
+  return true;
+}
+
+bool TrashConfigFileParser::verifyItem(const Value& item, int index, int level,
+                                       std::string& error) {
+  const Kind kind = requiredKind(level, index);
+  if (kind == Kind::kNotAllowed) {
+    error = localized("Not a valid key at level %d: %@.", {std::to_string(level), xmlKeys[index]});
+    return false;
+  }
+  if (!hasKind(item, kind)) {
+    error = localized("Value for key '%@' is of incorrect type.", {xmlKeys[index]});
+    return false;
+  }
+  return true;
+}
+
+bool TrashConfigFileParser::applyItem(const Value& item, int index, int level, std::string& error) {
+  switch (index) {
+    case kMoveWithDate:
+    case kNetworkDisk:
+    case kReadMeFileName:
+    case kReadMeText:
+    case kMeetAllConditions:
+      if (folder_) folder_->setValue(tlxKeys[index], item);
+      return true;
+    case kDisabled:
+      if (level == 1) {
+        data_.set("ison", Value::boolean(!item.boolReading()));
+      } else if (folder_) {
+        folder_->setValue(tlxKeys[kDisabled], Value::boolean(!item.boolReading()));
+      }
+      return true;
+    case kAction:
+      return applyAction(item.asText(), error);
+    case kPath:
+      globPath_ = std::string(item.asText());
+      return true;
+    case kCondition:
+    case kConditions:
+      if (level == 4) return parseRule(std::string(item.asText()), error);
+      if (item.isText()) {
+        rules_.emplace();
+        rules_->reserve(1);
+        if (!parseRule(std::string(item.asText()), error)) return false;
+      }
+      if (folder_) folder_->setRules(rules_ ? std::move(*rules_) : std::vector<TrashRule>{});
+      rules_.reset();
+      return true;
+    case kDescription:
+      return true;
+    case kFilesToIgnore:
+      // Elements pass through here as well; the whole list is kept once the
+      // array itself is applied.
+      if (const Array* names = item.arrayPtr()) {
+        ignores_.emplace();
+        ignores_->reserve(names->size());
+        for (const Value& name : *names) ignores_->emplace_back(name.asText());
+      }
+      return true;
+    case kFolders:
+      if (level == 2 && folder_) {
+        if (!globPath_) {
+          error = localized("Required key missing: Path.");
+          return false;
+        }
+        glob();
+        globPath_.reset();
+        folder_.reset();
+      }
+      return true;
+    case kDataFile:
+      dbPath_ = std::string(item.asText());
+      return true;
+    default:
+      if (index >= kDateFormat && index <= kLogLimit) data_.set(xmlKeys[index], item);
+      return true;
+  }
+}
+
+bool TrashConfigFileParser::applyAction(std::string_view action, std::string& error) {
+  const std::string lower = lowercaseText(action);
+  constexpr std::string_view kMoveTo = "moveto:";
+  if (lower == "trash") return true;
+  if (lower == "delete") {
+    if (folder_) folder_->setValue("data.play", Value::integer(TrashFolder::kDeleteAction));
+    return true;
+  }
+  if (lower.compare(0, kMoveTo.size(), kMoveTo) == 0) {
+    if (folder_) {
+      folder_->setValue("data.move", Value::text(std::string_view(lower).substr(kMoveTo.size())));
+      folder_->setValue("data.play", Value::integer(TrashFolder::kMoveAction));
+    }
+    return true;
+  }
+  error = localized("Unrecognised action: %@.", {action});
+  return false;
+}
+
+bool TrashConfigFileParser::checkRoot(std::string& error) const {
+  if (!dbPath_) {
+    error = localized("Required key missing: DataFile.");
+    return false;
+  }
+  if (!fileExists(*dbPath_)) {
+    const std::string directory = deletingLastPathComponent(*dbPath_);
+    if (!directoryExists(directory)) {
+      error = localized("Directory not found: %@ .", {directory});
+      return false;
+    }
+  }
+  if (!folders_ || folders_->empty()) {
+    error = localized("Folders missing or empty.");
+    return false;
+  }
+  return true;
+}
 
 }  // namespace sweeprun

@@ -36,8 +36,19 @@ class TrashConfigFileParser : public Settings, public FolderListMerger {
   /// system log otherwise) and returns false.
   bool parse(const std::string& path);
 
-  /// Merges the configured folders into the stored list (in place).
+  /// Merges the configured folders into the stored list, in place: each
+  /// configured folder takes the state of the stored folder with its exact
+  /// path, and a pattern folder (one whose "Path" matched nothing on disk)
+  /// that of every stored folder its pattern matches, one copy per folder
+  /// taken. A configured folder without a stored one stays as it is; a
+  /// pattern folder that took nothing and every stored folder not taken
+  /// leave the list. Afterwards the configured folders are gone. Does
+  /// nothing when |stored| is null.
   void merge(FolderList* stored) override;
+
+  /// The configured folders, in the order the file gave them; none before
+  /// "Folders" was read and after merge().
+  const std::optional<FolderList>& folders() const { return folders_; }
 
   /// The configuration-file key vocabulary; a key's position is its code.
   static const std::array<std::string_view, 21> xmlKeys;
@@ -45,6 +56,28 @@ class TrashConfigFileParser : public Settings, public FolderListMerger {
   static const std::array<std::string_view, 6> tlxKeys;
 
  private:
+  // The walk of the file. Each returns false with the message of the first
+  // fault in |error|; |index| is the key code, |level| the nesting level
+  // (0 the root, 1 its keys, 2 their elements, 3 the keys of a folder
+  // entry, 4 the elements of its condition list).
+  bool parseItem(const Value& item, int index, int level, std::string& error);
+  bool parseDict(const Dictionary& dict, int level, std::string& error);
+  bool parseArray(const Array& array, int index, int level, std::string& error);
+  /// The key and kind test: may the key of |index| stand at |level|, and
+  /// does |item| have the kind it asks for?
+  bool verifyItem(const Value& item, int index, int level, std::string& error);
+  /// Applies a value that has passed verifyItem (and, for a container, the
+  /// walk of its contents).
+  bool applyItem(const Value& item, int index, int level, std::string& error);
+  bool applyAction(std::string_view action, std::string& error);
+  bool checkRoot(std::string& error) const;
+  /// Appends the rule of one condition expression to |rules_|; for an age
+  /// condition also sets the current folder's "once".
+  bool parseRule(const std::string& text, std::string& error);
+  /// Turns the current folder entry into configured folders: one per path
+  /// that "Path" matches on disk, or one pattern folder when none does.
+  void glob();
+
   Dictionary data_;
   std::optional<NameList> ignores_;
   std::optional<FolderList> folders_;

@@ -1,0 +1,200 @@
+#include "settings/condition_parser.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <optional>
+
+#include "platform/localization.h"
+#include "platform/text_case.h"
+#include "settings/trash_config_file_parser.h"
+
+namespace sweeprun {
+namespace {
+
+// Unit names by "tune". Searched from the end, so "check" gives 7 and
+// place 6 (no unit) is never produced by a condition.
+constexpr std::array<std::string_view, 8> kUnitNames = {"minute", "hour", "day",   "week",
+                                                        "month",  "year", "check", "check"};
+
+// Length in bytes of the blank that starts at |pos|, or 0. Blanks are the
+// horizontal white space of Unicode (tab and the space separators).
+size_t blankLength(std::string_view s, size_t pos) {
+  const auto byte = [&](size_t i) { return i < s.size() ? static_cast<unsigned char>(s[i]) : 0u; };
+  const unsigned b0 = byte(pos), b1 = byte(pos + 1), b2 = byte(pos + 2);
+  if (b0 == ' ' || b0 == '\t') return 1;
+  if (b0 == 0xC2 && b1 == 0xA0) return 2;                // U+00A0
+  if (b0 == 0xE1 && b1 == 0x9A && b2 == 0x80) return 3;  // U+1680
+  if (b0 == 0xE2 && b1 == 0x80 && ((b2 >= 0x80 && b2 <= 0x8A) || b2 == 0xAF)) {
+    return 3;  // U+2000-200A, U+202F
+  }
+  if (b0 == 0xE2 && b1 == 0x81 && b2 == 0x9F) return 3;  // U+205F
+  if (b0 == 0xE3 && b1 == 0x80 && b2 == 0x80) return 3;  // U+3000
+  return 0;
+}
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Reads the tokens of one expression from left to right, skipping blanks
+// before each.
+class ConditionScanner {
+ public:
+  explicit ConditionScanner(std::string_view text) : text_(text) {}
+
+  void skipBlanks() {
+    while (size_t n = blankLength(text_, pos_)) pos_ += n;
+  }
+  bool atEnd() {
+    skipBlanks();
+    return pos_ == text_.size();
+  }
+  /// The characters up to the next ":" (or the end); empty when none.
+  std::string_view upToColon() {
+    skipBlanks();
+    const size_t colon = std::min(text_.find(':', pos_), text_.size());
+    std::string_view token = text_.substr(pos_, colon - pos_);
+    pos_ = colon;
+    return token;
+  }
+  bool literal(char c) {
+    skipBlanks();
+    if (pos_ < text_.size() && text_[pos_] == c) {
+      ++pos_;
+      return true;
+    }
+    return false;
+  }
+  /// A plain decimal number: [+-] digits [. digits] [e [+-] digits], with at
+  /// least one digit before the exponent.
+  std::optional<double> number() {
+    skipBlanks();
+    size_t end = pos_;
+    const auto digitsFrom = [&](size_t i) {
+      while (i < text_.size() && isDigit(text_[i])) ++i;
+      return i;
+    };
+    size_t start = end;
+    if (end < text_.size() && (text_[end] == '+' || text_[end] == '-')) ++end;
+    const size_t intStart = end;
+    end = digitsFrom(end);
+    size_t mantissaDigits = end - intStart;
+    if (end < text_.size() && text_[end] == '.') {
+      const size_t fracEnd = digitsFrom(end + 1);
+      mantissaDigits += fracEnd - end - 1;
+      end = fracEnd;
+    }
+    if (mantissaDigits == 0) return std::nullopt;
+    // "0x1F" would otherwise read as 0 followed by a word.
+    if (end < text_.size() && (text_[end] == 'x' || text_[end] == 'X') && end - intStart == 1 &&
+        text_[intStart] == '0') {
+      return std::nullopt;
+    }
+    if (end < text_.size() && (text_[end] == 'e' || text_[end] == 'E')) {
+      size_t exp = end + 1;
+      if (exp < text_.size() && (text_[exp] == '+' || text_[exp] == '-')) ++exp;
+      const size_t expEnd = digitsFrom(exp);
+      if (expEnd > exp) end = expEnd;  // a bare "e" is left for the unit word
+    }
+    if (text_[start] == '+') ++start;  // from_chars takes no plus sign
+    double value = 0;
+    const auto [ptr, ec] = std::from_chars(text_.data() + start, text_.data() + end, value);
+    if (ec != std::errc() || ptr != text_.data() + end) return std::nullopt;
+    pos_ = end;
+    return value + 0.0;  // -0 becomes 0
+  }
+
+ private:
+  std::string_view text_;
+  size_t pos_ = 0;
+};
+
+bool parseDelay(ConditionScanner& scan, TrashRule& rule) {
+  const std::optional<double> count = scan.number();
+  if (!count || !(*count >= 0)) return false;
+  const std::string_view unitWord = scan.upToColon();
+  if (unitWord.empty()) return false;
+  for (int place = 7; place >= 0; --place) {
+    if (unitWord.substr(0, kUnitNames[place].size()) == kUnitNames[place]) {
+      rule = TrashRule::trashRuleWithType(kAgeRule);
+      rule.setValue("data.teve", Value::real(*count));
+      rule.setValue("data.tune", Value::integer(place));
+      rule.update();
+      return true;
+    }
+  }
+  return false;
+}
+
+bool parseSize(ConditionScanner& scan, TrashRule& rule) {
+  int64_t opposite;
+  if (scan.literal('<')) {
+    opposite = 1;
+  } else if (scan.literal('>')) {
+    opposite = 0;
+  } else {
+    return false;
+  }
+  const std::optional<double> bytes = scan.number();
+  if (!bytes || !(*bytes >= 0)) return false;
+  rule = TrashRule::trashRuleWithType(kSizeRule);
+  rule.setValue("data.oppo", Value::integer(opposite));
+  rule.setValue("data.size", Value::real(*bytes));
+  rule.update();
+  return true;
+}
+
+bool parseName(ConditionScanner& scan, bool negated, TrashRule& rule) {
+  std::string_view pattern = scan.upToColon();
+  int64_t mode = 0;
+  if (!pattern.empty() && pattern.front() == '*') {
+    pattern.remove_prefix(1);
+    mode = 3;
+  }
+  if (!pattern.empty() && pattern.back() == '*') {
+    pattern.remove_suffix(1);
+    mode = mode == 3 ? 1 : 2;
+  }
+  if (pattern.empty()) return false;
+  rule = TrashRule::trashRuleWithType(kNameRule);
+  if (negated) rule.setValue("data.oppo", Value::integer(1));
+  rule.setValue("data.part", Value::integer(mode));
+  rule.setValue("data.name", Value::text(pattern));
+  return true;
+}
+
+}  // namespace
+
+bool parseCondition(std::string_view text, TrashRule& rule, std::string& error) {
+  const bool negated = !text.empty() && text.front() == '!';
+  if (negated) text.remove_prefix(1);
+
+  ConditionScanner scan(text);
+  const std::string keyword = lowercaseText(scan.upToColon());
+  bool made = false;
+  if (!keyword.empty() && scan.literal(':') && !scan.atEnd()) {
+    if (keyword == "delay") {
+      made = parseDelay(scan, rule);
+    } else if (keyword == "size") {
+      made = parseSize(scan, rule);
+    } else if (keyword == "name") {
+      made = parseName(scan, negated, rule);
+    }
+  }
+  if (!made) error = localized("Unable to handle condition '%@'.", {text});
+  return made;
+}
+
+bool TrashConfigFileParser::parseRule(const std::string& text, std::string& error) {
+  TrashRule rule;
+  if (!parseCondition(text, rule, error)) return false;
+  if (folder_ && rule.value("data.type").asInteger() == kAgeRule) {
+    // The last age condition of an entry decides whether its folder is
+    // checked at most once a day.
+    folder_->setValue("data.once", Value::boolean(rule.checkOnce()));
+  }
+  if (!rules_) rules_.emplace();
+  rules_->push_back(std::move(rule));
+  return true;
+}
+
+}  // namespace sweeprun

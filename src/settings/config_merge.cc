@@ -1,0 +1,67 @@
+// Joining the configured folders with the folder database: glob() at the end
+// of each folder entry, merge() once the database has been read.
+
+#include "platform/path_match.h"
+#include "settings/trash_config_file_parser.h"
+
+namespace sweeprun {
+
+void TrashConfigFileParser::glob() {
+  if (!folder_ || !globPath_) return;
+  if (!folders_) folders_.emplace();
+  const std::vector<std::string> matches = globPaths(*globPath_);
+  if (matches.empty()) {
+    // Nothing on disk (yet): the text stays a pattern for stored folders,
+    // e.g. on a volume that is not mounted now.
+    folder_->setPath(*globPath_);
+    folder_->setValue("data.glob", Value::text(*globPath_));
+    folders_->push_back(std::move(*folder_));
+    return;
+  }
+  folder_->setPath(matches.front());
+  const size_t first = folders_->size();
+  folders_->push_back(std::move(*folder_));
+  for (size_t i = 1; i < matches.size(); ++i) {
+    TrashFolder copy((*folders_)[first]);
+    copy.setPath(matches[i]);
+    folders_->push_back(std::move(copy));
+  }
+}
+
+void TrashConfigFileParser::merge(FolderList* stored) {
+  // Without configured folders (no parse, or a second call) there is
+  // nothing to merge, and emptying the list would lose its history.
+  if (!stored || !folders_) return;
+  FolderList merged;
+  merged.reserve(folders_->size());
+  for (TrashFolder& configured : *folders_) {
+    const Value path = configured.value("data.path");
+    const Value& pattern = configured.value("data.glob");
+    globPath_.reset();
+    if (pattern.isText()) globPath_ = std::string(pattern.asText());
+
+    bool tookAny = false;
+    for (size_t place = 0; place < stored->size();) {
+      const TrashFolder& candidate = (*stored)[place];
+      const Value& storedPath = candidate.value("data.path");
+      const bool samePath = path == storedPath;
+      if (!samePath && !(globPath_ && storedPath.isText() &&
+                         pathMatchesPattern(std::string(storedPath.asText()), *globPath_))) {
+        ++place;
+        continue;
+      }
+      configured.mergeFolder(candidate);
+      stored->erase(stored->begin() + static_cast<ptrdiff_t>(place));
+      merged.push_back(configured);
+      tookAny = true;
+      if (samePath) break;
+      // The record that followed now stands at |place|.
+    }
+    if (!tookAny && !globPath_) merged.push_back(std::move(configured));
+    globPath_.reset();
+  }
+  *stored = std::move(merged);
+  folders_.reset();
+}
+
+}  // namespace sweeprun
