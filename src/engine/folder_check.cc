@@ -49,28 +49,38 @@ void refreshReadMe(const TrashFolder& folder, const DirHandle& dir, const std::s
   dir.createFileExclusive(name, folder.value("rtxt").asText(), kReadMeMode, error);
 }
 
-// Logs the outcome of a removal and says whether the entry stays tracked.
-bool reportRemoval(int result, const std::string& name, const std::string& removedLine,
-                   int32_t& removed) {
+// Logs the outcome of a removal and tells what became of the entry; only a
+// deferred entry stays tracked.
+EntryDecision::Kind reportRemoval(int result, const std::string& name,
+                                  const std::string& removedLine, int32_t& removed) {
   switch (result) {
     case kRemoved:
       ++removed;
       logLine(removedLine);
-      return false;
+      return EntryDecision::kRemoved;
     case kDestinationAbsentNow:
       logLine(localized("> %@", {name}));
-      return true;
+      return EntryDecision::kDeferred;
     case kDeletionFailed:
     case kMoveFailed:
       TrashLog::err(localized("Unable to (re)move '%@'.", {name}));
       [[fallthrough]];
     default:
       logLine(localized("= %@ (not removed)", {name}));
-      return false;
+      return EntryDecision::kNotRemoved;
   }
 }
 
 }  // namespace
+
+int TrashCollector::dispose(TrashFolder& folder, const DirHandle& dir, const std::string& name,
+                            RemovalPlan& outcome) {
+  if (dryRun_) {
+    outcome = planUnlink(folder, dir, name);
+    return outcome.result;
+  }
+  return unlink(folder, dir, name, &outcome);
+}
 
 void TrashCollector::checkFolder(TrashFolder& folder) {
   const std::string path(folder.path());
@@ -91,6 +101,7 @@ void TrashCollector::checkFolder(TrashFolder& folder) {
     examined = true;
   }
 
+  if (observer_) observer_->folderChecked(folder, examined);
   if (examined) {
     bool listed = false;
     std::vector<std::string> names = dir.listNames(listed);
@@ -114,12 +125,18 @@ void TrashCollector::checkFolder(TrashFolder& folder) {
                                                  attributes ? &*attributes : nullptr,
                                                  process().clock());
       int64_t position = index.find(item);
+      RemovalPlan outcome;
       if (position < 0) {
-        if (!ruleViolatedBy(folder, item)) {
+        EntryDecision::Kind kind = EntryDecision::kTakenIn;
+        const TrashRule* rule = ruleViolatedBy(folder, item);
+        if (!rule) {
           logLine(localized("+ %@", {name}));
-          fresh->push_back(std::move(item));
-        } else if (reportRemoval(unlink(folder, dir, name), name, localized("- %@", {name}),
-                                 removed)) {
+        } else {
+          kind = reportRemoval(dispose(folder, dir, name, outcome), name,
+                               localized("- %@", {name}), removed);
+        }
+        if (observer_) observer_->entryDecided(folder, name, {kind, &item, rule, outcome});
+        if (kind == EntryDecision::kTakenIn || kind == EntryDecision::kDeferred) {
           fresh->push_back(std::move(item));
         }
         folder.incrForKey("ckin");
@@ -131,24 +148,32 @@ void TrashCollector::checkFolder(TrashFolder& folder) {
       if (!sameUnchangedEntry(known, item)) {
         // Changed since it was last seen: tracking starts again, untested.
         logLine(localized("= %@", {name}));
+        if (observer_) {
+          observer_->entryDecided(folder, name, {EntryDecision::kRestarted, &item, nullptr, {}});
+        }
         fresh->push_back(std::move(item));
         continue;
       }
       known.incrHits();
-      if (!ruleViolatedBy(folder, known)) {
+      EntryDecision::Kind kind = EntryDecision::kKept;
+      const TrashRule* rule = ruleViolatedBy(folder, known);
+      if (!rule) {
         logLine(localized("  %@", {name}));
-        fresh->push_back(std::move(known));
-      } else if (reportRemoval(
-                     unlink(folder, dir, name), name,
-                     localized("- %@ (checked in %@)",
-                               {name, standardDateText(known.value("idat").asDate())}),
-                     removed)) {
+      } else {
+        int result = dispose(folder, dir, name, outcome);
+        kind = reportRemoval(
+            result, name,
+            localized("- %@ (checked in %@)", {name, standardDateText(known.value("idat").asDate())}),
+            removed);
+      }
+      if (observer_) observer_->entryDecided(folder, name, {kind, &known, rule, outcome});
+      if (kind == EntryDecision::kKept || kind == EntryDecision::kDeferred) {
         fresh->push_back(std::move(known));
       }
     }
 
     folder.setItems(std::move(fresh));
-    if (!readMe.empty()) refreshReadMe(folder, dir, readMe);
+    if (!readMe.empty() && !dryRun_) refreshReadMe(folder, dir, readMe);
   }
 
   folder.setValue("loud", Value::integer(removed));

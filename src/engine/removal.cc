@@ -33,37 +33,41 @@ std::string accountFolderOf(const std::string& entryPath) {
 // Moves the entry into |destination|, or into its dated sub-folder when the
 // folder asks for one.
 int placeInto(TrashFolder& folder, const DirHandle& watched, const std::string& name,
-              const DirHandle& destination) {
-  std::string placed, error;
+              const DirHandle& destination, RemovalPlan& done) {
+  std::string error;
+  done.destination = destination.path();
   if (!folder.value("datf").asBool()) {
-    return moveResult(folder, placeEntry(watched, name, destination, placed, error));
+    return moveResult(folder, placeEntry(watched, name, destination, done.targetName, error));
   }
   DirHandle dated;
   bool created = false;
   OpenStatus status = destination.createChild(datedFolderName(process().clock()), dated,
                                               created, error);
   if (status != OpenStatus::kOpened) return openFailure(status);
-  return moveResult(folder, placeEntry(watched, name, dated, placed, error));
+  done.destination = dated.path();
+  return moveResult(folder, placeEntry(watched, name, dated, done.targetName, error));
 }
 
-int toUserTrash(TrashFolder& folder, const DirHandle& watched, const std::string& name) {
-  std::string error, placed;
+int toUserTrash(TrashFolder& folder, const DirHandle& watched, const std::string& name,
+                RemovalPlan& done) {
+  std::string error;
   UserTrash trash;
   OpenStatus status = UserTrash::open(*process().userTrashPath, trash, error);
   if (status != OpenStatus::kOpened) return openFailure(status);
   Date now = process().clock();
+  done.destination = trash.files().path();
   if (!folder.value("datf").asBool()) {
-    return moveResult(folder, trash.trashEntry(watched, name, now, placed, error));
+    return moveResult(folder, trash.trashEntry(watched, name, now, done.targetName, error));
   }
   DirHandle dated;
   status = trash.openDatedFolder(datedFolderName(now), watched.path(), now, dated, error);
   if (status != OpenStatus::kOpened) return openFailure(status);
-  return moveResult(folder, placeEntry(watched, name, dated, placed, error));
+  done.destination = dated.path();
+  return moveResult(folder, placeEntry(watched, name, dated, done.targetName, error));
 }
 
-}  // namespace
-
-int unlink(TrashFolder& folder, const DirHandle& watched, const std::string& name) {
+int dispose(TrashFolder& folder, const DirHandle& watched, const std::string& name,
+            RemovalPlan& done) {
   if (!watched.isDeletable(name)) return kNotDeletable;
   std::string error;
 
@@ -71,30 +75,115 @@ int unlink(TrashFolder& folder, const DirHandle& watched, const std::string& nam
     case TrashFolder::kMoveAction: {
       // The move-to folder itself is never created.
       DirHandle destination;
-      OpenStatus status =
-          DirHandle::openDirectory(std::string(folder.value("move").asText()), destination, error);
+      done.destination = std::string(folder.value("move").asText());
+      OpenStatus status = DirHandle::openDirectory(done.destination, destination, error);
       if (status == OpenStatus::kMissing) {
         return folder.value("temp").asBool() ? kDestinationAbsentNow : kDestinationMissing;
       }
       if (status == OpenStatus::kNotDirectory) return kDestinationNotDirectory;
       if (status != OpenStatus::kOpened) return kMoveFailed;
-      return placeInto(folder, watched, name, destination);
+      return placeInto(folder, watched, name, destination, done);
     }
     case TrashFolder::kDeleteAction: {
       RemoveStatus status = watched.removeEntry(name, error);
       return status == RemoveStatus::kRemoved ? kRemoved : kDeletionFailed;
     }
     default: {
-      if (process().userTrashPath) return toUserTrash(folder, watched, name);
+      if (process().userTrashPath) return toUserTrash(folder, watched, name, done);
       if (!process().systemMode) return kNoTrash;
       std::string account = accountFolderOf(watched.entryPath(name));
       if (account.empty()) return kNoTrash;
       DirHandle trash;
       OpenStatus status = openAccountTrash(account, trash, error);
       if (status != OpenStatus::kOpened) return openFailure(status);
-      return placeInto(folder, watched, name, trash);
+      return placeInto(folder, watched, name, trash, done);
     }
   }
+}
+
+// The name placeEntry would choose in |destination| (absent: a folder that
+// would be created, where every name is free). |alsoFree| is a second folder
+// the name must be free in, as the user Trash's "info" is.
+std::string freeName(const DirHandle* destination, const std::string& name,
+                     const DirHandle* infoFolder = nullptr) {
+  if (!destination || !destination->isOpen()) return name;
+  for (unsigned long n = 0;; ++n) {
+    std::string candidate = n == 0 ? name : collisionName(name, n);
+    if (destination->statEntry(candidate)) continue;
+    if (infoFolder && infoFolder->isOpen() && infoFolder->statEntry(candidate + ".trashinfo"))
+      continue;
+    return candidate;
+  }
+}
+
+// Plans the placing into the folder at |path| (which may not exist yet and
+// would then be created), into its dated sub-folder when asked for.
+RemovalPlan planPlacing(const TrashFolder& folder, const std::string& path,
+                        const std::string& name, const std::string& infoPath = {}) {
+  RemovalPlan plan;
+  std::string error;
+  DirHandle destination, info;
+  OpenStatus status = DirHandle::openDirectory(path, destination, error);
+  if (status == OpenStatus::kNotDirectory) return {kDestinationNotDirectory, path, {}};
+  if (status == OpenStatus::kFailed) return {kDestinationMissing, path, {}};
+  if (!infoPath.empty()) DirHandle::openDirectory(infoPath, info, error);
+  plan.destination = path;
+  if (folder.value("datf").asBool()) {
+    std::string datedName = datedFolderName(process().clock());
+    plan.destination = joinPath(path, datedName);
+    DirHandle dated;
+    if (destination.isOpen()) {
+      std::optional<EntryAttributes> existing = destination.statEntry(datedName);
+      if (existing && !existing->isDirectory()) return {kDestinationNotDirectory, plan.destination, {}};
+      if (existing) destination.openChild(datedName, dated, error);
+    }
+    // Entries inside a dated folder of the Trash have no info files.
+    plan.targetName = freeName(&dated, name);
+    return plan;
+  }
+  plan.targetName = freeName(&destination, name, &info);
+  return plan;
+}
+
+}  // namespace
+
+RemovalPlan planUnlink(const TrashFolder& folder, const DirHandle& watched,
+                       const std::string& name) {
+  if (!watched.isDeletable(name)) return {kNotDeletable, {}, {}};
+  std::string error;
+  switch (folder.value("play").asInteger()) {
+    case TrashFolder::kMoveAction: {
+      std::string path(folder.value("move").asText());
+      DirHandle destination;
+      OpenStatus status = DirHandle::openDirectory(path, destination, error);
+      if (status == OpenStatus::kMissing) {
+        return {folder.value("temp").asBool() ? kDestinationAbsentNow : kDestinationMissing, path,
+                {}};
+      }
+      if (status == OpenStatus::kNotDirectory) return {kDestinationNotDirectory, path, {}};
+      if (status != OpenStatus::kOpened) return {kMoveFailed, path, {}};
+      return planPlacing(folder, path, name);
+    }
+    case TrashFolder::kDeleteAction:
+      return {kRemoved, {}, {}};
+    default: {
+      if (const std::optional<std::string>& trash = process().userTrashPath) {
+        return planPlacing(folder, *trash, name, joinPath(deletingLastPathComponent(*trash), "info"));
+      }
+      if (!process().systemMode) return {kNoTrash, {}, {}};
+      std::string account = accountFolderOf(watched.entryPath(name));
+      if (account.empty()) return {kNoTrash, {}, {}};
+      return planPlacing(folder, joinPath(account, ".Trash"), name);
+    }
+  }
+}
+
+int unlink(TrashFolder& folder, const DirHandle& watched, const std::string& name,
+           RemovalPlan* done) {
+  RemovalPlan outcome;
+  outcome.result = dispose(folder, watched, name, outcome);
+  if (done) *done = outcome;
+  return outcome.result;
 }
 
 }  // namespace sweeprun

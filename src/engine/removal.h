@@ -19,12 +19,26 @@ enum RemovalResult : int {
   kMoveFailed = 7,
 };
 
+/// Where an entry goes (or would go) and how its removal comes (would come) out.
+struct RemovalPlan {
+  int result = kRemoved;    // the result unlink would answer
+  std::string destination;  // the folder the entry would go to; empty for a deletion
+  std::string targetName;   // the name it would get there
+};
+
 /// Carries out |folder|'s action on entry |name| of the watched folder
 /// |watched| (whose path is the folder's "path"): to its owner's Trash,
 /// deleted, or moved into the "move" folder, optionally into a sub-folder
 /// named after today's date, under a " copy N" name when the name is taken.
 /// Every step works on the entry through |watched|, never through a path.
-/// Adds one to "cout" after each successful move.
-int unlink(TrashFolder& folder, const DirHandle& watched, const std::string& name);
+/// Adds one to "cout" after each successful move. |done|, when given,
+/// receives the result and where the entry went.
+int unlink(TrashFolder& folder, const DirHandle& watched, const std::string& name,
+           RemovalPlan* done = nullptr);
+
+/// Works out what unlink would do now, touching nothing: folders it would
+/// create count as created, and the target name is the first free one.
+RemovalPlan planUnlink(const TrashFolder& folder, const DirHandle& watched,
+                       const std::string& name);
 
 }  // namespace sweeprun

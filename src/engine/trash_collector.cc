@@ -45,7 +45,7 @@ bool TrashCollector::run() {
 
   logLine(localized("Sweeply started at %@.", {standardDateText(start)}));
   logLine(localized("Version %@\n", {SWEEPRUN_VERSION}));
-  repairDateFormat();
+  if (!dryRun_) repairDateFormat();
   readDB();
 
   bool result = false;
@@ -54,7 +54,11 @@ bool TrashCollector::run() {
     for (size_t index = 0; index < safe->countOfTrashFolderList(); ++index) {
       TrashFolder& folder = safe->objectInTrashFolderListAtIndex(index);
       std::string path(folder.path());
-      switch (canCheckToday(folder, start)) {
+      int answer = canCheckToday(folder, start);
+      if (observer_ && answer >= kNotEnabled && answer <= kNotPresent) {
+        observer_->folderSkipped(folder, answer);
+      }
+      switch (answer) {
         case kNotEnabled:
           logLine(localized("Not checking folder '%@' (not enabled).\n", {path}));
           break;
@@ -72,7 +76,7 @@ bool TrashCollector::run() {
     result = true;
   }
 
-  saveDB();
+  if (!dryRun_) saveDB();
   logLine(localized("Sweeply finished at %@.", {standardDateText(context.clock())}));
   return result;
 }

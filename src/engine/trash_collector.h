@@ -3,11 +3,42 @@
 #include <string>
 #include <vector>
 
+#include "engine/removal.h"
 #include "model/trash_application.h"
 #include "model/trash_folder.h"
+#include "model/trash_rule.h"
 #include "platform/date.h"
 
 namespace sweeprun {
+
+/// What a folder check decided for one entry.
+struct EntryDecision {
+  enum Kind {
+    kTakenIn,     // new, kept and tracked from now on
+    kKept,        // tracked, unchanged, one more check survived
+    kRestarted,   // tracked, but changed: tracking starts again, untested
+    kRemoved,     // condemned and removed (or, in a dry run, would be)
+    kDeferred,    // condemned, but the destination is absent for now
+    kNotRemoved,  // condemned, but the removal failed (or would fail)
+  };
+  Kind kind;
+  const TrashItem* item;   // the record the decision was made on
+  const TrashRule* rule;   // the condemning rule, or null
+  RemovalPlan removal;     // for condemned entries: result and destination
+};
+
+/// Told what a run decides, folder by folder and entry by entry.
+class RunObserver {
+ public:
+  virtual ~RunObserver() = default;
+  /// A folder the schedule ruled out, with the schedule's answer.
+  virtual void folderSkipped(const TrashFolder& folder, int answer) = 0;
+  /// A folder check begins; |examined| is false when the folder (or its
+  /// move-to folder) was not there, and then no entry follows.
+  virtual void folderChecked(const TrashFolder& folder, bool examined) = 0;
+  virtual void entryDecided(const TrashFolder& folder, const std::string& name,
+                            const EntryDecision& decision) = 0;
+};
 
 /// One run of the tool over the folder list: read the folder database, check
 /// every folder that is due, save the database.
@@ -19,6 +50,11 @@ class TrashCollector {
   static const std::vector<std::string> kTimeSpecifiers;
 
   void setSafe(TrashApplication* application) { safe = application; }
+  /// Reports every decision of the run to |observer| (may be null).
+  void setObserver(RunObserver* observer) { observer_ = observer; }
+  /// A dry run decides everything a run would, but removes nothing, writes
+  /// no read-me file, repairs no setting and saves no database.
+  void setDryRun(bool dryRun) { dryRun_ = dryRun; }
 
   /// Performs the run. True when the folder list held at least one folder
   /// when the walk began. Exceptions from decoding the database leave the run
@@ -37,9 +73,14 @@ class TrashCollector {
   std::string databasePath() const;
   void repairDateFormat();
 
+  int dispose(TrashFolder& folder, const DirHandle& dir, const std::string& name,
+              RemovalPlan& outcome);
+
   TrashApplication* safe = nullptr;
   Date start;
   std::vector<std::string> vips;
+  RunObserver* observer_ = nullptr;
+  bool dryRun_ = false;
 };
 
 }  // namespace sweeprun
