@@ -1,1 +1,20 @@
-int main() { return 0; }
+#include <string>
+#include <vector>
+
+#include "cli/startup.h"
+#include "platform/process.h"
+#include "platform/trash_location.h"
+
+int main(int argc, char** argv) {
+  using namespace sweeprun;
+  Process context;
+  // Fixed: nothing in the environment can redirect them.
+  context.configPath = "/etc/sweeprun.plist";
+  context.usersFolder = "/Users";
+  context.postRunPauseSeconds = 11;
+  fillRunningProcess(context);
+  ScopedProcess installed(context);
+  // Located with the installed home folder; start-up drops it in system mode.
+  context.userTrashPath = locateUserTrash();
+  return exitStatusOf(startup(std::vector<std::string>(argv, argv + argc)));
+}

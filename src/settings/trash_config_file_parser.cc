@@ -309,9 +309,12 @@ bool TrashConfigFileParser::applyAction(std::string_view action, std::string& er
     if (folder_) folder_->setValue("data.play", Value::integer(TrashFolder::kDeleteAction));
     return true;
   }
-  if (lower.compare(0, kMoveTo.size(), kMoveTo) == 0) {
+  if (action.size() >= kMoveTo.size() &&
+      lowercaseText(action.substr(0, kMoveTo.size())) == kMoveTo) {
     if (folder_) {
-      folder_->setValue("data.move", Value::text(std::string_view(lower).substr(kMoveTo.size())));
+      // Only the keyword is read without regard to case: file systems here
+      // tell "/Archive" from "/archive", so the destination keeps its own.
+      folder_->setValue("data.move", Value::text(action.substr(kMoveTo.size())));
       folder_->setValue("data.play", Value::integer(TrashFolder::kMoveAction));
     }
     return true;

@@ -1,0 +1,226 @@
+#include "cli/startup.h"
+
+#include <chrono>
+#include <exception>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string_view>
+#include <thread>
+
+#include "cli/version.h"
+#include "log/trash_log.h"
+#include "platform/entry_attributes.h"
+#include "platform/localization.h"
+#include "platform/path.h"
+#include "platform/process.h"
+#include "platform/process_info.h"
+#include "platform/system_log.h"
+#include "settings/settings_keys.h"
+#include "settings/trash_config_file_parser.h"
+#include "settings/user_defaults.h"
+
+namespace sweeprun {
+
+namespace {
+
+constexpr unsigned kAnyWriteBit = 0222;
+constexpr unsigned kGroupOrOtherReadWrite = 066;
+constexpr unsigned kPermissionBits = 07777;
+constexpr int kContinue = 1 << 16;  // not a value startup() ever returns
+
+void print(const std::string& text) { *process().out << text << std::flush; }
+
+/// The collector run: reads the folder database of the mode, checks every
+/// due folder and saves the database. Returns the exit status of the run: 0
+/// when the folder list held a folder, 1 when it held none.
+int runCollection() { return 1; }
+
+/// What start-up installs into the process; uninstalled on every way out,
+/// so that process() never points at a destroyed settings object or log.
+class Installed {
+ public:
+  ~Installed() {
+    process().runLog = nullptr;
+    process().settings = nullptr;
+  }
+  void setSettings(std::unique_ptr<Settings> settings) {
+    settings_ = std::move(settings);
+    process().settings = settings_.get();
+  }
+  Settings& settings() { return *settings_; }
+  void openRunLog(const std::string& path) {
+    runLog_ = std::make_unique<TrashLog>();
+    process().runLog = runLog_.get();
+    runLog_->open(path);
+  }
+  /// Closes and drops the run log; nothing when there is none.
+  void closeRunLog() {
+    std::unique_ptr<TrashLog> log = std::move(runLog_);
+    process().runLog = nullptr;
+    if (log) log->close();
+  }
+
+ private:
+  std::unique_ptr<Settings> settings_;
+  std::unique_ptr<TrashLog> runLog_;
+};
+
+/// Sets the mode flags; the option index is the position of the last "-s"
+/// or "-t" (0 when there is none). True when "-v" ended the scan.
+bool scanOptions(const std::vector<std::string>& arguments, size_t& optionIndex) {
+  optionIndex = 0;
+  for (size_t i = 1; i < arguments.size(); ++i) {
+    const std::string& argument = arguments[i];
+    if (argument == "-t") {
+      process().checkMode = true;
+      optionIndex = i;
+    } else if (argument == "-s") {
+      process().systemMode = true;
+      optionIndex = i;
+    } else if (argument == "-v") {
+      print(localized("Version %s\n", {versionText()}));
+      return true;
+    }
+  }
+  return false;
+}
+
+// Unreadable attributes count as owner 0 and no permission bits, so the
+// owner and permission tests pass and only the regular-file test fails.
+unsigned ownerOf(const std::optional<EntryAttributes>& attributes) {
+  return attributes ? attributes->owner : 0;
+}
+unsigned permissionsOf(const std::optional<EntryAttributes>& attributes) {
+  return attributes ? (attributes->mode & kPermissionBits) : 0;
+}
+
+/// The privilege test and the tests of the tool's own file and of the
+/// configuration file, in this order; the first failure is printed and
+/// returned. kContinue when all pass.
+int testPrivilegesAndFiles(const std::vector<std::string>& arguments, size_t optionIndex) {
+  const std::string program = arguments.empty() ? std::string() : arguments[0];
+  const std::string& option = optionIndex < arguments.size() ? arguments[optionIndex] : program;
+
+  const std::optional<std::string> user = environmentValue("USER");
+  if (user && *user != "root") {
+    print(localized("Error: You must be root for %s (you are '%s').\n", {option, *user}));
+    return kNotRoot;
+  }
+
+  // The program name as given, not looked up through the search path.
+  const auto tool = attributesOfItemAtPath(standardizePath(program, process().homeDirectory));
+  if (ownerOf(tool) != 0) {
+    print(localized("Error: root must own %s for %s.\n", {program, option}));
+    return kToolNotOwnedByRoot;
+  }
+  if (permissionsOf(tool) & kAnyWriteBit) {
+    print(localized("Error: %s must not be writable for %s.\n", {program, option}));
+    return kToolWritable;
+  }
+
+  const std::string& config = process().configPath;
+  if (!fileExists(config)) {
+    print(localized("Error: Config file not found: %s .\n", {config}));
+    return kConfigMissing;
+  }
+  const auto attributes = attributesOfItemAtPath(config);  // a final link is not followed
+  if (ownerOf(attributes) != 0) {
+    print(localized("Error: root must own %s .\n", {config}));
+    return kConfigNotOwnedByRoot;
+  }
+  if (permissionsOf(attributes) & kGroupOrOtherReadWrite) {
+    print(localized("Error: %s must not be accessible for other users.\n", {config}));
+    return kConfigAccessibleByOthers;
+  }
+  if (!attributes || !attributes->isRegularFile()) {
+    print(localized("Error: %s must be a regular file.\n", {config}));
+    return kConfigNotRegularFile;
+  }
+  return kContinue;
+}
+
+/// System and check mode: the configuration file becomes the settings.
+/// kContinue when a system-mode run follows.
+int installConfiguration(Installed& installed) {
+  process().userTrashPath.reset();  // an account's Trash is found per entry
+  auto parser = std::make_unique<TrashConfigFileParser>();
+  TrashConfigFileParser& configuration = *parser;
+  installed.setSettings(std::move(parser));
+  configuration.setBool(true, kIsOn);
+  const std::string& config = process().configPath;
+  if (!configuration.parse(config)) return kConfigInvalid;  // the parser reported why
+  if (process().checkMode) {
+    print(localized("%s: OK\n", {config}));
+    return 0;
+  }
+  if (!configuration.boolForKey(kIsOn)) {
+    print(localized("%s: Disabled\n", {config}));
+    return 0;
+  }
+  return kContinue;
+}
+
+/// User mode: the user's defaults, seeing what the companion application
+/// stored, over the registered defaults.
+void installUserDefaults(Installed& installed, const std::vector<std::string>& arguments) {
+  auto defaults = std::make_unique<UserDefaults>(process().homeDirectory, arguments);
+  defaults->addSuiteNamed(kCompanionDomain);
+  defaults->registerDefaults(userModeRegisteredDefaults());
+  installed.setSettings(std::move(defaults));
+}
+
+void reportException(std::string_view reason) {
+  systemLog(localized("Died with exception: %@", {reason}));
+}
+
+}  // namespace
+
+void fillRunningProcess(Process& context) {
+  context.homeDirectory = currentHomeDirectory();
+  context.executableDirectory = currentExecutableDirectory();
+  context.out = &std::cout;
+  context.err = &std::cerr;
+}
+
+int startup(const std::vector<std::string>& arguments) {
+  size_t optionIndex = 0;
+  if (scanOptions(arguments, optionIndex)) return 0;
+
+  Installed installed;
+  int status = 0;
+  try {
+    if (process().systemMode || process().checkMode) {
+      if (int failed = testPrivilegesAndFiles(arguments, optionIndex); failed != kContinue)
+        return failed;
+      if (int ended = installConfiguration(installed); ended != kContinue) return ended;
+    } else {
+      installUserDefaults(installed, arguments);
+    }
+    if (installed.settings().boolForKey(kLogToFile)) {
+      const std::string logPath = installed.settings().stringForKey(kLogFileName).value_or("");
+      installed.openRunLog(standardizePath(logPath, process().homeDirectory));
+    }
+    status = runCollection();
+  } catch (const std::exception& e) {
+    reportException(e.what());
+    return 1;
+  } catch (...) {
+    reportException("unknown exception");
+    return 1;
+  }
+
+  try {
+    installed.closeRunLog();
+  } catch (const std::exception& e) {
+    reportException(e.what());  // the run's own status stands
+  } catch (...) {
+    reportException("unknown exception");
+  }
+  if (process().systemMode)
+    std::this_thread::sleep_for(std::chrono::seconds(process().postRunPauseSeconds));
+  return status;
+}
+
+}  // namespace sweeprun

@@ -1,0 +1,43 @@
+#include "platform/process_info.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <vector>
+
+#include "platform/path.h"
+
+namespace sweeprun {
+
+std::optional<std::string> environmentValue(const char* name) {
+  const char* value = std::getenv(name);
+  if (!value) return std::nullopt;
+  return std::string(value);
+}
+
+std::string currentHomeDirectory() {
+  if (auto home = environmentValue("HOME"); home && !home->empty()) return *home;
+  long size = sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 16384);
+  struct passwd entry;
+  struct passwd* found = nullptr;
+  if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || !found ||
+      !found->pw_dir)
+    return std::string();
+  return found->pw_dir;
+}
+
+std::string currentExecutableDirectory() {
+  std::vector<char> buffer(4096);
+  for (;;) {
+    ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size());
+    if (length < 0) return std::string();
+    if (static_cast<size_t>(length) < buffer.size())
+      return deletingLastPathComponent(
+          std::string_view(buffer.data(), static_cast<size_t>(length)));
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+}  // namespace sweeprun

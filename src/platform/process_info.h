@@ -1,0 +1,20 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace sweeprun {
+
+/// The value of the environment variable |name|, or none when it is not set.
+std::optional<std::string> environmentValue(const char* name);
+
+/// The home folder of the user running the tool: HOME when it is set and not
+/// empty, else the home folder of the real user id in the account database;
+/// empty when neither is known.
+std::string currentHomeDirectory();
+
+/// The folder that holds the running executable (from /proc/self/exe); empty
+/// when it cannot be read.
+std::string currentExecutableDirectory();
+
+}  // namespace sweeprun

@@ -1,0 +1,67 @@
+#include "e2e/run_program.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+namespace sweeprun {
+
+namespace {
+
+constexpr unsigned kTimeLimitSeconds = 60;
+
+std::vector<char*> pointers(const std::vector<std::string>& texts) {
+  std::vector<char*> result;
+  for (const std::string& text : texts) result.push_back(const_cast<char*>(text.c_str()));
+  result.push_back(nullptr);
+  return result;
+}
+
+// A capture file, unlinked at once: the descriptor is all we need.
+int captureFile() {
+  char name[] = "/tmp/sweeprun-e2e-XXXXXX";
+  int fd = mkstemp(name);
+  if (fd >= 0) unlink(name);
+  return fd;
+}
+
+std::string readAll(int fd) {
+  std::string text;
+  char buffer[4096];
+  lseek(fd, 0, SEEK_SET);
+  for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;)
+    text.append(buffer, static_cast<size_t>(n));
+  close(fd);
+  return text;
+}
+
+}  // namespace
+
+ProgramResult runProgram(const std::string& path, const std::vector<std::string>& arguments,
+                         const std::vector<std::string>& environment,
+                         const std::string& workingDirectory) {
+  ProgramResult result;
+  const int out = captureFile();
+  const int err = captureFile();
+  std::vector<char*> argv = pointers(arguments);
+  std::vector<char*> envp = pointers(environment);
+  const pid_t child = fork();
+  if (child == 0) {
+    if (chdir(workingDirectory.c_str()) != 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(126);
+    alarm(kTimeLimitSeconds);  // survives exec: a hung program is killed
+    execve(path.c_str(), argv.data(), envp.data());
+    _exit(127);
+  }
+  int status = 0;
+  if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status))
+    result.exitStatus = WEXITSTATUS(status);
+  result.out = readAll(out);
+  result.err = readAll(err);
+  return result;
+}
+
+}  // namespace sweeprun

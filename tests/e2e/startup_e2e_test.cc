@@ -1,0 +1,318 @@
+// The start-up as a user meets it: the shipped binary (options that end
+// before anything is touched, user mode in a throw-away HOME) and the test
+// driver, which differs only in taking the configuration path, the account
+// folder and the pause from the environment.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <optional>
+
+#include "cli/version.h"
+#include "e2e/run_program.h"
+#include "support/temp_dir.h"
+
+namespace sweeprun {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr uid_t kOtherUser = 1;
+
+bool isRoot() { return geteuid() == 0; }
+
+void setOwnerAndMode(const std::string& path, uid_t owner, fs::perms mode) {
+  ASSERT_EQ(0, lchown(path.c_str(), owner, 0)) << path;
+  fs::permissions(path, mode);
+}
+
+class StartupEndToEndTest : public ::testing::Test {
+ protected:
+  // A read-only copy of the driver: the tool's own file must not be writable.
+  static void SetUpTestSuite() {
+    tools = new TempDir();
+    fs::copy_file(SWEEPRUN_DRIVER_PATH, tools->file("sweeprun"));
+    fs::permissions(tools->file("sweeprun"), fs::perms(0555));
+  }
+  static void TearDownTestSuite() {
+    delete tools;
+    tools = nullptr;
+  }
+
+  void SetUp() override {
+    fs::create_directories(home);
+    fs::create_directories(temp.file("etc"));
+    fs::create_directories(temp.file("Users"));
+    fs::create_directories(temp.file("watched"));
+  }
+
+  static std::string driver() { return tools->file("sweeprun"); }
+
+  /// Runs |program| with |arguments| after the program name |name| (the
+  /// program's path when empty), as |user| (USER unset when none).
+  ProgramResult run(const std::string& program, std::vector<std::string> arguments,
+                    std::optional<std::string> user = "root", std::string name = "") {
+    arguments.insert(arguments.begin(), name.empty() ? program : name);
+    std::vector<std::string> environment = {
+        "HOME=" + home,
+        "PATH=/usr/bin:/bin",
+        "XDG_DATA_HOME=" + home + "/.local/share",
+        "SWEEPRUN_TEST_CONFIG=" + config,
+        "SWEEPRUN_TEST_USERS=" + temp.file("Users"),
+        "SWEEPRUN_TEST_PAUSE=0",
+    };
+    if (user) environment.push_back("USER=" + *user);
+    for (const char* passed : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"}) {
+      if (const char* value = std::getenv(passed))
+        environment.push_back(std::string(passed) + "=" + value);
+    }
+    return runProgram(program, arguments, environment, temp.path());
+  }
+
+  /// A root-owned 0600 configuration file with |entries| in its root dictionary.
+  void writeConfig(const std::string& entries) {
+    temp.write("etc/sweeprun.plist",
+               "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>" +
+                   entries + "</dict></plist>\n");
+    setOwnerAndMode(config, 0, fs::perms(0600));
+  }
+  std::string validEntries() const {
+    return "<key>DataFile</key><string>" + temp.file("db.data") +
+           "</string><key>Folders</key><array><dict><key>Path</key><string>" +
+           temp.file("watched") + "</string></dict></array>";
+  }
+  std::string loggingEntries() const {
+    return "<key>LogToFile</key><true/><key>LogFileName</key><string>" + runLog() + "</string>";
+  }
+  std::string runLog() const { return temp.file("run.log"); }
+
+  static TempDir* tools;
+  TempDir temp;
+  const std::string home = temp.file("home");
+  const std::string config = temp.file("etc/sweeprun.plist");
+};
+
+TempDir* StartupEndToEndTest::tools = nullptr;
+
+#define SKIP_UNLESS_ROOT() \
+  if (!isRoot()) GTEST_SKIP() << "ownership tests need root"
+
+TEST_F(StartupEndToEndTest, VersionEndsTheRunWhereverItStands) {
+  const std::vector<std::string> kCases[] = {
+      {"-v"}, {"-s", "-v"}, {"-v", "-s"}, {"-t", "other", "-v", "-s"}};
+  for (const auto& arguments : kCases) {
+    SCOPED_TRACE(arguments.front());
+    ProgramResult result = run(SWEEPRUN_TOOL_PATH, arguments, "nobody-in-particular");
+    EXPECT_EQ(0, result.exitStatus);
+    EXPECT_EQ("Version " + versionText() + "\n", result.out);
+  }
+}
+
+TEST_F(StartupEndToEndTest, ArgumentsThatAreNotWholeOptionsRunUserMode) {
+  const std::vector<std::string> kCases[] = {{},      {"hello"}, {"-sv"}, {"-S"},
+                                             {"--t"}, {"-v2"},   {"-s "}};
+  for (const auto& arguments : kCases) {
+    SCOPED_TRACE(arguments.empty() ? "(none)" : arguments.front());
+    ProgramResult result = run(SWEEPRUN_TOOL_PATH, arguments, "alice");
+    EXPECT_EQ(1, result.exitStatus) << "no folder database: no folders";
+    EXPECT_EQ("", result.out);
+  }
+}
+
+TEST_F(StartupEndToEndTest, PrivilegeMessageNamesTheLastModeOption) {
+  const struct {
+    std::vector<std::string> arguments;
+    const char* option;
+  } kCases[] = {
+      {{"-t"}, "-t"}, {{"-s", "-t"}, "-t"}, {{"-t", "x", "-s"}, "-s"}, {{"-s", "-s"}, "-s"}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.arguments.back());
+    ProgramResult result = run(driver(), c.arguments, "alice");
+    EXPECT_EQ(119, result.exitStatus);
+    EXPECT_EQ(std::string("Error: You must be root for ") + c.option + " (you are 'alice').\n",
+              result.out);
+  }
+}
+
+TEST_F(StartupEndToEndTest, UnsetUserPassesThePrivilegeTest) {
+  ProgramResult result = run(driver(), {"-t"}, std::nullopt);
+  EXPECT_EQ(std::string::npos, result.out.find("You must be root"));
+  if (isRoot()) {
+    EXPECT_EQ(116, result.exitStatus);
+    EXPECT_EQ("Error: Config file not found: " + config + " .\n", result.out);
+  }
+}
+
+TEST_F(StartupEndToEndTest, ToolFileMustBeRootOwnedAndReadOnly) {
+  SKIP_UNLESS_ROOT();
+  fs::create_directories(home + "/bin");
+  const std::string copy = home + "/bin/sweeprun";
+  fs::copy_file(driver(), copy);
+  const struct {
+    const char* label;
+    uid_t owner;
+    unsigned mode;
+    std::string name;  // argv[0]
+    int status;
+    std::string out;
+  } kCases[] = {
+      {"owned by another user", kOtherUser, 0555, copy, 118,
+       "Error: root must own " + copy + " for -s.\n"},
+      {"named through ~", kOtherUser, 0555, "~/bin/sweeprun", 118,
+       "Error: root must own ~/bin/sweeprun for -s.\n"},
+      {"owner-writable", 0, 0755, copy, 117, "Error: " + copy + " must not be writable for -s.\n"},
+      {"writable by others", 0, 0557, copy, 117,
+       "Error: " + copy + " must not be writable for -s.\n"},
+      {"read-only for all", 0, 0555, copy, 116, "Error: Config file not found: " + config + " .\n"},
+      {"a bare name not in the working folder", kOtherUser, 0777, "sweeprun", 116,
+       "Error: Config file not found: " + config + " .\n"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    setOwnerAndMode(copy, c.owner, fs::perms(c.mode));
+    ProgramResult result = run(copy, {"-s"}, "root", c.name);
+    EXPECT_EQ(c.status, result.exitStatus);
+    EXPECT_EQ(c.out, result.out);
+  }
+}
+
+TEST_F(StartupEndToEndTest, ConfigurationFileMustBeARootOwnedPrivateRegularFile) {
+  SKIP_UNLESS_ROOT();
+  const std::string accessible = "Error: " + config + " must not be accessible for other users.\n";
+  const std::string notRegular = "Error: " + config + " must be a regular file.\n";
+  const struct {
+    const char* label;
+    std::function<void()> make;
+    int status;
+    std::string out;
+  } kCases[] = {
+      {"missing", [] {}, 116, "Error: Config file not found: " + config + " .\n"},
+      {"a link to nothing", [&] { fs::create_symlink(temp.file("nothing"), config); }, 116,
+       "Error: Config file not found: " + config + " .\n"},
+      {"owned by another user",
+       [&] {
+         writeConfig(validEntries());
+         setOwnerAndMode(config, kOtherUser, fs::perms(0600));
+       },
+       115, "Error: root must own " + config + " .\n"},
+      {"0640",
+       [&] {
+         writeConfig(validEntries());
+         fs::permissions(config, fs::perms(0640));
+       },
+       114, accessible},
+      {"0604",
+       [&] {
+         writeConfig(validEntries());
+         fs::permissions(config, fs::perms(0604));
+       },
+       114, accessible},
+      {"a link to a good file (the link's own bits)",
+       [&] {
+         temp.write("good.plist", "<plist><dict/></plist>");
+         setOwnerAndMode(temp.file("good.plist"), 0, fs::perms(0600));
+         fs::create_symlink(temp.file("good.plist"), config);
+       },
+       114, accessible},
+      {"a folder",
+       [&] {
+         fs::create_directory(config);
+         fs::permissions(config, fs::perms(0700));
+       },
+       113, notRegular},
+      {"a pipe", [&] { ASSERT_EQ(0, mkfifo(config.c_str(), 0600)); }, 113, notRegular},
+      {"0600", [&] { writeConfig(validEntries()); }, 0, config + ": OK\n"},
+      {"0700",
+       [&] {
+         writeConfig(validEntries());
+         fs::permissions(config, fs::perms(0700));
+       },
+       0, config + ": OK\n"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    fs::remove_all(config);
+    c.make();
+    ProgramResult result = run(driver(), {"-t"});
+    EXPECT_EQ(c.status, result.exitStatus);
+    EXPECT_EQ(c.out, result.out);
+  }
+}
+
+TEST_F(StartupEndToEndTest, CheckModeAndDisabledSystemModeEndBeforeTheRun) {
+  SKIP_UNLESS_ROOT();
+  const struct {
+    const char* label;
+    std::vector<std::string> arguments;
+    std::string entries;
+    std::string out;
+  } kCases[] = {
+      {"check and system mode", {"-s", "-t"}, validEntries() + loggingEntries(), config + ": OK\n"},
+      {"disabled",
+       {"-s"},
+       validEntries() + loggingEntries() + "<key>Disabled</key><true/>",
+       config + ": Disabled\n"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    writeConfig(c.entries);
+    ProgramResult result = run(driver(), c.arguments);
+    EXPECT_EQ(0, result.exitStatus);
+    EXPECT_EQ(c.out, result.out);
+    EXPECT_FALSE(fs::exists(runLog())) << "the run log is not opened";
+  }
+}
+
+TEST_F(StartupEndToEndTest, InvalidConfigurationEndsWith112) {
+  SKIP_UNLESS_ROOT();
+  writeConfig(validEntries() + "<key>NoSuchKey</key><string>x</string>");
+  ProgramResult result = run(driver(), {"-t"});
+  EXPECT_EQ(112, result.exitStatus);
+  EXPECT_EQ(0u, result.out.rfind("Error: ", 0)) << result.out;
+}
+
+TEST_F(StartupEndToEndTest, SystemModeRunWritesTheConfiguredRunLog) {
+  SKIP_UNLESS_ROOT();
+  writeConfig(validEntries() + loggingEntries());
+  ProgramResult result = run(driver(), {"-s"});
+  EXPECT_EQ("", result.out);
+  EXPECT_TRUE(fs::is_regular_file(runLog()));
+}
+
+TEST_F(StartupEndToEndTest, UserModeRunLogFollowsPreferencesAndArguments) {
+  const std::string preferences =
+      "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>LogToFile</key><true/>"
+      "<key>LogFileName</key><string>~/Logs/../companion.log</string></dict></plist>";
+  const struct {
+    const char* label;
+    std::string domainFile;  // below ~/Library/Preferences
+    std::vector<std::string> arguments;
+    std::string log;  // below HOME
+  } kCases[] = {
+      {"companion preferences", "org.sweeply.Sweeply.plist", {}, "companion.log"},
+      {"own preferences", "sweeprun.plist", {}, "companion.log"},
+      {"arguments", "", {"-LogToFile", "YES", "-LogFileName", "~/argument.log"}, "argument.log"},
+      {"arguments over preferences",
+       "org.sweeply.Sweeply.plist",
+       {"-LogFileName", "~/argument.log"},
+       "argument.log"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    fs::remove_all(home);
+    fs::create_directories(home + "/Library/Preferences");
+    if (!c.domainFile.empty()) temp.write("home/Library/Preferences/" + c.domainFile, preferences);
+    ProgramResult result = run(SWEEPRUN_TOOL_PATH, c.arguments, "alice");
+    EXPECT_EQ(1, result.exitStatus);
+    EXPECT_EQ("", result.out);
+    const std::string log = temp.read("home/" + c.log);
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ('\n', log.back()) << "the section was closed";
+  }
+}
+
+}  // namespace
+}  // namespace sweeprun
