@@ -60,17 +60,6 @@ TEST_F(UserDefaultsTest, FirstDomainHoldingAKeyWins) {
   }
 }
 
-TEST_F(UserDefaultsTest, RegisteredDefaultsKeepTheirKindsAndReadings) {
-  UserDefaults defaults = userDefaults();
-  EXPECT_FALSE(defaults.boolForKey(kLogToFile));
-  EXPECT_EQ(7.0, defaults.objectForKey(kLogLimit).numericReading());
-  EXPECT_EQ(Value::text("7"), defaults.objectForKey(kLogLimit));
-  EXPECT_EQ(Value::boolean(true), defaults.objectForKey(kRunClient));
-  EXPECT_EQ(Value::integer(5), defaults.objectForKey(kClientInterval));
-  EXPECT_EQ(Value::real(0.0), defaults.objectForKey(kWaistSize));
-  EXPECT_TRUE(defaults.objectForKey(kDateFormat).isNone()) << "no DateFormat is registered";
-}
-
 TEST_F(UserDefaultsTest, StringForKeyGivesTextsAndNumbersAsText) {
   writeDomain(kToolDomain, {{"text", Value::text("a b")},
                             {"integer", Value::integer(-12)},
