@@ -8,6 +8,7 @@
 #include "platform/localization.h"
 #include "platform/path.h"
 #include "platform/process.h"
+#include "platform/property_list.h"
 #include "platform/system_log.h"
 #include "platform/value.h"
 #include "settings/settings.h"
@@ -16,10 +17,25 @@ namespace sweeprun {
 
 namespace {
 
+constexpr char kClosingLineList[] = "log.plist";
+
 // The texts of the closing-line list beside the executable; empty when the
-// list is missing, unreadable or not an array. Reading the list arrives with
-// the property-list reader.
-std::vector<std::string> closingLines() { return {}; }
+// list is missing, unreadable or not an array.
+std::vector<std::string> closingLines() {
+  std::vector<std::string> lines;
+  const std::string& directory = process().executableDirectory;
+  if (directory.empty()) return lines;
+  std::string bytes, error;
+  Value list;
+  if (!readFile(joinPath(directory, kClosingLineList), bytes, error) ||
+      !readPropertyList(bytes, list, error) || !list.arrayPtr()) {
+    return lines;
+  }
+  for (const Value& element : *list.arrayPtr()) {
+    if (element.isText()) lines.emplace_back(element.asText());
+  }
+  return lines;
+}
 
 size_t randomIndex(size_t count) {
   static std::mt19937_64 engine = [] {

@@ -164,6 +164,24 @@ TEST_F(TrashLogTest, TrimmingAndLinesReachTheFileAtOnce) {
   EXPECT_EQ(kept + "\nChecking 50%s of %@\n", dir.read("Sweeply.log"));
 }
 
+TEST_F(TrashLogTest, AClosingLineIsWrittenVerbatimAndABadListIsSkipped) {
+  const std::string section = marker(now) + "\nSaved the folder list.\n";
+  dir.write("log.plist",
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><array>"
+            "<string>100% tidy: %@ %s %n</string></array></plist>\n");
+  run();
+  EXPECT_EQ(section + "100% tidy: %@ %s %n\n\n", dir.read("Sweeply.log"));
+
+  for (const char* list :
+       {"not a property list", "<plist><dict/></plist>", "<plist><array/></plist>"}) {
+    SCOPED_TRACE(list);
+    dir.write("log.plist", list);
+    dir.write("Sweeply.log", "");
+    run();
+    EXPECT_EQ(section + "\n", dir.read("Sweeply.log"));
+  }
+}
+
 TEST_F(TrashLogTest, ErrorsGoToTheSystemLogAndToAnOpenRunLog) {
   TrashLog::err("first %@");
   logLine("dropped: no run log is open");
