@@ -69,4 +69,13 @@ std::string archiveRootObjectArray(size_t count, const ObjectAt& element);
 bool unarchiveRootObjectArray(std::string_view bytes, std::string_view className,
                               const std::function<void(KeyedDecoder&)>& each);
 
+/// Decodes the object named |topKey| in "$top" of any keyed archive into a
+/// plain value graph, for inspection and tests: arrays, sets, dictionaries,
+/// strings, data, numbers and dates as themselves; a dictionary key that is
+/// a number as its decimal text; NSNull and nil as none; an object of any
+/// other class as a dictionary of its coded keys plus "$class" with its class
+/// name. None when the archive has no such object. Throws PlatformException
+/// as unarchiveRootObjectArray does.
+Value unarchivePlainGraph(std::string_view bytes, std::string_view topKey = "root");
+
 }  // namespace sweeprun

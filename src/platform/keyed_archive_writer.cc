@@ -1,0 +1,437 @@
+#include "platform/keyed_archive_writer.h"
+
+#include <cstring>
+#include <map>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "platform/binary_plist.h"
+#include "platform/exception.h"
+
+namespace sweeprun {
+
+namespace {
+
+// Binary object numbers. The first ten are the outer dictionary and its
+// parts; then come the n elements of "$objects", then one UID object per
+// element (so UID(k) is always binary object kObjectsBase + n + k), then
+// everything else ("extras": key strings, NS.keys/NS.objects arrays, times,
+// inline bytes) in the order they are first needed.
+enum : uint64_t {
+  kOuter,
+  kVersionKey,
+  kArchiverKey,
+  kTopKey,
+  kObjectsKey,
+  kVersionValue,
+  kArchiverValue,
+  kTopValue,
+  kRootKey,
+  kObjectsValue,
+  kObjectsBase,
+};
+
+std::vector<std::string_view> classChain(std::string_view name) {
+  if (name == "NSMutableArray") return {"NSMutableArray", "NSArray", "NSObject"};
+  if (name == "NSMutableDictionary") return {"NSMutableDictionary", "NSDictionary", "NSObject"};
+  return {name, "NSObject"};  // NSDate and our records
+}
+
+class ArchiveEncoder : public KeyedEncoder {
+ public:
+  std::string write(size_t count, const ObjectAt& element) {
+    encodeAll(count, element);
+    const uint64_t n = nextUid_;
+    const uint64_t extras = extras_;
+    const uint64_t objectCount = kObjectsBase + 2 * n + extras;
+    refSize_ = bplist::widthFor(objectCount - 1);
+    uidWidth_ = bplist::widthFor(n - 1);
+    const uint64_t objectBytes =
+        8 + bytes_ + refSlots_ * refSize_ + n * bplist::uidSize(uidWidth_);
+    offsetSize_ = bplist::widthFor(objectBytes);
+
+    std::string out(objectBytes + objectCount * offsetSize_ + bplist::kTrailerSize, '\0');
+    std::memcpy(out.data(), "bplist00", 8);
+    base_ = out.data();
+    cursor_ = base_ + 8;
+    objectsEnd_ = base_ + objectBytes;
+    uidBase_ = kObjectsBase + n;
+    extrasBase_ = uidBase_ + n;
+    writing_ = true;
+    resetNumbering();
+    encodeAll(count, element);
+    for (uint64_t k = 0; k < n; ++k)
+      emit(uidBase_ + k, bplist::uidSize(uidWidth_), 0,
+           [&](char* p) { return bplist::putUid(p, k, uidWidth_); });
+    if (nextUid_ != n || extras_ != extras || cursor_ != objectsEnd_)
+      throw PlatformException("archive: the records changed while they were written");
+    bplist::putTrailer(objectsEnd_ + objectCount * offsetSize_, offsetSize_, refSize_,
+                       objectCount, kOuter, objectBytes);
+    return out;
+  }
+
+  void encodeBytes(std::string_view key, std::string_view bytes) override {
+    const uint64_t keyRef = keyString(codedKey(key));
+    const uint64_t ref = newExtra();
+    emit(ref, bplist::dataSize(bytes), 0, [&](char* p) { return bplist::putData(p, bytes); });
+    entries().emplace_back(keyRef, ref);
+  }
+
+  void encodeValue(std::string_view key, const Value& value) override {
+    const uint64_t keyRef = keyString(codedKey(key));
+    const uint64_t uid = encodePlain(value);
+    entries().emplace_back(keyRef, uidRef(uid));
+  }
+
+  void encodeObjectArray(std::string_view key, size_t count, const ObjectAt& element) override {
+    const uint64_t keyRef = keyString(codedKey(key));
+    const uint64_t uid = encodeRecordArray(count, element);
+    entries().emplace_back(keyRef, uidRef(uid));
+  }
+
+ private:
+  using Entry = std::pair<uint64_t, uint64_t>;  // key ref, value ref
+
+  void resetNumbering() {
+    nextUid_ = 0;
+    extras_ = 0;
+    strings_.clear();
+    keyUids_.clear();
+    classUids_.clear();
+    keyArrays_.clear();
+    for (uint64_t& k : fixedKeys_) k = kUnset;
+  }
+
+  void encodeAll(size_t count, const ObjectAt& element) {
+    const uint64_t null = nextUid_++;
+    emit(objectIndex(null), bplist::textSize("$null"), 0,
+         [](char* p) { return bplist::putText(p, "$null"); });
+    encodeRecordArray(count, element);  // UID(1), the root
+    emitOuter();
+  }
+
+  // The outer dictionary {"$version", "$archiver", "$top", "$objects"}.
+  void emitOuter() {
+    emitText(kVersionKey, "$version");
+    emitText(kArchiverKey, "$archiver");
+    emitText(kTopKey, "$top");
+    emitText(kObjectsKey, "$objects");
+    emitText(kArchiverValue, "NSKeyedArchiver");
+    emitText(kRootKey, "root");
+    emit(kVersionValue, bplist::signedSize(100000), 0,
+         [](char* p) { return bplist::putSigned(p, 100000); });
+    emitDictionary(kTopValue, {{kRootKey, uidRef(1)}});
+    emitDictionary(kOuter, {{kVersionKey, kVersionValue},
+                                   {kArchiverKey, kArchiverValue},
+                                   {kTopKey, kTopValue},
+                                   {kObjectsKey, kObjectsValue}});
+    const uint64_t n = nextUid_;
+    emit(kObjectsValue, bplist::headerSize(n), n, [&](char* p) {
+      p = bplist::putHeader(p, 0xA, n);
+      for (uint64_t k = 0; k < n; ++k) p = bplist::putBigEndian(p, objectIndex(k), refSize_);
+      return p;
+    });
+  }
+
+  uint64_t encodeRecordArray(size_t count, const ObjectAt& element) {
+    const uint64_t uid = nextUid_++;
+    const size_t depth = pushScratch();
+    for (size_t i = 0; i < count; ++i) {
+      const uint64_t child = encodeRecord(element(i));
+      scratch_[depth].push_back(child);
+    }
+    emitArrayObject(uid, depth);
+    popScratch();
+    return uid;
+  }
+
+  uint64_t encodeRecord(const ArchivableObject& record) {
+    if (frameDepth_ > static_cast<size_t>(kMaxPlistDepth))
+      throw PlatformException("archive: records nested too deeply");
+    const uint64_t uid = nextUid_++;
+    if (frameDepth_ == frames_.size()) frames_.emplace_back();
+    const size_t frame = frameDepth_++;
+    frames_[frame].clear();
+    record.encodeWithCoder(*this);
+    const uint64_t cls = classUid(record.className());
+    frames_[frame].emplace_back(fixedKey(kClassField), uidRef(cls));
+    emitDictionary(objectIndex(uid), frames_[frame]);
+    --frameDepth_;
+    return uid;
+  }
+
+  // A plain value becomes its own element of "$objects"; a none value is
+  // the nil reference UID(0).
+  uint64_t encodePlain(const Value& v) {
+    switch (v.kind()) {
+      case Value::Kind::kNone:
+      case Value::Kind::kUid:
+        return 0;
+      case Value::Kind::kText:
+        return emitPlainText(v.asText());
+      case Value::Kind::kDate: {
+        const uint64_t uid = nextUid_++;
+        const uint64_t time = newExtra();
+        const double seconds = v.asDate().seconds;
+        emit(time, bplist::kRealSize, 0, [&](char* p) { return bplist::putReal(p, seconds); });
+        const uint64_t cls = classUid("NSDate");
+        emitDictionary(objectIndex(uid), {{fixedKey(kTimeField), time},
+                                         {fixedKey(kClassField), uidRef(cls)}});
+        return uid;
+      }
+      case Value::Kind::kArray: {
+        const uint64_t uid = nextUid_++;
+        const size_t depth = pushScratch();
+        for (const Value& e : *v.arrayPtr()) {
+          if (e.isNone() || e.isUid()) continue;
+          const uint64_t child = encodePlain(e);
+          scratch_[depth].push_back(child);
+        }
+        emitArrayObject(uid, depth);
+        popScratch();
+        return uid;
+      }
+      case Value::Kind::kDictionary:
+        return encodeDictionary(*v.dictionaryPtr());
+      default: {
+        const uint64_t uid = nextUid_++;
+        emit(objectIndex(uid), scalarSize(v), 0, [&](char* p) { return putScalar(p, v); });
+        return uid;
+      }
+    }
+  }
+
+  uint64_t encodeDictionary(const Dictionary& d) {
+    const uint64_t uid = nextUid_++;
+    // Keys first, then the values in the same order, as the platform does.
+    const size_t keys = pushScratch();
+    for (const auto& e : d) {
+      if (e.second.isNone() || e.second.isUid()) continue;
+      // Keys are interned, so the address of a key's text identifies it.
+      const std::string* key = &e.first.str();
+      auto it = keyUids_.find(key);
+      uint64_t keyUid;
+      if (it != keyUids_.end()) {
+        keyUid = it->second;
+      } else {
+        keyUid = emitPlainText(*key);
+        keyUids_.emplace(key, keyUid);
+      }
+      scratch_[keys].push_back(keyUid);
+    }
+    const size_t values = pushScratch();
+    for (const auto& e : d) {
+      if (e.second.isNone() || e.second.isUid()) continue;
+      const uint64_t child = encodePlain(e.second);
+      scratch_[values].push_back(child);
+    }
+    const uint64_t cls = classUid("NSMutableDictionary");
+    // Records share their key sets, so one NS.keys array serves them all.
+    uint64_t keysRef;
+    auto shared = keyArrays_.find(scratch_[keys]);
+    if (shared != keyArrays_.end()) {
+      keysRef = shared->second;
+    } else {
+      keysRef = newExtra();
+      emitUidArray(keysRef, scratch_[keys]);
+      keyArrays_.emplace(scratch_[keys], keysRef);
+    }
+    const uint64_t valuesRef = newExtra();
+    emitUidArray(valuesRef, scratch_[values]);
+    emitDictionary(objectIndex(uid), {{fixedKey(kKeysField), keysRef},
+                                     {fixedKey(kObjectsField), valuesRef},
+                                     {fixedKey(kClassField), uidRef(cls)}});
+    popScratch();
+    popScratch();
+    return uid;
+  }
+
+  // A mutable array object over the uids collected in scratch_[depth].
+  void emitArrayObject(uint64_t uid, size_t depth) {
+    const uint64_t cls = classUid("NSMutableArray");
+    const uint64_t elements = newExtra();
+    emitUidArray(elements, scratch_[depth]);
+    emitDictionary(objectIndex(uid), {{fixedKey(kObjectsField), elements},
+                                     {fixedKey(kClassField), uidRef(cls)}});
+  }
+
+  // The class description, added after the first object of the class.
+  uint64_t classUid(std::string_view name) {
+    auto it = classUids_.find(name);
+    if (it != classUids_.end()) return it->second;
+    const uint64_t uid = nextUid_++;
+    const auto& chain = classChain(name);
+    std::vector<uint64_t> names;
+    for (std::string_view c : chain) names.push_back(keyString(c));
+    const uint64_t classes = newExtra();
+    emit(classes, bplist::headerSize(names.size()), names.size(), [&](char* p) {
+      p = bplist::putHeader(p, 0xA, names.size());
+      for (uint64_t r : names) p = bplist::putBigEndian(p, r, refSize_);
+      return p;
+    });
+    emitDictionary(objectIndex(uid), {{keyString("$classname"), keyString(name)},
+                                     {keyString("$classes"), classes}});
+    classUids_.emplace(std::string(name), uid);
+    return uid;
+  }
+
+  enum FixedKey { kClassField, kKeysField, kObjectsField, kTimeField, kFixedKeys };
+  uint64_t fixedKey(FixedKey key) {
+    static constexpr std::string_view kTexts[kFixedKeys] = {"$class", "NS.keys", "NS.objects",
+                                                            "NS.time"};
+    if (fixedKeys_[key] == kUnset) fixedKeys_[key] = keyString(kTexts[key]);
+    return fixedKeys_[key];
+  }
+
+  // A binary string object outside "$objects", written once per text.
+  uint64_t keyString(std::string_view text) {
+    auto it = strings_.find(std::string(text));
+    if (it != strings_.end()) return it->second;
+    const uint64_t ref = newExtra();
+    emitText(ref, text);
+    strings_.emplace(std::string(text), ref);
+    return ref;
+  }
+
+  uint64_t emitPlainText(std::string_view text) {
+    const uint64_t uid = nextUid_++;
+    emitText(objectIndex(uid), text);
+    return uid;
+  }
+
+  void emitText(uint64_t index, std::string_view text) {
+    emit(index, bplist::textSize(text), 0, [&](char* p) { return bplist::putText(p, text); });
+  }
+
+  void emitUidArray(uint64_t index, const std::vector<uint64_t>& uids) {
+    emit(index, bplist::headerSize(uids.size()), uids.size(), [&](char* p) {
+      p = bplist::putHeader(p, 0xA, uids.size());
+      for (uint64_t uid : uids) p = bplist::putBigEndian(p, uidRef(uid), refSize_);
+      return p;
+    });
+  }
+
+  void emitDictionary(uint64_t index, const Entry* entries, size_t n) {
+    emit(index, bplist::headerSize(n), 2 * n, [&](char* p) {
+      p = bplist::putHeader(p, 0xD, n);
+      for (size_t i = 0; i < n; ++i) p = bplist::putBigEndian(p, entries[i].first, refSize_);
+      for (size_t i = 0; i < n; ++i) p = bplist::putBigEndian(p, entries[i].second, refSize_);
+      return p;
+    });
+  }
+  void emitDictionary(uint64_t index, const std::vector<Entry>& entries) {
+    emitDictionary(index, entries.data(), entries.size());
+  }
+  void emitDictionary(uint64_t index, std::initializer_list<Entry> entries) {
+    emitDictionary(index, entries.begin(), entries.size());
+  }
+
+  // Counts an object of |fixed| bytes plus |refs| references in the first
+  // pass; writes it and its offset-table entry in the second.
+  template <typename Put>
+  void emit(uint64_t index, size_t fixed, uint64_t refs, Put put) {
+    if (!writing_) {
+      bytes_ += fixed;
+      refSlots_ += refs;
+      return;
+    }
+    const uint64_t size = fixed + refs * refSize_;
+    if (size > static_cast<uint64_t>(objectsEnd_ - cursor_))
+      throw PlatformException("archive: the records changed while they were written");
+    bplist::putBigEndian(objectsEnd_ + index * offsetSize_, static_cast<uint64_t>(cursor_ - base_),
+                         offsetSize_);
+    cursor_ = put(cursor_);
+  }
+
+  static size_t scalarSize(const Value& v) {
+    switch (v.kind()) {
+      case Value::Kind::kBoolean:
+        return 1;
+      case Value::Kind::kInteger:
+        return bplist::signedSize(v.asInteger());
+      case Value::Kind::kUnsigned:
+        return bplist::kUnsignedSize;
+      case Value::Kind::kReal:
+        return bplist::kRealSize;
+      default:
+        return bplist::dataSize(v.asData());
+    }
+  }
+
+  static char* putScalar(char* p, const Value& v) {
+    switch (v.kind()) {
+      case Value::Kind::kBoolean:
+        *p = v.asBool() ? 0x09 : 0x08;
+        return p + 1;
+      case Value::Kind::kInteger:
+        return bplist::putSigned(p, v.asInteger());
+      case Value::Kind::kUnsigned:
+        return bplist::putUnsigned(p, v.asUnsigned());
+      case Value::Kind::kReal:
+        return bplist::putReal(p, v.asReal());
+      default:
+        return bplist::putData(p, v.asData());
+    }
+  }
+
+  static std::string codedKey(std::string_view key) {
+    // "$" keys belong to the archive itself; a coder key starting with one
+    // gets another in front.
+    return key.empty() || key[0] != '$' ? std::string(key) : "$" + std::string(key);
+  }
+
+  uint64_t newExtra() { return extrasBase_ + extras_++; }
+  uint64_t objectIndex(uint64_t uid) const { return kObjectsBase + uid; }
+  uint64_t uidRef(uint64_t uid) const { return uidBase_ + uid; }
+  std::vector<Entry>& entries() {
+    if (frameDepth_ == 0) throw PlatformException("archive: a value encoded outside a record");
+    return frames_[frameDepth_ - 1];
+  }
+  size_t pushScratch() {
+    if (scratchDepth_ == scratch_.size()) scratch_.emplace_back();
+    scratch_[scratchDepth_].clear();
+    return scratchDepth_++;
+  }
+  void popScratch() { --scratchDepth_; }
+
+  struct VectorHash {
+    size_t operator()(const std::vector<uint64_t>& v) const {
+      size_t h = v.size();
+      for (uint64_t x : v) h = h * 1000003 ^ std::hash<uint64_t>()(x);
+      return h;
+    }
+  };
+
+  bool writing_ = false;
+  // Numbering, identical in both passes.
+  uint64_t nextUid_ = 0;
+  uint64_t extras_ = 0;
+  std::unordered_map<std::string, uint64_t> strings_;     // binary key strings
+  std::unordered_map<const std::string*, uint64_t> keyUids_;  // dictionary keys in $objects
+  std::map<std::string, uint64_t, std::less<>> classUids_;
+  std::unordered_map<std::vector<uint64_t>, uint64_t, VectorHash> keyArrays_;
+  static constexpr uint64_t kUnset = ~uint64_t{0};
+  uint64_t fixedKeys_[kFixedKeys] = {kUnset, kUnset, kUnset, kUnset};
+  std::vector<std::vector<Entry>> frames_;  // entries of the records being encoded
+  size_t frameDepth_ = 0;
+  std::vector<std::vector<uint64_t>> scratch_;  // element uids of open containers
+  size_t scratchDepth_ = 0;
+  // First pass: what the objects take besides references and UID objects.
+  uint64_t bytes_ = 0;
+  uint64_t refSlots_ = 0;
+  // Second pass: the layout.
+  unsigned refSize_ = 1, uidWidth_ = 1, offsetSize_ = 1;
+  uint64_t uidBase_ = 0, extrasBase_ = 0;
+  char* base_ = nullptr;
+  char* cursor_ = nullptr;
+  char* objectsEnd_ = nullptr;
+};
+
+}  // namespace
+
+std::string writeKeyedArchive(size_t count, const ObjectAt& element) {
+  return ArchiveEncoder().write(count, element);
+}
+
+}  // namespace sweeprun
