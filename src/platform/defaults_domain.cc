@@ -23,6 +23,12 @@ bool isValidDomainName(std::string_view domain) {
          domain.find('/') == std::string_view::npos && domain.find('\0') == std::string_view::npos;
 }
 
+// Without an absolute home folder the preferences would land relative to the
+// working folder.
+bool isUsableHome(std::string_view homeDirectory) {
+  return !homeDirectory.empty() && homeDirectory[0] == '/';
+}
+
 std::string preferencesFolder(std::string_view homeDirectory) {
   return joinPath(joinPath(homeDirectory, "Library"), "Preferences");
 }
@@ -77,6 +83,10 @@ DomainReadStatus readDefaultsDomain(std::string_view homeDirectory, std::string_
     error = "invalid preferences domain name '" + std::string(domain) + "'";
     return DomainReadStatus::kDamaged;
   }
+  if (!isUsableHome(homeDirectory)) {
+    values = Dictionary();
+    return DomainReadStatus::kMissing;
+  }
   std::string bytes;
   return readDomainFile(defaultsDomainPath(homeDirectory, domain), values, bytes, error);
 }
@@ -85,6 +95,10 @@ bool writeDefaultsDomainValue(std::string_view homeDirectory, std::string_view d
                               std::string_view key, const Value& value, std::string& error) {
   if (!isValidDomainName(domain)) {
     error = "invalid preferences domain name '" + std::string(domain) + "'";
+    return false;
+  }
+  if (!isUsableHome(homeDirectory)) {
+    error = "no home folder to hold the preferences";
     return false;
   }
   const std::string path = defaultsDomainPath(homeDirectory, domain);

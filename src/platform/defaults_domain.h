@@ -20,6 +20,7 @@ enum class DomainReadStatus {
 
 /// Reads the domain's values into |values| (emptied first). A missing or
 /// damaged file leaves |values| empty; for a damaged one |error| says why.
+/// Without an absolute home folder every domain is missing.
 DomainReadStatus readDefaultsDomain(std::string_view homeDirectory, std::string_view domain,
                                     Dictionary& values, std::string& error);
 
@@ -28,7 +29,8 @@ DomainReadStatus readDefaultsDomain(std::string_view homeDirectory, std::string_
 /// is replaced atomically and keeps its format (XML stays XML; a new file is
 /// binary), and ~/Library/Preferences is created when missing. A file that
 /// exists but cannot be read as a dictionary is never overwritten: the call
-/// then fails, and so does a failed write, with the reason in |error|.
+/// then fails, and so does a failed write or a home folder that is not an
+/// absolute path, with the reason in |error|.
 bool writeDefaultsDomainValue(std::string_view homeDirectory, std::string_view domain,
                               std::string_view key, const Value& value, std::string& error);
 

@@ -88,5 +88,16 @@ TEST_F(DefaultsDomainTest, WriteNeverReplacesADomainItCannotRead) {
   EXPECT_EQ(damaged, home.read("Library/Preferences/damaged.plist"));
 }
 
+TEST_F(DefaultsDomainTest, WithoutAnAbsoluteHomeNothingIsReadOrWritten) {
+  for (const char* noHome : {"", "relative/home"}) {
+    SCOPED_TRACE(noHome);
+    Dictionary values;
+    std::string error;
+    EXPECT_EQ(DomainReadStatus::kMissing, readDefaultsDomain(noHome, "d", values, error));
+    EXPECT_FALSE(writeDefaultsDomainValue(noHome, "d", "DateFormat", Value::text("%F"), error));
+  }
+  EXPECT_FALSE(std::filesystem::exists("Library/Preferences/d.plist"));
+}
+
 }  // namespace
 }  // namespace sweeprun
