@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "log/log_trimming.h"
+#include "platform/dir_handle.h"
+#include "platform/file_io.h"
 #include "platform/localization.h"
 #include "platform/path.h"
 #include "platform/process.h"
@@ -55,6 +57,13 @@ TrashLog::~TrashLog() { logFile.close(); }
 
 void TrashLog::open(const std::string& path) {
   std::string error;
+  // The user's log folder exists on the companion's home platform but seldom
+  // here; without it, turning the log on would give no log and no word why.
+  if (!process().systemMode) {
+    const std::string folder = deletingLastPathComponent(path);
+    DirHandle created;
+    if (!directoryExists(folder)) DirHandle::createDirectories(folder, created, error);
+  }
   logFile = FileHandle::openForUpdate(path, error);
   if (!logFile.isOpen()) return;  // a log that cannot be opened stays silent
 

@@ -202,6 +202,7 @@ TEST_F(TrashLogTest, AFileThatCannotBeOpenedMakesEveryWriteANoOp) {
   const std::string target = dir.write("target", "not a log");
   fs::create_symlink(target, dir.file("link.log"));
   fs::create_directory(dir.file("folder.log"));
+  context.systemMode = true;  // where a missing log folder is not created
   for (const std::string& path :
        {dir.file("missing/Sweeply.log"), dir.file("link.log"), dir.file("folder.log")}) {
     SCOPED_TRACE(path);
@@ -217,6 +218,12 @@ TEST_F(TrashLogTest, AFileThatCannotBeOpenedMakesEveryWriteANoOp) {
   EXPECT_EQ("not a log", dir.read("target"));
   EXPECT_FALSE(fs::exists(dir.file("missing")));
   EXPECT_EQ("still reported\nstill reported\nstill reported\n", errors.str());
+}
+
+TEST_F(TrashLogTest, AUserLogFolderIsCreatedWhenMissing) {
+  logPath = dir.file("Library/Logs/Sweeply.log");
+  const std::string added = run();
+  EXPECT_EQ(added, dir.read("Library/Logs/Sweeply.log"));
 }
 
 }  // namespace
