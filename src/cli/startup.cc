@@ -9,8 +9,10 @@
 #include <string_view>
 #include <thread>
 
-#include "cli/version.h"
+#include "platform/version.h"
+#include "engine/trash_collector.h"
 #include "log/trash_log.h"
+#include "model/trash_application.h"
 #include "platform/entry_attributes.h"
 #include "platform/localization.h"
 #include "platform/path.h"
@@ -35,7 +37,12 @@ void print(const std::string& text) { *process().out << text << std::flush; }
 /// The collector run: reads the folder database of the mode, checks every
 /// due folder and saves the database. Returns the exit status of the run: 0
 /// when the folder list held a folder, 1 when it held none.
-int runCollection() { return 1; }
+int runCollection() {
+  TrashApplication application;
+  TrashCollector collector;
+  collector.setSafe(&application);
+  return collector.run() ? 0 : 1;
+}
 
 /// What start-up installs into the process; uninstalled on every way out,
 /// so that process() never points at a destroyed settings object or log.

@@ -6,6 +6,7 @@
 #include "platform/localization.h"
 #include "platform/path.h"
 #include "platform/process.h"
+#include "platform/version.h"
 #include "settings/settings.h"
 #include "settings/trash_config_file_parser.h"
 
@@ -44,7 +45,7 @@ bool TrashCollector::run() {
   }
 
   logLine(localized("Sweeply started at %@.", {standardDateText(start)}));
-  logLine(localized("Version %@\n", {SWEEPRUN_VERSION}));
+  logLine(localized("Version %@\n", {versionText()}));
   if (!dryRun_) repairDateFormat();
   readDB();
 

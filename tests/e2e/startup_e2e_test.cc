@@ -11,7 +11,7 @@
 #include <functional>
 #include <optional>
 
-#include "cli/version.h"
+#include "platform/version.h"
 #include "e2e/run_program.h"
 #include "support/temp_dir.h"
 

@@ -1,4 +1,4 @@
-#include "cli/version.h"
+#include "platform/version.h"
 
 namespace sweeprun {
 
