@@ -14,6 +14,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <utility>
 
 namespace sweeprun {
 
@@ -97,6 +98,13 @@ bool mountTmpfs(const std::string& path, const std::string& options) {
 }
 
 void unmount(const std::string& path) { umount2(path.c_str(), MNT_DETACH); }
+
+ScopedTmpfs::ScopedTmpfs(std::string path, const std::string& options)
+    : path_(std::move(path)), mounted_(mountTmpfs(path_, options)) {}
+
+ScopedTmpfs::~ScopedTmpfs() {
+  if (mounted_) unmount(path_);
+}
 
 ScopedEnv::ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
   if (const char* old = std::getenv(name)) previous_ = old;

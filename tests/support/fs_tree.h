@@ -31,6 +31,21 @@ void clearImmutableBelow(const std::string& path);
 bool mountTmpfs(const std::string& path, const std::string& options = "size=4m");
 void unmount(const std::string& path);
 
+/// A small tmpfs mounted at a folder for the lifetime of the object (root
+/// only); mounted() is false when the mount failed.
+class ScopedTmpfs {
+ public:
+  explicit ScopedTmpfs(std::string path, const std::string& options = "size=4m");
+  ~ScopedTmpfs();
+  ScopedTmpfs(const ScopedTmpfs&) = delete;
+  ScopedTmpfs& operator=(const ScopedTmpfs&) = delete;
+  bool mounted() const { return mounted_; }
+
+ private:
+  std::string path_;
+  bool mounted_ = false;
+};
+
 /// Sets an environment variable (or unsets it for none) for the lifetime of
 /// the object.
 class ScopedEnv {

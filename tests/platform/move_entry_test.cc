@@ -1,0 +1,189 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "platform/dir_handle.h"
+#include "platform/place_entry.h"
+#include "support/fs_tree.h"
+#include "support/temp_dir.h"
+
+namespace sweeprun {
+namespace {
+
+DirHandle openFolder(const std::string& path) {
+  DirHandle dir;
+  std::string error;
+  EXPECT_EQ(OpenStatus::kOpened, DirHandle::openDirectory(path, dir, error)) << error;
+  return dir;
+}
+
+std::vector<std::string> namesIn(const std::string& path) {
+  bool ok = false;
+  std::vector<std::string> names = openFolder(path).listNames(ok);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+struct stat statOf(const std::string& path) {
+  struct stat st {};
+  EXPECT_EQ(0, lstat(path.c_str(), &st)) << path;
+  return st;
+}
+
+class MoveEntryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    makeFolder(from_);
+    makeFolder(to_);
+  }
+  TempDir tmp_;
+  std::string from_ = tmp_.file("from");
+  std::string to_ = tmp_.file("to");
+};
+
+TEST_F(MoveEntryTest, NeverReplacesAnExistingTarget) {
+  writeText(from_ + "/file", "source");
+  makeFolder(from_ + "/folder");
+  writeText(to_ + "/taken-file", "target");
+  makeFolder(to_ + "/taken-folder");
+  makeLink("somewhere", to_ + "/taken-link");
+  DirHandle from = openFolder(from_), to = openFolder(to_);
+  for (const char* source : {"file", "folder"}) {
+    for (const char* target : {"taken-file", "taken-folder", "taken-link"}) {
+      SCOPED_TRACE(std::string(source) + " onto " + target);
+      std::string error;
+      EXPECT_EQ(MoveStatus::kTargetExists, from.moveEntry(source, to, target, error));
+    }
+  }
+  EXPECT_EQ("source", readText(from_ + "/file"));
+  EXPECT_EQ("target", readText(to_ + "/taken-file"));
+  EXPECT_TRUE(entryExists(from_ + "/folder"));
+  EXPECT_TRUE(isLink(to_ + "/taken-link"));
+}
+
+TEST_F(MoveEntryTest, MovesALinkAsTheLinkAndReportsAGoneSource) {
+  makeFolder(tmp_.file("outside"));
+  makeLink(tmp_.file("outside"), from_ + "/link");
+  DirHandle from = openFolder(from_), to = openFolder(to_);
+  std::string error;
+  EXPECT_EQ(MoveStatus::kMoved, from.moveEntry("link", to, "link", error)) << error;
+  EXPECT_TRUE(isLink(to_ + "/link"));
+  EXPECT_TRUE(namesIn(tmp_.file("outside")).empty());
+  EXPECT_EQ(MoveStatus::kGone, from.moveEntry("link", to, "again", error));
+}
+
+TEST(CollisionNameTest, PutsTheNumberBeforeTheLastExtension) {
+  const struct {
+    const char* name;
+    unsigned long n;
+    const char* expected;
+  } kCases[] = {
+      {"report.pdf", 1, "report copy 1.pdf"},
+      {"report.pdf", 12, "report copy 12.pdf"},
+      {"archive.tar.gz", 1, "archive.tar copy 1.gz"},
+      {"README", 2, "README copy 2"},
+      {".bashrc", 1, ".bashrc copy 1"},
+      {".config.old", 1, ".config copy 1.old"},
+      {"trailing.", 1, "trailing. copy 1"},
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(c.expected, collisionName(c.name, c.n)) << c.name << " " << c.n;
+  }
+}
+
+TEST_F(MoveEntryTest, PlacingTakesTheFirstFreeCollisionName) {
+  writeText(from_ + "/notes.txt", "new");
+  writeText(to_ + "/notes.txt", "old");
+  writeText(to_ + "/notes copy 1.txt", "older");
+  DirHandle from = openFolder(from_), to = openFolder(to_);
+  std::string placed, error;
+  EXPECT_EQ(MoveStatus::kMoved, placeEntry(from, "notes.txt", to, placed, error)) << error;
+  EXPECT_EQ("notes copy 2.txt", placed);
+  EXPECT_EQ("new", readText(to_ + "/notes copy 2.txt"));
+  EXPECT_EQ("old", readText(to_ + "/notes.txt"));
+}
+
+// Moves to another volume go through a copy. /dev/shm is a tmpfs on most
+// machines; where it shares the device of the temp folder there is nothing
+// to test.
+class CrossDeviceMoveTest : public MoveEntryTest {
+ protected:
+  void SetUp() override {
+    MoveEntryTest::SetUp();
+    char pattern[] = "/dev/shm/sweeprun-XXXXXX";
+    if (!mkdtemp(pattern)) GTEST_SKIP() << "no /dev/shm";
+    other_ = pattern;
+    struct stat a, b;
+    if (stat(other_.c_str(), &a) < 0 || stat(from_.c_str(), &b) < 0 || a.st_dev == b.st_dev) {
+      GTEST_SKIP() << "/dev/shm is on the same device";
+    }
+  }
+  void TearDown() override {
+    if (!other_.empty()) system(("rm -rf '" + other_ + "'").c_str());
+  }
+  std::string other_;
+};
+
+TEST_F(CrossDeviceMoveTest, CopiesTheEntryAsItIsAndRemovesTheSource) {
+  const std::string tree = from_ + "/tree";
+  makeFolder(tree, 0750);
+  writeText(tree + "/data", "contents");
+  chmod((tree + "/data").c_str(), 0640);
+  makeLink("../elsewhere", tree + "/link");
+  makeFolder(tree + "/empty", 0710);
+  mkfifo((tree + "/fifo").c_str(), 0600);
+  const timespec times[2] = {{1000000000, 0}, {1200000000, 500}};
+  utimensat(AT_FDCWD, (tree + "/data").c_str(), times, 0);
+  utimensat(AT_FDCWD, tree.c_str(), times, 0);
+  DirHandle from = openFolder(from_), to = openFolder(other_);
+
+  std::string error;
+  ASSERT_EQ(MoveStatus::kMoved, from.moveEntry("tree", to, "moved", error)) << error;
+  const std::string moved = other_ + "/moved";
+  EXPECT_FALSE(entryExists(tree));
+  EXPECT_EQ((std::vector<std::string>{"moved"}), namesIn(other_));  // no temporary left
+  EXPECT_EQ("contents", readText(moved + "/data"));
+  EXPECT_EQ(0640u, statOf(moved + "/data").st_mode & 07777);
+  EXPECT_EQ(1200000000, statOf(moved + "/data").st_mtim.tv_sec);
+  EXPECT_EQ(1200000000, statOf(moved).st_mtim.tv_sec);
+  EXPECT_EQ(0750u, statOf(moved).st_mode & 07777);
+  EXPECT_EQ(0710u, statOf(moved + "/empty").st_mode & 07777);
+  EXPECT_TRUE(S_ISFIFO(statOf(moved + "/fifo").st_mode));
+  char target[64] = {};
+  ASSERT_GT(readlink((moved + "/link").c_str(), target, sizeof target - 1), 0);
+  EXPECT_STREQ("../elsewhere", target);
+}
+
+TEST_F(CrossDeviceMoveTest, AnExistingTargetStopsTheMoveBeforeAnythingChanges) {
+  writeText(from_ + "/file", "source");
+  writeText(other_ + "/file", "target");
+  DirHandle from = openFolder(from_), to = openFolder(other_);
+  std::string error;
+  EXPECT_EQ(MoveStatus::kTargetExists, from.moveEntry("file", to, "file", error));
+  EXPECT_EQ("source", readText(from_ + "/file"));
+  EXPECT_EQ("target", readText(other_ + "/file"));
+  EXPECT_EQ((std::vector<std::string>{"file"}), namesIn(other_));
+}
+
+TEST_F(CrossDeviceMoveTest, ACopyThatFailsPartWayLeavesNothingBehindAndTheSourceIntact) {
+  const std::string small = other_ + "/small";
+  makeFolder(small);
+  ScopedTmpfs mount(small, "size=64k");
+  if (!mount.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
+  makeFolder(from_ + "/tree");
+  writeText(from_ + "/tree/a", "first");
+  writeText(from_ + "/tree/big", std::string(1 << 20, 'x'));
+  DirHandle from = openFolder(from_), to = openFolder(small);
+  std::string error;
+  EXPECT_EQ(MoveStatus::kFailed, from.moveEntry("tree", to, "tree", error));
+  EXPECT_NE(std::string::npos, error.find("No space")) << error;
+  EXPECT_TRUE(namesIn(small).empty());
+  EXPECT_EQ("first", readText(from_ + "/tree/a"));
+  EXPECT_EQ(size_t{1} << 20, readText(from_ + "/tree/big")->size());
+}
+
+}  // namespace
+}  // namespace sweeprun
