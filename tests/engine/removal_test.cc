@@ -1,0 +1,377 @@
+#include "engine/removal.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <thread>
+
+#include "platform/date_style.h"
+#include "platform/trash_info.h"
+#include "support/engine_fixture.h"
+#include "support/fs_tree.h"
+
+namespace sweeprun {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr uint32_t kSomeoneElse = 65534;
+
+bool canLock(const std::string& scratch) {
+  writeText(scratch, "");
+  return setImmutable(scratch, true) && setImmutable(scratch, false);
+}
+
+class RemovalTest : public EngineTest {
+ public:
+  RemovalTest() : inbox(at("inbox")) { makeFolder(inbox); }
+
+  int remove(TrashFolder& folder, const std::string& name) {
+    DirHandle watched;
+    std::string error;
+    EXPECT_EQ(OpenStatus::kOpened, DirHandle::openDirectory(folder.path().data(), watched, error))
+        << error;
+    return unlink(folder, watched, name);
+  }
+
+  TrashFolder moving(const std::string& folderPath, const std::string& target) {
+    TrashFolder folder = watching(folderPath, {}, TrashFolder::kMoveAction);
+    folder.setValue("move", Value::text(target));
+    return folder;
+  }
+
+  const std::string inbox;
+};
+
+// Every failure leaves the entry where it is and counts no move.
+TEST_F(RemovalTest, FailuresAnswerTheirCodeAndTouchNothing) {
+  const bool lockable = canLock(at("probe"));
+  const struct {
+    const char* label;
+    int expected;
+    std::function<TrashFolder(RemovalTest&)> setUp;
+    bool needsLock = false;
+  } kCases[] = {
+      {"user may not delete: locked watched folder", kNotDeletable,
+       [](RemovalTest& t) {
+         setImmutable(t.inbox, true);
+         return t.watching(t.inbox, {}, TrashFolder::kDeleteAction);
+       },
+       true},
+      {"user may not delete, Trash action", kNotDeletable,
+       [](RemovalTest& t) {
+         setImmutable(t.inbox, true);
+         return t.watching(t.inbox, {}, TrashFolder::kTrashAction);
+       },
+       true},
+      {"user may not delete, move action", kNotDeletable,
+       [](RemovalTest& t) {
+         makeFolder(t.at("target"));
+         setImmutable(t.inbox, true);
+         return t.moving(t.inbox, t.at("target"));
+       },
+       true},
+      {"no user Trash known", kNoTrash,
+       [](RemovalTest& t) {
+         t.context_.userTrashPath.reset();
+         return t.watching(t.inbox, {}, TrashFolder::kTrashAction);
+       }},
+      {"system mode, entry outside the users folder", kNoTrash,
+       [](RemovalTest& t) {
+         t.context_.systemMode = true;
+         t.context_.userTrashPath.reset();
+         return t.watching(t.inbox, {}, TrashFolder::kTrashAction);
+       }},
+      {"move-to folder absent, may be absent", kDestinationAbsentNow,
+       [](RemovalTest& t) {
+         TrashFolder folder = t.moving(t.inbox, t.at("unplugged"));
+         folder.setValue("temp", Value::boolean(true));
+         return folder;
+       }},
+      {"move-to folder absent", kDestinationMissing,
+       [](RemovalTest& t) { return t.moving(t.inbox, t.at("unplugged")); }},
+      {"move-to path is a file", kDestinationNotDirectory,
+       [](RemovalTest& t) {
+         writeText(t.at("target"), "");
+         return t.moving(t.inbox, t.at("target"));
+       }},
+      {"dated sub-folder name taken by a file", kDestinationNotDirectory,
+       [](RemovalTest& t) {
+         makeFolder(t.at("target"));
+         writeText(t.at("target/" + datedFolderName(t.now())), "");
+         TrashFolder folder = t.moving(t.inbox, t.at("target"));
+         folder.setValue("datf", Value::boolean(true));
+         return folder;
+       }},
+      {"dated sub-folder name taken by a link in the Trash", kDestinationNotDirectory,
+       [](RemovalTest& t) {
+         fs::create_directories(t.trashFiles());
+         makeFolder(t.at("elsewhere"));
+         makeLink(t.at("elsewhere"), t.trashFiles() + "/" + datedFolderName(t.now()));
+         TrashFolder folder = t.watching(t.inbox, {}, TrashFolder::kTrashAction);
+         folder.setValue("datf", Value::boolean(true));
+         return folder;
+       }},
+      {"Trash path is a file", kDestinationNotDirectory,
+       [](RemovalTest& t) {
+         fs::create_directories(t.home() + "/.local/share/Trash");
+         writeText(t.trashFiles(), "");
+         return t.watching(t.inbox, {}, TrashFolder::kTrashAction);
+       }},
+      {"Trash cannot be made", kDestinationMissing,
+       [](RemovalTest& t) {
+         writeText(t.at("blocker"), "");
+         t.context_.userTrashPath = t.at("blocker/share/Trash/files");
+         return t.watching(t.inbox, {}, TrashFolder::kTrashAction);
+       }},
+      {"deletion fails: the folder itself is locked", kDeletionFailed,
+       [](RemovalTest& t) {
+         fs::remove(t.inbox + "/notes.txt");
+         makeFolder(t.inbox + "/notes.txt");
+         writeText(t.inbox + "/notes.txt/inner", "");
+         setImmutable(t.inbox + "/notes.txt", true);
+         return t.watching(t.inbox, {}, TrashFolder::kDeleteAction);
+       },
+       true},
+      {"move fails: a locked file is not unlocked for a move", kMoveFailed,
+       [](RemovalTest& t) {
+         setImmutable(t.inbox + "/notes.txt", true);
+         return t.watching(t.inbox, {}, TrashFolder::kTrashAction);
+       },
+       true},
+      {"move fails: the destination is locked", kMoveFailed,
+       [](RemovalTest& t) {
+         makeFolder(t.at("target"));
+         setImmutable(t.at("target"), true);
+         return t.moving(t.inbox, t.at("target"));
+       },
+       true},
+  };
+  const Process saved = context_;
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    if (c.needsLock && !lockable) continue;  // needs root and a file system with the flag
+    writeText(inbox + "/notes.txt", "keep me");
+    TrashFolder folder = c.setUp(*this);
+
+    EXPECT_EQ(c.expected, remove(folder, "notes.txt"));
+    EXPECT_TRUE(entryExists(inbox + "/notes.txt"));
+    EXPECT_EQ(0u, folder.value("cout").asUnsigned());
+
+    clearImmutableBelow(at(""));
+    for (const char* made : {"target", "blocker", "elsewhere", "home/.local"})
+      fs::remove_all(at(made));
+    fs::remove_all(inbox + "/notes.txt");
+    context_.systemMode = saved.systemMode;
+    context_.userTrashPath = saved.userTrashPath;
+  }
+}
+
+TEST_F(RemovalTest, TrashTakesCollisionNamesAndWritesInfoFiles) {
+  TrashFolder folder = watching(inbox, {}, TrashFolder::kTrashAction);
+  for (const char* expected : {"notes.txt", "notes copy 1.txt", "notes copy 2.txt"}) {
+    SCOPED_TRACE(expected);
+    writeText(inbox + "/notes.txt", expected);
+    ASSERT_EQ(kRemoved, remove(folder, "notes.txt"));
+    EXPECT_FALSE(entryExists(inbox + "/notes.txt"));
+    EXPECT_EQ(expected, readText(trashFiles() + "/" + expected).value_or("(missing)"));
+    EXPECT_EQ(trashInfoText(inbox + "/notes.txt", now()),
+              readText(trashInfo() + "/" + expected + ".trashinfo").value_or("(missing)"));
+  }
+  EXPECT_EQ(3u, folder.value("cout").asUnsigned());
+}
+
+TEST_F(RemovalTest, TrashToolsListTheTrashedEntry) {
+  if (std::system("command -v trash-list > /dev/null 2>&1") != 0) GTEST_SKIP() << "no trash-list";
+  writeText(inbox + "/old report #1.txt", "");
+  TrashFolder folder = watching(inbox, {}, TrashFolder::kTrashAction);
+  ASSERT_EQ(kRemoved, remove(folder, "old report #1.txt"));
+
+  const std::string command =
+      "HOME='" + home() + "' XDG_DATA_HOME='" + home() + "/.local/share' trash-list 2>/dev/null";
+  std::string listed;
+  if (FILE* pipe = popen(command.c_str(), "r")) {
+    char buffer[4096];
+    while (size_t n = fread(buffer, 1, sizeof buffer, pipe)) listed.append(buffer, n);
+    pclose(pipe);
+  }
+  EXPECT_NE(std::string::npos, listed.find(" " + inbox + "/old report #1.txt\n")) << listed;
+}
+
+TEST_F(RemovalTest, MovesGoIntoTheDatedSubFolder) {
+  ScopedEnv zone("TZ", "UTC");
+  const struct {
+    const char* locale;
+    const char* folderName;
+  } kCases[] = {{"ja_JP.UTF-8", "2026-12-07"}, {"en_US.UTF-8", "Dec 7, 2026"}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.locale);
+    ScopedEnv locale("LC_ALL", c.locale);
+    makeFolder(at("target"));
+    TrashFolder mover = moving(inbox, at("target"));
+    TrashFolder trasher = watching(inbox, {}, TrashFolder::kTrashAction);
+    for (TrashFolder* folder : {&mover, &trasher}) folder->setValue("datf", Value::boolean(true));
+
+    for (const char* expected : {"a.txt", "a copy 1.txt"}) {
+      writeText(inbox + "/a.txt", "");
+      ASSERT_EQ(kRemoved, remove(mover, "a.txt"));
+      EXPECT_TRUE(entryExists(at("target/") + c.folderName + "/" + expected));
+      writeText(inbox + "/a.txt", "");
+      ASSERT_EQ(kRemoved, remove(trasher, "a.txt"));
+      EXPECT_TRUE(entryExists(trashFiles() + "/" + c.folderName + "/" + expected));
+    }
+    // The dated folder carries the info file; the entries in it need none.
+    EXPECT_TRUE(entryExists(trashInfo() + "/" + c.folderName + ".trashinfo"));
+    EXPECT_FALSE(entryExists(trashInfo() + "/a.txt.trashinfo"));
+    EXPECT_EQ(2u, mover.value("cout").asUnsigned());
+    fs::remove_all(at("target"));
+  }
+}
+
+TEST_F(RemovalTest, DeletionUnlocksEverythingBelowTheEntry) {
+  if (!canLock(at("probe"))) GTEST_SKIP() << "needs root and a file system with the flag";
+  makeFolder(inbox + "/tree");
+  makeFolder(inbox + "/tree/sub");
+  writeText(inbox + "/tree/sub/locked", "");
+  writeText(inbox + "/locked.txt", "");
+  setImmutable(inbox + "/tree/sub/locked", true);
+  setImmutable(inbox + "/tree/sub", true);
+  setImmutable(inbox + "/locked.txt", true);
+  TrashFolder folder = watching(inbox, {}, TrashFolder::kDeleteAction);
+
+  EXPECT_EQ(kRemoved, remove(folder, "tree"));
+  EXPECT_EQ(kRemoved, remove(folder, "locked.txt"));
+  EXPECT_FALSE(entryExists(inbox + "/tree"));
+  EXPECT_FALSE(entryExists(inbox + "/locked.txt"));
+  EXPECT_EQ(0u, folder.value("cout").asUnsigned()) << "deletions are not moves";
+}
+
+// A link in a watched folder is the entry itself: its target stays.
+TEST_F(RemovalTest, LinksAreRemovedAsLinks) {
+  makeFolder(at("outside"));
+  writeText(at("outside/precious"), "mine");
+  makeFolder(at("target"));
+  const struct {
+    const char* label;
+    TrashFolder folder;
+    std::string placed;  // where the link lands; empty when deleted
+  } kCases[] = {
+      {"deleted", watching(inbox, {}, TrashFolder::kDeleteAction), ""},
+      {"trashed", watching(inbox, {}, TrashFolder::kTrashAction), trashFiles() + "/link"},
+      {"moved", moving(inbox, at("target")), at("target/link")},
+  };
+  for (auto c : kCases) {
+    SCOPED_TRACE(c.label);
+    makeLink(at("outside"), inbox + "/link");
+    EXPECT_EQ(kRemoved, remove(c.folder, "link"));
+    EXPECT_FALSE(entryExists(inbox + "/link"));
+    if (!c.placed.empty()) {
+      EXPECT_TRUE(isLink(c.placed));
+    }
+    EXPECT_EQ("mine", readText(at("outside/precious")).value_or(""));
+  }
+}
+
+TEST_F(RemovalTest, MoveToAnotherFileSystemCopiesThenDeletes) {
+  if (!runningAsRoot()) GTEST_SKIP() << "mounting needs root";
+  makeFolder(at("volume"));
+  if (!mountTmpfs(at("volume"))) GTEST_SKIP() << "cannot mount a tmpfs here";
+  makeFolder(inbox + "/album");
+  writeText(inbox + "/album/photo.jpg", "jpeg");
+  makeLink("/etc/hostname", inbox + "/album/link");
+  TrashFolder folder = moving(inbox, at("volume"));
+
+  EXPECT_EQ(kRemoved, remove(folder, "album"));
+  EXPECT_FALSE(entryExists(inbox + "/album"));
+  EXPECT_EQ("jpeg", readText(at("volume/album/photo.jpg")).value_or(""));
+  EXPECT_TRUE(isLink(at("volume/album/link")));
+  EXPECT_EQ(1u, folder.value("cout").asUnsigned());
+  unmount(at("volume"));
+}
+
+class SystemTrashRemovalTest : public RemovalTest {
+ public:
+  SystemTrashRemovalTest() : account(at("Users/user1")), downloads(at("Users/user1/Downloads")) {
+    context_.systemMode = true;
+    context_.userTrashPath.reset();
+    fs::create_directories(downloads);
+  }
+  const std::string account;
+  const std::string downloads;
+};
+
+TEST_F(SystemTrashRemovalTest, EntryGoesToItsAccountsTrash) {
+  writeText(downloads + "/setup.dmg", "");
+  TrashFolder folder = watching(downloads, {}, TrashFolder::kTrashAction);
+  EXPECT_EQ(kRemoved, remove(folder, "setup.dmg"));
+  EXPECT_TRUE(entryExists(account + "/.Trash/setup.dmg"));
+}
+
+TEST_F(SystemTrashRemovalTest, UntrustworthyTrashIsRefused) {
+  makeFolder(at("outside"));
+  const struct {
+    const char* label;
+    std::function<void(SystemTrashRemovalTest&)> plant;
+    bool needsRoot;
+  } kCases[] = {
+      {"a link as .Trash",
+       [](SystemTrashRemovalTest& t) { makeLink(t.at("outside"), t.account + "/.Trash"); }, false},
+      {"a .Trash owned by another user",
+       [](SystemTrashRemovalTest& t) {
+         makeFolder(t.account + "/.Trash");
+         EXPECT_EQ(0, lchown((t.account + "/.Trash").c_str(), kSomeoneElse, kSomeoneElse));
+       },
+       true},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    if (c.needsRoot && !runningAsRoot()) continue;
+    writeText(downloads + "/setup.dmg", "");
+    c.plant(*this);
+    TrashFolder folder = watching(downloads, {}, TrashFolder::kTrashAction);
+    EXPECT_EQ(kDestinationNotDirectory, remove(folder, "setup.dmg"));
+    EXPECT_TRUE(entryExists(downloads + "/setup.dmg"));
+    EXPECT_TRUE(fs::is_empty(at("outside")));
+    fs::remove_all(account + "/.Trash");
+  }
+}
+
+// A user swaps folders of a condemned tree for links to a folder of theirs
+// while the tree is deleted; nothing outside may go.
+TEST_F(RemovalTest, SwappingFoldersForLinksDuringDeletionNeverReachesOutside) {
+  constexpr int kRounds = 5;
+  constexpr int kFolders = 40;
+  makeFolder(at("outside"));
+  for (int i = 0; i < 5; ++i) writeText(at("outside/keep" + std::to_string(i)), "");
+  TrashFolder folder = watching(inbox, {}, TrashFolder::kDeleteAction);
+
+  for (int round = 0; round < kRounds; ++round) {
+    SCOPED_TRACE(round);
+    const std::string tree = inbox + "/tree";
+    makeFolder(tree);
+    for (int i = 0; i < kFolders; ++i) {
+      const std::string sub = tree + "/sub" + std::to_string(i);
+      makeFolder(sub);
+      for (int j = 0; j < 4; ++j) writeText(sub + "/f" + std::to_string(j), "");
+    }
+    std::thread swapper([&] {
+      std::error_code ignored;
+      for (int i = 0; i < kFolders; ++i) {
+        const std::string sub = tree + "/sub" + std::to_string(i);
+        fs::rename(sub, sub + ".moved", ignored);
+        fs::create_directory_symlink(at("outside"), sub, ignored);
+      }
+    });
+    remove(folder, "tree");
+    swapper.join();
+    fs::remove_all(tree);
+    for (int i = 0; i < 5; ++i) EXPECT_TRUE(entryExists(at("outside/keep" + std::to_string(i))));
+  }
+}
+
+}  // namespace
+}  // namespace sweeprun
