@@ -76,7 +76,10 @@ EntryDecision::Kind reportRemoval(int result, const std::string& name,
 int TrashCollector::dispose(TrashFolder& folder, const DirHandle& dir, const std::string& name,
                             RemovalPlan& outcome) {
   if (dryRun_) {
-    outcome = planUnlink(folder, dir, name);
+    outcome = planUnlink(folder, dir, name, &planned_);
+    if (outcome.result == kRemoved && !outcome.targetName.empty()) {
+      planned_.insert(joinPath(outcome.destination, outcome.targetName));
+    }
     return outcome.result;
   }
   return unlink(folder, dir, name, &outcome);
@@ -91,11 +94,11 @@ void TrashCollector::checkFolder(TrashFolder& folder) {
   std::string error;
   bool examined = false;
   if (DirHandle::openDirectory(path, dir, error) != OpenStatus::kOpened) {
-    TrashLog::err(localized("No folder found at '%@'.", {path}));
+    reportError(localized("No folder found at '%@'.", {path}));
   } else if (folder.value("play").asInteger() == TrashFolder::kMoveAction &&
              !directoryExists(std::string(folder.value("move").asText())) &&
              !folder.value("temp").asBool()) {
-    TrashLog::err(localized("Destination folder '%@' is not accessible.",
+    reportError(localized("Destination folder '%@' is not accessible.",
                             {folder.value("move").asText()}));
   } else {
     examined = true;

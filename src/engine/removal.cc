@@ -101,17 +101,22 @@ int dispose(TrashFolder& folder, const DirHandle& watched, const std::string& na
   }
 }
 
-// The name placeEntry would choose in |destination| (absent: a folder that
-// would be created, where every name is free). |alsoFree| is a second folder
-// the name must be free in, as the user Trash's "info" is.
-std::string freeName(const DirHandle* destination, const std::string& name,
+// The name placeEntry would choose in the folder at |path| (|destination|,
+// absent or closed for a folder that would be created, where every name is
+// free on disk). |infoFolder| is a second folder the name must be free in,
+// as the user Trash's "info" is; |claimed| holds paths that entries planned
+// earlier would occupy.
+std::string freeName(const std::string& path, const DirHandle* destination,
+                     const std::string& name, const std::set<std::string>* claimed,
                      const DirHandle* infoFolder = nullptr) {
-  if (!destination || !destination->isOpen()) return name;
+  const bool onDisk = destination && destination->isOpen();
   for (unsigned long n = 0;; ++n) {
     std::string candidate = n == 0 ? name : collisionName(name, n);
-    if (destination->statEntry(candidate)) continue;
-    if (infoFolder && infoFolder->isOpen() && infoFolder->statEntry(candidate + ".trashinfo"))
+    if (onDisk && destination->statEntry(candidate)) continue;
+    if (onDisk && infoFolder && infoFolder->isOpen() &&
+        infoFolder->statEntry(candidate + ".trashinfo"))
       continue;
+    if (claimed && claimed->count(joinPath(path, candidate))) continue;
     return candidate;
   }
 }
@@ -119,7 +124,8 @@ std::string freeName(const DirHandle* destination, const std::string& name,
 // Plans the placing into the folder at |path| (which may not exist yet and
 // would then be created), into its dated sub-folder when asked for.
 RemovalPlan planPlacing(const TrashFolder& folder, const std::string& path,
-                        const std::string& name, const std::string& infoPath = {}) {
+                        const std::string& name, const std::set<std::string>* claimed,
+                        const std::string& infoPath = {}) {
   RemovalPlan plan;
   std::string error;
   DirHandle destination, info;
@@ -138,17 +144,17 @@ RemovalPlan planPlacing(const TrashFolder& folder, const std::string& path,
       if (existing) destination.openChild(datedName, dated, error);
     }
     // Entries inside a dated folder of the Trash have no info files.
-    plan.targetName = freeName(&dated, name);
+    plan.targetName = freeName(plan.destination, &dated, name, claimed);
     return plan;
   }
-  plan.targetName = freeName(&destination, name, &info);
+  plan.targetName = freeName(path, &destination, name, claimed, &info);
   return plan;
 }
 
 }  // namespace
 
 RemovalPlan planUnlink(const TrashFolder& folder, const DirHandle& watched,
-                       const std::string& name) {
+                       const std::string& name, const std::set<std::string>* claimed) {
   if (!watched.isDeletable(name)) return {kNotDeletable, {}, {}};
   std::string error;
   switch (folder.value("play").asInteger()) {
@@ -162,18 +168,19 @@ RemovalPlan planUnlink(const TrashFolder& folder, const DirHandle& watched,
       }
       if (status == OpenStatus::kNotDirectory) return {kDestinationNotDirectory, path, {}};
       if (status != OpenStatus::kOpened) return {kMoveFailed, path, {}};
-      return planPlacing(folder, path, name);
+      return planPlacing(folder, path, name, claimed);
     }
     case TrashFolder::kDeleteAction:
       return {kRemoved, {}, {}};
     default: {
       if (const std::optional<std::string>& trash = process().userTrashPath) {
-        return planPlacing(folder, *trash, name, joinPath(deletingLastPathComponent(*trash), "info"));
+        return planPlacing(folder, *trash, name, claimed,
+                           joinPath(deletingLastPathComponent(*trash), "info"));
       }
       if (!process().systemMode) return {kNoTrash, {}, {}};
       std::string account = accountFolderOf(watched.entryPath(name));
       if (account.empty()) return {kNoTrash, {}, {}};
-      return planPlacing(folder, joinPath(account, ".Trash"), name);
+      return planPlacing(folder, joinPath(account, ".Trash"), name, claimed);
     }
   }
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <set>
 #include <string>
 
 #include "model/trash_folder.h"
@@ -38,7 +39,10 @@ int unlink(TrashFolder& folder, const DirHandle& watched, const std::string& nam
 
 /// Works out what unlink would do now, touching nothing: folders it would
 /// create count as created, and the target name is the first free one.
+/// |claimed|, when given, holds paths that entries planned before this one
+/// would occupy; they count as taken.
 RemovalPlan planUnlink(const TrashFolder& folder, const DirHandle& watched,
-                       const std::string& name);
+                       const std::string& name,
+                       const std::set<std::string>* claimed = nullptr);
 
 }  // namespace sweeprun

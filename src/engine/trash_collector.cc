@@ -34,6 +34,7 @@ TrashConfigFileParser* configuration() {
 bool TrashCollector::run() {
   Process& context = process();
   start = context.clock();
+  planned_.clear();
 
   vips = kBuiltInIgnoreNames;
   if (context.systemMode) {
@@ -115,11 +116,15 @@ void TrashCollector::readDB() {
   if (!path.empty() && fileExists(path)) {
     safe->unarchiveWithFile(path, merger);
   } else if (!process().systemMode) {
-    TrashLog::err(localizedString(
+    reportError(localizedString(
         "No folder database exists. Please use the Sweeply application to create one."));
   } else {
     safe->unarchiveWithFile(std::nullopt, merger);
   }
+}
+
+void TrashCollector::reportError(std::string_view message) const {
+  if (!dryRun_) TrashLog::err(message);
 }
 
 void TrashCollector::saveDB() {

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/removal.h"
@@ -53,7 +55,10 @@ class TrashCollector {
   /// Reports every decision of the run to |observer| (may be null).
   void setObserver(RunObserver* observer) { observer_ = observer; }
   /// A dry run decides everything a run would, but removes nothing, writes
-  /// no read-me file, repairs no setting and saves no database.
+  /// no read-me file, repairs no setting, saves no database and reports no
+  /// error (the observer hears of every decision). Entries it plans to move
+  /// into one folder get the names a run would give them there, also when
+  /// they take a name away from each other.
   void setDryRun(bool dryRun) { dryRun_ = dryRun; }
 
   /// Performs the run. True when the folder list held at least one folder
@@ -75,12 +80,16 @@ class TrashCollector {
 
   int dispose(TrashFolder& folder, const DirHandle& dir, const std::string& name,
               RemovalPlan& outcome);
+  /// TrashLog::err, but only in a run that does its work.
+  void reportError(std::string_view message) const;
 
   TrashApplication* safe = nullptr;
   Date start;
   std::vector<std::string> vips;
   RunObserver* observer_ = nullptr;
   bool dryRun_ = false;
+  // In a dry run: the paths that the entries planned so far would occupy.
+  std::set<std::string> planned_;
 };
 
 }  // namespace sweeprun
