@@ -1,0 +1,19 @@
+// The companion command: sets up and inspects the watched folders of user
+// mode from a terminal, over the same stores and engine as the tool.
+#include <string>
+#include <vector>
+
+#include "cli/startup.h"
+#include "companion/companion_app.h"
+#include "platform/process.h"
+#include "platform/trash_location.h"
+
+int main(int argc, char** argv) {
+  using namespace sweeprun;
+  Process context;
+  fillRunningProcess(context);
+  ScopedProcess installed(context);
+  // A preview plans moves into the same Trash that a run would use.
+  context.userTrashPath = locateUserTrash();
+  return runCompanion(std::vector<std::string>(argv, argv + argc));
+}

@@ -1,0 +1,96 @@
+// preview: a dry run of the collector over the user's folders.
+#include <ostream>
+
+#include "companion/companion_app.h"
+#include "companion/folder_options.h"
+#include "companion/json_text.h"
+#include "companion/preview.h"
+#include "engine/trash_collector.h"
+#include "model/trash_application.h"
+#include "platform/exception.h"
+#include "platform/file_io.h"
+#include "platform/localization.h"
+#include "platform/process.h"
+#include "settings/settings_keys.h"
+#include "settings/user_defaults.h"
+
+namespace sweeprun {
+
+namespace {
+
+// The settings a user-mode run sees, installed for the dry run; no run log.
+class DryRunSettings {
+ public:
+  DryRunSettings() : defaults_(process().homeDirectory, {"sweeply"}) {
+    defaults_.addSuiteNamed(kCompanionDomain);
+    defaults_.registerDefaults(userModeRegisteredDefaults());
+    previousSettings_ = process().settings;
+    previousLog_ = process().runLog;
+    process().settings = &defaults_;
+    process().runLog = nullptr;
+  }
+  ~DryRunSettings() {
+    process().settings = previousSettings_;
+    process().runLog = previousLog_;
+  }
+  DryRunSettings(const DryRunSettings&) = delete;
+  DryRunSettings& operator=(const DryRunSettings&) = delete;
+
+ private:
+  UserDefaults defaults_;
+  Settings* previousSettings_ = nullptr;
+  TrashLog* previousLog_ = nullptr;
+};
+
+}  // namespace
+
+int runPreview(const CompanionCommand& command, const std::vector<std::string>& arguments) {
+  ParsedArguments parsed;
+  int status = kCompanionSuccess;
+  if (!parseCommandArguments(command, arguments, {{"json", false}}, 1, 0, parsed, status)) {
+    return status;
+  }
+  const std::string databasePath = FolderDatabase::userDatabasePath();
+  if (!fileExists(databasePath)) {
+    return failure(command, localized("no folder database at '%@' yet; add a folder with "
+                                      "'sweeply add PATH'",
+                                      {databasePath}));
+  }
+  std::optional<std::string> only;
+  if (!parsed.operands.empty()) only = userPath(parsed.operands[0]);
+
+  PreviewRecorder recorder(only);
+  TrashApplication application;
+  {
+    DryRunSettings settings;
+    TrashCollector collector;
+    collector.setSafe(&application);
+    collector.setObserver(&recorder);
+    collector.setDryRun(true);
+    try {
+      collector.run();
+    } catch (const PlatformException& e) {
+      return failure(command, localized("the folder database '%@' cannot be read (%@)",
+                                        {databasePath, e.what()}));
+    }
+  }
+  if (!application.trashFolderList()) {
+    return failure(command,
+                   localized("the folder database '%@' cannot be read", {databasePath}));
+  }
+  if (only && recorder.folderCount() == 0) {
+    bool watched = false;
+    for (const TrashFolder& folder : *application.trashFolderList()) {
+      watched = watched || folder.path() == *only;
+    }
+    if (!watched) {
+      return failure(command, localized("'%@' is not a watched folder (see 'sweeply list')",
+                                        {parsed.operands[0]}));
+    }
+  }
+  const Value result = recorder.result();
+  companionOut() << (parsed.has("json") ? jsonText(result) : previewText(result));
+  return kCompanionSuccess;
+}
+
+}  // namespace sweeprun

@@ -1,0 +1,65 @@
+// The commands that only read the folder list: list and show.
+#include <ostream>
+
+#include "companion/companion_app.h"
+#include "companion/folder_report.h"
+#include "companion/json_text.h"
+#include "platform/localization.h"
+#include "platform/process.h"
+
+namespace sweeprun {
+
+namespace {
+
+const std::vector<OptionSpec> kReportOptions = {{"json", false}};
+
+}  // namespace
+
+int runList(const CompanionCommand& command, const std::vector<std::string>& arguments) {
+  ParsedArguments parsed;
+  int status = kCompanionSuccess;
+  if (!parseCommandArguments(command, arguments, kReportOptions, 0, 0, parsed, status)) {
+    return status;
+  }
+  FolderDatabase database(FolderDatabase::userDatabasePath());
+  if (!loadDatabase(command, database, false)) return kCompanionFailure;
+  const Date now = process().clock();
+  if (parsed.has("json")) {
+    Array folders;
+    for (const TrashFolder& folder : database.folders()) {
+      folders.push_back(folderSummary(folder, now, false));
+    }
+    companionOut() << jsonText(Value::dictionary(
+        {{"database", Value::text(database.path())}, {"folders", Value::array(std::move(folders))}}));
+    return kCompanionSuccess;
+  }
+  if (database.folders().empty()) {
+    companionOut() << localizedString("No folders are watched. Add one with 'sweeply add PATH'.\n");
+    return kCompanionSuccess;
+  }
+  bool first = true;
+  for (const TrashFolder& folder : database.folders()) {
+    if (!first) companionOut() << "\n";
+    first = false;
+    companionOut() << folderSummaryText(folderSummary(folder, now, false), now);
+  }
+  return kCompanionSuccess;
+}
+
+int runShow(const CompanionCommand& command, const std::vector<std::string>& arguments) {
+  ParsedArguments parsed;
+  int status = kCompanionSuccess;
+  if (!parseCommandArguments(command, arguments, kReportOptions, 1, 1, parsed, status)) {
+    return status;
+  }
+  FolderDatabase database(FolderDatabase::userDatabasePath());
+  if (!loadDatabase(command, database, true)) return kCompanionFailure;
+  const TrashFolder* folder = findFolder(command, database, parsed.operands[0]);
+  if (!folder) return kCompanionFailure;
+  const Date now = process().clock();
+  const Value summary = folderSummary(*folder, now, true);
+  companionOut() << (parsed.has("json") ? jsonText(summary) : folderSummaryText(summary, now));
+  return kCompanionSuccess;
+}
+
+}  // namespace sweeprun

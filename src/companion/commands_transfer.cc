@@ -1,0 +1,112 @@
+// import and export: the folder list to and from the configuration file.
+#include <ostream>
+#include <sstream>
+
+#include "companion/companion_app.h"
+#include "companion/config_export.h"
+#include "companion/config_import.h"
+#include "companion/folder_options.h"
+#include "companion/folder_report.h"
+#include "platform/file_io.h"
+#include "platform/localization.h"
+#include "platform/process.h"
+#include "settings/trash_config_file_parser.h"
+
+namespace sweeprun {
+
+namespace {
+
+constexpr unsigned kPrivateFileMode = 0600;
+
+// Reads the configuration file as check mode does, with its one message
+// captured instead of printed. False with that message in |error|.
+bool readConfiguration(TrashConfigFileParser& parser, const std::string& path,
+                       std::string& error) {
+  Process& context = process();
+  const bool checkMode = context.checkMode;
+  std::ostream* out = context.out;
+  std::ostringstream captured;
+  context.checkMode = true;
+  context.out = &captured;
+  const bool ok = parser.parse(path);
+  context.checkMode = checkMode;
+  context.out = out;
+  if (ok) return true;
+  error = captured.str();
+  while (!error.empty() && error.back() == '\n') error.pop_back();
+  const std::string prefix = localized("Error: %s\n", {""});
+  if (error.compare(0, prefix.size() - 1, prefix, 0, prefix.size() - 1) == 0) {
+    error.erase(0, prefix.size() - 1);
+  }
+  if (error.empty()) error = localizedString("the file is not a valid configuration file");
+  return false;
+}
+
+}  // namespace
+
+int runImport(const CompanionCommand& command, const std::vector<std::string>& arguments) {
+  ParsedArguments parsed;
+  int status = kCompanionSuccess;
+  if (!parseCommandArguments(command, arguments, {}, 1, 1, parsed, status)) return status;
+  const std::string file = userPath(parsed.operands[0]);
+
+  TrashConfigFileParser parser;
+  std::string error;
+  if (!readConfiguration(parser, file, error)) {
+    return failure(command, localized("cannot import '%@': %@", {file, error}));
+  }
+  FolderDatabase database(FolderDatabase::userDatabasePath());
+  if (!loadDatabase(command, database, false)) return kCompanionFailure;
+
+  ImportOutcome outcome = importConfiguredFolders(parser, database.folders());
+  for (const std::string& message : outcome.warnings) warning(command, message);
+  if (parser.globalIgnoreList()) {
+    warning(command, localizedString("FilesToIgnore applies to system mode only; it was not "
+                                     "imported"));
+  }
+  if (outcome.updated + outcome.added == 0) {
+    companionOut() << localizedString("No folder was imported.\n");
+    return kCompanionSuccess;
+  }
+  if (!saveDatabase(command, database)) return kCompanionFailure;
+  companionOut() << localized("Imported '%@': %@ updated (their history kept), %@ added.\n",
+                              {file, countText(outcome.updated, "folder", "folders"),
+                               std::to_string(outcome.added)});
+  return kCompanionSuccess;
+}
+
+int runExport(const CompanionCommand& command, const std::vector<std::string>& arguments) {
+  ParsedArguments parsed;
+  int status = kCompanionSuccess;
+  if (!parseCommandArguments(command, arguments, {{"output", true}, {"data-file", true}}, 0, 0,
+                             parsed, status)) {
+    return status;
+  }
+  FolderDatabase database(FolderDatabase::userDatabasePath());
+  if (!loadDatabase(command, database, true)) return kCompanionFailure;
+  if (database.folders().empty()) {
+    // A configuration file must name at least one folder.
+    return failure(command, localizedString("no folders are watched, so there is nothing to "
+                                            "export"));
+  }
+  const std::optional<std::string> dataFile = parsed.last("data-file");
+  std::vector<std::string> warnings;
+  const std::string text = exportConfiguration(
+      database.folders(), dataFile ? userPath(*dataFile) : database.path(), warnings);
+  for (const std::string& message : warnings) warning(command, message);
+
+  if (std::optional<std::string> output = parsed.last("output")) {
+    std::string error;
+    const std::string path = userPath(*output);
+    if (!writeFileAtomically(path, text, error, kPrivateFileMode)) {
+      return failure(command, localized("cannot write '%@': %@", {path, error}));
+    }
+    companionOut() << localized("Wrote %@ to '%@'.\n",
+                                {countText(database.folders().size(), "folder", "folders"), path});
+    return kCompanionSuccess;
+  }
+  companionOut() << text;
+  return kCompanionSuccess;
+}
+
+}  // namespace sweeprun

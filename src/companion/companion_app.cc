@@ -1,0 +1,282 @@
+#include "companion/companion_app.h"
+
+#include <iostream>
+#include <ostream>
+
+#include "platform/version.h"
+#include "companion/folder_options.h"
+#include "platform/localization.h"
+#include "platform/process.h"
+
+namespace sweeprun {
+
+namespace {
+
+constexpr std::string_view kFolderOptionsHelp =
+    "  --action ACTION     what happens to an entry the conditions condemn: trash\n"
+    "                      (the default), delete, or moveto:DIR\n"
+    "  --dated             move into a sub-folder named after the date\n"
+    "  --condition EXPR    one condition, in the configuration file's syntax;\n"
+    "                      repeat for more: 'delay: 2 weeks', 'delay: 5 checks',\n"
+    "                      'size: > 1000000', 'name: *.dmg', '!name: Keep*'\n"
+    "  --all, --any        an entry goes when all conditions hold (the default),\n"
+    "                      or when any one does\n"
+    "  --network           the folder (and its destination) may be absent, as\n"
+    "                      on a volume that is not always mounted\n"
+    "  --readme NAME       keep a read-only read-me file NAME in the folder\n"
+    "  --readme-text TEXT  the text of that read-me file\n"
+    "  --disabled          keep the folder in the list without checking it\n";
+
+const std::string kAddHelp = std::string(
+    "usage: sweeply add PATH [options]\n"
+    "\n"
+    "Watches the folder PATH. Without --condition the folder gets the default\n"
+    "condition (entries checked in more than 13 weeks ago). PATH must be an\n"
+    "existing folder unless --network is given. Creates the folder database\n"
+    "when there is none.\n"
+    "\n"
+    "Options:\n") + std::string(kFolderOptionsHelp);
+
+const std::string kEditHelp = std::string(
+    "usage: sweeply edit PATH [options]\n"
+    "\n"
+    "Changes the settings of a watched folder; what is not named stays as it\n"
+    "is. --condition adds conditions after the folder's own; with\n"
+    "--clear-conditions they replace them. A folder left without conditions\n"
+    "removes nothing.\n"
+    "\n"
+    "Options (those of add, and):\n") + std::string(kFolderOptionsHelp) +
+    "  --clear-conditions  drop the folder's conditions first\n"
+    "  --enabled           check the folder again (see also enable/disable)\n"
+    "  --no-dated, --no-network, --no-readme\n"
+    "                      undo --dated, --network, --readme\n";
+
+const CompanionCommand kCommands[] = {
+    {"add", "watch a folder", kAddHelp, runAdd},
+    {"edit", "change a watched folder's settings and conditions", kEditHelp, runEdit},
+    {"remove", "stop watching a folder (its files are not touched)",
+     "usage: sweeply remove PATH\n"
+     "\n"
+     "Removes the folder from the folder database, with its history. Nothing in\n"
+     "the folder itself is touched.\n",
+     runRemove},
+    {"enable", "check a watched folder again",
+     "usage: sweeply enable PATH\n\nLets runs check the folder again.\n", runEnable},
+    {"disable", "keep a watched folder without checking it",
+     "usage: sweeply disable PATH\n\nKeeps the folder and its history, but runs skip it.\n",
+     runDisable},
+    {"check-now", "ask for an extra check of a once-a-day folder today",
+     "usage: sweeply check-now PATH\n"
+     "\n"
+     "A folder with an age condition over three days is checked once a day. This\n"
+     "asks for one more check today: the next run checks it even if it was\n"
+     "checked today already.\n",
+     runCheckNow},
+    {"list", "the watched folders with their state and conditions",
+     "usage: sweeply list [--json]\n"
+     "\n"
+     "Shows every watched folder: enabled, action, once a day, last check,\n"
+     "checks, entries taken in and moved out, entries removed by the last check,\n"
+     "and its conditions as runs describe them.\n"
+     "\n"
+     "  --json  for scripts: {\"database\": PATH, \"folders\": [FOLDER...]}, each\n"
+     "          FOLDER with the keys path, name, enabled, action (trash, delete,\n"
+     "          moveto), destination, dated, network, onceADay, matchAll,\n"
+     "          lastCheck, checkRequestedFor, checks, takenIn, movedOut,\n"
+     "          removedByLastCheck, readMe ({name, text} or null) and rules\n"
+     "          ([{description, expression, enabled}]). Dates are UTC texts such\n"
+     "          as \"2026-01-02T10:00:00Z\", or null.\n",
+     runList},
+    {"show", "one watched folder with its tracked entries",
+     "usage: sweeply show PATH [--json]\n"
+     "\n"
+     "Shows what list shows for one folder, and the entries it tracks with their\n"
+     "check-in date, age and checks survived.\n"
+     "\n"
+     "  --json  the folder as list --json gives it, with \"items\": [{name, path,\n"
+     "          checkedIn, ageSeconds, hits, size}]\n",
+     runShow},
+    {"preview", "what a run now would do, touching nothing",
+     "usage: sweeply preview [PATH] [--json]\n"
+     "\n"
+     "Runs the collector in a dry run: every folder (or only PATH) is decided as\n"
+     "a run now would decide it, but nothing is moved, deleted or written, and\n"
+     "the folder database is not saved. Each entry is kept, taken in, started\n"
+     "over (it changed), removed (trash, delete or move, and to where),\n"
+     "deferred (the destination is absent for now) or not removed (and why).\n"
+     "\n"
+     "  --json  for scripts: {\"folders\": [{path, checked, reason, entries:\n"
+     "          [{name, decision, action, destination, target, reason, hits}]}]}\n",
+     runPreview},
+    {"import", "add or update folders from a configuration file",
+     "usage: sweeply import FILE\n"
+     "\n"
+     "Reads FILE as the configuration file of system mode is read (the same\n"
+     "keys, checks and condition expressions; \"DataFile\" must name a file in an\n"
+     "existing folder) and merges its folders into the user's folder database:\n"
+     "a folder already watched takes the file's settings and keeps its history,\n"
+     "a new one is added, and the other watched folders stay as they are.\n"
+     "Settings keys in the file (LogToFile, ...) are not imported: see prefs.\n",
+     runImport},
+    {"export", "write the watched folders as a configuration file",
+     "usage: sweeply export [--output FILE] [--data-file PATH]\n"
+     "\n"
+     "Writes the watched folders as a configuration file that 'sweeprun -t'\n"
+     "accepts, on standard output or into FILE (created 0600). A condition that\n"
+     "no expression can state (a disabled one, for instance) is left out with a\n"
+     "warning.\n"
+     "\n"
+     "  --output FILE     write into FILE instead of standard output\n"
+     "  --data-file PATH  the file's DataFile (default: the user's folder\n"
+     "                    database)\n",
+     runExport},
+    {"prefs", "read and set the shared settings",
+     "usage: sweeply prefs [KEY [VALUE]]\n"
+     "       sweeply prefs --unset KEY\n"
+     "\n"
+     "Without KEY shows the four shared settings as runs read them, and where\n"
+     "each comes from. KEY alone shows one. KEY VALUE stores it in the\n"
+     "companion's preferences (org.sweeply.Sweeply):\n"
+     "  LogToFile    yes or no: keep a run log\n"
+     "  LogFileName  the run log's path (a leading ~ is the home folder)\n"
+     "  LogLimit     days of run log to keep; 0 keeps everything\n"
+     "  DateFormat   an strftime format without a time of day, such as %F\n",
+     runPrefs},
+};
+
+void printOverview(std::ostream& out) {
+  out << "usage: sweeply COMMAND [ARGUMENTS]\n"
+         "\n"
+         "Sets up and inspects the folders that 'sweeprun' keeps tidy.\n"
+         "\n"
+         "Commands:\n";
+  for (const CompanionCommand& command : kCommands) {
+    std::string name(command.name);
+    name.resize(11, ' ');
+    out << "  " << name << command.summary << "\n";
+  }
+  out << "\n"
+         "'sweeply COMMAND --help' tells more about one command. Exit status: 0 done,\n"
+         "1 failed (nothing changed), 2 wrong usage.\n";
+}
+
+const CompanionCommand* commandNamed(std::string_view name) {
+  for (const CompanionCommand& command : kCommands) {
+    if (command.name == name) return &command;
+  }
+  return nullptr;
+}
+
+std::string usageLine(const CompanionCommand& command) {
+  const std::string_view help = command.help;
+  return std::string(help.substr(0, help.find('\n')));
+}
+
+}  // namespace
+
+std::ostream& companionOut() { return process().out ? *process().out : std::cout; }
+std::ostream& companionErr() { return process().err ? *process().err : std::cerr; }
+
+int runCompanion(const std::vector<std::string>& arguments) {
+  if (arguments.size() < 2) {
+    printOverview(companionErr());
+    return kCompanionUsage;
+  }
+  const std::string& name = arguments[1];
+  if (name == "-h" || name == "--help" || name == "help") {
+    if (arguments.size() > 2) {
+      if (const CompanionCommand* command = commandNamed(arguments[2])) {
+        companionOut() << command->help;
+        return kCompanionSuccess;
+      }
+    }
+    printOverview(companionOut());
+    return kCompanionSuccess;
+  }
+  if (name == "--version") {
+    companionOut() << localized("sweeply %@\n", {versionText()});
+    return kCompanionSuccess;
+  }
+  const CompanionCommand* command = commandNamed(name);
+  if (!command) {
+    companionErr() << localized("sweeply: '%@' is not a command. See 'sweeply --help'.\n", {name});
+    return kCompanionUsage;
+  }
+  const std::vector<std::string> rest(arguments.begin() + 2, arguments.end());
+  return command->run(*command, rest);
+}
+
+bool parseCommandArguments(const CompanionCommand& command,
+                           const std::vector<std::string>& arguments,
+                           const std::vector<OptionSpec>& specs, size_t maxOperands,
+                           size_t minOperands, ParsedArguments& parsed, int& status) {
+  std::string error;
+  if (!parseArguments(arguments, specs, maxOperands, parsed, error)) {
+    status = usageError(command, error);
+    return false;
+  }
+  if (parsed.help) {
+    companionOut() << command.help;
+    status = kCompanionSuccess;
+    return false;
+  }
+  if (parsed.operands.size() < minOperands) {
+    status = usageError(command, localizedString("missing argument"));
+    return false;
+  }
+  return true;
+}
+
+int usageError(const CompanionCommand& command, const std::string& message) {
+  companionErr() << "sweeply " << command.name << ": " << message << "\n"
+                 << usageLine(command) << "\n";
+  return kCompanionUsage;
+}
+
+int failure(const CompanionCommand& command, const std::string& message) {
+  companionErr() << "sweeply " << command.name << ": " << message << "\n";
+  return kCompanionFailure;
+}
+
+void warning(const CompanionCommand& command, const std::string& message) {
+  companionErr() << "sweeply " << command.name << ": " << localized("warning: %@", {message})
+                 << "\n";
+}
+
+bool loadDatabase(const CompanionCommand& command, FolderDatabase& database, bool mustExist) {
+  std::string error;
+  switch (database.load(error)) {
+    case FolderDatabase::LoadStatus::kLoaded:
+      return true;
+    case FolderDatabase::LoadStatus::kMissing:
+      if (!mustExist) return true;
+      failure(command, localized("no folder database at '%@' yet; add a folder with 'sweeply add "
+                                 "PATH'",
+                                 {database.path()}));
+      return false;
+    case FolderDatabase::LoadStatus::kDamaged:
+      failure(command, localized("the folder database '%@' cannot be read (%@); it was left as it "
+                                 "is",
+                                 {database.path(), error}));
+      return false;
+  }
+  return false;
+}
+
+bool saveDatabase(const CompanionCommand& command, FolderDatabase& database) {
+  std::string error;
+  if (database.save(error)) return true;
+  failure(command, localized("cannot save the folder database '%@': %@", {database.path(), error}));
+  return false;
+}
+
+TrashFolder* findFolder(const CompanionCommand& command, FolderDatabase& database,
+                        const std::string& typed) {
+  if (TrashFolder* folder = database.find(userPath(typed))) return folder;
+  // A stored path that is not in standard form can still be named as it is.
+  if (TrashFolder* folder = database.find(typed)) return folder;
+  failure(command, localized("'%@' is not a watched folder (see 'sweeply list')", {typed}));
+  return nullptr;
+}
+
+}  // namespace sweeprun

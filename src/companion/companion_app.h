@@ -1,0 +1,78 @@
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "companion/command_line.h"
+#include "companion/folder_database.h"
+
+namespace sweeprun {
+
+/// Exit statuses of the companion command.
+enum CompanionStatus : int {
+  kCompanionSuccess = 0,
+  kCompanionFailure = 1,  // the command could not be done; nothing was changed
+  kCompanionUsage = 2,    // the command line itself is wrong
+};
+
+/// Runs one "sweeply" command line over the process context: |arguments| is
+/// argv, the program name first. Results go to process().out, messages to
+/// process().err. Returns a CompanionStatus.
+int runCompanion(const std::vector<std::string>& arguments);
+
+// Shared by the commands.
+
+/// One command: its name, a one-line summary, and its help text (usage
+/// line first).
+struct CompanionCommand {
+  std::string_view name;
+  std::string_view summary;
+  std::string_view help;
+  int (*run)(const CompanionCommand& command, const std::vector<std::string>& arguments);
+};
+
+std::ostream& companionOut();
+std::ostream& companionErr();
+
+/// Parses the command's arguments; on failure prints the message and the
+/// usage line and returns false with |status| kCompanionUsage. With "--help"
+/// prints the help and returns false with |status| kCompanionSuccess.
+bool parseCommandArguments(const CompanionCommand& command,
+                           const std::vector<std::string>& arguments,
+                           const std::vector<OptionSpec>& specs, size_t maxOperands,
+                           size_t minOperands, ParsedArguments& parsed, int& status);
+
+/// "sweeply <command>: <message>" with the usage line; kCompanionUsage.
+int usageError(const CompanionCommand& command, const std::string& message);
+/// "sweeply <command>: <message>"; kCompanionFailure.
+int failure(const CompanionCommand& command, const std::string& message);
+/// "sweeply <command>: <message>" for something the user should know.
+void warning(const CompanionCommand& command, const std::string& message);
+
+/// Loads the user's folder database. False, after reporting why, when it is
+/// damaged, or when it is missing and |mustExist|.
+bool loadDatabase(const CompanionCommand& command, FolderDatabase& database, bool mustExist);
+/// Saves it; false after reporting why.
+bool saveDatabase(const CompanionCommand& command, FolderDatabase& database);
+/// The watched folder the user named (any spelling of its path), or null
+/// after reporting that there is none.
+TrashFolder* findFolder(const CompanionCommand& command, FolderDatabase& database,
+                        const std::string& typed);
+
+// The commands.
+int runAdd(const CompanionCommand&, const std::vector<std::string>&);
+int runEdit(const CompanionCommand&, const std::vector<std::string>&);
+int runRemove(const CompanionCommand&, const std::vector<std::string>&);
+int runEnable(const CompanionCommand&, const std::vector<std::string>&);
+int runDisable(const CompanionCommand&, const std::vector<std::string>&);
+int runCheckNow(const CompanionCommand&, const std::vector<std::string>&);
+int runList(const CompanionCommand&, const std::vector<std::string>&);
+int runShow(const CompanionCommand&, const std::vector<std::string>&);
+int runPreview(const CompanionCommand&, const std::vector<std::string>&);
+int runImport(const CompanionCommand&, const std::vector<std::string>&);
+int runExport(const CompanionCommand&, const std::vector<std::string>&);
+int runPrefs(const CompanionCommand&, const std::vector<std::string>&);
+
+}  // namespace sweeprun

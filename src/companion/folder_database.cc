@@ -1,0 +1,90 @@
+#include "companion/folder_database.h"
+
+#include "platform/dir_handle.h"
+#include "platform/exception.h"
+#include "platform/file_io.h"
+#include "platform/keyed_archive.h"
+#include "platform/localization.h"
+#include "platform/path.h"
+#include "platform/process.h"
+
+namespace sweeprun {
+
+namespace {
+
+constexpr const char* kUserDatabase = "~/Library/Application Support/Sweeply/Sweeply.data";
+
+}  // namespace
+
+std::string FolderDatabase::userDatabasePath() {
+  return standardizePath(kUserDatabase, process().homeDirectory);
+}
+
+FolderDatabase::LoadStatus FolderDatabase::load(std::string& error) {
+  application_.setTrashFolderList(FolderList());
+  loadedBytes_.reset();
+  if (!fileExists(path_)) return status_ = LoadStatus::kMissing;
+
+  std::string bytes;
+  if (!readFile(path_, bytes, error)) return status_ = LoadStatus::kDamaged;
+  FolderList folders;
+  try {
+    // The decoding the tool does, alias resolution included.
+    if (!unarchiveRootObjectArray(bytes, "TrashFolder", [&folders](KeyedDecoder& element) {
+          folders.push_back(TrashFolder::fromCoder(element));
+        })) {
+      error = localized("the archive has no root object");
+      return status_ = LoadStatus::kDamaged;
+    }
+  } catch (const PlatformException& e) {
+    error = e.what();
+    return status_ = LoadStatus::kDamaged;
+  }
+  application_.setTrashFolderList(std::move(folders));
+  loadedBytes_ = std::move(bytes);
+  return status_ = LoadStatus::kLoaded;
+}
+
+TrashFolder* FolderDatabase::find(std::string_view path) {
+  std::optional<size_t> index = indexOf(path);
+  return index ? &folders()[*index] : nullptr;
+}
+
+std::optional<size_t> FolderDatabase::indexOf(std::string_view path) const {
+  const FolderList& list = folders();
+  for (size_t i = 0; i < list.size(); ++i) {
+    if (list[i].path() == path) return i;
+  }
+  return std::nullopt;
+}
+
+bool FolderDatabase::save(std::string& error) {
+  if (status_ == LoadStatus::kDamaged) {
+    error = localized("the folder database could not be read, so it is left as it is");
+    return false;
+  }
+  // A run (or another command) that saved since we read would lose its
+  // work to our write; better to ask the user to try again.
+  std::string current;
+  std::string ignored;
+  const bool exists = fileExists(path_);
+  if (exists != loadedBytes_.has_value() ||
+      (exists && (!readFile(path_, current, ignored) || current != *loadedBytes_))) {
+    error = localized("the folder database changed while this command ran; nothing was saved, "
+                      "please try again");
+    return false;
+  }
+  DirHandle folder;
+  if (DirHandle::createDirectories(deletingLastPathComponent(path_), folder, error) !=
+      OpenStatus::kOpened) {
+    return false;
+  }
+  const FolderList& list = folders();
+  std::string bytes = archiveRootObjectArray(
+      list.size(), [&list](size_t i) -> const ArchivableObject& { return list[i]; });
+  if (!writeFileAtomically(path_, bytes, error)) return false;
+  loadedBytes_ = std::move(bytes);
+  return true;
+}
+
+}  // namespace sweeprun

@@ -1,0 +1,152 @@
+#include "companion/json_text.h"
+
+#include <charconv>
+#include <cmath>
+
+namespace sweeprun {
+
+namespace {
+
+// The length of the UTF-8 sequence at |i|, or 0 when it is not one.
+size_t utf8Length(std::string_view s, size_t i) {
+  const auto byte = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
+  const unsigned char b = byte(i);
+  size_t length = b < 0x80 ? 1 : (b >> 5) == 0x6 ? 2 : (b >> 4) == 0xE ? 3 : (b >> 3) == 0x1E ? 4 : 0;
+  if (length == 0 || i + length > s.size()) return 0;
+  for (size_t k = 1; k < length; ++k) {
+    if ((byte(i + k) & 0xC0) != 0x80) return 0;
+  }
+  // Overlong forms, surrogates and code points past U+10FFFF are not UTF-8.
+  const unsigned char next = byte(i + 1);
+  if (length == 2 && b < 0xC2) return 0;
+  if (length == 3 && ((b == 0xE0 && next < 0xA0) || (b == 0xED && next >= 0xA0))) return 0;
+  if (length == 4 && ((b == 0xF0 && next < 0x90) || b > 0xF4 || (b == 0xF4 && next >= 0x90))) {
+    return 0;
+  }
+  return length;
+}
+
+void appendText(std::string& out, std::string_view text) {
+  out += '"';
+  for (size_t i = 0; i < text.size();) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c < 0x20 || c == 0x7F) {
+      static const char kHex[] = "0123456789abcdef";
+      out += "\\u00";
+      out += kHex[c >> 4];
+      out += kHex[c & 0xF];
+    } else if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (size_t length = utf8Length(text, i)) {
+      out.append(text.substr(i, length));
+      i += length;
+      continue;
+    } else {
+      out += "\xEF\xBF\xBD";
+    }
+    ++i;
+  }
+  out += '"';
+}
+
+void appendNumber(std::string& out, double value) {
+  if (!std::isfinite(value)) {
+    out += "null";
+    return;
+  }
+  char buffer[64];
+  auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  out.append(buffer, result.ptr);
+}
+
+void appendDate(std::string& out, Date date) {
+  // "2014-05-01 10:00:00 +0000" in UTC becomes "2014-05-01T10:00:00Z".
+  std::string text = standardDateText(date);
+  if (text.size() >= 19) {
+    text = text.substr(0, 19);
+    text[10] = 'T';
+    text += 'Z';
+  }
+  appendText(out, text);
+}
+
+void appendValue(std::string& out, const Value& value, int depth) {
+  const std::string indent(static_cast<size_t>(depth) * 2, ' ');
+  const std::string inner(static_cast<size_t>(depth + 1) * 2, ' ');
+  switch (value.kind()) {
+    case Value::Kind::kBoolean:
+      out += value.asBool() ? "true" : "false";
+      return;
+    case Value::Kind::kInteger:
+      out += std::to_string(value.asInteger());
+      return;
+    case Value::Kind::kUnsigned:
+      out += std::to_string(value.asUnsigned());
+      return;
+    case Value::Kind::kReal:
+      appendNumber(out, value.asReal());
+      return;
+    case Value::Kind::kText:
+      appendText(out, value.asText());
+      return;
+    case Value::Kind::kDate:
+      appendDate(out, value.asDate());
+      return;
+    case Value::Kind::kArray: {
+      const Array& elements = *value.arrayPtr();
+      if (elements.empty()) {
+        out += "[]";
+        return;
+      }
+      out += "[\n";
+      for (size_t i = 0; i < elements.size(); ++i) {
+        out += inner;
+        appendValue(out, elements[i], depth + 1);
+        out += i + 1 < elements.size() ? ",\n" : "\n";
+      }
+      out += indent + "]";
+      return;
+    }
+    case Value::Kind::kDictionary: {
+      const Dictionary& entries = *value.dictionaryPtr();
+      if (entries.empty()) {
+        out += "{}";
+        return;
+      }
+      out += "{\n";
+      size_t i = 0;
+      for (const auto& [key, element] : entries) {
+        out += inner;
+        appendText(out, key.text());
+        out += ": ";
+        appendValue(out, element, depth + 1);
+        out += ++i < entries.size() ? ",\n" : "\n";
+      }
+      out += indent + "}";
+      return;
+    }
+    default:
+      out += "null";
+      return;
+  }
+}
+
+}  // namespace
+
+std::string jsonText(const Value& value) {
+  std::string out;
+  appendValue(out, value, 0);
+  out += '\n';
+  return out;
+}
+
+}  // namespace sweeprun

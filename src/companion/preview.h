@@ -1,0 +1,46 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "engine/trash_collector.h"
+#include "platform/value.h"
+
+namespace sweeprun {
+
+/// Records what a (dry) run decides, for "preview": per folder whether it
+/// was checked and, entry by entry, the decision.
+class PreviewRecorder : public RunObserver {
+ public:
+  /// Records every folder, or only the one whose path is |onlyPath|.
+  explicit PreviewRecorder(std::optional<std::string> onlyPath = std::nullopt)
+      : onlyPath_(std::move(onlyPath)) {}
+
+  void folderSkipped(const TrashFolder& folder, int answer) override;
+  void folderChecked(const TrashFolder& folder, bool examined) override;
+  void entryDecided(const TrashFolder& folder, const std::string& name,
+                    const EntryDecision& decision) override;
+
+  /// {"folders": [{"path", "checked", "reason", "entries": [{"name",
+  /// "decision", "action", "destination", "target", "reason", "hits"}]}]}.
+  /// "decision" is one of "keep", "takeIn", "startOver", "remove", "defer",
+  /// "notRemoved"; "action" ("trash", "delete", "moveto"), "destination"
+  /// (the folder the entry goes to) and "target" (its path there) are set
+  /// for removals; "reason" tells why a folder was not checked or an entry
+  /// not removed.
+  Value result() const { return Value::dictionary({{"folders", Value::array(folders_)}}); }
+
+  /// The folders seen (after filtering).
+  size_t folderCount() const { return folders_.size(); }
+
+ private:
+  bool wanted(const TrashFolder& folder) const;
+
+  std::optional<std::string> onlyPath_;
+  Array folders_;
+};
+
+/// The result of a PreviewRecorder as text for people.
+std::string previewText(const Value& result);
+
+}  // namespace sweeprun
