@@ -1,0 +1,195 @@
+// The companion command and the tool together, as a user drives them: both
+// binaries spawned over one throw-away HOME.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include "e2e/run_program.h"
+#include "support/temp_dir.h"
+
+namespace sweeprun {
+namespace {
+
+namespace fs = std::filesystem;
+
+// sweeply is built beside sweeprun.
+std::string sweeplyPath() { return fs::path(SWEEPRUN_TOOL_PATH).parent_path() / "sweeply"; }
+
+std::vector<std::string> linesOf(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+class SweeplyEndToEndTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directories(home);
+    fs::create_directories(inbox);
+  }
+
+  ProgramResult run(const std::string& program, std::vector<std::string> arguments,
+                    const std::string& user = "alice") {
+    arguments.insert(arguments.begin(), program);
+    std::vector<std::string> environment = {
+        "HOME=" + home,
+        "USER=" + user,
+        "PATH=/usr/bin:/bin",
+        "XDG_DATA_HOME=" + home + "/.local/share",
+        "SWEEPRUN_TEST_CONFIG=" + temp.file("etc/sweeprun.plist"),
+        "SWEEPRUN_TEST_USERS=" + temp.file("Users"),
+        "SWEEPRUN_TEST_PAUSE=0",
+    };
+    for (const char* passed : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"}) {
+      if (const char* value = std::getenv(passed))
+        environment.push_back(std::string(passed) + "=" + value);
+    }
+    return runProgram(program, arguments, environment, temp.path());
+  }
+  ProgramResult sweeply(std::vector<std::string> arguments) {
+    return run(sweeplyPath(), std::move(arguments));
+  }
+  ProgramResult sweeprun() { return run(SWEEPRUN_TOOL_PATH, {}); }
+
+  std::string databasePath() const {
+    return home + "/Library/Application Support/Sweeply/Sweeply.data";
+  }
+  std::string trash() const { return home + "/.local/share/Trash/files"; }
+
+  TempDir temp;
+  const std::string home = temp.file("home");
+  const std::string inbox = temp.file("Inbox");
+};
+
+TEST_F(SweeplyEndToEndTest, AddPreviewRunAndListAgree) {
+  ASSERT_EQ(0, sweeply({"add", inbox, "--condition", "name: *.tmp", "--condition",
+                        "delay: 2 checks", "--any"})
+                   .exitStatus);
+  ASSERT_EQ(0, sweeply({"prefs", "LogToFile", "yes"}).exitStatus);
+  ASSERT_EQ(0, sweeply({"prefs", "LogFileName", temp.file("run.log")}).exitStatus);
+  temp.write("Inbox/report.pdf", "a report");
+  temp.write("Inbox/notes.txt", "notes");
+  ASSERT_EQ(0, sweeprun().exitStatus);
+  ASSERT_EQ(0, sweeprun().exitStatus);
+  temp.write("Inbox/build.tmp", "scratch");
+  temp.write("Inbox/new.txt", "fresh");
+  fs::create_directories(trash());
+  temp.write("home/.local/share/Trash/files/build.tmp", "an older one");
+  fs::remove(temp.file("run.log"));
+
+  // What a run now would do, entry by entry, as "verb name".
+  ProgramResult preview = sweeply({"preview", inbox});
+  ASSERT_EQ(0, preview.exitStatus) << preview.err;
+  std::set<std::string> planned;
+  for (const std::string& line : linesOf(preview.out)) {
+    if (line.compare(0, 2, "  ") != 0 || line.find("would be removed") != std::string::npos)
+      continue;
+    std::istringstream words(line);
+    std::string verb, name;
+    words >> verb >> name;
+    if (verb == "take") words >> name;  // "take in NAME"
+    planned.insert(verb + " " + name);
+  }
+  EXPECT_EQ((std::set<std::string>{"keep notes.txt", "keep report.pdf", "trash build.tmp",
+                                   "take new.txt"}),
+            planned);
+  EXPECT_TRUE(fs::exists(temp.file("Inbox/build.tmp"))) << "a preview touches nothing";
+  EXPECT_NE(std::string::npos, preview.out.find(trash() + "/build copy 1.tmp"));
+
+  // The run does exactly that: its log lines, and the Trash.
+  ASSERT_EQ(0, sweeprun().exitStatus);
+  std::ifstream logFile(temp.file("run.log"));
+  std::stringstream log;
+  log << logFile.rdbuf();
+  std::set<std::string> done;
+  for (const std::string& line : linesOf(log.str())) {
+    if (line.compare(0, 2, "  ") == 0) done.insert("keep " + line.substr(2));
+    if (line.compare(0, 2, "+ ") == 0) done.insert("take " + line.substr(2));
+    if (line.compare(0, 2, "- ") == 0) done.insert("trash " + line.substr(2, line.find(" (") - 2));
+  }
+  EXPECT_EQ(planned, done) << log.str();
+  EXPECT_TRUE(fs::exists(trash() + "/build copy 1.tmp"));
+
+  // And list and show tell the same story.
+  ProgramResult show = sweeply({"show", inbox, "--json"});
+  ASSERT_EQ(0, show.exitStatus) << show.err;
+  for (const char* expected : {"\"checks\": 3", "\"takenIn\": 4", "\"movedOut\": 1",
+                               "\"removedByLastCheck\": 1", "\"name\": \"new.txt\"",
+                               "\"name\": \"notes.txt\"", "\"expression\": \"delay: 2 checks\""}) {
+    EXPECT_NE(std::string::npos, show.out.find(expected)) << expected << "\n" << show.out;
+  }
+  EXPECT_EQ(std::string::npos, show.out.find("build.tmp"));
+  ProgramResult list = sweeply({"list"});
+  EXPECT_NE(std::string::npos, list.out.find("3 checks; 4 taken in, 1 moved out")) << list.out;
+}
+
+TEST_F(SweeplyEndToEndTest, ImportThenExportGivesAFileCheckModeAccepts) {
+  if (geteuid() != 0) GTEST_SKIP() << "check mode needs a root-owned configuration file";
+  fs::create_directories(temp.file("etc"));
+  fs::create_directories(temp.file("Users"));
+  fs::create_directories(temp.file("Archive"));
+  temp.write("given.plist",
+             "<?xml version=\"1.0\"?><plist><dict><key>DataFile</key><string>" +
+                 temp.file("db.data") + "</string><key>Folders</key><array><dict><key>Path</key>"
+                 "<string>" + inbox + "</string><key>Action</key><string>moveto:" +
+                 temp.file("Archive") + "</string><key>MoveWithDate</key><true/>"
+                 "<key>Conditions</key><array><string>!name: Keep*</string><string>size: &lt; "
+                 "100</string><string>delay: 3 weeks</string></array></dict></array></dict>"
+                 "</plist>");
+  ProgramResult imported = sweeply({"import", temp.file("given.plist")});
+  ASSERT_EQ(0, imported.exitStatus) << imported.err;
+  ASSERT_EQ(0, sweeply({"edit", inbox, "--readme", "READ ME"}).exitStatus);
+
+  const std::string config = temp.file("etc/sweeprun.plist");
+  ProgramResult exported =
+      sweeply({"export", "--output", config, "--data-file", temp.file("db.data")});
+  ASSERT_EQ(0, exported.exitStatus) << exported.err;
+  EXPECT_EQ("", exported.err) << "every condition could be stated";
+
+  // Check mode wants a read-only tool file and a root-owned private configuration.
+  fs::copy_file(SWEEPRUN_DRIVER_PATH, temp.file("sweeprun"));
+  fs::permissions(temp.file("sweeprun"), fs::perms(0555));
+  ASSERT_EQ(0, lchown(config.c_str(), 0, 0));
+  ProgramResult check = run(temp.file("sweeprun"), {"-t"}, "root");
+  EXPECT_EQ(0, check.exitStatus) << check.out << check.err;
+  EXPECT_EQ(config + ": OK\n", check.out);
+
+  // Importing the export again changes no setting and keeps the one folder.
+  ProgramResult again = sweeply({"import", config});
+  ASSERT_EQ(0, again.exitStatus) << again.err;
+  EXPECT_NE(std::string::npos, again.out.find("1 folder updated")) << again.out;
+  ProgramResult listed = sweeply({"list", "--json"});
+  size_t folders = 0;
+  for (size_t at = 0; (at = listed.out.find("\"path\":", at)) != std::string::npos; ++at) ++folders;
+  EXPECT_EQ(1u, folders)
+      << listed.out;
+}
+
+TEST_F(SweeplyEndToEndTest, DamagedDatabaseIsLeftUntouched) {
+  fs::create_directories(fs::path(databasePath()).parent_path());
+  const std::string damaged = "bplist00 damaged beyond reading";
+  {
+    std::ofstream(databasePath(), std::ios::binary) << damaged;
+  }
+  for (const std::vector<std::string>& arguments :
+       {std::vector<std::string>{"add", inbox}, {"edit", inbox, "--any"}, {"list"}}) {
+    SCOPED_TRACE(arguments[0]);
+    ProgramResult result = sweeply(arguments);
+    EXPECT_EQ(1, result.exitStatus);
+    EXPECT_NE(std::string::npos, result.err.find("cannot be read")) << result.err;
+  }
+  EXPECT_EQ(1, sweeprun().exitStatus);
+  std::ifstream in(databasePath(), std::ios::binary);
+  std::stringstream bytes;
+  bytes << in.rdbuf();
+  EXPECT_EQ(damaged, bytes.str());
+}
+
+}  // namespace
+}  // namespace sweeprun
