@@ -13,6 +13,9 @@ packages=(
   trash-cli                    # tests check trashed entries as desktop tools see them
   e2fsprogs                    # chattr/lsattr for the locked flag
   tzdata                       # tests compare calendar days across time zones
+  man-db groff-base            # tests render the manual pages
+  dpkg-dev file fakeroot       # the Debian package (cpack), checked as non-root too
+  systemd                      # tests verify the timer units (systemd-analyze)
 )
 
 missing=()
