@@ -1,5 +1,8 @@
 #include "platform/trash_info.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <ctime>
 
@@ -121,8 +124,18 @@ OpenStatus openAccountTrash(const std::string& accountFolder, DirHandle& trash,
   OpenStatus status = DirHandle::openDirectory(accountFolder, account, error);
   if (status != OpenStatus::kOpened) return status;
   bool created = false;
-  status = account.createChild(".Trash", trash, created, error);
+  status = account.createChild(".Trash", trash, created, error, kPrivateFolderMode);
   if (status != OpenStatus::kOpened) return status;
+  struct stat accountInfo;
+  if (created && fstat(account.fd(), &accountInfo) == 0 &&
+      fchown(trash.fd(), accountInfo.st_uid, accountInfo.st_gid) == 0) {
+    // A Trash the tool makes belongs to the account, so its owner can empty
+    // it. Reopen to see the new owner.
+    DirHandle reopened;
+    if (account.openChild(".Trash", reopened, error) == OpenStatus::kOpened) {
+      trash = std::move(reopened);
+    }
+  }
   if (trash.owner() != 0 && trash.owner() != account.owner()) {
     error = "open(" + trash.path() + "): owned by neither root nor the account, not used";
     trash = DirHandle();

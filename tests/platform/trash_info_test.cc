@@ -148,5 +148,21 @@ TEST(AccountTrashTest, OnlyARealFolderOfRootOrTheAccountIsUsed) {
   EXPECT_EQ(OpenStatus::kOpened, openAccountTrash(account, trash, error)) << error;
 }
 
+TEST(AccountTrashTest, ATrashTheToolMakesBelongsToTheAccount) {
+  if (!runningAsRoot()) GTEST_SKIP() << "needs root to give folders away";
+  TempDir users;
+  const std::string account = users.file("ann");
+  makeFolder(account);
+  ASSERT_EQ(0, chown(account.c_str(), 4243, 4244));
+  DirHandle trash;
+  std::string error;
+  ASSERT_EQ(OpenStatus::kOpened, openAccountTrash(account, trash, error)) << error;
+  struct stat info;
+  ASSERT_EQ(0, lstat((account + "/.Trash").c_str(), &info));
+  EXPECT_EQ(4243u, info.st_uid);
+  EXPECT_EQ(4244u, info.st_gid);
+  EXPECT_EQ(0700u, info.st_mode & 07777);
+}
+
 }  // namespace
 }  // namespace sweeprun
