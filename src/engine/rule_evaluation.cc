@@ -10,10 +10,11 @@ namespace sweeprun {
 
 namespace {
 
-// The stored size in its plain decimal form: 524288, 1.5.
+// The stored size in its plain decimal form: 524288, 1.5, 1000000 (never
+// the shorter 1e+06, which reads as a different kind of number to people).
 std::string plainNumber(double value) {
-  char buffer[64];
-  auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  char buffer[400];  // the longest fixed form of a double has 309 digits before the point
+  auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
   return std::string(buffer, result.ptr);
 }
 

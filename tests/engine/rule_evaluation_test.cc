@@ -89,6 +89,7 @@ TEST(RuleEvaluationTest, DescribesRulesInWords) {
   } kCases[] = {
       {sizeRule(524288), "whose size is at least 524288"},
       {sizeRule(1.5, true), "whose size is at most 1.5"},
+      {sizeRule(1000000), "whose size is at least 1000000"},
       {nameRule(3, ".dmg"), "whose name ends with '.dmg'"},
       {nameRule(2, "Keep", true), "whose name does not start with 'Keep'"},
       {nameRule(7, "x"), "whose name is 'x'"},
