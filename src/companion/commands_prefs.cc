@@ -27,8 +27,8 @@ bool isSharedKey(std::string_view key) {
 }
 
 std::string shortestNumber(double value) {
-  char buffer[64];
-  auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  char buffer[400];  // room for the fixed form of any double
+  auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
   return std::string(buffer, result.ptr);
 }
 

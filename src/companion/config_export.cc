@@ -14,10 +14,10 @@ namespace sweeprun {
 
 namespace {
 
-// The shortest text that reads back as the same double.
+// The shortest plain decimal text that reads back as the same double.
 std::string shortestNumber(double value) {
-  char buffer[64];
-  auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  char buffer[400];  // room for the fixed form of any double
+  auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
   return std::string(buffer, result.ptr);
 }
 
