@@ -34,6 +34,11 @@ class KeyedEncoder {
   /// mutable arrays, dates date objects, texts, numbers and data plain
   /// values; a none value becomes the nil reference.
   virtual void encodeValue(std::string_view key, const Value& value) = 0;
+  /// The same for a dictionary held outside a value (a record's |data|),
+  /// without copying it first.
+  virtual void encodeDictionary(std::string_view key, const Dictionary& dictionary) {
+    encodeValue(key, Value::dictionary(dictionary));
+  }
   /// A mutable array of |count| records.
   virtual void encodeObjectArray(std::string_view key, size_t count, const ObjectAt& element) = 0;
 };

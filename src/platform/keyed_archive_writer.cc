@@ -84,6 +84,12 @@ class ArchiveEncoder : public KeyedEncoder {
     entries().emplace_back(keyRef, uidRef(uid));
   }
 
+  void encodeDictionary(std::string_view key, const Dictionary& dictionary) override {
+    const uint64_t keyRef = keyString(codedKey(key));
+    const uint64_t uid = encodePlainDictionary(dictionary);
+    entries().emplace_back(keyRef, uidRef(uid));
+  }
+
   void encodeObjectArray(std::string_view key, size_t count, const ObjectAt& element) override {
     const uint64_t keyRef = keyString(codedKey(key));
     const uint64_t uid = encodeRecordArray(count, element);
@@ -93,6 +99,41 @@ class ArchiveEncoder : public KeyedEncoder {
  private:
   using Entry = std::pair<uint64_t, uint64_t>;  // key ref, value ref
 
+  // Numbers and dates are immutable, so equal ones may share one object;
+  // counters and check-in dates repeat a lot. A small direct-mapped table
+  // catches most repeats at no cost in memory.
+  struct SharedSlot {
+    Value::Kind kind = Value::Kind::kNone;
+    uint64_t bits = 0;
+    uint64_t uid = 0;
+    bool matches(const Value& v) const { return kind == v.kind() && bits == bitsOf(v); }
+    void take(const Value& v, uint64_t newUid) {
+      kind = v.kind();
+      bits = bitsOf(v);
+      uid = newUid;
+    }
+  };
+  static uint64_t bitsOf(const Value& v) {
+    switch (v.kind()) {
+      case Value::Kind::kBoolean:
+        return v.asBool();
+      case Value::Kind::kInteger:
+        return static_cast<uint64_t>(v.asInteger());
+      case Value::Kind::kUnsigned:
+        return v.asUnsigned();
+      default: {
+        const double d = v.kind() == Value::Kind::kDate ? v.asDate().seconds : v.asReal();
+        uint64_t bits;
+        std::memcpy(&bits, &d, sizeof bits);
+        return bits;
+      }
+    }
+  }
+  SharedSlot& sharedSlot(const Value& v) {
+    const uint64_t h = (bitsOf(v) ^ static_cast<uint64_t>(v.kind()) << 56) * 0x9E3779B97F4A7C15ull;
+    return shared_[h >> (64 - kSharedBits)];
+  }
+
   void resetNumbering() {
     nextUid_ = 0;
     extras_ = 0;
@@ -101,6 +142,7 @@ class ArchiveEncoder : public KeyedEncoder {
     classUids_.clear();
     keyArrays_.clear();
     for (uint64_t& k : fixedKeys_) k = kUnset;
+    for (SharedSlot& slot : shared_) slot = SharedSlot();
   }
 
   void encodeAll(size_t count, const ObjectAt& element) {
@@ -171,6 +213,8 @@ class ArchiveEncoder : public KeyedEncoder {
       case Value::Kind::kText:
         return emitPlainText(v.asText());
       case Value::Kind::kDate: {
+        SharedSlot& slot = sharedSlot(v);
+        if (slot.matches(v)) return slot.uid;
         const uint64_t uid = nextUid_++;
         const uint64_t time = newExtra();
         const double seconds = v.asDate().seconds;
@@ -178,6 +222,7 @@ class ArchiveEncoder : public KeyedEncoder {
         const uint64_t cls = classUid("NSDate");
         emitDictionary(objectIndex(uid), {{fixedKey(kTimeField), time},
                                          {fixedKey(kClassField), uidRef(cls)}});
+        slot.take(v, uid);
         return uid;
       }
       case Value::Kind::kArray: {
@@ -193,16 +238,24 @@ class ArchiveEncoder : public KeyedEncoder {
         return uid;
       }
       case Value::Kind::kDictionary:
-        return encodeDictionary(*v.dictionaryPtr());
-      default: {
+        return encodePlainDictionary(*v.dictionaryPtr());
+      case Value::Kind::kData: {
         const uint64_t uid = nextUid_++;
         emit(objectIndex(uid), scalarSize(v), 0, [&](char* p) { return putScalar(p, v); });
+        return uid;
+      }
+      default: {
+        SharedSlot& slot = sharedSlot(v);
+        if (slot.matches(v)) return slot.uid;
+        const uint64_t uid = nextUid_++;
+        emit(objectIndex(uid), scalarSize(v), 0, [&](char* p) { return putScalar(p, v); });
+        slot.take(v, uid);
         return uid;
       }
     }
   }
 
-  uint64_t encodeDictionary(const Dictionary& d) {
+  uint64_t encodePlainDictionary(const Dictionary& d) {
     const uint64_t uid = nextUid_++;
     // Keys first, then the values in the same order, as the platform does.
     const size_t keys = pushScratch();
@@ -412,6 +465,8 @@ class ArchiveEncoder : public KeyedEncoder {
   std::map<std::string, uint64_t, std::less<>> classUids_;
   std::unordered_map<std::vector<uint64_t>, uint64_t, VectorHash> keyArrays_;
   static constexpr uint64_t kUnset = ~uint64_t{0};
+  static constexpr int kSharedBits = 10;
+  SharedSlot shared_[1 << kSharedBits];
   uint64_t fixedKeys_[kFixedKeys] = {kUnset, kUnset, kUnset, kUnset};
   std::vector<std::vector<Entry>> frames_;  // entries of the records being encoded
   size_t frameDepth_ = 0;
