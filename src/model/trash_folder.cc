@@ -131,7 +131,7 @@ TrashFolder& TrashFolder::operator=(const TrashFolder& other) {
 
 void TrashFolder::encodeWithCoder(KeyedEncoder& coder) const {
   coder.encodeBytes("fink", aliasH ? std::string_view(*aliasH) : std::string_view());
-  coder.encodeValue("fdat", Value::dictionary(data));
+  coder.encodeDictionary("fdat", data);
   if (items_) {
     const ItemList& items = *items_;
     coder.encodeObjectArray("fist", items.size(),

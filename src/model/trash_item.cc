@@ -58,7 +58,7 @@ TrashItem TrashItem::fromCoder(KeyedDecoder& coder) {
 }
 
 void TrashItem::encodeWithCoder(KeyedEncoder& coder) const {
-  coder.encodeValue("idat", Value::dictionary(data));
+  coder.encodeDictionary("idat", data);
 }
 
 bool TrashItem::isEqualToTrashItem(const TrashItem& other) const {

@@ -63,7 +63,7 @@ TrashRule& TrashRule::operator=(const TrashRule& other) {
 }
 
 void TrashRule::encodeWithCoder(KeyedEncoder& coder) const {
-  coder.encodeValue("rdat", Value::dictionary(data));
+  coder.encodeDictionary("rdat", data);
 }
 
 void TrashRule::update() {
