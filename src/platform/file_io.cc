@@ -34,6 +34,12 @@ bool writeAll(int fd, std::string_view bytes) {
 // Reads from |offset| to the end of the file.
 bool readFrom(int fd, off_t offset, std::string& bytes) {
   bytes.clear();
+  // Reserving the size up front keeps a large database from being copied
+  // over and over as the string grows.
+  struct stat info;
+  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > offset) {
+    bytes.reserve(static_cast<size_t>(info.st_size - offset));
+  }
   char buffer[65536];
   for (;;) {
     const ssize_t got = ::pread(fd, buffer, sizeof buffer, offset);
