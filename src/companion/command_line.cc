@@ -27,9 +27,8 @@ std::vector<std::string> ParsedArguments::all(std::string_view name) const {
   return values;
 }
 
-bool parseArguments(const std::vector<std::string>& arguments,
-                    const std::vector<OptionSpec>& specs, size_t maxOperands,
-                    ParsedArguments& parsed, std::string& error) {
+bool parseArguments(const std::vector<std::string>& arguments, const std::vector<OptionSpec>& specs,
+                    size_t maxOperands, ParsedArguments& parsed, std::string& error) {
   parsed = ParsedArguments();
   bool optionsEnded = false;
   for (size_t i = 0; i < arguments.size(); ++i) {
@@ -51,8 +50,8 @@ bool parseArguments(const std::vector<std::string>& arguments,
       return false;
     }
     const size_t equals = argument.find('=');
-    const std::string name = argument.substr(2, equals == std::string::npos ? std::string::npos
-                                                                             : equals - 2);
+    const std::string name =
+        argument.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
     const OptionSpec* spec = nullptr;
     for (const OptionSpec& candidate : specs) {
       if (candidate.name == name) spec = &candidate;

@@ -69,9 +69,8 @@ int setEnabled(const CompanionCommand& command, const std::vector<std::string>& 
   if (!folder) return kCompanionFailure;
   const std::string path(folder->path());
   if (folder->value("ison").asBool() == enabled) {
-    companionOut() << localized(enabled ? "'%@' is already enabled.\n"
-                                        : "'%@' is already disabled.\n",
-                                {path});
+    companionOut() << localized(
+        enabled ? "'%@' is already enabled.\n" : "'%@' is already disabled.\n", {path});
     return kCompanionSuccess;
   }
   folder->setValue("ison", Value::boolean(enabled));

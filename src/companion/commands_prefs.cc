@@ -41,8 +41,7 @@ std::optional<std::string> runReading(const UserDefaults& defaults, std::string_
 
 // Checks a value for |key| and turns it into what is stored. False with the
 // message in |error| for a value runs could not use.
-bool storedValue(std::string_view key, const std::string& typed, Value& value,
-                 std::string& error) {
+bool storedValue(std::string_view key, const std::string& typed, Value& value, std::string& error) {
   if (key == kLogToFile) {
     const std::string word = lowercaseText(typed);
     if (word == "yes" || word == "true" || word == "on" || word == "1") {
@@ -84,8 +83,8 @@ bool storedValue(std::string_view key, const std::string& typed, Value& value,
   }
   for (const std::string& specifier : TrashCollector::kTimeSpecifiers) {
     if (typed.find(specifier) != std::string::npos) {
-      error = localized("DateFormat must hold no time of day, but '%@' holds '%@'",
-                        {typed, specifier});
+      error =
+          localized("DateFormat must hold no time of day, but '%@' holds '%@'", {typed, specifier});
       return false;
     }
   }

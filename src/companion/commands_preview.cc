@@ -75,8 +75,7 @@ int runPreview(const CompanionCommand& command, const std::vector<std::string>& 
     }
   }
   if (!application.trashFolderList()) {
-    return failure(command,
-                   localized("the folder database '%@' cannot be read", {databasePath}));
+    return failure(command, localized("the folder database '%@' cannot be read", {databasePath}));
   }
   if (only && recorder.folderCount() == 0) {
     bool watched = false;

@@ -29,8 +29,8 @@ int runList(const CompanionCommand& command, const std::vector<std::string>& arg
     for (const TrashFolder& folder : database.folders()) {
       folders.push_back(folderSummary(folder, now, false));
     }
-    companionOut() << jsonText(Value::dictionary(
-        {{"database", Value::text(database.path())}, {"folders", Value::array(std::move(folders))}}));
+    companionOut() << jsonText(Value::dictionary({{"database", Value::text(database.path())},
+                                                  {"folders", Value::array(std::move(folders))}}));
     return kCompanionSuccess;
   }
   if (database.folders().empty()) {

@@ -20,8 +20,7 @@ constexpr unsigned kPrivateFileMode = 0600;
 
 // Reads the configuration file as check mode does, with its one message
 // captured instead of printed. False with that message in |error|.
-bool readConfiguration(TrashConfigFileParser& parser, const std::string& path,
-                       std::string& error) {
+bool readConfiguration(TrashConfigFileParser& parser, const std::string& path, std::string& error) {
   Process& context = process();
   const bool checkMode = context.checkMode;
   std::ostream* out = context.out;
@@ -69,9 +68,9 @@ int runImport(const CompanionCommand& command, const std::vector<std::string>& a
     return kCompanionSuccess;
   }
   if (!saveDatabase(command, database)) return kCompanionFailure;
-  companionOut() << localized("Imported '%@': %@ updated (their history kept), %@ added.\n",
-                              {file, countText(outcome.updated, "folder", "folders"),
-                               std::to_string(outcome.added)});
+  companionOut() << localized(
+      "Imported '%@': %@ updated (their history kept), %@ added.\n",
+      {file, countText(outcome.updated, "folder", "folders"), std::to_string(outcome.added)});
   return kCompanionSuccess;
 }
 

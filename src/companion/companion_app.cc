@@ -3,10 +3,10 @@
 #include <iostream>
 #include <ostream>
 
-#include "platform/version.h"
 #include "companion/folder_options.h"
 #include "platform/localization.h"
 #include "platform/process.h"
+#include "platform/version.h"
 
 namespace sweeprun {
 
@@ -27,25 +27,29 @@ constexpr std::string_view kFolderOptionsHelp =
     "  --readme-text TEXT  the text of that read-me file\n"
     "  --disabled          keep the folder in the list without checking it\n";
 
-const std::string kAddHelp = std::string(
-    "usage: sweeply add PATH [options]\n"
-    "\n"
-    "Watches the folder PATH. Without --condition the folder gets the default\n"
-    "condition (entries checked in more than 13 weeks ago). PATH must be an\n"
-    "existing folder unless --network is given. Creates the folder database\n"
-    "when there is none.\n"
-    "\n"
-    "Options:\n") + std::string(kFolderOptionsHelp);
+const std::string kAddHelp =
+    std::string(
+        "usage: sweeply add PATH [options]\n"
+        "\n"
+        "Watches the folder PATH. Without --condition the folder gets the default\n"
+        "condition (entries checked in more than 13 weeks ago). PATH must be an\n"
+        "existing folder unless --network is given. Creates the folder database\n"
+        "when there is none.\n"
+        "\n"
+        "Options:\n") +
+    std::string(kFolderOptionsHelp);
 
-const std::string kEditHelp = std::string(
-    "usage: sweeply edit PATH [options]\n"
-    "\n"
-    "Changes the settings of a watched folder; what is not named stays as it\n"
-    "is. --condition adds conditions after the folder's own; with\n"
-    "--clear-conditions they replace them. A folder left without conditions\n"
-    "removes nothing.\n"
-    "\n"
-    "Options (those of add, and):\n") + std::string(kFolderOptionsHelp) +
+const std::string kEditHelp =
+    std::string(
+        "usage: sweeply edit PATH [options]\n"
+        "\n"
+        "Changes the settings of a watched folder; what is not named stays as it\n"
+        "is. --condition adds conditions after the folder's own; with\n"
+        "--clear-conditions they replace them. A folder left without conditions\n"
+        "removes nothing.\n"
+        "\n"
+        "Options (those of add, and):\n") +
+    std::string(kFolderOptionsHelp) +
     "  --clear-conditions  drop the folder's conditions first\n"
     "  --enabled           check the folder again (see also enable/disable)\n"
     "  --no-dated, --no-network, --no-readme\n"

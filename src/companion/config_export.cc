@@ -1,7 +1,7 @@
 #include "companion/config_export.h"
 
-#include <charconv>
 #include <cctype>
+#include <charconv>
 #include <cmath>
 
 #include "engine/rule_evaluation.h"
@@ -90,7 +90,8 @@ std::optional<std::string> draftExpression(const TrashRule& rule, std::string& w
       }
     }
     case kSizeRule:
-      return (reversed(rule) ? "size: < " : "size: > ") + shortestNumber(rule.value("size").asReal());
+      return (reversed(rule) ? "size: < " : "size: > ") +
+             shortestNumber(rule.value("size").asReal());
   }
   why = localized("its kind has no condition expression");
   return std::nullopt;
@@ -161,8 +162,8 @@ std::string exportConfiguration(const FolderList& folders, const std::string& da
       }
       TrashRule described(rule);
       described.setValue("ison", Value::boolean(true));
-      std::string description =
-          prepareWithLog(described, true, process().clock()).value_or(localized("(unknown condition)"));
+      std::string description = prepareWithLog(described, true, process().clock())
+                                    .value_or(localized("(unknown condition)"));
       warnings.push_back(localized("folder '%@': condition %@ (%@) left out: %@",
                                    {path, std::to_string(i + 1), description, why}));
     }

@@ -30,9 +30,8 @@ ImportOutcome importConfiguredFolders(TrashConfigFileParser& parser, FolderList&
 
   for (const TrashFolder& pattern : patterns) {
     const Value& text = pattern.value("glob");
-    const bool tookAny = std::any_of(merged.begin(), merged.end(), [&](const TrashFolder& f) {
-      return f.value("glob") == text;
-    });
+    const bool tookAny = std::any_of(merged.begin(), merged.end(),
+                                     [&](const TrashFolder& f) { return f.value("glob") == text; });
     if (tookAny) continue;
     if (pattern.value("temp").asBool() && !hasWildcard(text.asText())) {
       // A folder on a volume that is not mounted now is still a folder to watch.
@@ -41,9 +40,9 @@ ImportOutcome importConfiguredFolders(TrashConfigFileParser& parser, FolderList&
       merged.push_back(std::move(folder));
       continue;
     }
-    outcome.warnings.push_back(localized(
-        "'%@' matches no folder on disk and no watched folder; it was not imported",
-        {text.asText()}));
+    outcome.warnings.push_back(
+        localized("'%@' matches no folder on disk and no watched folder; it was not imported",
+                  {text.asText()}));
   }
 
   // Stored folders keep their places; the merged ones take the place of the
@@ -53,7 +52,8 @@ ImportOutcome importConfiguredFolders(TrashConfigFileParser& parser, FolderList&
   std::vector<bool> placed(merged.size(), false);
   for (const TrashFolder& old : stored) {
     auto match = std::find_if(merged.begin(), merged.end(), [&](const TrashFolder& f) {
-      return !placed[static_cast<size_t>(&f - merged.data())] && f.value("path") == old.value("path");
+      return !placed[static_cast<size_t>(&f - merged.data())] &&
+             f.value("path") == old.value("path");
     });
     if (match == merged.end()) {
       result.push_back(old);

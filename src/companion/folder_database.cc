@@ -70,8 +70,9 @@ bool FolderDatabase::save(std::string& error) {
   const bool exists = fileExists(path_);
   if (exists != loadedBytes_.has_value() ||
       (exists && (!readFile(path_, current, ignored) || current != *loadedBytes_))) {
-    error = localized("the folder database changed while this command ran; nothing was saved, "
-                      "please try again");
+    error = localized(
+        "the folder database changed while this command ran; nothing was saved, "
+        "please try again");
     return false;
   }
   DirHandle folder;

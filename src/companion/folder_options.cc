@@ -61,9 +61,9 @@ bool FolderChanges::empty() const {
 
 const std::vector<OptionSpec>& addOptionSpecs() {
   static const std::vector<OptionSpec> specs = {
-      {"action", true},   {"dated", false},       {"condition", true},
-      {"any", false},     {"all", false},         {"network", false},
-      {"readme", true},   {"readme-text", true},  {"disabled", false},
+      {"action", true}, {"dated", false},      {"condition", true},
+      {"any", false},   {"all", false},        {"network", false},
+      {"readme", true}, {"readme-text", true}, {"disabled", false},
   };
   return specs;
 }

@@ -67,8 +67,9 @@ Value folderSummary(const TrashFolder& folder, Date now, bool withItems) {
   summary.set("name", Value::text(folder.value("name").asText()));
   summary.set("enabled", Value::boolean(folder.value("ison").asBool()));
   summary.set("action", Value::text(actionName(play)));
-  summary.set("destination",
-              play == TrashFolder::kMoveAction ? Value::text(folder.value("move").asText()) : Value());
+  summary.set("destination", play == TrashFolder::kMoveAction
+                                 ? Value::text(folder.value("move").asText())
+                                 : Value());
   summary.set("dated", Value::boolean(folder.value("datf").asBool()));
   summary.set("network", Value::boolean(folder.value("temp").asBool()));
   summary.set("onceADay", Value::boolean(folder.value("once").asBool()));
@@ -80,8 +81,9 @@ Value folderSummary(const TrashFolder& folder, Date now, bool withItems) {
   summary.set("movedOut", Value::unsignedInteger(folder.value("cout").asUnsigned()));
   summary.set("removedByLastCheck", Value::integer(folder.value("loud").asInteger()));
   if (folder.value("rfil").isText()) {
-    summary.set("readMe", Value::dictionary({{"name", folder.value("rfil")},
-                                             {"text", Value::text(folder.value("rtxt").asText())}}));
+    summary.set("readMe",
+                Value::dictionary({{"name", folder.value("rfil")},
+                                   {"text", Value::text(folder.value("rtxt").asText())}}));
   } else {
     summary.set("readMe", Value());
   }
@@ -127,8 +129,10 @@ std::string folderSummaryText(const Value& summary, Date now) {
                      std::to_string(s.get("removedByLastCheck").asInteger())});
   text += "\n";
   if (!s.get("checkRequestedFor").isNone()) {
-    text += "  " + localized("extra check requested for %@",
-                             {dayStamp(s.get("checkRequestedFor").asDate())}) + "\n";
+    text +=
+        "  " +
+        localized("extra check requested for %@", {dayStamp(s.get("checkRequestedFor").asDate())}) +
+        "\n";
   }
   if (const Dictionary* readMe = s.get("readMe").dictionaryPtr()) {
     text += "  " + localized("keeps the read-me file '%@'", {readMe->get("name").asText()}) + "\n";
@@ -138,9 +142,10 @@ std::string folderSummaryText(const Value& summary, Date now) {
   if (rules.empty()) {
     text += "  " + localizedString("no conditions: nothing is removed") + "\n";
   } else {
-    text += "  " + localizedString(s.get("matchAll").asBool()
-                                       ? "removes entries that meet all of these conditions:"
-                                       : "removes entries that meet any of these conditions:") +
+    text += "  " +
+            localizedString(s.get("matchAll").asBool()
+                                ? "removes entries that meet all of these conditions:"
+                                : "removes entries that meet any of these conditions:") +
             "\n";
     for (size_t i = 0; i < rules.size(); ++i) {
       const Dictionary& rule = *rules[i].dictionaryPtr();
@@ -163,11 +168,13 @@ std::string folderSummaryText(const Value& summary, Date now) {
       if (checkedIn.isNone()) {
         line += localizedString("(no check-in date)");
       } else {
-        line += localized("checked in %@, %@ ago", {standardDateText(checkedIn.asDate()),
-                                                    ageText(now.seconds - checkedIn.asDate().seconds)});
+        line +=
+            localized("checked in %@, %@ ago", {standardDateText(checkedIn.asDate()),
+                                                ageText(now.seconds - checkedIn.asDate().seconds)});
       }
       const uint64_t hits = item.get("hits").asUnsigned();
-      line += localized(", %@: %@", {countText(hits, "check", "checks"), item.get("name").asText()});
+      line +=
+          localized(", %@: %@", {countText(hits, "check", "checks"), item.get("name").asText()});
       text += line + "\n";
     }
   }

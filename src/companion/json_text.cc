@@ -11,7 +11,11 @@ namespace {
 size_t utf8Length(std::string_view s, size_t i) {
   const auto byte = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
   const unsigned char b = byte(i);
-  size_t length = b < 0x80 ? 1 : (b >> 5) == 0x6 ? 2 : (b >> 4) == 0xE ? 3 : (b >> 3) == 0x1E ? 4 : 0;
+  size_t length = b < 0x80           ? 1
+                  : (b >> 5) == 0x6  ? 2
+                  : (b >> 4) == 0xE  ? 3
+                  : (b >> 3) == 0x1E ? 4
+                                     : 0;
   if (length == 0 || i + length > s.size()) return 0;
   for (size_t k = 1; k < length; ++k) {
     if ((byte(i + k) & 0xC0) != 0x80) return 0;

@@ -77,10 +77,11 @@ bool PreviewRecorder::wanted(const TrashFolder& folder) const {
 
 void PreviewRecorder::folderSkipped(const TrashFolder& folder, int answer) {
   if (!wanted(folder)) return;
-  folders_.push_back(Value::dictionary({{"path", Value::text(folder.path())},
-                                        {"checked", Value::boolean(false)},
-                                        {"reason", Value::text(localizedString(skipReason(answer)))},
-                                        {"entries", Value::array()}}));
+  folders_.push_back(
+      Value::dictionary({{"path", Value::text(folder.path())},
+                         {"checked", Value::boolean(false)},
+                         {"reason", Value::text(localizedString(skipReason(answer)))},
+                         {"entries", Value::array()}}));
 }
 
 void PreviewRecorder::folderChecked(const TrashFolder& folder, bool examined) {
@@ -122,8 +123,8 @@ void PreviewRecorder::entryDecided(const TrashFolder& folder, const std::string&
     reason = Value::text(localizedString("it changed since the last check"));
   }
   entry.set("reason", reason);
-  entry.set("hits", Value::unsignedInteger(decision.item ? decision.item->value("hits").asUnsigned()
-                                                          : 0));
+  entry.set("hits",
+            Value::unsignedInteger(decision.item ? decision.item->value("hits").asUnsigned() : 0));
   folders_.back().dictionaryPtr()->find("entries")->arrayPtr()->push_back(
       Value::dictionary(std::move(entry)));
 }
@@ -155,8 +156,11 @@ std::string previewText(const Value& result) {
       } else if (decision == "remove") {
         ++removed;
         const std::string_view action = entry.get("action").asText();
-        verb = localizedString(action == "delete" ? "delete" : action == "moveto" ? "move" : "trash");
-        if (entry.get("target").isText()) detail = " -> " + std::string(entry.get("target").asText());
+        verb = localizedString(action == "delete"   ? "delete"
+                               : action == "moveto" ? "move"
+                                                    : "trash");
+        if (entry.get("target").isText())
+          detail = " -> " + std::string(entry.get("target").asText());
       } else {
         verb = localizedString(decision == "startOver" ? "start over"
                                : decision == "defer"   ? "defer"

@@ -31,7 +31,8 @@ TEST_F(CompanionAppTest, BadInputIsRefusedWithUsageOrFailureStatus) {
       {{"frobnicate"}, kCompanionUsage, "'frobnicate' is not a command"},
       {{"add"}, kCompanionUsage, "missing argument"},
       {{"add", inbox, "--bogus"}, kCompanionUsage, "unknown option '--bogus'"},
-      {{"add", inbox, "--condition", "colour: red"}, kCompanionUsage,
+      {{"add", inbox, "--condition", "colour: red"},
+       kCompanionUsage,
        "Unable to handle condition 'colour: red'."},
       {{"add", inbox, "--action", "recycle"}, kCompanionUsage, "unknown action 'recycle'"},
       {{"add", inbox, "--action", "moveto:"}, kCompanionUsage, "needs a destination"},
@@ -159,14 +160,16 @@ TEST_F(CompanionAppTest, DamagedDatabaseIsReportedAndLeftAsItWas) {
   std::filesystem::create_directories(std::filesystem::path(databasePath()).parent_path());
   std::string error;
   ASSERT_TRUE(writeFileAtomically(databasePath(), damaged, error));
-  const std::string config = temp_.write(
-      "c.plist", "<plist><dict><key>DataFile</key><string>" + temp_.file("d") +
-                     "</string><key>Folders</key><array><dict><key>Path</key><string>" + inbox +
-                     "</string></dict></array></dict></plist>");
+  const std::string config =
+      temp_.write("c.plist", "<plist><dict><key>DataFile</key><string>" + temp_.file("d") +
+                                 "</string><key>Folders</key><array><dict><key>Path</key><string>" +
+                                 inbox + "</string></dict></array></dict></plist>");
   const std::vector<std::string> kCommands[] = {
-      {"add", inbox},    {"edit", inbox, "--any"}, {"remove", inbox},  {"disable", inbox},
-      {"check-now", inbox}, {"list"},              {"show", inbox},    {"preview"},
-      {"import", config}, {"export"},
+      {"add", inbox},       {"edit", inbox, "--any"},
+      {"remove", inbox},    {"disable", inbox},
+      {"check-now", inbox}, {"list"},
+      {"show", inbox},      {"preview"},
+      {"import", config},   {"export"},
   };
   for (const auto& command : kCommands) {
     SCOPED_TRACE(command[0]);

@@ -21,10 +21,10 @@ TrashRule ruleFrom(std::initializer_list<std::pair<std::string_view, Value>> val
 
 TEST(ConditionExpressionTest, StatesEveryRuleAConditionCanMake) {
   const char* const kExpressions[] = {
-      "delay: 1 day",      "delay: 2.5 hours",  "delay: 13 weeks", "delay: 0 minutes",
-      "delay: 5 checks",   "delay: 1 year",     "name: *.dmg",     "!name: Keep*",
-      "name: *tmp*",       "name: Thumbs.db",   "!name: *x",       "name: a*b",       "name: a**",
-      "size: > 524288",    "size: < 1.5",       "size: > 100000000000000000000",
+      "delay: 1 day",    "delay: 2.5 hours", "delay: 13 weeks", "delay: 0 minutes",
+      "delay: 5 checks", "delay: 1 year",    "name: *.dmg",     "!name: Keep*",
+      "name: *tmp*",     "name: Thumbs.db",  "!name: *x",       "name: a*b",
+      "name: a**",       "size: > 524288",   "size: < 1.5",     "size: > 100000000000000000000",
   };
   for (const char* text : kExpressions) {
     SCOPED_TRACE(text);
@@ -53,12 +53,15 @@ TEST(ConditionExpressionTest, LeavesOutWhatNoExpressionCanState) {
       {"count not a number",
        ruleFrom({{"type", Value::integer(kAgeRule)},
                  {"teve", Value::real(std::numeric_limits<double>::quiet_NaN())}})},
-      {"name with colon", ruleFrom({{"type", Value::integer(kNameRule)}, {"name", Value::text("a:b")}})},
-      {"leading blank", ruleFrom({{"type", Value::integer(kNameRule)}, {"name", Value::text(" a")}})},
-      {"trailing blank", ruleFrom({{"type", Value::integer(kNameRule)}, {"name", Value::text("a ")}})},
+      {"name with colon",
+       ruleFrom({{"type", Value::integer(kNameRule)}, {"name", Value::text("a:b")}})},
+      {"leading blank",
+       ruleFrom({{"type", Value::integer(kNameRule)}, {"name", Value::text(" a")}})},
+      {"trailing blank",
+       ruleFrom({{"type", Value::integer(kNameRule)}, {"name", Value::text("a ")}})},
       {"empty name", ruleFrom({{"type", Value::integer(kNameRule)}, {"name", Value::text("")}})},
-      {"whole name with a star", ruleFrom({{"type", Value::integer(kNameRule)},
-                                           {"name", Value::text("*.c")}})},
+      {"whole name with a star",
+       ruleFrom({{"type", Value::integer(kNameRule)}, {"name", Value::text("*.c")}})},
       {"prefix beginning with a star", ruleFrom({{"type", Value::integer(kNameRule)},
                                                  {"part", Value::integer(2)},
                                                  {"name", Value::text("*a")}})},
@@ -87,22 +90,22 @@ TEST_F(ConfigExportTest, FileReadsBackAsTheSameFolders) {
   odd.setValue("gran", Value::integer(0));
   odd.setValue("rfil", Value::text("READ ME"));
   odd.setValue("rtxt", Value::text("Kept tidy <automatically> & daily"));
-  odd.setRules({ruleFrom({{"type", Value::integer(kNameRule)},
-                          {"part", Value::integer(3)},
-                          {"name", Value::text(".dmg")}}),
-                ruleFrom({{"type", Value::integer(kNameRule)},
-                          {"name", Value::text("a:b")}}),  // left out
-                ruleFrom({{"type", Value::integer(kSizeRule)},
-                          {"size", Value::real(1000)},
-                          {"oppo", Value::integer(1)}})});
+  odd.setRules(
+      {ruleFrom({{"type", Value::integer(kNameRule)},
+                 {"part", Value::integer(3)},
+                 {"name", Value::text(".dmg")}}),
+       ruleFrom({{"type", Value::integer(kNameRule)}, {"name", Value::text("a:b")}}),  // left out
+       ruleFrom({{"type", Value::integer(kSizeRule)},
+                 {"size", Value::real(1000)},
+                 {"oppo", Value::integer(1)}})});
   TrashFolder none = TrashFolder::folderWithPath();
   none.setPath(folder("Empty rules"));
   none.setRules({});
   const FolderList folders = {plain, odd, none};
 
   std::vector<std::string> warnings;
-  const std::string file = temp_.write(
-      "exported.plist", exportConfiguration(folders, temp_.file("db.data"), warnings));
+  const std::string file =
+      temp_.write("exported.plist", exportConfiguration(folders, temp_.file("db.data"), warnings));
   ASSERT_EQ(1u, warnings.size());
   EXPECT_NE(std::string::npos, warnings[0].find(std::string(odd.path())));
   EXPECT_NE(std::string::npos, warnings[0].find("condition 2"));

@@ -16,8 +16,9 @@ TEST(JsonTextTest, EscapesTextsAndKeepsOutputValidUtf8) {
       {"quote and backslash", "a\"b\\c", "\"a\\\"b\\\\c\"\n"},
       {"line breaks and controls", "a\nb\tc\x01\x7f", "\"a\\nb\\tc\\u0001\\u007f\"\n"},
       {"UTF-8 kept", "Caf\xC3\xA9 \xF0\x9F\x93\x81", "\"Caf\xC3\xA9 \xF0\x9F\x93\x81\"\n"},
-      {"stray byte", "a\xFFz", "\"a\xEF\xBF\xBDz\""
-                               "\n"},
+      {"stray byte", "a\xFFz",
+       "\"a\xEF\xBF\xBDz\""
+       "\n"},
       {"truncated sequence", "a\xE2\x82", "\"a\xEF\xBF\xBD\xEF\xBF\xBD\"\n"},
       {"surrogate half", "\xED\xA0\x80", "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\"\n"},
   };

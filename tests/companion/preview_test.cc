@@ -35,8 +35,8 @@ TEST_F(PreviewTest, AgreesWithTheNextRunAndTouchesNothing) {
   const std::string inbox = folder("Inbox"), other = folder("Other"), archive = folder("Archive");
   ASSERT_EQ(0, sweeply({"add", inbox, "--condition", "name: *.tmp", "--condition",
                         "delay: 1 checks", "--any"}));
-  ASSERT_EQ(0, sweeply({"add", other, "--condition", "name: *.tmp", "--action",
-                        "moveto:" + archive, "--dated"}));
+  ASSERT_EQ(0, sweeply({"add", other, "--condition", "name: *.tmp", "--action", "moveto:" + archive,
+                        "--dated"}));
   const std::string third = folder("Third");
   ASSERT_EQ(0, sweeply({"add", third, "--condition", "name: *.tmp"}));
   ASSERT_EQ(0, sweeply({"add", folder("Off"), "--disabled"}));

@@ -136,9 +136,11 @@ TEST_F(SweeplyEndToEndTest, ImportThenExportGivesAFileCheckModeAccepts) {
   fs::create_directories(temp.file("Archive"));
   temp.write("given.plist",
              "<?xml version=\"1.0\"?><plist><dict><key>DataFile</key><string>" +
-                 temp.file("db.data") + "</string><key>Folders</key><array><dict><key>Path</key>"
-                 "<string>" + inbox + "</string><key>Action</key><string>moveto:" +
-                 temp.file("Archive") + "</string><key>MoveWithDate</key><true/>"
+                 temp.file("db.data") +
+                 "</string><key>Folders</key><array><dict><key>Path</key>"
+                 "<string>" +
+                 inbox + "</string><key>Action</key><string>moveto:" + temp.file("Archive") +
+                 "</string><key>MoveWithDate</key><true/>"
                  "<key>Conditions</key><array><string>!name: Keep*</string><string>size: &lt; "
                  "100</string><string>delay: 3 weeks</string></array></dict></array></dict>"
                  "</plist>");
@@ -167,16 +169,13 @@ TEST_F(SweeplyEndToEndTest, ImportThenExportGivesAFileCheckModeAccepts) {
   ProgramResult listed = sweeply({"list", "--json"});
   size_t folders = 0;
   for (size_t at = 0; (at = listed.out.find("\"path\":", at)) != std::string::npos; ++at) ++folders;
-  EXPECT_EQ(1u, folders)
-      << listed.out;
+  EXPECT_EQ(1u, folders) << listed.out;
 }
 
 TEST_F(SweeplyEndToEndTest, DamagedDatabaseIsLeftUntouched) {
   fs::create_directories(fs::path(databasePath()).parent_path());
   const std::string damaged = "bplist00 damaged beyond reading";
-  {
-    std::ofstream(databasePath(), std::ios::binary) << damaged;
-  }
+  { std::ofstream(databasePath(), std::ios::binary) << damaged; }
   for (const std::vector<std::string>& arguments :
        {std::vector<std::string>{"add", inbox}, {"edit", inbox, "--any"}, {"list"}}) {
     SCOPED_TRACE(arguments[0]);
