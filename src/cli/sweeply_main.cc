@@ -1,5 +1,7 @@
 // The companion command: sets up and inspects the watched folders of user
 // mode from a terminal, over the same stores and engine as the tool.
+#include <exception>
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -15,5 +17,12 @@ int main(int argc, char** argv) {
   ScopedProcess installed(context);
   // A preview plans moves into the same Trash that a run would use.
   context.userTrashPath = locateUserTrash();
-  return runCompanion(std::vector<std::string>(argv, argv + argc));
+  try {
+    return runCompanion(std::vector<std::string>(argv, argv + argc));
+  } catch (const std::exception& e) {
+    std::cerr << "sweeply: " << e.what() << "\n";
+  } catch (...) {
+    std::cerr << "sweeply: unexpected failure\n";
+  }
+  return kCompanionFailure;
 }

@@ -206,6 +206,10 @@ int runCompanion(const std::vector<std::string>& arguments) {
     companionErr() << localized("sweeply: '%@' is not a command. See 'sweeply --help'.\n", {name});
     return kCompanionUsage;
   }
+  if (process().homeDirectory.empty() || process().homeDirectory[0] != '/') {
+    // Every store lies below the home folder; without one there is none.
+    return failure(*command, localizedString("no home folder is known; set HOME"));
+  }
   const std::vector<std::string> rest(arguments.begin() + 2, arguments.end());
   return command->run(*command, rest);
 }

@@ -60,6 +60,17 @@ TEST_F(CompanionAppTest, BadInputIsRefusedWithUsageOrFailureStatus) {
   }
 }
 
+TEST_F(CompanionAppTest, WithoutAHomeFolderNothingIsWritten) {
+  const std::string inbox = folder("Inbox");
+  for (const char* home : {"", "relative/home"}) {
+    SCOPED_TRACE(home);
+    context_.homeDirectory = home;
+    EXPECT_EQ(kCompanionFailure, sweeply({"add", inbox}));
+    EXPECT_NE(std::string::npos, err().find("set HOME")) << err();
+  }
+  EXPECT_FALSE(std::filesystem::exists("/Library/Application Support/Sweeply"));
+}
+
 TEST_F(CompanionAppTest, AddKeepsTheDefaultConditionOrTakesTheGivenOnes) {
   const std::string plain = folder("Plain"), ruled = folder("Ruled"), archive = folder("Archive");
   ASSERT_EQ(0, sweeply({"add", plain})) << err();
