@@ -1,7 +1,9 @@
 #include "platform/alias_record.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <cstring>
 #include <deque>
@@ -16,12 +18,15 @@ namespace sweeprun {
 namespace {
 
 // Layout, all integers little-endian:
-//   "SWAL" version:u8 device:u64 inode:u64
+//   "SWAL" version:u8 device:u64 inode:u64 birth:u64
 //   hasRelative:u8 relative:(u32 length, bytes) absolute:(u32 length, bytes)
 // The relative path is the target's path below the base directory; it is
 // absent when the target does not lie below the base ("" is the base itself).
+// The birth time (nanoseconds, 0 where the file system keeps none) tells the
+// folder from a later one that was given its freed inode number: without it
+// a deleted watched folder could be "found" as an unrelated new folder.
 constexpr std::string_view kMagic = "SWAL";
-constexpr uint8_t kVersion = 1;
+constexpr uint8_t kVersion = 2;
 constexpr uint32_t kLongestPath = 4096;
 
 // The search for a moved folder stops at these bounds, so that resolving
@@ -33,8 +38,14 @@ constexpr size_t kMaxDirectoriesOpened = 200;
 struct Identity {
   uint64_t device = 0;
   uint64_t inode = 0;
+  uint64_t birth = 0;  // 0: unknown
   friend bool operator<(Identity a, Identity b) {
     return a.device != b.device ? a.device < b.device : a.inode < b.inode;
+  }
+  /// The same node: device and inode, and the birth time where both know it.
+  bool sameNodeAs(Identity other) const {
+    return device == other.device && inode == other.inode &&
+           (birth == 0 || other.birth == 0 || birth == other.birth);
   }
 };
 
@@ -51,9 +62,20 @@ struct Node {
 };
 
 std::optional<Node> nodeAt(const std::string& path) {
+  if (path.empty()) return std::nullopt;
+  struct statx sx;
+  if (statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &sx) ==
+      0) {
+    uint64_t birth = 0;
+    if (sx.stx_mask & STATX_BTIME) {
+      birth = static_cast<uint64_t>(sx.stx_btime.tv_sec) * 1000000000u + sx.stx_btime.tv_nsec;
+    }
+    return Node{{makedev(sx.stx_dev_major, sx.stx_dev_minor), sx.stx_ino, birth},
+                S_ISDIR(sx.stx_mode)};
+  }
   struct stat st;
-  if (path.empty() || lstat(path.c_str(), &st) != 0) return std::nullopt;
-  return Node{{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)},
+  if (lstat(path.c_str(), &st) != 0) return std::nullopt;
+  return Node{{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino), 0},
               S_ISDIR(st.st_mode)};
 }
 
@@ -101,7 +123,7 @@ std::optional<AliasFields> parse(std::string_view bytes) {
   std::string relative;
   if (!reader.integer(version, 1) || version != kVersion ||
       !reader.integer(fields.target.device, 8) || !reader.integer(fields.target.inode, 8) ||
-      !reader.integer(hasRelative, 1) || !reader.text(relative) || !reader.text(fields.absolute) ||
+      !reader.integer(fields.target.birth, 8) || !reader.integer(hasRelative, 1) || !reader.text(relative) || !reader.text(fields.absolute) ||
       !reader.atEnd() || fields.absolute.empty() || fields.absolute.front() != '/')
     return std::nullopt;
   if (hasRelative) fields.relative = std::move(relative);
@@ -164,7 +186,7 @@ class IdentitySearch {
         std::string path = joinPath(directory, entry->d_name);
         std::optional<Node> node = nodeAt(path);
         if (!node || node->identity.device != target_.device) continue;
-        if (node->identity.inode == target_.inode) {
+        if (node->isDirectory && node->identity.sameNodeAs(target_)) {
           found = std::move(path);
           break;
         }
@@ -207,6 +229,7 @@ std::optional<std::string> makeAliasRecord(const std::string& path,
   putInteger(bytes, kVersion, 1);
   putInteger(bytes, node->identity.device, 8);
   putInteger(bytes, node->identity.inode, 8);
+  putInteger(bytes, node->identity.birth, 8);
   putInteger(bytes, relative ? 1 : 0, 1);
   putText(bytes, relative ? *relative : std::string());
   putText(bytes, absolute);
@@ -231,8 +254,7 @@ AliasResolution resolveAliasRecord(std::string_view bytes, const std::string& ba
   recordedPaths.push_back(fields->absolute);
   for (const std::string& candidate : recordedPaths) {
     std::optional<Node> node = nodeAt(candidate);
-    if (node && node->identity.device == fields->target.device &&
-        node->identity.inode == fields->target.inode)
+    if (node && node->identity.sameNodeAs(fields->target))
       return resolved(candidate, candidate != fields->absolute);
   }
 

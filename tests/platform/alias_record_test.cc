@@ -121,6 +121,27 @@ TEST_F(AliasRecordTest, FolderReplacedAtTheSamePathIsAcceptedAndGoneIsNotFound) 
   EXPECT_EQ(inbox, r.path);
 }
 
+TEST_F(AliasRecordTest, ANewFolderGivenTheFreedInodeIsNotTakenForTheOldOne) {
+  const std::string inbox = mkdirs({"Inbox"});
+  struct stat old;
+  ASSERT_EQ(0, stat(inbox.c_str(), &old));
+  const auto alias = makeAliasRecord(inbox, base_.path());
+  ASSERT_TRUE(alias);
+  ASSERT_EQ(0, rmdir(inbox.c_str()));
+
+  // File systems hand freed inode numbers out again; try to get it back.
+  std::string reused;
+  for (int i = 0; i < 200 && reused.empty(); ++i) {
+    const std::string candidate = base_.file(("Other" + std::to_string(i)).c_str());
+    ASSERT_EQ(0, mkdir(candidate.c_str(), 0755));
+    struct stat now;
+    ASSERT_EQ(0, stat(candidate.c_str(), &now));
+    if (now.st_ino == old.st_ino) reused = candidate;
+  }
+  if (reused.empty()) GTEST_SKIP() << "the file system did not reuse the inode";
+  EXPECT_EQ(kFileNotFound, resolve(*alias).resultCode);
+}
+
 TEST_F(AliasRecordTest, EmptyForeignAndDamagedBytes) {
   const std::string inbox = mkdirs({"Inbox"});
   std::string damaged = *makeAliasRecord(inbox, base_.path());
