@@ -25,12 +25,13 @@ std::string readMeName(const TrashFolder& folder) {
   return lastPathComponent(stored);
 }
 
-bool sameUnchangedEntry(const TrashItem& tracked, const TrashItem& fresh) {
+// Unchanged when the tracked size equals the entry's (a missing size counting
+// as 0) and both modification dates are known and equal. |now| is none when
+// the entry's attributes could not be read.
+bool unchangedSince(const TrashItem& tracked, const EntryAttributes* now) {
   const Value& trackedDate = tracked.value("mdat");
-  const Value& freshDate = fresh.value("mdat");
-  return tracked.value("size").asUnsigned() == fresh.value("size").asUnsigned() &&
-         trackedDate.isDate() && freshDate.isDate() &&
-         trackedDate.asDate() == freshDate.asDate();
+  return tracked.value("size").asUnsigned() == (now ? now->size : 0) && trackedDate.isDate() &&
+         now && now->modificationDate && trackedDate.asDate() == *now->modificationDate;
 }
 
 // Rewrites the read-me file: whatever holds its name (but a folder) is
@@ -49,24 +50,69 @@ void refreshReadMe(const TrashFolder& folder, const DirHandle& dir, const std::s
   dir.createFileExclusive(name, folder.value("rtxt").asText(), kReadMeMode, error);
 }
 
+// The entry lines of one check. A line that only tells what was seen is
+// gathered and written with others in one block: a write per line costs
+// about as much as reading the entry. A line that tells of a removal, and
+// every error, goes out at once after what was gathered, so the run log
+// keeps its order and never lags behind what was done to an entry.
+class EntryLines {
+ public:
+  EntryLines() : open_(process().runLog != nullptr) {}
+  ~EntryLines() { flush(); }
+  EntryLines(const EntryLines&) = delete;
+  EntryLines& operator=(const EntryLines&) = delete;
+
+  // The observation lines, looked up once per check.
+  const std::string takenIn = localizedString("+ %@");
+  const std::string kept = localizedString("  %@");
+  const std::string restarted = localizedString("= %@");
+
+  /// Gathers the line |format| (one of the three above) with |name|.
+  void seen(const std::string& format, std::string_view name) {
+    if (!open_) return;
+    pending_.append(formatMessage(format, {name})).push_back('\n');
+    if (pending_.size() >= kBlockBytes) flush();
+  }
+  void acted(std::string_view line) {
+    flush();
+    logLine(line);
+  }
+  void error(std::string_view message) {
+    flush();
+    TrashLog::err(message);
+  }
+  void flush() {
+    if (pending_.empty()) return;
+    pending_.pop_back();  // the run log ends the block with a line feed itself
+    logLine(pending_);
+    pending_.clear();
+  }
+
+ private:
+  static constexpr size_t kBlockBytes = 64 * 1024;
+  const bool open_;
+  std::string pending_;
+};
+
 // Logs the outcome of a removal and tells what became of the entry; only a
 // deferred entry stays tracked.
 EntryDecision::Kind reportRemoval(int result, const std::string& name,
-                                  const std::string& removedLine, int32_t& removed) {
+                                  const std::string& removedLine, int32_t& removed,
+                                  EntryLines& lines) {
   switch (result) {
     case kRemoved:
       ++removed;
-      logLine(removedLine);
+      lines.acted(removedLine);
       return EntryDecision::kRemoved;
     case kDestinationAbsentNow:
-      logLine(localized("> %@", {name}));
+      lines.acted(localized("> %@", {name}));
       return EntryDecision::kDeferred;
     case kDeletionFailed:
     case kMoveFailed:
-      TrashLog::err(localized("Unable to (re)move '%@'.", {name}));
+      lines.error(localized("Unable to (re)move '%@'.", {name}));
       [[fallthrough]];
     default:
-      logLine(localized("= %@ (not removed)", {name}));
+      lines.acted(localized("= %@ (not removed)", {name}));
       return EntryDecision::kNotRemoved;
   }
 }
@@ -98,8 +144,8 @@ void TrashCollector::checkFolder(TrashFolder& folder) {
   } else if (folder.value("play").asInteger() == TrashFolder::kMoveAction &&
              !directoryExists(std::string(folder.value("move").asText())) &&
              !folder.value("temp").asBool()) {
-    reportError(localized("Destination folder '%@' is not accessible.",
-                            {folder.value("move").asText()}));
+    reportError(
+        localized("Destination folder '%@' is not accessible.", {folder.value("move").asText()}));
   } else {
     examined = true;
   }
@@ -118,39 +164,51 @@ void TrashCollector::checkFolder(TrashFolder& folder) {
     ItemIndex index(tracked.get());
     auto fresh = std::make_shared<ItemList>();
     fresh->reserve(names.size());
+    const PreparedRules rules(folder);
+    EntryLines lines;
+    // The folder's path and one separator, as joinPath puts them before a
+    // name; one buffer holds each entry's path in turn.
+    std::string entryPrefix = joinPath(path, "-");
+    entryPrefix.pop_back();
+    std::string entryPath = entryPrefix;
+    uint64_t checkedIn = 0;
 
     for (const std::string& name : names) {
       if (std::find(vips.begin(), vips.end(), name) != vips.end()) continue;
       if (!readMe.empty() && name == readMe) continue;
 
-      std::optional<EntryAttributes> attributes = dir.statEntry(name);
-      TrashItem item = TrashItem::withAttributes(joinPath(path, name),
-                                                 attributes ? &*attributes : nullptr,
-                                                 process().clock());
-      int64_t position = index.find(item);
+      const std::optional<EntryAttributes> attributes = dir.statEntry(name);
+      const EntryAttributes* now = attributes ? &*attributes : nullptr;
+      entryPath.resize(entryPrefix.size());
+      entryPath.append(name);
+      // A record is made only for an entry that needs one: most entries are
+      // tracked and unchanged, and their tracked record serves.
+      const int64_t position = index.find(entryPath, now ? now->fileNumber : 0);
       RemovalPlan outcome;
       if (position < 0) {
+        TrashItem item = TrashItem::withAttributes(entryPath, now, process().clock());
         EntryDecision::Kind kind = EntryDecision::kTakenIn;
-        const TrashRule* rule = ruleViolatedBy(folder, item);
+        const TrashRule* rule = rules.violatedBy(item);
         if (!rule) {
-          logLine(localized("+ %@", {name}));
+          lines.seen(lines.takenIn, name);
         } else {
-          kind = reportRemoval(dispose(folder, dir, name, outcome), name,
-                               localized("- %@", {name}), removed);
+          kind = reportRemoval(dispose(folder, dir, name, outcome), name, localized("- %@", {name}),
+                               removed, lines);
         }
         if (observer_) observer_->entryDecided(folder, name, {kind, &item, rule, outcome});
         if (kind == EntryDecision::kTakenIn || kind == EntryDecision::kDeferred) {
           fresh->push_back(std::move(item));
         }
-        folder.incrForKey("ckin");
+        ++checkedIn;
         continue;
       }
 
       index.take(position);
       TrashItem& known = (*tracked)[static_cast<size_t>(position)];
-      if (!sameUnchangedEntry(known, item)) {
+      if (!unchangedSince(known, now)) {
         // Changed since it was last seen: tracking starts again, untested.
-        logLine(localized("= %@", {name}));
+        TrashItem item = TrashItem::withAttributes(entryPath, now, process().clock());
+        lines.seen(lines.restarted, name);
         if (observer_) {
           observer_->entryDecided(folder, name, {EntryDecision::kRestarted, &item, nullptr, {}});
         }
@@ -159,15 +217,15 @@ void TrashCollector::checkFolder(TrashFolder& folder) {
       }
       known.incrHits();
       EntryDecision::Kind kind = EntryDecision::kKept;
-      const TrashRule* rule = ruleViolatedBy(folder, known);
+      const TrashRule* rule = rules.violatedBy(known);
       if (!rule) {
-        logLine(localized("  %@", {name}));
+        lines.seen(lines.kept, name);
       } else {
         int result = dispose(folder, dir, name, outcome);
-        kind = reportRemoval(
-            result, name,
-            localized("- %@ (checked in %@)", {name, standardDateText(known.value("idat").asDate())}),
-            removed);
+        kind = reportRemoval(result, name,
+                             localized("- %@ (checked in %@)",
+                                       {name, standardDateText(known.value("idat").asDate())}),
+                             removed, lines);
       }
       if (observer_) observer_->entryDecided(folder, name, {kind, &known, rule, outcome});
       if (kind == EntryDecision::kKept || kind == EntryDecision::kDeferred) {
@@ -176,6 +234,11 @@ void TrashCollector::checkFolder(TrashFolder& folder) {
     }
 
     folder.setItems(std::move(fresh));
+    if (checkedIn > 0) {
+      folder.setValue("ckin",
+                      Value::unsignedInteger(folder.value("ckin").asUnsigned() + checkedIn));
+    }
+    lines.flush();
     if (!readMe.empty() && !dryRun_) refreshReadMe(folder, dir, readMe);
   }
 

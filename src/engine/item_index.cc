@@ -5,9 +5,8 @@
 
 namespace sweeprun {
 
-uint64_t ItemIndex::hashOf(const TrashItem& item) {
-  uint64_t h = std::hash<std::string_view>()(item.path());
-  return h ^ (item.value("fnum").asUnsigned() * 0x9E3779B97F4A7C15ull);
+uint64_t ItemIndex::hashOf(std::string_view path, uint64_t fileNumber) {
+  return std::hash<std::string_view>()(path) ^ (fileNumber * 0x9E3779B97F4A7C15ull);
 }
 
 ItemIndex::ItemIndex(const ItemList* items) : items_(items) {
@@ -21,19 +20,32 @@ ItemIndex::ItemIndex(const ItemList* items) : items_(items) {
   // sequence, so the first one found is the one a walk from the start finds.
   for (size_t i = 0; i < count; ++i) {
     const TrashItem& item = (*items)[i];
-    if (!item.data.contains("path")) continue;  // equal to none
-    uint64_t slot = hashOf(item) & mask_;
+    if (!item.data.get("path").isText()) continue;  // equal to none
+    uint64_t slot = hashOf(item.path(), item.value("fnum").asUnsigned()) & mask_;
     while (slots_[slot] != 0) slot = (slot + 1) & mask_;
     slots_[slot] = static_cast<uint32_t>(i + 1);
   }
 }
 
 int64_t ItemIndex::find(const TrashItem& item) const {
-  if (!items_ || !item.data.contains("path")) return -1;
-  for (uint64_t slot = hashOf(item) & mask_; slots_[slot] != 0; slot = (slot + 1) & mask_) {
-    size_t index = slots_[slot] - 1;
+  const Value& path = item.data.get("path");
+  if (!path.isText()) return -1;  // equal to none
+  return find(path.asText(), item.value("fnum").asUnsigned());
+}
+
+int64_t ItemIndex::find(std::string_view path, uint64_t fileNumber) const {
+  if (!items_) return -1;
+  for (uint64_t slot = hashOf(path, fileNumber) & mask_; slots_[slot] != 0;
+       slot = (slot + 1) & mask_) {
+    const size_t index = slots_[slot] - 1;
     if (taken_[index]) continue;
-    if (item.isEqualToTrashItem((*items_)[index])) return static_cast<int64_t>(index);
+    // Equal as isEqualToTrashItem has it: same file number, same text path.
+    const TrashItem& record = (*items_)[index];
+    const Value& recordPath = record.data.get("path");
+    if (recordPath.isText() && recordPath.asText() == path &&
+        record.data.get("fnum").asUnsigned() == fileNumber) {
+      return static_cast<int64_t>(index);
+    }
   }
   return -1;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
 #include "model/trash_folder.h"
@@ -20,11 +21,14 @@ class ItemIndex {
   /// The position of the first record equal to |item| that was not taken
   /// yet, or -1.
   int64_t find(const TrashItem& item) const;
+  /// The same for an entry at |path| with |fileNumber|, without a record
+  /// made for it.
+  int64_t find(std::string_view path, uint64_t fileNumber) const;
   /// Removes position |index| from the searchable set.
   void take(int64_t index) { taken_[static_cast<size_t>(index)] = true; }
 
  private:
-  static uint64_t hashOf(const TrashItem& item);
+  static uint64_t hashOf(std::string_view path, uint64_t fileNumber);
 
   const ItemList* items_;
   std::vector<uint32_t> slots_;  // position + 1; 0 is an empty slot

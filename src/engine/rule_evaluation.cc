@@ -4,7 +4,6 @@
 #include <cmath>
 
 #include "platform/localization.h"
-#include "platform/path.h"
 
 namespace sweeprun {
 
@@ -59,6 +58,37 @@ bool nameFound(std::string_view name, std::string_view pattern, uint32_t options
   return name.find(pattern) != std::string_view::npos;
 }
 
+// The last component of an entry's path, as lastPathComponent gives it,
+// without making a string of it.
+std::string_view entryName(std::string_view path) {
+  while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
+  if (path == "/") return path;
+  const size_t slash = path.rfind('/');
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+bool matches(const PreparedRules::Rule& rule, const TrashItem& item) {
+  switch (rule.kind) {
+    case kSizeRule: {
+      const double size = item.value("size").asReal();
+      return rule.invert ? size < rule.limit : size >= rule.limit;
+    }
+    case kNameRule: {
+      const bool found = nameFound(entryName(item.path()), rule.pattern, rule.nameOpt);
+      return rule.invert ? !found : found;
+    }
+    case kAgeRule:
+      if (rule.timeValue <= 0) return true;
+      if (rule.limit >= 0) {
+        // An unprepared rule has no cut-off and condemns nothing.
+        return rule.bestDate && *rule.bestDate > item.value("idat").asDate();
+      }
+      return item.value("hits").asReal() > rule.timeValue;
+    default:
+      return false;
+  }
+}
+
 }  // namespace
 
 std::optional<std::string> prepareWithLog(TrashRule& rule, bool describe, Date now) {
@@ -107,26 +137,7 @@ std::optional<std::string> prepareWithLog(TrashRule& rule, bool describe, Date n
 
 bool trash(const TrashRule& rule, const TrashItem& item) {
   if (!rule.value("ison").asBool()) return false;
-  switch (rule.value("type").asInteger()) {
-    case kSizeRule: {
-      double size = item.value("size").asReal();
-      return rule.invert ? size < rule.limit : size >= rule.limit;
-    }
-    case kNameRule: {
-      std::string name = lastPathComponent(item.path());
-      bool found = nameFound(name, rule.value("name").asText(), rule.nameOpt);
-      return rule.invert ? !found : found;
-    }
-    case kAgeRule:
-      if (rule.timeValue <= 0) return true;
-      if (rule.limit >= 0) {
-        // An unprepared rule has no cut-off and condemns nothing.
-        return rule.bestDate && *rule.bestDate > item.value("idat").asDate();
-      }
-      return item.value("hits").asReal() > rule.timeValue;
-    default:
-      return false;
-  }
+  return matches(PreparedRules::Rule(rule), item);
 }
 
 std::optional<std::string> prepareWithLog(TrashFolder& folder, bool describe, Date now) {
@@ -152,20 +163,39 @@ std::optional<std::string> prepareWithLog(TrashFolder& folder, bool describe, Da
   return localizedString("Searching for items ") + joined;
 }
 
-const TrashRule* ruleViolatedBy(const TrashFolder& folder, const TrashItem& item) {
-  bool all = folder.value("gran").asInteger() == 1;
-  const TrashRule* last = nullptr;
+PreparedRules::Rule::Rule(const TrashRule& rule)
+    : rule(&rule),
+      kind(rule.value("type").asInteger()),
+      invert(rule.invert),
+      nameOpt(rule.nameOpt),
+      pattern(rule.value("name").asText()),
+      limit(rule.limit),
+      timeValue(rule.timeValue),
+      bestDate(rule.bestDate) {}
+
+PreparedRules::PreparedRules(const TrashFolder& folder)
+    : all_(folder.value("gran").asInteger() == 1) {
   for (const TrashRule& rule : folder.rules()) {
-    if (!rule.value("ison").asBool()) continue;
-    bool matches = trash(rule, item);
-    if (all) {
-      if (!matches) return nullptr;
-      last = &rule;
-    } else if (matches) {
-      return &rule;
+    if (rule.value("ison").asBool()) rules_.emplace_back(rule);
+  }
+}
+
+const TrashRule* PreparedRules::violatedBy(const TrashItem& item) const {
+  const TrashRule* last = nullptr;
+  for (const Rule& rule : rules_) {
+    const bool matched = matches(rule, item);
+    if (all_) {
+      if (!matched) return nullptr;
+      last = rule.rule;
+    } else if (matched) {
+      return rule.rule;
     }
   }
-  return all ? last : nullptr;
+  return last;
+}
+
+const TrashRule* ruleViolatedBy(const TrashFolder& folder, const TrashItem& item) {
+  return PreparedRules(folder).violatedBy(item);
 }
 
 }  // namespace sweeprun

@@ -2,6 +2,8 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "model/trash_folder.h"
 #include "model/trash_item.h"
@@ -32,6 +34,35 @@ bool trash(const TrashRule& rule, const TrashItem& item);
 /// the folder's description line: "Searching for items " followed by the
 /// enabled rules' phrases joined with " and " (or " or " when "gran" is 0).
 std::optional<std::string> prepareWithLog(TrashFolder& folder, bool describe, Date now);
+
+/// A folder's enabled rules as prepared for one check, with everything a test
+/// needs read out of the rule records once, so that testing an entry costs
+/// one comparison per rule. Valid while the folder's rules are neither
+/// changed nor prepared again.
+class PreparedRules {
+ public:
+  /// |folder| must have been prepared (prepareWithLog) for this check.
+  explicit PreparedRules(const TrashFolder& folder);
+  /// As ruleViolatedBy.
+  const TrashRule* violatedBy(const TrashItem& item) const;
+
+  /// One enabled rule's prepared fields and stored values.
+  struct Rule {
+    explicit Rule(const TrashRule& rule);
+    const TrashRule* rule;
+    int64_t kind;
+    bool invert;
+    uint32_t nameOpt;
+    std::string_view pattern;  // the rule's "name"
+    double limit;
+    double timeValue;
+    std::optional<Date> bestDate;
+  };
+
+ private:
+  std::vector<Rule> rules_;
+  bool all_;
+};
 
 /// The rule that condemns the entry, or null. "gran" 1: every enabled rule
 /// must match, and the last one is returned; any other value: the first
