@@ -2,6 +2,7 @@
 #include <memory>
 
 #include "engine/item_index.h"
+#include "engine/loggable_text.h"
 #include "engine/removal.h"
 #include "engine/rule_evaluation.h"
 #include "engine/trash_collector.h"
@@ -41,8 +42,8 @@ void refreshReadMe(const TrashFolder& folder, const DirHandle& dir, const std::s
   std::string error;
   if (std::optional<EntryAttributes> existing = dir.statEntry(name)) {
     if (existing->isDirectory()) {
-      TrashLog::err(
-          localized("Unable to create '%@' as there is a directory with that name.", {name}));
+      TrashLog::err(localized("Unable to create '%@' as there is a directory with that name.",
+                              {loggableText(name)}));
       return;
     }
     dir.removeFile(name, error);
@@ -70,7 +71,7 @@ class EntryLines {
   /// Gathers the line |format| (one of the three above) with |name|.
   void seen(const std::string& format, std::string_view name) {
     if (!open_) return;
-    pending_.append(formatMessage(format, {name})).push_back('\n');
+    pending_.append(formatMessage(format, {loggableText(name)})).push_back('\n');
     if (pending_.size() >= kBlockBytes) flush();
   }
   void acted(std::string_view line) {
@@ -95,7 +96,7 @@ class EntryLines {
 };
 
 // Logs the outcome of a removal and tells what became of the entry; only a
-// deferred entry stays tracked.
+// deferred entry stays tracked. |name| is the entry's name as logged.
 EntryDecision::Kind reportRemoval(int result, const std::string& name,
                                   const std::string& removedLine, int32_t& removed,
                                   EntryLines& lines) {
@@ -133,19 +134,20 @@ int TrashCollector::dispose(TrashFolder& folder, const DirHandle& dir, const std
 
 void TrashCollector::checkFolder(TrashFolder& folder) {
   const std::string path(folder.path());
-  logLine(localized("Checking folder '%@'.", {path}));
+  const std::string shownPath = loggableText(path);
+  logLine(localized("Checking folder '%@'.", {shownPath}));
   int32_t removed = 0;
 
   DirHandle dir;
   std::string error;
   bool examined = false;
   if (DirHandle::openDirectory(path, dir, error) != OpenStatus::kOpened) {
-    reportError(localized("No folder found at '%@'.", {path}));
+    reportError(localized("No folder found at '%@'.", {shownPath}));
   } else if (folder.value("play").asInteger() == TrashFolder::kMoveAction &&
              !directoryExists(std::string(folder.value("move").asText())) &&
              !folder.value("temp").asBool()) {
-    reportError(
-        localized("Destination folder '%@' is not accessible.", {folder.value("move").asText()}));
+    reportError(localized("Destination folder '%@' is not accessible.",
+                          {loggableText(folder.value("move").asText())}));
   } else {
     examined = true;
   }
@@ -192,8 +194,9 @@ void TrashCollector::checkFolder(TrashFolder& folder) {
         if (!rule) {
           lines.seen(lines.takenIn, name);
         } else {
-          kind = reportRemoval(dispose(folder, dir, name, outcome), name, localized("- %@", {name}),
-                               removed, lines);
+          const std::string shown = loggableText(name);
+          kind = reportRemoval(dispose(folder, dir, name, outcome), shown,
+                               localized("- %@", {shown}), removed, lines);
         }
         if (observer_) observer_->entryDecided(folder, name, {kind, &item, rule, outcome});
         if (kind == EntryDecision::kTakenIn || kind == EntryDecision::kDeferred) {
@@ -222,9 +225,10 @@ void TrashCollector::checkFolder(TrashFolder& folder) {
         lines.seen(lines.kept, name);
       } else {
         int result = dispose(folder, dir, name, outcome);
-        kind = reportRemoval(result, name,
+        const std::string shown = loggableText(name);
+        kind = reportRemoval(result, shown,
                              localized("- %@ (checked in %@)",
-                                       {name, standardDateText(known.value("idat").asDate())}),
+                                       {shown, standardDateText(known.value("idat").asDate())}),
                              removed, lines);
       }
       if (observer_) observer_->entryDecided(folder, name, {kind, &known, rule, outcome});

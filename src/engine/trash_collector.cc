@@ -1,6 +1,7 @@
 #include "engine/trash_collector.h"
 
 #include "engine/daily_schedule.h"
+#include "engine/loggable_text.h"
 #include "log/trash_log.h"
 #include "platform/file_io.h"
 #include "platform/localization.h"
@@ -55,7 +56,7 @@ bool TrashCollector::run() {
     // The count is taken again after every folder.
     for (size_t index = 0; index < safe->countOfTrashFolderList(); ++index) {
       TrashFolder& folder = safe->objectInTrashFolderListAtIndex(index);
-      std::string path(folder.path());
+      const std::string path = loggableText(folder.path());
       int answer = canCheckToday(folder, start);
       if (observer_ && answer >= kNotEnabled && answer <= kNotPresent) {
         observer_->folderSkipped(folder, answer);

@@ -6,6 +6,7 @@
 #include <map>
 
 #include "platform/exception.h"
+#include "platform/path.h"
 #include "settings/settings.h"
 #include "support/engine_fixture.h"
 #include "support/fs_tree.h"
@@ -226,6 +227,22 @@ TEST_F(CollectorTest, CountersAndTrackedEntriesSurviveInTheDatabase) {
   ASSERT_EQ(1u, stored.items()->size());
   EXPECT_EQ(1u, stored.items()->front().value("hits").asUnsigned());
   EXPECT_EQ(Date::fromUnix(kStartUnixSeconds), stored.items()->front().value("idat").asDate());
+}
+
+// Names here are bytes, not always UTF-8 (an old archive unpacked, a disk
+// from elsewhere); the entry must still be tracked across runs, and the run
+// log must stay UTF-8 text, or it could never be trimmed again.
+TEST_F(CollectorTest, NameThatIsNotUtf8IsTrackedAndLoggedAsText) {
+  const std::string name = "caf\xE9 \xFF.txt";
+  writeText(inbox + "/" + name, "");
+  saveDatabase({watching(inbox, {nameEndsWith(".old")})});
+
+  EXPECT_TRUE(run());
+  EXPECT_EQ(Lines{"+ caf\uFFFD \uFFFD.txt"}, entryLines(newLogLines()));
+  advanceClock(86400);
+  EXPECT_TRUE(run());
+  EXPECT_EQ(Lines{"  caf\uFFFD \uFFFD.txt"}, entryLines(newLogLines()));
+  EXPECT_EQ(name, lastPathComponent(loadDatabase().at(0).items()->at(0).path()));
 }
 
 }  // namespace
