@@ -22,8 +22,11 @@ int moveResult(TrashFolder& folder, MoveStatus status) {
 
 // In system mode an entry below an account folder goes to that account's
 // Trash: "<users>/<account>/.Trash". Empty when the entry lies elsewhere.
-std::string accountFolderOf(const std::string& entryPath) {
-  std::string prefix = process().usersFolder + "/";
+// The path is standardized first: by its text, "/Users/../var/x" would
+// name the account "..", whose Trash is "/.Trash".
+std::string accountFolderOf(std::string_view path) {
+  const std::string entryPath = standardizePath(path, {});
+  const std::string prefix = standardizePath(process().usersFolder, {}) + "/";
   if (entryPath.compare(0, prefix.size(), prefix) != 0) return {};
   size_t end = entryPath.find('/', prefix.size());
   if (end == std::string::npos || end == prefix.size()) return {};

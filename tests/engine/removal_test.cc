@@ -311,6 +311,35 @@ TEST_F(SystemTrashRemovalTest, EntryGoesToItsAccountsTrash) {
   EXPECT_TRUE(entryExists(account + "/.Trash/setup.dmg"));
 }
 
+// A folder path that climbs out through ".." (or stays put with ".")
+// names no account by its text: the account is the one the path reaches.
+TEST_F(SystemTrashRemovalTest, DotComponentsDoNotNameAnAccount) {
+  makeFolder(at("elsewhere"));
+  const struct {
+    std::string watchedPath;
+    int expected;
+    std::string trashed;  // where the entry lands; empty when it stays
+  } kCases[] = {
+      {at("Users/../elsewhere"), kNoTrash, ""},
+      {at("Users/./user1/Downloads"), kRemoved, account + "/.Trash/setup.dmg"},
+      {at("Users/user1/../user1/Downloads"), kRemoved, account + "/.Trash/setup.dmg"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.watchedPath);
+    writeText(c.watchedPath + "/setup.dmg", "");
+    TrashFolder folder = watching(downloads, {}, TrashFolder::kTrashAction);
+    folder.setValue("path", Value::text(c.watchedPath));
+    EXPECT_EQ(c.expected, remove(folder, "setup.dmg"));
+    EXPECT_EQ(c.trashed.empty(), entryExists(c.watchedPath + "/setup.dmg"));
+    if (!c.trashed.empty()) {
+      EXPECT_TRUE(entryExists(c.trashed));
+    }
+    EXPECT_FALSE(entryExists(at(".Trash")));
+    EXPECT_FALSE(entryExists(at("Users/.Trash")));
+    fs::remove_all(account + "/.Trash");
+  }
+}
+
 TEST_F(SystemTrashRemovalTest, UntrustworthyTrashIsRefused) {
   makeFolder(at("outside"));
   const struct {
