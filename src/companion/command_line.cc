@@ -27,8 +27,9 @@ std::vector<std::string> ParsedArguments::all(std::string_view name) const {
   return values;
 }
 
-bool parseArguments(const std::vector<std::string>& arguments, const std::vector<OptionSpec>& specs,
-                    size_t maxOperands, ParsedArguments& parsed, std::string& error) {
+bool parseArguments(const std::vector<std::string>& arguments,
+                    const std::vector<OptionDefinition>& definitions, size_t maxOperands,
+                    ParsedArguments& parsed, std::string& error) {
   parsed = ParsedArguments();
   bool optionsEnded = false;
   for (size_t i = 0; i < arguments.size(); ++i) {
@@ -52,22 +53,22 @@ bool parseArguments(const std::vector<std::string>& arguments, const std::vector
     const size_t equals = argument.find('=');
     const std::string name =
         argument.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
-    const OptionSpec* spec = nullptr;
-    for (const OptionSpec& candidate : specs) {
-      if (candidate.name == name) spec = &candidate;
+    const OptionDefinition* definition = nullptr;
+    for (const OptionDefinition& candidate : definitions) {
+      if (candidate.name == name) definition = &candidate;
     }
-    if (!spec) {
+    if (!definition) {
       error = localized("unknown option '--%@'", {name});
       return false;
     }
     std::string value;
     if (equals != std::string::npos) {
-      if (!spec->takesValue) {
+      if (!definition->takesValue) {
         error = localized("option '--%@' takes no value", {name});
         return false;
       }
       value = argument.substr(equals + 1);
-    } else if (spec->takesValue) {
+    } else if (definition->takesValue) {
       if (i + 1 >= arguments.size()) {
         error = localized("option '--%@' needs a value", {name});
         return false;

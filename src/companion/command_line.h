@@ -9,7 +9,7 @@
 namespace sweeprun {
 
 /// One long option a command accepts ("--name", or "--name VALUE").
-struct OptionSpec {
+struct OptionDefinition {
   std::string_view name;  // without the leading "--"
   bool takesValue = false;
 };
@@ -33,7 +33,8 @@ struct ParsedArguments {
 /// like; "--" ends the options; "-h" and "--help" ask for help. False, with
 /// the message in |error|, for an unknown option, a missing value, a value
 /// given to a flag, or more than |maxOperands| operands.
-bool parseArguments(const std::vector<std::string>& arguments, const std::vector<OptionSpec>& specs,
-                    size_t maxOperands, ParsedArguments& parsed, std::string& error);
+bool parseArguments(const std::vector<std::string>& arguments,
+                    const std::vector<OptionDefinition>& definitions, size_t maxOperands,
+                    ParsedArguments& parsed, std::string& error);
 
 }  // namespace sweeprun

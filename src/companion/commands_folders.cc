@@ -84,7 +84,7 @@ int setEnabled(const CompanionCommand& command, const std::vector<std::string>& 
 int runAdd(const CompanionCommand& command, const std::vector<std::string>& arguments) {
   ParsedArguments parsed;
   int status = kCompanionSuccess;
-  if (!parseCommandArguments(command, arguments, addOptionSpecs(), 1, 1, parsed, status)) {
+  if (!parseCommandArguments(command, arguments, addOptionDefinitions(), 1, 1, parsed, status)) {
     return status;
   }
   FolderChanges changes;
@@ -130,7 +130,7 @@ int runAdd(const CompanionCommand& command, const std::vector<std::string>& argu
 int runEdit(const CompanionCommand& command, const std::vector<std::string>& arguments) {
   ParsedArguments parsed;
   int status = kCompanionSuccess;
-  if (!parseCommandArguments(command, arguments, editOptionSpecs(), 1, 1, parsed, status)) {
+  if (!parseCommandArguments(command, arguments, editOptionDefinitions(), 1, 1, parsed, status)) {
     return status;
   }
   FolderChanges changes;

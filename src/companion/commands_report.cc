@@ -11,7 +11,7 @@ namespace sweeprun {
 
 namespace {
 
-const std::vector<OptionSpec> kReportOptions = {{"json", false}};
+const std::vector<OptionDefinition> kReportOptions = {{"json", false}};
 
 }  // namespace
 

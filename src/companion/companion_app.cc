@@ -216,10 +216,10 @@ int runCompanion(const std::vector<std::string>& arguments) {
 
 bool parseCommandArguments(const CompanionCommand& command,
                            const std::vector<std::string>& arguments,
-                           const std::vector<OptionSpec>& specs, size_t maxOperands,
+                           const std::vector<OptionDefinition>& definitions, size_t maxOperands,
                            size_t minOperands, ParsedArguments& parsed, int& status) {
   std::string error;
-  if (!parseArguments(arguments, specs, maxOperands, parsed, error)) {
+  if (!parseArguments(arguments, definitions, maxOperands, parsed, error)) {
     status = usageError(command, error);
     return false;
   }

@@ -41,7 +41,7 @@ std::ostream& companionErr();
 /// prints the help and returns false with |status| kCompanionSuccess.
 bool parseCommandArguments(const CompanionCommand& command,
                            const std::vector<std::string>& arguments,
-                           const std::vector<OptionSpec>& specs, size_t maxOperands,
+                           const std::vector<OptionDefinition>& definitions, size_t maxOperands,
                            size_t minOperands, ParsedArguments& parsed, int& status);
 
 /// "sweeply <command>: <message>" with the usage line; kCompanionUsage.

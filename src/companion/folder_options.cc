@@ -59,18 +59,18 @@ bool FolderChanges::empty() const {
          !readMeText && !removeReadMe && !clearConditions && rules.empty();
 }
 
-const std::vector<OptionSpec>& addOptionSpecs() {
-  static const std::vector<OptionSpec> specs = {
+const std::vector<OptionDefinition>& addOptionDefinitions() {
+  static const std::vector<OptionDefinition> definitions = {
       {"action", true}, {"dated", false},      {"condition", true},
       {"any", false},   {"all", false},        {"network", false},
       {"readme", true}, {"readme-text", true}, {"disabled", false},
   };
-  return specs;
+  return definitions;
 }
 
-const std::vector<OptionSpec>& editOptionSpecs() {
-  static const std::vector<OptionSpec> specs = [] {
-    std::vector<OptionSpec> all = addOptionSpecs();
+const std::vector<OptionDefinition>& editOptionDefinitions() {
+  static const std::vector<OptionDefinition> definitions = [] {
+    std::vector<OptionDefinition> all = addOptionDefinitions();
     all.insert(all.end(), {{"clear-conditions", false},
                            {"no-dated", false},
                            {"no-network", false},
@@ -78,7 +78,7 @@ const std::vector<OptionSpec>& editOptionSpecs() {
                            {"enabled", false}});
     return all;
   }();
-  return specs;
+  return definitions;
 }
 
 bool readFolderChanges(const ParsedArguments& arguments, bool editing, FolderChanges& changes,

@@ -35,8 +35,8 @@ struct FolderChanges {
 };
 
 /// The options of "add"; "edit" takes them too, with the ones that undo.
-const std::vector<OptionSpec>& addOptionSpecs();
-const std::vector<OptionSpec>& editOptionSpecs();
+const std::vector<OptionDefinition>& addOptionDefinitions();
+const std::vector<OptionDefinition>& editOptionDefinitions();
 
 /// Reads the options of "add" or "edit" (|editing|). False, with the message
 /// in |error|, for input that cannot be used: an unknown action, a condition

@@ -5,7 +5,7 @@
 namespace sweeprun {
 namespace {
 
-const std::vector<OptionSpec> kSpecs = {{"condition", true}, {"any", false}, {"readme", true}};
+const std::vector<OptionDefinition> kSpecs = {{"condition", true}, {"any", false}, {"readme", true}};
 
 TEST(CommandLineTest, SplitsOptionsValuesAndOperands) {
   ParsedArguments parsed;
