@@ -12,14 +12,15 @@ std::string loggableText(std::string_view text) {
   std::string shown;
   int64_t copied = 0;  // bytes of |text| accounted for in |shown|
   for (int64_t i = 0; i < length;) {
-    if (bytes[i] < 0x80) {
-      ++i;
-      continue;
-    }
     const int64_t start = i;
     UChar32 c;
-    U8_NEXT(bytes, i, length, c);
-    if (c >= 0) continue;
+    if (bytes[i] < 0x80) {
+      c = bytes[i++];
+      if (c != '\n' && c != '\r') continue;
+    } else {
+      U8_NEXT(bytes, i, length, c);
+      if (c >= 0) continue;
+    }
     shown.append(text.substr(static_cast<size_t>(copied), static_cast<size_t>(start - copied)))
         .append("\xEF\xBF\xBD");
     copied = i;

@@ -5,7 +5,7 @@
 namespace sweeprun {
 namespace {
 
-TEST(LoggableTextTest, BytesThatAreNotUtf8BecomeReplacementCharacters) {
+TEST(LoggableTextTest, LineBreaksAndBytesThatAreNotUtf8BecomeReplacementCharacters) {
   const struct {
     const char* label;
     std::string text;
@@ -18,7 +18,9 @@ TEST(LoggableTextTest, BytesThatAreNotUtf8BecomeReplacementCharacters) {
       {"sequence cut at the end", "a\xE2\x82", "a\uFFFD"},
       {"overlong form", "\xC0\xAF", "\uFFFD\uFFFD"},
       {"encoded surrogate", "\xED\xA0\x80", "\uFFFD\uFFFD\uFFFD"},
-      {"NUL kept", std::string("a\0b", 3), std::string("a\0b", 3)},
+      {"tab and NUL kept", std::string("a\tb\0c", 5), std::string("a\tb\0c", 5)},
+      {"line breaks", "a\nSweeply started at 2001-01-01 00:00:00 +0000.\r",
+       "a\uFFFDSweeply started at 2001-01-01 00:00:00 +0000.\uFFFD"},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.label);
