@@ -1,11 +1,14 @@
 #include "platform/file_io.h"
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <utility>
 
@@ -30,6 +33,69 @@ bool writeAll(int fd, std::string_view bytes) {
   }
   return true;
 }
+
+bool writeAllAt(int fd, std::string_view bytes, uint64_t offset) {
+  while (!bytes.empty()) {
+    const ssize_t written = ::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset));
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    bytes.remove_prefix(static_cast<size_t>(written));
+    offset += static_cast<uint64_t>(written);
+  }
+  return true;
+}
+
+// Collects small appended pieces in a fixed-size buffer and writes them out
+// when it is full; large pieces (a writer's own full buffer) and positioned
+// writes go straight to the file. Remembers the first failure's errno.
+class FileSink : public ByteSink {
+ public:
+  explicit FileSink(int fd) : fd_(fd) {}
+
+  bool append(std::string_view bytes) override {
+    if (errno_ != 0) return false;
+    if ((buffer_.size() + bytes.size() > kBufferSize || bytes.size() >= kDirectSize) && !flush())
+      return false;
+    if (bytes.size() >= kDirectSize) {
+      if (!writeAllAt(fd_, bytes, position_)) return fail();
+      position_ += bytes.size();
+      return true;
+    }
+    if (buffer_.capacity() < kBufferSize) buffer_.reserve(kBufferSize);
+    buffer_.append(bytes);
+    return true;
+  }
+
+  bool writeAt(uint64_t offset, std::string_view bytes) override {
+    // Flushing first keeps the order of writes that overlap.
+    if (!flush()) return false;
+    return writeAllAt(fd_, bytes, offset) || fail();
+  }
+
+  bool flush() {
+    if (errno_ != 0) return false;
+    if (!writeAllAt(fd_, buffer_, position_)) return fail();
+    position_ += buffer_.size();
+    buffer_.clear();
+    return true;
+  }
+
+  int failedErrno() const { return errno_; }
+
+ private:
+  static constexpr size_t kBufferSize = 256 << 10;
+  static constexpr size_t kDirectSize = 64 << 10;
+  bool fail() {
+    errno_ = errno != 0 ? errno : EIO;
+    return false;
+  }
+  int fd_;
+  uint64_t position_ = 0;  // where buffer_ starts in the file
+  std::string buffer_;
+  int errno_ = 0;
+};
 
 // Reads from |offset| to the end of the file.
 bool readFrom(int fd, off_t offset, std::string& bytes) {
@@ -82,6 +148,12 @@ bool readFile(const std::string& path, std::string& bytes, std::string& error) {
 
 bool writeFileAtomically(const std::string& path, std::string_view bytes, std::string& error,
                          unsigned newFileMode) {
+  return writeFileAtomicallyFrom(
+      path, [bytes](ByteSink& sink) { return sink.append(bytes); }, error, newFileMode);
+}
+
+bool writeFileAtomicallyFrom(const std::string& path, const std::function<bool(ByteSink&)>& produce,
+                             std::string& error, unsigned newFileMode) {
   const std::string name = lastPathComponent(path);
   if (path.empty() || path.back() == '/' || name == "/" || name == "." || name == "..") {
     errno = EINVAL;
@@ -107,6 +179,16 @@ bool writeFileAtomically(const std::string& path, std::string_view bytes, std::s
     error = failure("open", temporary);
     return false;
   }
+  // Whatever happens below, the temporary file goes unless it was renamed.
+  struct Cleanup {
+    int& fd;
+    const std::string& temporary;
+    bool renamed = false;
+    ~Cleanup() {
+      if (fd >= 0) ::close(fd);
+      if (!renamed) ::unlink(temporary.c_str());
+    }
+  } cleanup{fd, temporary};
 
   if (hadFile) {
     // Keep the owner when root rewrites somebody else's file. An ordinary
@@ -115,9 +197,15 @@ bool writeFileAtomically(const std::string& path, std::string_view bytes, std::s
     const int ignored = ::fchown(fd, old.st_uid, old.st_gid);
     (void)ignored;
   }
+  FileSink sink(fd);
+  const bool produced = produce(sink);
   const char* failedOperation = nullptr;
-  if (!writeAll(fd, bytes)) {
+  if (!sink.flush() || sink.failedErrno() != 0) {
+    errno = sink.failedErrno();
     failedOperation = "write";
+  } else if (!produced) {
+    error = "write(" + temporary + "): the content could not be made";
+    return false;
   } else if (::fchmod(fd, mode) != 0) {
     failedOperation = "fchmod";
   } else if (::fsync(fd) != 0) {
@@ -125,20 +213,18 @@ bool writeFileAtomically(const std::string& path, std::string_view bytes, std::s
   }
   if (failedOperation) {
     error = failure(failedOperation, temporary);
-    ::close(fd);
-    ::unlink(temporary.c_str());
     return false;
   }
-  if (::close(fd) != 0) {
+  const int closed = ::close(std::exchange(fd, -1));
+  if (closed != 0) {
     error = failure("close", temporary);
-    ::unlink(temporary.c_str());
     return false;
   }
   if (::rename(temporary.c_str(), path.c_str()) != 0) {
     error = failure("rename", path);
-    ::unlink(temporary.c_str());
     return false;
   }
+  cleanup.renamed = true;
   // Make the rename itself durable; the new content is already on disk.
   const int dirFd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dirFd >= 0) {
@@ -146,6 +232,135 @@ bool writeFileAtomically(const std::string& path, std::string_view bytes, std::s
     ::close(dirFd);
   }
   return true;
+}
+
+// Maps |file| while it is open, so that a bus error from a file cut short
+// under the mapping can be told from any other. The tool maps one file at a
+// time; a few slots are plenty.
+struct MappedFileGuard {
+  static constexpr int kSlots = 8;
+  static MappedFile* slots[kSlots];
+  static int active;
+  static uintptr_t pageSize;
+  static struct sigaction previous;
+
+  static bool add(MappedFile* file) {
+    for (MappedFile*& slot : slots) {
+      if (slot) continue;
+      if (active == 0) {
+        pageSize = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
+        struct sigaction action;
+        std::memset(&action, 0, sizeof action);
+        action.sa_sigaction = onBusError;
+        action.sa_flags = SA_SIGINFO;
+        sigemptyset(&action.sa_mask);
+        if (::sigaction(SIGBUS, &action, &previous) != 0) return false;
+      }
+      slot = file;
+      ++active;
+      return true;
+    }
+    return false;
+  }
+
+  static void remove(MappedFile* file) {
+    for (MappedFile*& slot : slots) {
+      if (slot != file) continue;
+      slot = nullptr;
+      if (--active == 0) ::sigaction(SIGBUS, &previous, nullptr);
+    }
+  }
+
+  // A read past the end of a file that shrank: a page of zeros takes the
+  // missing page's place and the file is marked damaged. Any other bus
+  // error goes to the previous disposition when the access is retried.
+  static void onBusError(int, siginfo_t* info, void*) {
+    const auto address = reinterpret_cast<uintptr_t>(info->si_addr);
+    for (MappedFile* file : slots) {
+      if (!file) continue;
+      const auto begin = reinterpret_cast<uintptr_t>(file->begin_);
+      if (address < begin || address - begin >= file->size_) continue;
+      void* page = reinterpret_cast<void*>(address & ~(pageSize - 1));
+      if (::mmap(page, pageSize, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) !=
+          MAP_FAILED) {
+        file->damaged_ = 1;
+        return;
+      }
+      break;
+    }
+    ::sigaction(SIGBUS, &previous, nullptr);
+  }
+};
+
+MappedFile* MappedFileGuard::slots[kSlots] = {};
+int MappedFileGuard::active = 0;
+uintptr_t MappedFileGuard::pageSize = 4096;
+struct sigaction MappedFileGuard::previous;
+
+MappedFile::~MappedFile() {
+  if (!mapped_) return;
+  MappedFileGuard::remove(this);
+  ::munmap(const_cast<char*>(begin_), size_);
+}
+
+bool MappedFile::open(const std::string& path, std::string& error) {
+  if (begin_) {
+    errno = EBUSY;
+    error = failure("open", path);
+    return false;
+  }
+  // O_NONBLOCK: a pipe planted at the path must not hang the open; it is
+  // refused below.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) {
+    error = failure("open", path);
+    return false;
+  }
+  struct stat info;
+  if (::fstat(fd, &info) != 0) {
+    error = failure("fstat", path);
+    ::close(fd);
+    return false;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    errno = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+    error = failure("read", path);
+    ::close(fd);
+    return false;
+  }
+  if (info.st_size == 0) {
+    ::close(fd);
+    return true;
+  }
+  const size_t size = static_cast<size_t>(info.st_size);
+  void* mapping = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+  if (mapping == MAP_FAILED) {
+    // Some file systems cannot map files; a copy does the same job there.
+    const bool read = readFrom(fd, 0, copy_);
+    if (!read) error = failure("read", path);
+    ::close(fd);
+    begin_ = copy_.data();
+    size_ = copy_.size();
+    return read;
+  }
+  ::close(fd);
+  begin_ = static_cast<const char*>(mapping);
+  size_ = size;
+  mapped_ = true;
+  if (!MappedFileGuard::add(this)) {
+    ::munmap(mapping, size);
+    begin_ = nullptr;
+    size_ = 0;
+    mapped_ = false;
+    errno = EMFILE;
+    error = failure("mmap", path);
+    return false;
+  }
+  return true;
+}
+
+void MappedFile::releasePages() const {
+  if (mapped_) ::madvise(const_cast<char*>(begin_), size_, MADV_DONTNEED);
 }
 
 bool fileExists(const std::string& path) {

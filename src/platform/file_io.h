@@ -1,6 +1,9 @@
 #pragma once
 
+#include <csignal>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -16,6 +19,69 @@ bool readFile(const std::string& path, std::string& bytes, std::string& error);
 /// is removed, and |error| says what failed.
 bool writeFileAtomically(const std::string& path, std::string_view bytes, std::string& error,
                          unsigned newFileMode = 0644);
+
+/// Where the bytes of a file being made go: appended in order, or put at an
+/// offset (a table whose place is known before its content). Once a write
+/// has failed, every later one fails too.
+class ByteSink {
+ public:
+  virtual ~ByteSink() = default;
+  /// Writes |bytes| at the append position, which starts at 0 and moves past
+  /// them.
+  virtual bool append(std::string_view bytes) = 0;
+  /// Writes |bytes| at |offset| without moving the append position. The
+  /// offset may lie past what is written so far; the gap must be filled
+  /// before the file is finished.
+  virtual bool writeAt(uint64_t offset, std::string_view bytes) = 0;
+  /// Told once, before the first write, how many bytes the whole file takes.
+  virtual void expectSize(uint64_t /*size*/) {}
+};
+
+/// Replaces the file at |path| atomically, as writeFileAtomically does, with
+/// what |produce| writes into the sink it is handed. The bytes reach the
+/// temporary file through a fixed-size buffer, so a large file is never held
+/// in memory. False when |produce| returns false or a write fails, with
+/// |error| saying what failed; an exception from |produce| passes through.
+/// In every failure the old file is intact and the temporary file removed.
+bool writeFileAtomicallyFrom(const std::string& path, const std::function<bool(ByteSink&)>& produce,
+                             std::string& error, unsigned newFileMode = 0644);
+
+/// A regular file mapped read-only into memory, for reading a large file
+/// once without a private copy of it. Unmapped when the object goes; it
+/// stays at its address, so it can be neither copied nor moved.
+class MappedFile {
+ public:
+  MappedFile() = default;
+  ~MappedFile();
+  MappedFile(const MappedFile&) = delete;
+  MappedFile& operator=(const MappedFile&) = delete;
+
+  /// Maps the file at |path| (a final link is followed); where its file
+  /// system cannot map files, reads it into memory instead. Anything but a
+  /// regular file is refused. False with "operation(path): reason" in
+  /// |error|.
+  bool open(const std::string& path, std::string& error);
+
+  /// The content; empty before open() and for an empty file.
+  std::string_view bytes() const { return {begin_, size_}; }
+  /// Drops the mapped pages from the process's resident memory. Reading them
+  /// again brings them back from the system's file cache, so a reader that
+  /// moves through the file can call this every few megabytes to keep its
+  /// footprint flat.
+  void releasePages() const;
+  /// True when the file was cut short while mapped. Its missing part then
+  /// reads as zeros instead of ending the process, and what was read from
+  /// the mapping must not be trusted.
+  bool damaged() const { return damaged_ != 0; }
+
+ private:
+  friend struct MappedFileGuard;
+  const char* begin_ = nullptr;
+  size_t size_ = 0;
+  bool mapped_ = false;
+  std::string copy_;  // the content, where the file system cannot map it
+  volatile std::sig_atomic_t damaged_ = 0;
+};
 
 /// True when something exists at |path| (a final link is followed).
 bool fileExists(const std::string& path);

@@ -1,8 +1,11 @@
 #include "platform/file_io.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <stdexcept>
 
 #include "platform/entry_attributes.h"
 #include "support/temp_dir.h"
@@ -77,6 +80,105 @@ TEST(FileIoTest, ReadFileReportsTheFailedOperation) {
   EXPECT_EQ("open(" + dir.file("nothing") + "): No such file or directory", error);
   EXPECT_FALSE(readFile(dir.path(), bytes, error));
   EXPECT_EQ("read(" + dir.path() + "): Is a directory", error);
+}
+
+TEST(FileIoTest, StreamedReplaceTakesAppendedAndPlacedBytes) {
+  TempDir dir;
+  const std::string path = dir.write("Sweeply.data", "old");
+  fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
+  // More than the write buffer, in pieces small and large, with a tail put
+  // in place before the bytes in front of it are appended.
+  std::string expected;
+  for (int i = 0; i < 300000; ++i) expected += static_cast<char>('a' + i % 26);
+  expected += std::string(3 << 20, 'L') + "tail";
+  std::string error;
+  ASSERT_TRUE(writeFileAtomicallyFrom(
+      path,
+      [&](ByteSink& sink) {
+        const size_t body = expected.size() - 4;
+        bool ok = sink.writeAt(body, "tail");
+        for (size_t i = 0; i < 300000; i += 7)
+          ok = ok &&
+               sink.append(std::string_view(expected).substr(i, std::min<size_t>(7, 300000 - i)));
+        ok = ok && sink.append(std::string(3 << 20, 'L'));
+        return ok;
+      },
+      error))
+      << error;
+  EXPECT_TRUE(dir.read("Sweeply.data") == expected);
+  EXPECT_EQ(fs::perms::owner_read | fs::perms::owner_write, permissionsOf(path));
+  EXPECT_EQ(1u, entriesIn(dir.path()));
+}
+
+TEST(FileIoTest, StreamedReplaceThatFailsKeepsTheOldFile) {
+  TempDir dir;
+  const std::string path = dir.write("Sweeply.data", "old");
+  std::string error;
+  EXPECT_FALSE(writeFileAtomicallyFrom(
+      path, [](ByteSink& sink) { return sink.append("half") && false; }, error));
+  EXPECT_NE(std::string::npos, error.find("could not be made")) << error;
+  EXPECT_THROW(writeFileAtomicallyFrom(
+                   path,
+                   [](ByteSink& sink) -> bool {
+                     sink.append(std::string(2 << 20, 'x'));
+                     throw std::runtime_error("records changed");
+                   },
+                   error),
+               std::runtime_error);
+  EXPECT_EQ("old", dir.read("Sweeply.data"));
+  EXPECT_EQ(1u, entriesIn(dir.path()));  // no temporary file left behind
+}
+
+TEST(FileIoTest, MappedFileReadsRegularFilesOnly) {
+  TempDir dir;
+  const std::string content(3 * 4096 + 5, 'm');
+  dir.write("data", content);
+  dir.write("empty", "");
+  fs::create_directory(dir.file("folder"));
+  ASSERT_EQ(0, mkfifo(dir.file("pipe").c_str(), 0600));
+
+  std::string error;
+  MappedFile file;
+  ASSERT_TRUE(file.open(dir.file("data"), error)) << error;
+  EXPECT_TRUE(file.bytes() == content);
+  file.releasePages();
+  EXPECT_TRUE(file.bytes() == content);  // read again from the file
+  EXPECT_FALSE(file.damaged());
+
+  MappedFile empty;
+  ASSERT_TRUE(empty.open(dir.file("empty"), error)) << error;
+  EXPECT_TRUE(empty.bytes().empty());
+
+  const struct {
+    const char* name;
+    const char* error;
+  } kRefused[] = {
+      {"folder", "read(%): Is a directory"},
+      {"pipe", "read(%): Invalid argument"},  // and the open does not hang
+      {"nothing", "open(%): No such file or directory"},
+  };
+  for (const auto& c : kRefused) {
+    SCOPED_TRACE(c.name);
+    MappedFile refused;
+    EXPECT_FALSE(refused.open(dir.file(c.name), error));
+    std::string expected = c.error;
+    expected.replace(expected.find('%'), 1, dir.file(c.name));
+    EXPECT_EQ(expected, error);
+    EXPECT_TRUE(refused.bytes().empty());
+  }
+}
+
+TEST(FileIoTest, MappedFileCutShortReadsZerosInsteadOfEndingTheProcess) {
+  TempDir dir;
+  const std::string path = dir.write("data", std::string(4 * 4096, 'x'));
+  std::string error;
+  MappedFile file;
+  ASSERT_TRUE(file.open(path, error)) << error;
+  EXPECT_EQ('x', file.bytes()[3 * 4096]);
+  fs::resize_file(path, 4096);
+  EXPECT_EQ('x', file.bytes()[10]);
+  EXPECT_EQ('\0', file.bytes()[3 * 4096]);
+  EXPECT_TRUE(file.damaged());
 }
 
 TEST(FileIoTest, ExistenceTestsFollowAFinalLink) {
