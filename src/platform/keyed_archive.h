@@ -9,6 +9,7 @@
 
 namespace sweeprun {
 
+class ByteSink;
 class KeyedEncoder;
 class KeyedDecoder;
 
@@ -65,6 +66,16 @@ class KeyedDecoder {
 /// Encodes |count| records as the root array of a keyed archive, written as a
 /// binary property list the platform's unarchiver reads.
 std::string archiveRootObjectArray(size_t count, const ObjectAt& element);
+/// The same, streamed into |sink| with memory independent of the archive's
+/// size. Throws PlatformException when the records encode differently on
+/// the second of the writer's two passes.
+void archiveRootObjectArray(ByteSink& sink, size_t count, const ObjectAt& element);
+/// The same, replacing the file at |path| atomically (see
+/// writeFileAtomicallyFrom); the archive is never held in memory whole.
+/// False with "operation(path): reason" in |error|; the old file is then
+/// intact.
+bool archiveRootObjectArrayToFile(const std::string& path, size_t count, const ObjectAt& element,
+                                  std::string& error);
 
 /// Decodes a keyed archive (binary or XML property list) whose root object is
 /// an array of records of class |className|, calling |each| per element in
@@ -73,6 +84,14 @@ std::string archiveRootObjectArray(size_t count, const ObjectAt& element);
 /// graph is malformed; bounded in time and memory by the input's size.
 bool unarchiveRootObjectArray(std::string_view bytes, std::string_view className,
                               const std::function<void(KeyedDecoder&)>& each);
+/// The same for the archive in the file at |path|, read from the file mapped
+/// into memory rather than from a copy, with the pages already read handed
+/// back as the decoding moves on. False when the file cannot be read or was
+/// cut short while it was read (|error| says so) or when the archive has no
+/// root object (|error| empty). Throws as unarchiveRootObjectArray does.
+bool unarchiveRootObjectArrayFromFile(const std::string& path, std::string_view className,
+                                      const std::function<void(KeyedDecoder&)>& each,
+                                      std::string& error);
 
 /// Decodes the object named |topKey| in "$top" of any keyed archive into a
 /// plain value graph, for inspection and tests: arrays, sets, dictionaries,

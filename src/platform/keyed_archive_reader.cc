@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "platform/exception.h"
+#include "platform/file_io.h"
 #include "platform/property_list.h"
 
 namespace sweeprun {
@@ -91,7 +92,8 @@ class RecordDecoder : public KeyedDecoder {
   uint64_t uid_;
 };
 
-KeyedArchiveReader::KeyedArchiveReader(std::string_view bytes) {
+KeyedArchiveReader::KeyedArchiveReader(std::string_view bytes, const MappedFile* mapping)
+    : mapping_(mapping) {
   try {
     if (!BinaryPlistView::hasMagic(bytes)) {
       Value root;
@@ -99,6 +101,7 @@ KeyedArchiveReader::KeyedArchiveReader(std::string_view bytes) {
       if (!readPropertyList(bytes, root, error)) throw PlatformException(error);
       converted_ = writeBinaryPropertyList(withReferences(root));
       bytes = converted_;
+      mapping_ = nullptr;  // the mapping is no longer read
     }
     view_.emplace(bytes);
     const Object outer = view_->object(view_->topObject());
@@ -146,8 +149,9 @@ void KeyedArchiveReader::eachRecord(uint64_t uid, std::string_view className,
     const ClassInfo& cls = classOf(record);
     bool known = false;
     for (const std::string& c : cls.chain) known = known || c == className;
-    if (!known) fail(element, "object of class " + cls.name + " where " + std::string(className) +
-                                  " belongs");
+    if (!known)
+      fail(element,
+           "object of class " + cls.name + " where " + std::string(className) + " belongs");
     enter(element);
     RecordDecoder decoder(*this, record, element);
     each(decoder);
@@ -207,8 +211,8 @@ Value KeyedArchiveReader::plainValue(uint64_t uid, bool anyClass, int depth) {
       entries.reserve(static_cast<size_t>(keys.count));
       for (uint64_t i = 0; i < keys.count; ++i) {
         const Key key = keyFor(uidOf(view_->object(view_->ref(keys, i))), depth + 1);
-        entries.set(key, plainValue(uidOf(view_->object(view_->ref(values, i))), anyClass,
-                                    depth + 1));
+        entries.set(key,
+                    plainValue(uidOf(view_->object(view_->ref(values, i))), anyClass, depth + 1));
       }
       result = Value::dictionary(std::move(entries));
       break;
@@ -219,7 +223,8 @@ Value KeyedArchiveReader::plainValue(uint64_t uid, bool anyClass, int depth) {
       const Object inner = field(o, string ? "NS.string" : "NS.data", present);
       if (!present) fail(uid, "no " + std::string(string ? "NS.string" : "NS.data"));
       Value v = inner.type == Type::kUid ? plainValue(uidOf(inner), false, depth + 1)
-                                         : isContainer(inner) ? Value() : view_->scalar(inner);
+                : isContainer(inner)     ? Value()
+                                         : view_->scalar(inner);
       charge(32 + v.asText().size() + v.asData().size());
       if (string && v.isData()) v = Value::text(v.asData());
       if (string ? !v.isText() : !v.isData()) fail(uid, "wrong kind of value in " + cls.name);
@@ -273,6 +278,15 @@ Value KeyedArchiveReader::plainValue(uint64_t uid, bool anyClass, int depth) {
 
 KeyedArchiveReader::Object KeyedArchiveReader::objectAt(uint64_t uid) const {
   if (uid >= count_) fail(uid, "reference out of range");
+  // The reading moves through the objects, the offset table and the "$objects"
+  // array at once, mostly forwards; handing back every page now and then
+  // costs a few faults to bring back what is still in use. Under 1 MB of a
+  // folder database lies between two calls.
+  constexpr uint64_t kObjectsBetweenReleases = 1 << 14;
+  if (mapping_ && ++fetched_ == kObjectsBetweenReleases) {
+    fetched_ = 0;
+    mapping_->releasePages();
+  }
   return view_->object(view_->ref(objects_, uid));
 }
 
@@ -313,12 +327,18 @@ const KeyedArchiveReader::ClassInfo& KeyedArchiveReader::classOf(const Object& o
   }
   if (info.chain.empty()) info.chain.push_back(info.name);
   static const std::pair<const char*, Category> kKnown[] = {
-      {"NSArray", Category::kArray},          {"NSMutableArray", Category::kArray},
-      {"NSSet", Category::kArray},            {"NSMutableSet", Category::kArray},
-      {"NSDictionary", Category::kDictionary}, {"NSMutableDictionary", Category::kDictionary},
-      {"NSString", Category::kString},        {"NSMutableString", Category::kString},
-      {"NSData", Category::kData},            {"NSMutableData", Category::kData},
-      {"NSDate", Category::kDate},            {"NSNull", Category::kNull},
+      {"NSArray", Category::kArray},
+      {"NSMutableArray", Category::kArray},
+      {"NSSet", Category::kArray},
+      {"NSMutableSet", Category::kArray},
+      {"NSDictionary", Category::kDictionary},
+      {"NSMutableDictionary", Category::kDictionary},
+      {"NSString", Category::kString},
+      {"NSMutableString", Category::kString},
+      {"NSData", Category::kData},
+      {"NSMutableData", Category::kData},
+      {"NSDate", Category::kDate},
+      {"NSNull", Category::kNull},
   };
   // The first class of the chain that we know decides, so an unknown
   // subclass of a known class reads as that class.
@@ -360,7 +380,8 @@ void KeyedArchiveReader::enter(uint64_t uid) {
 }
 
 void KeyedArchiveReader::charge(uint64_t cost) {
-  if (cost > budget_) throw PlatformException("keyed archive: object graph expands beyond its size");
+  if (cost > budget_)
+    throw PlatformException("keyed archive: object graph expands beyond its size");
   budget_ -= cost;
 }
 

@@ -13,6 +13,8 @@
 
 namespace sweeprun {
 
+class MappedFile;
+
 /// Reads the objects of a keyed archive on demand, straight from the binary
 /// property list by index: nothing of "$objects" is decoded before it is
 /// asked for. An XML archive is first turned into a binary one (those are
@@ -21,7 +23,10 @@ namespace sweeprun {
 /// container or record belongs, a wrong kind of value.
 class KeyedArchiveReader {
  public:
-  explicit KeyedArchiveReader(std::string_view bytes);
+  /// Reads |bytes|, which must outlive the reader. When they are the content
+  /// of |mapping|, the mapping's pages are handed back every few megabytes of
+  /// reading, so a large file never becomes resident as a whole.
+  explicit KeyedArchiveReader(std::string_view bytes, const MappedFile* mapping = nullptr);
 
   /// The object named |key| in "$top"; false when absent or nil.
   bool top(std::string_view key, uint64_t& uid) const;
@@ -59,6 +64,8 @@ class KeyedArchiveReader {
   [[noreturn]] void fail(uint64_t uid, const std::string& reason) const;
 
   std::string converted_;  // an XML archive in binary form
+  const MappedFile* mapping_ = nullptr;
+  mutable uint64_t fetched_ = 0;  // objects reached since the pages were last handed back
   std::optional<BinaryPlistView> view_;
   Object objects_{};
   Object top_{};

@@ -1,5 +1,6 @@
 #include "platform/keyed_archive_writer.h"
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <unordered_map>
@@ -7,7 +8,9 @@
 #include <vector>
 
 #include "platform/binary_plist.h"
+#include "platform/binary_plist_stream.h"
 #include "platform/exception.h"
+#include "platform/file_io.h"
 
 namespace sweeprun {
 
@@ -38,37 +41,55 @@ std::vector<std::string_view> classChain(std::string_view name) {
   return {name, "NSObject"};  // NSDate and our records
 }
 
+[[noreturn]] void recordsChanged() {
+  throw PlatformException("archive: the records changed while they were written");
+}
+
 class ArchiveEncoder : public KeyedEncoder {
  public:
-  std::string write(size_t count, const ObjectAt& element) {
+  void write(ByteSink& sink, size_t count, const ObjectAt& element) {
     encodeAll(count, element);
     const uint64_t n = nextUid_;
     const uint64_t extras = extras_;
     const uint64_t objectCount = kObjectsBase + 2 * n + extras;
     refSize_ = bplist::widthFor(objectCount - 1);
     uidWidth_ = bplist::widthFor(n - 1);
-    const uint64_t objectBytes =
-        8 + bytes_ + refSlots_ * refSize_ + n * bplist::uidSize(uidWidth_);
+    const uint64_t objectBytes = 8 + bytes_ + refSlots_ * refSize_ + n * bplist::uidSize(uidWidth_);
     offsetSize_ = bplist::widthFor(objectBytes);
-
-    std::string out(objectBytes + objectCount * offsetSize_ + bplist::kTrailerSize, '\0');
-    std::memcpy(out.data(), "bplist00", 8);
-    base_ = out.data();
-    cursor_ = base_ + 8;
-    objectsEnd_ = base_ + objectBytes;
+    objectBytes_ = objectBytes;
     uidBase_ = kObjectsBase + n;
     extrasBase_ = uidBase_ + n;
+
+    // The offset table follows the objects; its entries go there as the
+    // objects are written.
+    sink.expectSize(objectBytes + objectCount * offsetSize_ + bplist::kTrailerSize);
+    PlistObjectStream stream(sink);
+    PlistOffsetWindow fixed(sink, objectBytes, offsetSize_, 0, kObjectsBase);
+    PlistOffsetWindow elements(sink, objectBytes, offsetSize_, kObjectsBase, uidBase_);
+    PlistOffsetWindow uids(sink, objectBytes, offsetSize_, uidBase_, extrasBase_);
+    PlistOffsetWindow others(sink, objectBytes, offsetSize_, extrasBase_, objectCount);
+    stream_ = &stream;
+    windows_[0] = &fixed;
+    windows_[1] = &elements;
+    windows_[2] = &uids;
+    windows_[3] = &others;
+    std::memcpy(stream.claim(8), "bplist00", 8);
+    stream.commit(8);
+
     writing_ = true;
     resetNumbering();
     encodeAll(count, element);
     for (uint64_t k = 0; k < n; ++k)
       emit(uidBase_ + k, bplist::uidSize(uidWidth_), 0,
            [&](char* p) { return bplist::putUid(p, k, uidWidth_); });
-    if (nextUid_ != n || extras_ != extras || cursor_ != objectsEnd_)
-      throw PlatformException("archive: the records changed while they were written");
-    bplist::putTrailer(objectsEnd_ + objectCount * offsetSize_, offsetSize_, refSize_,
-                       objectCount, kOuter, objectBytes);
-    return out;
+    if (nextUid_ != n || extras_ != extras || stream.position() != objectBytes) recordsChanged();
+    stream.flush();
+    for (PlistOffsetWindow* window : windows_)
+      if (!window->finish()) recordsChanged();
+    char trailer[bplist::kTrailerSize];
+    bplist::putTrailer(trailer, offsetSize_, refSize_, objectCount, kOuter, objectBytes);
+    sink.writeAt(objectBytes + objectCount * offsetSize_,
+                 std::string_view(trailer, sizeof trailer));
   }
 
   void encodeBytes(std::string_view key, std::string_view bytes) override {
@@ -165,15 +186,11 @@ class ArchiveEncoder : public KeyedEncoder {
          [](char* p) { return bplist::putSigned(p, 100000); });
     emitDictionary(kTopValue, {{kRootKey, uidRef(1)}});
     emitDictionary(kOuter, {{kVersionKey, kVersionValue},
-                                   {kArchiverKey, kArchiverValue},
-                                   {kTopKey, kTopValue},
-                                   {kObjectsKey, kObjectsValue}});
+                            {kArchiverKey, kArchiverValue},
+                            {kTopKey, kTopValue},
+                            {kObjectsKey, kObjectsValue}});
     const uint64_t n = nextUid_;
-    emit(kObjectsValue, bplist::headerSize(n), n, [&](char* p) {
-      p = bplist::putHeader(p, 0xA, n);
-      for (uint64_t k = 0; k < n; ++k) p = bplist::putBigEndian(p, objectIndex(k), refSize_);
-      return p;
-    });
+    emitArray(kObjectsValue, n, [this](uint64_t k) { return objectIndex(k); });
   }
 
   uint64_t encodeRecordArray(size_t count, const ObjectAt& element) {
@@ -220,8 +237,8 @@ class ArchiveEncoder : public KeyedEncoder {
         const double seconds = v.asDate().seconds;
         emit(time, bplist::kRealSize, 0, [&](char* p) { return bplist::putReal(p, seconds); });
         const uint64_t cls = classUid("NSDate");
-        emitDictionary(objectIndex(uid), {{fixedKey(kTimeField), time},
-                                         {fixedKey(kClassField), uidRef(cls)}});
+        emitDictionary(objectIndex(uid),
+                       {{fixedKey(kTimeField), time}, {fixedKey(kClassField), uidRef(cls)}});
         slot.take(v, uid);
         return uid;
       }
@@ -293,8 +310,8 @@ class ArchiveEncoder : public KeyedEncoder {
     const uint64_t valuesRef = newExtra();
     emitUidArray(valuesRef, scratch_[values]);
     emitDictionary(objectIndex(uid), {{fixedKey(kKeysField), keysRef},
-                                     {fixedKey(kObjectsField), valuesRef},
-                                     {fixedKey(kClassField), uidRef(cls)}});
+                                      {fixedKey(kObjectsField), valuesRef},
+                                      {fixedKey(kClassField), uidRef(cls)}});
     popScratch();
     popScratch();
     return uid;
@@ -305,8 +322,8 @@ class ArchiveEncoder : public KeyedEncoder {
     const uint64_t cls = classUid("NSMutableArray");
     const uint64_t elements = newExtra();
     emitUidArray(elements, scratch_[depth]);
-    emitDictionary(objectIndex(uid), {{fixedKey(kObjectsField), elements},
-                                     {fixedKey(kClassField), uidRef(cls)}});
+    emitDictionary(objectIndex(uid),
+                   {{fixedKey(kObjectsField), elements}, {fixedKey(kClassField), uidRef(cls)}});
   }
 
   // The class description, added after the first object of the class.
@@ -323,8 +340,8 @@ class ArchiveEncoder : public KeyedEncoder {
       for (uint64_t r : names) p = bplist::putBigEndian(p, r, refSize_);
       return p;
     });
-    emitDictionary(objectIndex(uid), {{keyString("$classname"), keyString(name)},
-                                     {keyString("$classes"), classes}});
+    emitDictionary(objectIndex(uid),
+                   {{keyString("$classname"), keyString(name)}, {keyString("$classes"), classes}});
     classUids_.emplace(std::string(name), uid);
     return uid;
   }
@@ -358,11 +375,31 @@ class ArchiveEncoder : public KeyedEncoder {
   }
 
   void emitUidArray(uint64_t index, const std::vector<uint64_t>& uids) {
-    emit(index, bplist::headerSize(uids.size()), uids.size(), [&](char* p) {
-      p = bplist::putHeader(p, 0xA, uids.size());
-      for (uint64_t uid : uids) p = bplist::putBigEndian(p, uidRef(uid), refSize_);
-      return p;
-    });
+    emitArray(index, uids.size(), [&](uint64_t i) { return uidRef(uids[i]); });
+  }
+
+  // An array of |count| references, written a slice at a time: "$objects"
+  // and a large folder's item list are far bigger than the write buffer.
+  template <typename RefAt>
+  void emitArray(uint64_t index, uint64_t count, RefAt refAt) {
+    const size_t header = bplist::headerSize(count);
+    if (!writing_) {
+      bytes_ += header;
+      refSlots_ += count;
+      return;
+    }
+    place(index, header + count * refSize_);
+    char* p = stream_->claim(header);
+    bplist::putHeader(p, 0xA, count);
+    stream_->commit(header);
+    constexpr uint64_t kSlice = 4096;
+    for (uint64_t first = 0; first < count; first += kSlice) {
+      const uint64_t slice = std::min(kSlice, count - first);
+      p = stream_->claim(static_cast<size_t>(slice * refSize_));
+      for (uint64_t i = first; i < first + slice; ++i)
+        p = bplist::putBigEndian(p, refAt(i), refSize_);
+      stream_->commit(static_cast<size_t>(slice * refSize_));
+    }
   }
 
   void emitDictionary(uint64_t index, const Entry* entries, size_t n) {
@@ -390,11 +427,22 @@ class ArchiveEncoder : public KeyedEncoder {
       return;
     }
     const uint64_t size = fixed + refs * refSize_;
-    if (size > static_cast<uint64_t>(objectsEnd_ - cursor_))
-      throw PlatformException("archive: the records changed while they were written");
-    bplist::putBigEndian(objectsEnd_ + index * offsetSize_, static_cast<uint64_t>(cursor_ - base_),
-                         offsetSize_);
-    cursor_ = put(cursor_);
+    place(index, size);
+    char* p = stream_->claim(static_cast<size_t>(size));
+    if (put(p) != p + size) recordsChanged();
+    stream_->commit(static_cast<size_t>(size));
+  }
+
+  // Notes where object |index| of |size| bytes starts, before it is written.
+  void place(uint64_t index, uint64_t size) {
+    const uint64_t offset = stream_->position();
+    if (size > objectBytes_ - offset) recordsChanged();
+    for (PlistOffsetWindow* window : windows_) {
+      if (!window->covers(index)) continue;
+      if (!window->set(index, offset)) recordsChanged();
+      return;
+    }
+    recordsChanged();
   }
 
   static size_t scalarSize(const Value& v) {
@@ -460,7 +508,7 @@ class ArchiveEncoder : public KeyedEncoder {
   // Numbering, identical in both passes.
   uint64_t nextUid_ = 0;
   uint64_t extras_ = 0;
-  std::unordered_map<std::string, uint64_t> strings_;     // binary key strings
+  std::unordered_map<std::string, uint64_t> strings_;         // binary key strings
   std::unordered_map<const std::string*, uint64_t> keyUids_;  // dictionary keys in $objects
   std::map<std::string, uint64_t, std::less<>> classUids_;
   std::unordered_map<std::vector<uint64_t>, uint64_t, VectorHash> keyArrays_;
@@ -475,18 +523,17 @@ class ArchiveEncoder : public KeyedEncoder {
   // First pass: what the objects take besides references and UID objects.
   uint64_t bytes_ = 0;
   uint64_t refSlots_ = 0;
-  // Second pass: the layout.
+  // Second pass: the layout and where it goes.
   unsigned refSize_ = 1, uidWidth_ = 1, offsetSize_ = 1;
-  uint64_t uidBase_ = 0, extrasBase_ = 0;
-  char* base_ = nullptr;
-  char* cursor_ = nullptr;
-  char* objectsEnd_ = nullptr;
+  uint64_t uidBase_ = 0, extrasBase_ = 0, objectBytes_ = 0;
+  PlistObjectStream* stream_ = nullptr;
+  PlistOffsetWindow* windows_[4] = {};
 };
 
 }  // namespace
 
-std::string writeKeyedArchive(size_t count, const ObjectAt& element) {
-  return ArchiveEncoder().write(count, element);
+void writeKeyedArchive(ByteSink& sink, size_t count, const ObjectAt& element) {
+  ArchiveEncoder().write(sink, count, element);
 }
 
 }  // namespace sweeprun

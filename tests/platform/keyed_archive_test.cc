@@ -4,12 +4,15 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/exception.h"
+#include "platform/file_io.h"
 #include "platform/property_list.h"
 #include "support/temp_dir.h"
 
@@ -43,8 +46,8 @@ struct TestRecord : ArchivableObject {
 };
 
 std::string archive(const std::vector<TestRecord>& records) {
-  return archiveRootObjectArray(
-      records.size(), [&](size_t i) -> const ArchivableObject& { return records[i]; });
+  return archiveRootObjectArray(records.size(),
+                                [&](size_t i) -> const ArchivableObject& { return records[i]; });
 }
 
 std::vector<TestRecord> unarchive(std::string_view bytes, bool* found = nullptr) {
@@ -108,10 +111,9 @@ Value arrayObject(Array uids, uint64_t cls) {
 
 TEST(KeyedArchiveTest, ExampleRuleDecodesIntoItsDictionary) {
   std::vector<Value> rules;
-  ASSERT_TRUE(unarchiveRootObjectArray(fixture("example-rule.bplist"), "TrashRule",
-                                       [&](KeyedDecoder& coder) {
-                                         rules.push_back(coder.decodeValue("rdat"));
-                                       }));
+  ASSERT_TRUE(unarchiveRootObjectArray(
+      fixture("example-rule.bplist"), "TrashRule",
+      [&](KeyedDecoder& coder) { rules.push_back(coder.decodeValue("rdat")); }));
   ASSERT_EQ(1u, rules.size());
   EXPECT_EQ(Value::dictionary({{"type", Value::integer(1)},
                                {"ison", Value::boolean(true)},
@@ -134,15 +136,17 @@ TEST(KeyedArchiveTest, FoundationArchivesDecodeIntoTheirGraphs) {
   EXPECT_EQ(Value::text("Suite Set Up"), record.dictionaryPtr()->get("title"));
   EXPECT_TRUE(record.dictionaryPtr()->get("finish").isNone());
   EXPECT_EQ(Value::array(), record.dictionaryPtr()->get("attachments"));
-  EXPECT_EQ(16u, record.dictionaryPtr()->get("uuid").dictionaryPtr()->get("NS.uuidbytes")
-                     .asData().size());
+  EXPECT_EQ(
+      16u,
+      record.dictionaryPtr()->get("uuid").dictionaryPtr()->get("NS.uuidbytes").asData().size());
 
   const Value text = unarchivePlainGraph(fixture("NSMutableAttributedString.archive"));
   EXPECT_EQ(Value::text("0123456789"), text.dictionaryPtr()->get("NSString"));
-  const Value times = Value::dictionary({{"Size", Value::integer(456)}, {"Font", Value::text("Times")}});
+  const Value times =
+      Value::dictionary({{"Size", Value::integer(456)}, {"Font", Value::text("Times")}});
   EXPECT_EQ(Value::array({Value::dictionary({}),
-                          Value::dictionary({{"Size", Value::integer(123)},
-                                             {"Font", Value::text("Helvetica")}}),
+                          Value::dictionary(
+                              {{"Size", Value::integer(123)}, {"Font", Value::text("Helvetica")}}),
                           times, times}),
             text.dictionaryPtr()->get("NSAttributes"));
   EXPECT_EQ(12u, text.dictionaryPtr()->get("NSAttributeInfo").asData().size());
@@ -151,9 +155,10 @@ TEST(KeyedArchiveTest, FoundationArchivesDecodeIntoTheirGraphs) {
   EXPECT_EQ(Value::array({Value(), Value::text("hello"), Value::integer(34545),
                           Value::dictionary({{"key", Value::text("val")}})}),
             complex.dictionaryPtr()->get("array"));
-  EXPECT_EQ(Value::text("https://www.swift.org"), complex.dictionaryPtr()->get("url")
-                                                       .dictionaryPtr()->get("NS.base")
-                                                       .dictionaryPtr()->get("NS.relative"));
+  EXPECT_EQ(
+      Value::text("https://www.swift.org"),
+      complex.dictionaryPtr()->get("url").dictionaryPtr()->get("NS.base").dictionaryPtr()->get(
+          "NS.relative"));
 
   const Value angle = unarchivePlainGraph(fixture("NSMeasurement-Angle.archive"));
   EXPECT_EQ(Value::real(90.0), angle.dictionaryPtr()->get("NS.value"));
@@ -206,11 +211,11 @@ TEST(KeyedArchiveTest, WritesTheObjectsInThePlatformsOrder) {
       Value::text("$null"),
       arrayObject({Value::uid(2)}, 14),
       Value::dictionary({{"rdat", Value::uid(3)}, {"$class", Value::uid(13)}}),
-      Value::dictionary({{"NS.keys", Value::array({Value::uid(4), Value::uid(5), Value::uid(6),
-                                                   Value::uid(7)})},
-                         {"NS.objects", Value::array({Value::uid(8), Value::uid(9),
-                                                      Value::uid(10), Value::uid(11)})},
-                         {"$class", Value::uid(12)}}),
+      Value::dictionary(
+          {{"NS.keys", Value::array({Value::uid(4), Value::uid(5), Value::uid(6), Value::uid(7)})},
+           {"NS.objects",
+            Value::array({Value::uid(8), Value::uid(9), Value::uid(10), Value::uid(11)})},
+           {"$class", Value::uid(12)}}),
       Value::text("type"),
       Value::text("ison"),
       Value::text("name"),
@@ -289,6 +294,114 @@ TEST(KeyedArchiveTest, PlistlibReadsWhatWeWrite) {
       dir.read("out.txt"));
 }
 
+std::vector<TestRecord> manyItems(int count) {
+  std::vector<TestRecord> folders(2, TestRecord());
+  for (int i = 0; i < count; ++i)
+    folders[i % 2].children.push_back(item("/p/" + std::to_string(i), i));
+  return folders;
+}
+
+bool unarchiveFile(const std::string& path, std::vector<TestRecord>& folders, std::string& error,
+                   const std::function<void()>& onEach = {}) {
+  return unarchiveRootObjectArrayFromFile(
+      path, "TrashFolder",
+      [&](KeyedDecoder& coder) {
+        if (onEach) onEach();
+        TestRecord folder;
+        folder.bytes = coder.decodeBytes("fink");
+        folder.data = coder.decodeValue("fdat");
+        folders.push_back(folder);
+      },
+      error);
+}
+
+TEST(KeyedArchiveTest, FileRoundTripStreamsTheArchiveAndMapsItBack) {
+  // Far more objects than one window of the offset table holds, so that
+  // entries of containers still open are put in place late.
+  const std::vector<TestRecord> records = manyItems(20000);
+  TempDir dir;
+  const std::string path = dir.file("Sweeply.data");
+  std::string error;
+  ASSERT_TRUE(archiveRootObjectArrayToFile(
+      path, records.size(), [&](size_t i) -> const ArchivableObject& { return records[i]; }, error))
+      << error;
+  EXPECT_TRUE(dir.read("Sweeply.data") == archive(records));
+
+  std::vector<TestRecord> folders;
+  ASSERT_TRUE(unarchiveFile(path, folders, error)) << error;
+  EXPECT_EQ(2u, folders.size());
+
+  if (std::system("python3 -c 'import plistlib' >/dev/null 2>&1") != 0) return;
+  // An independent reader finds every object through the offset table.
+  const std::string command =
+      "python3 -c 'import plistlib,sys; a=plistlib.load(open(sys.argv[1],\"rb\")); "
+      "print(len(a[\"$objects\"]))' '" +
+      path + "' > '" + dir.file("count.txt") + "'";
+  ASSERT_EQ(0, std::system(command.c_str()));
+  EXPECT_GT(std::stoul(dir.read("count.txt")), 20000u * 4);
+}
+
+TEST(KeyedArchiveTest, FileThatYieldsNoRecordsSaysWhy) {
+  TempDir dir;
+  std::filesystem::create_directory(dir.file("folder"));
+  const struct {
+    const char* label;
+    std::string path;
+    bool reasonGiven;
+  } kCases[] = {
+      {"missing", dir.file("missing"), true},
+      {"a folder", dir.file("folder"), true},
+      {"no root object",
+       dir.write("noroot", handMade({Value::text("$null")}, Value::dictionary({}))), false},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    std::vector<TestRecord> folders;
+    std::string error = "earlier";
+    EXPECT_FALSE(unarchiveFile(c.path, folders, error));
+    EXPECT_EQ(c.reasonGiven, !error.empty()) << error;
+  }
+  const std::string text = dir.write("text", "just some text");
+  std::vector<TestRecord> folders;
+  std::string error;
+  EXPECT_THROW(unarchiveFile(text, folders, error), PlatformException);
+}
+
+TEST(KeyedArchiveTest, FileCutShortWhileReadIsReportedNotDecoded) {
+  const std::vector<TestRecord> records = manyItems(20000);
+  TempDir dir;
+  const std::string path = dir.write("Sweeply.data", archive(records));
+  std::vector<TestRecord> folders;
+  std::string error;
+  EXPECT_FALSE(
+      unarchiveFile(path, folders, error, [&] { std::filesystem::resize_file(path, 4096); }));
+  EXPECT_NE(std::string::npos, error.find("cut short")) << error;
+}
+
+// Encodes one more character each time it is asked.
+struct GrowingRecord : ArchivableObject {
+  mutable std::string text;
+  std::string_view className() const override { return "TrashFolder"; }
+  void encodeWithCoder(KeyedEncoder& coder) const override {
+    text += "x";
+    coder.encodeValue("fdat", Value::text(text));
+  }
+};
+
+TEST(KeyedArchiveTest, RecordsThatChangeWhileWrittenLeaveTheOldFile) {
+  TempDir dir;
+  const std::string path = dir.write("Sweeply.data", "old");
+  const GrowingRecord record;
+  std::string error;
+  EXPECT_THROW(archiveRootObjectArrayToFile(
+                   path, 1, [&](size_t) -> const ArchivableObject& { return record; }, error),
+               PlatformException);
+  EXPECT_EQ("old", dir.read("Sweeply.data"));
+  const auto entries = std::distance(std::filesystem::directory_iterator(dir.path()),
+                                     std::filesystem::directory_iterator());
+  EXPECT_EQ(1, entries);  // no temporary file left behind
+}
+
 TEST(KeyedArchiveTest, ForwardAndSharedReferences) {
   // The root array lists a folder whose dictionary comes after it and is
   // also the dictionary of a second folder.
@@ -345,22 +458,20 @@ TEST(KeyedArchiveTest, MalformedArchivesAreRefused) {
       {"no $objects", writeBinaryPropertyList(noObjects)},
       {"no $top", writeBinaryPropertyList(noTop)},
       {"root out of range", handMade({Value::text("$null")})},
-      {"element out of range", handMade({Value::text("$null"), arrayObject({Value::uid(9)}, 2),
-                                         arrayClass})},
+      {"element out of range",
+       handMade({Value::text("$null"), arrayObject({Value::uid(9)}, 2), arrayClass})},
       {"folder whose items are the folder list",
        handMade({Value::text("$null"), arrayObject({Value::uid(3)}, 2), arrayClass,
                  Value::dictionary({{"fist", Value::uid(1)}, {"$class", Value::uid(4)}}),
                  folderClass})},
       {"root is a record", handMade({Value::text("$null"),
-                                     Value::dictionary({{"$class", Value::uid(2)}}),
-                                     folderClass})},
+                                     Value::dictionary({{"$class", Value::uid(2)}}), folderClass})},
       {"element of another class",
        handMade({Value::text("$null"), arrayObject({Value::uid(3)}, 2), arrayClass,
                  Value::dictionary({{"$class", Value::uid(4)}}),
                  classDescription("TrashRule", {"TrashRule", "NSObject"})})},
-      {"element is a string",
-       handMade({Value::text("$null"), arrayObject({Value::uid(3)}, 2), arrayClass,
-                 Value::text("x")})},
+      {"element is a string", handMade({Value::text("$null"), arrayObject({Value::uid(3)}, 2),
+                                        arrayClass, Value::text("x")})},
       {"bytes where data belongs",
        handMade({Value::text("$null"), arrayObject({Value::uid(3)}, 2), arrayClass,
                  Value::dictionary({{"fink", Value::text("x")}, {"$class", Value::uid(4)}}),
@@ -370,14 +481,13 @@ TEST(KeyedArchiveTest, MalformedArchivesAreRefused) {
                  Value::dictionary({{"fdat", Value::uid(5)}, {"$class", Value::uid(4)}}),
                  folderClass, Value::dictionary({{"$class", Value::uid(4)}})})},
       {"dictionary that contains itself",
-       handMade({Value::text("$null"), arrayObject({Value::uid(3)}, 2), arrayClass,
-                 Value::dictionary({{"fdat", Value::uid(5)}, {"$class", Value::uid(4)}}),
-                 folderClass,
-                 Value::dictionary({{"NS.keys", Value::array({Value::uid(7)})},
-                                    {"NS.objects", Value::array({Value::uid(5)})},
-                                    {"$class", Value::uid(6)}}),
-                 classDescription("NSDictionary", {"NSDictionary", "NSObject"}),
-                 Value::text("k")})},
+       handMade(
+           {Value::text("$null"), arrayObject({Value::uid(3)}, 2), arrayClass,
+            Value::dictionary({{"fdat", Value::uid(5)}, {"$class", Value::uid(4)}}), folderClass,
+            Value::dictionary({{"NS.keys", Value::array({Value::uid(7)})},
+                               {"NS.objects", Value::array({Value::uid(5)})},
+                               {"$class", Value::uid(6)}}),
+            classDescription("NSDictionary", {"NSDictionary", "NSObject"}), Value::text("k")})},
       {"object without a class",
        handMade({Value::text("$null"), Value::dictionary({{"NS.objects", Value::array()}})})},
   };
