@@ -21,25 +21,25 @@ bool TrashApplication::archiveToFile(const std::string& path) const {
   // The run expects a database it could not use to survive for inspection.
   if (keptFile_ && *keptFile_ == path) return false;
   const FolderList* list = trashFolderList();
-  const std::string bytes = archiveRootObjectArray(
-      list ? list->size() : 0, [list](size_t i) -> const ArchivableObject& { return (*list)[i]; });
   std::string error;
-  return writeFileAtomically(path, bytes, error);
+  return archiveRootObjectArrayToFile(
+      path, list ? list->size() : 0,
+      [list](size_t i) -> const ArchivableObject& { return (*list)[i]; }, error);
 }
 
 void TrashApplication::unarchiveWithFile(const std::optional<std::string>& path,
                                          FolderListMerger* merger) {
   if (path) {
-    std::string bytes;
     std::string error;
     std::optional<FolderList> decoded;
-    if (readFile(*path, bytes, error)) {
-      FolderList folders;
-      if (unarchiveRootObjectArray(bytes, "TrashFolder", [&folders](KeyedDecoder& element) {
-            folders.push_back(TrashFolder::fromCoder(element));
-          }))
-        decoded = std::move(folders);
-    }
+    FolderList folders;
+    if (unarchiveRootObjectArrayFromFile(
+            *path, "TrashFolder",
+            [&folders](KeyedDecoder& element) {
+              folders.push_back(TrashFolder::fromCoder(element));
+            },
+            error))
+      decoded = std::move(folders);
     if (decoded)
       keptFile_.reset();
     else if (fileExists(*path))
