@@ -183,7 +183,10 @@ TEST_F(SweeplyEndToEndTest, DamagedDatabaseIsLeftUntouched) {
     EXPECT_EQ(1, result.exitStatus);
     EXPECT_NE(std::string::npos, result.err.find("cannot be read")) << result.err;
   }
-  EXPECT_EQ(1, sweeprun().exitStatus);
+  // The run ends through the exception path, before anything is saved.
+  ProgramResult run = sweeprun();
+  EXPECT_EQ(1, run.exitStatus);
+  EXPECT_NE(std::string::npos, run.err.find("Died with exception: ")) << run.err;
   std::ifstream in(databasePath(), std::ios::binary);
   std::stringstream bytes;
   bytes << in.rdbuf();
