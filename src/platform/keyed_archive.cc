@@ -4,6 +4,7 @@
 
 #include "platform/exception.h"
 #include "platform/file_io.h"
+#include "platform/mapped_file.h"
 #include "platform/keyed_archive_reader.h"
 #include "platform/keyed_archive_writer.h"
 

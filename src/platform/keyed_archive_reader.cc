@@ -4,6 +4,7 @@
 
 #include "platform/exception.h"
 #include "platform/file_io.h"
+#include "platform/mapped_file.h"
 #include "platform/property_list.h"
 
 namespace sweeprun {
