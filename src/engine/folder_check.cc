@@ -26,6 +26,39 @@ std::string readMeName(const TrashFolder& folder) {
   return lastPathComponent(stored);
 }
 
+// The entries of the watched folder at |path| that hold the folder's own
+// destination: the move-to folder or the Trash, when they lie inside it.
+// Condemning one would move a folder into itself, or the Trash into the
+// Trash, again at every check; they are passed over like the read-me file.
+std::vector<std::string> destinationHolders(const TrashFolder& folder, const std::string& path) {
+  std::vector<std::string> destinations;
+  const Process& context = process();
+  switch (folder.value("play").asInteger()) {
+    case TrashFolder::kMoveAction:
+      destinations.push_back(
+          standardizePath(folder.value("move").asText(), context.homeDirectory));
+      break;
+    case TrashFolder::kDeleteAction:
+      break;
+    default:
+      if (context.userTrashPath) {
+        destinations.push_back(deletingLastPathComponent(*context.userTrashPath));
+      } else if (context.systemMode) {
+        destinations.push_back(joinPath(path, ".Trash"));  // when |path| is an account folder
+      }
+      break;
+  }
+  std::vector<std::string> names;
+  const std::string prefix = path == "/" ? path : path + "/";
+  for (const std::string& destination : destinations) {
+    if (destination.size() <= prefix.size() || destination.compare(0, prefix.size(), prefix) != 0)
+      continue;
+    names.push_back(destination.substr(prefix.size(), destination.find('/', prefix.size()) -
+                                                          prefix.size()));
+  }
+  return names;
+}
+
 // Unchanged when the tracked size equals the entry's (a missing size counting
 // as 0) and both modification dates are known and equal. |now| is none when
 // the entry's attributes could not be read.
@@ -162,6 +195,7 @@ void TrashCollector::checkFolder(TrashFolder& folder) {
     if (process().runLog && description) logLine(*description);
 
     const std::string readMe = readMeName(folder);
+    const std::vector<std::string> holders = destinationHolders(folder, path);
     std::shared_ptr<ItemList> tracked = folder.items();
     ItemIndex index(tracked.get());
     auto fresh = std::make_shared<ItemList>();
@@ -178,6 +212,7 @@ void TrashCollector::checkFolder(TrashFolder& folder) {
     for (const std::string& name : names) {
       if (std::find(vips.begin(), vips.end(), name) != vips.end()) continue;
       if (!readMe.empty() && name == readMe) continue;
+      if (std::find(holders.begin(), holders.end(), name) != holders.end()) continue;
 
       const std::optional<EntryAttributes> attributes = dir.statEntry(name);
       const EntryAttributes* now = attributes ? &*attributes : nullptr;

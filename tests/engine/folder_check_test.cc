@@ -326,5 +326,26 @@ TEST_F(FolderCheckTest, DuplicateTrackedRecordsMatchOnce) {
   EXPECT_EQ(1u, folder.items()->front().value("hits").asUnsigned()) << "the first record counts";
 }
 
+// A folder that holds its own destination never condemns it: moving the
+// move-to folder into itself, or the Trash into the Trash, fails on every run.
+TEST_F(FolderCheckTest, TheFolderHoldingTheDestinationIsPassedOver) {
+  makeFolder(inbox + "/Old");
+  writeText(inbox + "/a.old", "a");
+  TrashRule everything = TrashRule::trashRule();
+  everything.setValue("teve", Value::real(0));
+  TrashFolder moving = watching(inbox, {everything}, TrashFolder::kMoveAction);
+  moving.setValue("move", Value::text(inbox + "/Old/Archive"));
+  fs::create_directories(inbox + "/Old/Archive");
+  EXPECT_EQ((Lines{"- a.old"}), entryLines(check(moving)));
+  EXPECT_TRUE(fs::exists(inbox + "/Old/Archive/a.old"));
+
+  context_.homeDirectory = inbox;
+  context_.userTrashPath = inbox + "/.local/share/Trash/files";
+  fs::create_directories(inbox + "/.local/share/Trash/files");
+  TrashFolder trashing = watching(inbox, {everything}, TrashFolder::kTrashAction);
+  EXPECT_EQ((Lines{"- Old"}), entryLines(check(trashing)));
+  EXPECT_TRUE(fs::exists(inbox + "/.local"));
+}
+
 }  // namespace
 }  // namespace sweeprun
