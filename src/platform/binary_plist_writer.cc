@@ -76,8 +76,7 @@ unsigned widthFor(uint64_t value) {
 }
 
 char* putBigEndian(char* p, uint64_t value, unsigned width) {
-  for (unsigned i = 0; i < width; ++i)
-    p[i] = static_cast<char>(value >> (8 * (width - 1 - i)));
+  for (unsigned i = 0; i < width; ++i) p[i] = static_cast<char>(value >> (8 * (width - 1 - i)));
   return p + width;
 }
 
@@ -253,8 +252,8 @@ class PlistWriter {
         size_t slot = first;
         for (const auto& e : entries) {
           if (e.second.isNone()) continue;
-          const uint64_t keyRef = shared(texts_, e.first.text(),
-                                         Node{Form::kKeyText, nullptr, e.first.text(), 0, 0});
+          const uint64_t keyRef =
+              shared(texts_, e.first.text(), Node{Form::kKeyText, nullptr, e.first.text(), 0, 0});
           refs_[slot] = keyRef;
           const uint64_t valueRef = add(e.second);
           refs_[slot + present] = valueRef;
@@ -263,31 +262,12 @@ class PlistWriter {
         return index;
       }
       default: {
-        const ScalarKey key{v.kind(), scalarBits(v)};
+        const ScalarKey key{v.kind(), v.scalarBits()};
         auto it = scalars_.find(key);
         if (it != scalars_.end()) return it->second;
         const uint64_t index = push(Node{Form::kValue, &v, {}, 0, 0});
         scalars_.emplace(key, index);
         return index;
-      }
-    }
-  }
-
-  static uint64_t scalarBits(const Value& v) {
-    switch (v.kind()) {
-      case Value::Kind::kBoolean:
-        return v.asBool();
-      case Value::Kind::kInteger:
-        return static_cast<uint64_t>(v.asInteger());
-      case Value::Kind::kUnsigned:
-        return v.asUnsigned();
-      case Value::Kind::kUid:
-        return v.asUid();
-      default: {
-        const double d = v.kind() == Value::Kind::kDate ? v.asDate().seconds : v.asReal();
-        uint64_t bits;
-        std::memcpy(&bits, &d, sizeof bits);
-        return bits;
       }
     }
   }

@@ -127,31 +127,16 @@ class ArchiveEncoder : public KeyedEncoder {
     Value::Kind kind = Value::Kind::kNone;
     uint64_t bits = 0;
     uint64_t uid = 0;
-    bool matches(const Value& v) const { return kind == v.kind() && bits == bitsOf(v); }
+    bool matches(const Value& v) const { return kind == v.kind() && bits == v.scalarBits(); }
     void take(const Value& v, uint64_t newUid) {
       kind = v.kind();
-      bits = bitsOf(v);
+      bits = v.scalarBits();
       uid = newUid;
     }
   };
-  static uint64_t bitsOf(const Value& v) {
-    switch (v.kind()) {
-      case Value::Kind::kBoolean:
-        return v.asBool();
-      case Value::Kind::kInteger:
-        return static_cast<uint64_t>(v.asInteger());
-      case Value::Kind::kUnsigned:
-        return v.asUnsigned();
-      default: {
-        const double d = v.kind() == Value::Kind::kDate ? v.asDate().seconds : v.asReal();
-        uint64_t bits;
-        std::memcpy(&bits, &d, sizeof bits);
-        return bits;
-      }
-    }
-  }
   SharedSlot& sharedSlot(const Value& v) {
-    const uint64_t h = (bitsOf(v) ^ static_cast<uint64_t>(v.kind()) << 56) * 0x9E3779B97F4A7C15ull;
+    const uint64_t h =
+        (v.scalarBits() ^ static_cast<uint64_t>(v.kind()) << 56) * 0x9E3779B97F4A7C15ull;
     return shared_[h >> (64 - kSharedBits)];
   }
 

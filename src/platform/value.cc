@@ -244,6 +244,25 @@ std::string_view Value::asData() const {
   return std::string_view(u_.bytes->bytes(), u_.bytes->size);
 }
 
+uint64_t Value::scalarBits() const {
+  switch (kind_) {
+    case Kind::kBoolean:
+      return u_.boolean ? 1 : 0;
+    case Kind::kInteger:
+    case Kind::kUnsigned:
+    case Kind::kUid:
+      return u_.uns;
+    case Kind::kReal:
+    case Kind::kDate: {
+      uint64_t bits;
+      std::memcpy(&bits, &u_.real, sizeof bits);
+      return bits;
+    }
+    default:
+      return 0;
+  }
+}
+
 bool Value::boolReading() const {
   if (kind_ != Kind::kText) return asBool();
   std::string_view s = asText();

@@ -106,6 +106,11 @@ class Value {
   /// The bytes, or empty when not data.
   std::string_view asData() const;
   uint64_t asUid() const { return kind_ == Kind::kUid ? u_.uns : 0; }
+  /// The 64 bits a scalar holds (a boolean as 0 or 1, integers and archive
+  /// references as themselves, reals and dates as their IEEE bits), for
+  /// telling equal scalars apart quickly together with kind(); 0 for texts,
+  /// data and containers.
+  uint64_t scalarBits() const;
 
   /// The boolean reading of a setting: numbers are true when not zero; a text
   /// is true when, after leading whitespace, an optional sign and leading
