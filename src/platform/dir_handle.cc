@@ -242,21 +242,11 @@ bool DirHandle::unlock(const std::string& name) const {
 }
 
 bool DirHandle::isDeletable(const std::string& name) const {
-  fs::EntryStatus entry;
+  fs::EntryStatus entry, folder;
   if (!isEntryName(name) || fs::statusAt(fd_, name, entry) != 0) return false;
   if (!fs::sameFileSystem(entry, device_)) return false;
-  if (faccessat(fd_, ".", W_OK | X_OK, AT_EACCESS) < 0) return false;
-  int flags = 0;
-  if (fs::inodeFlagsAt(fd_, "", true, flags) == 0 && (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL))) {
-    return false;
-  }
-  fs::EntryStatus folder;
-  if (fs::statusAt(fd_, "", folder) != 0) return false;
-  if (folder.attributes.mode & S_ISVTX) {
-    const uid_t user = geteuid();
-    return user == 0 || user == entry.attributes.owner || user == folder.attributes.owner;
-  }
-  return true;
+  return fs::statusAt(fd_, "", folder) == 0 && fs::mayChangeEntriesOf(fd_, folder) &&
+         fs::stickyAllows(folder, entry);
 }
 
 RemoveStatus DirHandle::removeEntry(const std::string& name, std::string& error) const {

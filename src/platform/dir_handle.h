@@ -93,7 +93,9 @@ class DirHandle {
   /// The locked flag (the immutable attribute) of |name|. A link, or an
   /// entry that is neither a file nor a folder, has none: false.
   bool isLocked(const std::string& name) const;
-  /// Clears the locked flag of |name|. True when it is clear afterwards.
+  /// Clears the locked flag of |name|. True when it is clear afterwards. A
+  /// file with other hard links stays locked (false): the flag is also that
+  /// of the file behind the other links, which may lie outside.
   bool unlock(const std::string& name) const;
 
   /// Whether the effective user may delete |name| from this folder: write and
@@ -103,10 +105,10 @@ class DirHandle {
   bool isDeletable(const std::string& name) const;
 
   /// Deletes entry |name| as the removal rules say: a file or link is
-  /// unlocked and unlinked; a folder has every entry below it unlocked (not
-  /// itself) and is removed through descriptors, depth-capped, without
-  /// following links or leaving the device (a mount point below is skipped,
-  /// and the folder holding it stays).
+  /// unlocked (as unlock()) and unlinked; a folder has every entry below it
+  /// unlocked (not itself) and is removed through descriptors, depth-capped,
+  /// without following links or leaving the device (a mount point below is
+  /// skipped, and the folder holding it stays).
   RemoveStatus removeEntry(const std::string& name, std::string& error) const;
   /// Unlinks |name| when it is not a folder.
   RemoveStatus removeFile(const std::string& name, std::string& error) const;
@@ -115,7 +117,10 @@ class DirHandle {
   /// existing target. Across volumes the entry is copied as it is (modes,
   /// times, links as links; owners too when run by root) under a temporary
   /// name beside the target, renamed into place, and only then removed here;
-  /// a failure part-way leaves no partial copy and the source intact.
+  /// a failure part-way leaves no partial copy and the source intact. A
+  /// source that the effective user could not delete completely, unlocking
+  /// nothing (a locked or append-only entry, a folder it may not change, the
+  /// sticky-bit rule), is not copied: kFailed.
   MoveStatus moveEntry(const std::string& name, const DirHandle& destination,
                        const std::string& targetName, std::string& error) const;
 

@@ -36,15 +36,15 @@ void fillFromStat(const struct stat& st, EntryStatus& status) {
   status.modificationNanoseconds = st.st_mtim.tv_nsec;
 }
 
-// Opens a regular file or folder to read or change its inode flags. O_NONBLOCK
-// keeps a FIFO swapped in meanwhile from blocking; the type is checked again
-// on the descriptor, so nothing else is ever acted on.
-int openForFlags(int dirFd, const std::string& name, bool directory) {
+// Opens a regular file or folder to read or change its inode flags, and
+// fills |st| from the descriptor. O_NONBLOCK keeps a FIFO swapped in
+// meanwhile from blocking; the type is checked again on the descriptor, so
+// nothing else is ever acted on.
+int openForFlags(int dirFd, const std::string& name, bool directory, struct stat& st) {
   int flags = O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
   if (directory) flags |= O_DIRECTORY;
   const int fd = name.empty() ? openat(dirFd, ".", flags) : openat(dirFd, name.c_str(), flags);
   if (fd < 0) return -1;
-  struct stat st;
   if (fstat(fd, &st) < 0 || (directory ? !S_ISDIR(st.st_mode) : !S_ISREG(st.st_mode))) {
     close(fd);
     errno = EINVAL;
@@ -81,6 +81,10 @@ int statusAt(int dirFd, const std::string& name, EntryStatus& status) {
       a.creationDate = dateOf(sx.stx_btime.tv_sec, sx.stx_btime.tv_nsec);
     status.mountRoot = (sx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) &&
                        (sx.stx_attributes & STATX_ATTR_MOUNT_ROOT);
+    constexpr uint64_t kPinning = STATX_ATTR_IMMUTABLE | STATX_ATTR_APPEND;
+    status.flagsKnown = (sx.stx_attributes_mask & kPinning) == kPinning;
+    status.immutable = sx.stx_attributes & STATX_ATTR_IMMUTABLE;
+    status.appendOnly = sx.stx_attributes & STATX_ATTR_APPEND;
     status.group = sx.stx_gid;
     status.specialDevice = makedev(sx.stx_rdev_major, sx.stx_rdev_minor);
     status.accessSeconds = sx.stx_atime.tv_sec;
@@ -97,7 +101,8 @@ int statusAt(int dirFd, const std::string& name, EntryStatus& status) {
 }
 
 int inodeFlagsAt(int dirFd, const std::string& name, bool directory, int& flags) {
-  const int fd = openForFlags(dirFd, name, directory);
+  struct stat st;
+  const int fd = openForFlags(dirFd, name, directory, st);
   if (fd < 0) return errno;
   int result = 0;
   if (ioctl(fd, FS_IOC_GETFLAGS, &flags) < 0) result = errno;
@@ -108,7 +113,8 @@ int inodeFlagsAt(int dirFd, const std::string& name, bool directory, int& flags)
 bool unlockAt(int dirFd, const std::string& name, const EntryStatus& status) {
   const EntryAttributes& a = status.attributes;
   if (!a.isRegularFile() && !a.isDirectory()) return true;  // no flag to clear
-  const int fd = openForFlags(dirFd, name, a.isDirectory());
+  struct stat st;
+  const int fd = openForFlags(dirFd, name, a.isDirectory(), st);
   if (fd < 0) return false;
   int flags = 0;
   bool clear = false;
@@ -117,12 +123,33 @@ bool unlockAt(int dirFd, const std::string& name, const EntryStatus& status) {
     clear = errno == ENOTTY || errno == EOPNOTSUPP;
   } else if (!(flags & FS_IMMUTABLE_FL)) {
     clear = true;
+  } else if (S_ISREG(st.st_mode) && st.st_nlink > 1) {
+    clear = false;  // the same file is reachable by a link outside: leave it locked
   } else {
     flags &= ~FS_IMMUTABLE_FL;
     clear = ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
   }
   close(fd);
   return clear;
+}
+
+bool hasPinningFlag(int dirFd, const std::string& name, const EntryStatus& status) {
+  if (status.flagsKnown) return status.immutable || status.appendOnly;
+  const EntryAttributes& a = status.attributes;
+  if (!a.isRegularFile() && !a.isDirectory()) return false;  // flags out of reach
+  int flags = 0;
+  return inodeFlagsAt(dirFd, name, a.isDirectory(), flags) == 0 &&
+         (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL));
+}
+
+bool mayChangeEntriesOf(int dirFd, const EntryStatus& folder) {
+  return faccessat(dirFd, ".", W_OK | X_OK, AT_EACCESS) == 0 && !hasPinningFlag(dirFd, "", folder);
+}
+
+bool stickyAllows(const EntryStatus& folder, const EntryStatus& entry) {
+  if (!(folder.attributes.mode & S_ISVTX)) return true;
+  const uid_t user = geteuid();
+  return user == 0 || user == entry.attributes.owner || user == folder.attributes.owner;
 }
 
 std::vector<std::string> readNames(int dirFd, bool& ok) {
@@ -227,7 +254,72 @@ struct TreeWalk {
   }
 };
 
+// Goes through a tree as TreeWalk would remove it (without unlocking), and
+// changes nothing.
+struct RemovalCheck {
+  uint64_t device;
+  std::string& error;
+
+  bool refuse(const char* operation, const std::string& path, int errorNumber) {
+    error = errorText(operation, path, errorNumber);
+    return false;
+  }
+
+  // Entry |name| of the folder |dirFd|, whose status is |folder|; |depth| is
+  // the entry's folder level, as TreeWalk counts it.
+  bool entry(int dirFd, const EntryStatus& folder, const std::string& name, const std::string& path,
+             int depth) {
+    EntryStatus status;
+    if (const int e = statusAt(dirFd, name, status)) return e == ENOENT || refuse("statx", path, e);
+    if (!sameFileSystem(status, device)) return refuse("unlinkat", path, EXDEV);
+    if (!stickyAllows(folder, status) || hasPinningFlag(dirFd, name, status)) {
+      return refuse("unlinkat", path, EPERM);
+    }
+    if (!status.attributes.isDirectory()) return true;
+    if (depth > kMaxTreeDepth) return refuse("openat", path, ELOOP);
+    const int fd = openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return refuse("openat", path, errno);
+    const bool ok = entriesOf(fd, status, path, depth);
+    close(fd);
+    return ok;
+  }
+
+  bool entriesOf(int fd, const EntryStatus& expected, const std::string& path, int depth) {
+    EntryStatus self;
+    if (const int e = statusAt(fd, "", self)) return refuse("statx", path, e);
+    if (self.attributes.fileNumber != expected.attributes.fileNumber ||
+        !sameFileSystem(self, device)) {
+      return refuse("openat", path, ESTALE);  // swapped since it was read
+    }
+    bool listed = false;
+    const std::vector<std::string> children = readNames(fd, listed);
+    if (!listed) return refuse("readdir", path, errno);
+    if (!children.empty() && !mayChangeEntriesOf(fd, self)) {
+      return refuse("unlinkat", path + "/" + children.front(), EACCES);
+    }
+    for (const std::string& child : children) {
+      if (!entry(fd, self, child, path + "/" + child, depth + 1)) return false;
+    }
+    return true;
+  }
+};
+
 }  // namespace
+
+bool mayRemoveTree(int dirFd, const std::string& name, const std::string& displayPath,
+                   uint64_t device, std::string& error) {
+  EntryStatus folder;
+  if (const int e = statusAt(dirFd, "", folder)) {
+    error = errorText("statx", displayPath, e);
+    return false;
+  }
+  if (!mayChangeEntriesOf(dirFd, folder)) {
+    error = errorText("unlinkat", displayPath, EACCES);
+    return false;
+  }
+  RemovalCheck check{device, error};
+  return check.entry(dirFd, folder, name, displayPath, 0);
+}
 
 RemoveStatus removeAt(int dirFd, const std::string& name, const std::string& displayPath,
                       uint64_t device, bool unlock, std::string& error) {

@@ -235,6 +235,12 @@ MoveStatus DirHandle::moveEntry(const std::string& name, const DirHandle& destin
   }
 
   // Another volume: copy beside the target, rename into place, then delete.
+  // A source that could not be deleted afterwards is not copied at all: it
+  // would stay, and every later check would copy it once more.
+  if (!fs::mayRemoveTree(fd_, name, entryPath(name), device_, error)) {
+    error += ", not moved";
+    return MoveStatus::kFailed;
+  }
   std::string temporary;
   bool copied = false;
   for (int attempt = 0; attempt < kTemporaryNameAttempts && !copied; ++attempt) {

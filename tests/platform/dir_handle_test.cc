@@ -204,6 +204,29 @@ TEST_F(DirHandleTest, RemovingUnlocksWhatIsBelowAFolderButNotTheFolderItself) {
   EXPECT_FALSE(entryExists(path("watched/tree")));
 }
 
+// A file with another hard link is reachable from outside the folder too:
+// unlocking it would change a file outside. Unlinking it is harmless.
+TEST_F(DirHandleTest, AFileWithOtherHardLinksIsNeverUnlocked) {
+  makeOutsideAndWatched();
+  writeText(path("outside/loose"), "loose");
+  makeFolder(path("watched/tree"));
+  for (const char* link : {"watched/link", "watched/tree/link"}) {
+    ASSERT_EQ(0, ::link(path("outside/keep").c_str(), path(link).c_str()));
+  }
+  ASSERT_EQ(0, ::link(path("outside/loose").c_str(), path("watched/loose").c_str()));
+  if (!setImmutable(path("outside/keep"), true)) GTEST_SKIP() << "no immutable attribute here";
+  DirHandle dir = open("watched");
+  std::string error;
+
+  EXPECT_FALSE(dir.unlock("link"));
+  EXPECT_EQ(RemoveStatus::kFailed, dir.removeEntry("link", error));
+  EXPECT_EQ(RemoveStatus::kFailed, dir.removeEntry("tree", error));
+  EXPECT_TRUE(isImmutable(path("outside/keep")));
+  EXPECT_TRUE(outsideIntact());
+  EXPECT_EQ(RemoveStatus::kRemoved, dir.removeEntry("loose", error)) << error;
+  EXPECT_EQ("loose", readText(path("outside/loose")));
+}
+
 TEST_F(DirHandleTest, AMountedFileSystemInsideATreeIsLeftAlone) {
   makeFolder(path("watched"));
   makeFolder(path("watched/tree"));

@@ -122,6 +122,7 @@ class CrossDeviceMoveTest : public MoveEntryTest {
     }
   }
   void TearDown() override {
+    clearImmutableBelow(from_);
     if (!other_.empty()) system(("rm -rf '" + other_ + "'").c_str());
   }
   std::string other_;
@@ -155,6 +156,68 @@ TEST_F(CrossDeviceMoveTest, CopiesTheEntryAsItIsAndRemovesTheSource) {
   char target[64] = {};
   ASSERT_GT(readlink((moved + "/link").c_str(), target, sizeof target - 1), 0);
   EXPECT_STREQ("../elsewhere", target);
+}
+
+// A source that the copy could not delete afterwards would stay and be copied
+// again on every check ('tree', 'tree copy 1', ...): it is not copied at all.
+TEST_F(CrossDeviceMoveTest, OnlyASourceThatCouldBeDeletedIsCopied) {
+  if (!runningAsRoot()) GTEST_SKIP() << "needs root to lock entries and act as another user";
+  constexpr uid_t kOtherUser = 65534;
+  const struct {
+    const char* label;
+    uid_t user;
+    bool (*prepare)(const std::string& tree);
+    MoveStatus expected;
+  } kCases[] = {
+      {"the user's own tree", kOtherUser, [](const std::string&) { return true; },
+       MoveStatus::kMoved},
+      {"a locked file deep inside", 0,
+       [](const std::string& tree) { return setImmutable(tree + "/sub/deep", true); },
+       MoveStatus::kFailed},
+      {"an append-only file deep inside", 0,
+       [](const std::string& tree) { return setAppendOnly(tree + "/sub/deep", true); },
+       MoveStatus::kFailed},
+      {"the entry itself locked", 0,
+       [](const std::string& tree) { return setImmutable(tree, true); }, MoveStatus::kFailed},
+      {"a folder the user may not write", kOtherUser,
+       [](const std::string& tree) { return chmod((tree + "/sub").c_str(), 0555) == 0; },
+       MoveStatus::kFailed},
+      {"another's file in a sticky folder", kOtherUser,
+       [](const std::string& tree) {
+         return chown((tree + "/sub").c_str(), 0, 0) == 0 &&
+                chown((tree + "/sub/deep").c_str(), 0, 0) == 0 &&
+                chmod((tree + "/sub").c_str(), 01777) == 0;
+       },
+       MoveStatus::kFailed},
+  };
+  int n = 0;
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    const std::string name = "tree" + std::to_string(n++);
+    const std::string tree = from_ + "/" + name;
+    makeFolder(tree);
+    makeFolder(tree + "/sub");
+    writeText(tree + "/sub/deep", "deep");
+    for (const std::string& path : {from_, other_, tree, tree + "/sub", tree + "/sub/deep"}) {
+      ASSERT_EQ(0, chown(path.c_str(), c.user, c.user));
+    }
+    if (!c.prepare(tree)) GTEST_SKIP() << "cannot prepare " << c.label;
+    DirHandle from = openFolder(from_), to = openFolder(other_);
+    std::string error;
+    MoveStatus status;
+    {
+      ScopedEffectiveUser user(c.user);
+      status = from.moveEntry(name, to, name, error);
+    }
+    EXPECT_EQ(c.expected, status) << error;
+    if (c.expected == MoveStatus::kMoved) {
+      EXPECT_EQ("deep", readText(other_ + "/" + name + "/sub/deep"));
+    } else {
+      EXPECT_EQ("deep", readText(tree + "/sub/deep"));
+      EXPECT_TRUE(namesIn(other_).empty());
+    }
+    system(("rm -rf '" + other_ + "'/*").c_str());
+  }
 }
 
 TEST_F(CrossDeviceMoveTest, AnExistingTargetStopsTheMoveBeforeAnythingChanges) {

@@ -55,12 +55,12 @@ bool runningAsRoot() { return geteuid() == 0; }
 
 namespace {
 
-bool withFlags(const std::string& path, bool change, bool on, int& flags) {
+bool withFlags(const std::string& path, int flag, bool change, bool on, int& flags) {
   const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return false;
   bool ok = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
   if (ok && change) {
-    flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+    flags = on ? (flags | flag) : (flags & ~flag);
     ok = ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
   }
   close(fd);
@@ -71,18 +71,26 @@ bool withFlags(const std::string& path, bool change, bool on, int& flags) {
 
 bool setImmutable(const std::string& path, bool on) {
   int flags = 0;
-  return withFlags(path, true, on, flags);
+  return withFlags(path, FS_IMMUTABLE_FL, true, on, flags);
 }
 
 bool isImmutable(const std::string& path) {
   int flags = 0;
-  return withFlags(path, false, false, flags) && (flags & FS_IMMUTABLE_FL);
+  return withFlags(path, FS_IMMUTABLE_FL, false, false, flags) && (flags & FS_IMMUTABLE_FL);
+}
+
+bool setAppendOnly(const std::string& path, bool on) {
+  int flags = 0;
+  return withFlags(path, FS_APPEND_FL, true, on, flags);
 }
 
 void clearImmutableBelow(const std::string& path) {
   struct stat st;
   if (lstat(path.c_str(), &st) < 0 || S_ISLNK(st.st_mode)) return;
-  if (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)) setImmutable(path, false);
+  if (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)) {
+    setImmutable(path, false);
+    setAppendOnly(path, false);
+  }
   if (!S_ISDIR(st.st_mode)) return;
   DIR* dir = opendir(path.c_str());
   if (!dir) return;
@@ -104,6 +112,16 @@ ScopedTmpfs::ScopedTmpfs(std::string path, const std::string& options)
 
 ScopedTmpfs::~ScopedTmpfs() {
   if (mounted_) unmount(path_);
+}
+
+ScopedEffectiveUser::ScopedEffectiveUser(unsigned user) {
+  EXPECT_EQ(0, setegid(user));
+  EXPECT_EQ(0, seteuid(user));
+}
+
+ScopedEffectiveUser::~ScopedEffectiveUser() {
+  EXPECT_EQ(0, seteuid(0));
+  EXPECT_EQ(0, setegid(0));
 }
 
 ScopedEnv::ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {

@@ -23,8 +23,11 @@ bool runningAsRoot();
 /// privileges refuse.
 bool setImmutable(const std::string& path, bool on);
 bool isImmutable(const std::string& path);
-/// Clears the immutable attribute of everything at and below |path| (links
-/// not followed), so that a failed test still leaves a removable tree.
+/// Sets or clears the append-only attribute, as setImmutable.
+bool setAppendOnly(const std::string& path, bool on);
+/// Clears the immutable and append-only attributes of everything at and
+/// below |path| (links not followed), so that a failed test still leaves a
+/// removable tree.
 void clearImmutableBelow(const std::string& path);
 
 /// Mounts a small tmpfs at |path| (root only); false when that fails.
@@ -44,6 +47,16 @@ class ScopedTmpfs {
  private:
   std::string path_;
   bool mounted_ = false;
+};
+
+/// Runs as another effective user and group for the lifetime of the object
+/// (from root); root again afterwards.
+class ScopedEffectiveUser {
+ public:
+  explicit ScopedEffectiveUser(unsigned user);
+  ~ScopedEffectiveUser();
+  ScopedEffectiveUser(const ScopedEffectiveUser&) = delete;
+  ScopedEffectiveUser& operator=(const ScopedEffectiveUser&) = delete;
 };
 
 /// Sets an environment variable (or unsets it for none) for the lifetime of
