@@ -126,6 +126,11 @@ char* putText(char* p, std::string_view utf8);
 inline size_t uidSize(unsigned width) { return 1 + width; }
 char* putUid(char* p, uint64_t value, unsigned width);
 
+/// Any value that is not a container: the size and the form of its object.
+/// None is written as the null object.
+size_t scalarSize(const Value& v);
+char* putScalar(char* p, const Value& v);
+
 /// The 32-byte trailer.
 constexpr size_t kTrailerSize = 32;
 char* putTrailer(char* p, unsigned offsetSize, unsigned refSize, uint64_t objectCount,

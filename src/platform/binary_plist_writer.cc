@@ -167,6 +167,53 @@ char* putTrailer(char* p, unsigned offsetSize, unsigned refSize, uint64_t object
   return putBigEndian(p, offsetTableOffset, 8);
 }
 
+size_t scalarSize(const Value& v) {
+  switch (v.kind()) {
+    case Value::Kind::kBoolean:
+      return 1;
+    case Value::Kind::kInteger:
+      return signedSize(v.asInteger());
+    case Value::Kind::kUnsigned:
+      return kUnsignedSize;
+    case Value::Kind::kReal:
+    case Value::Kind::kDate:
+      return kRealSize;
+    case Value::Kind::kText:
+      return textSize(v.asText());
+    case Value::Kind::kData:
+      return dataSize(v.asData());
+    case Value::Kind::kUid:
+      return uidSize(widthFor(v.asUid()));
+    default:
+      return 1;
+  }
+}
+
+char* putScalar(char* p, const Value& v) {
+  switch (v.kind()) {
+    case Value::Kind::kBoolean:
+      *p = v.asBool() ? 0x09 : 0x08;
+      return p + 1;
+    case Value::Kind::kInteger:
+      return putSigned(p, v.asInteger());
+    case Value::Kind::kUnsigned:
+      return putUnsigned(p, v.asUnsigned());
+    case Value::Kind::kReal:
+      return putReal(p, v.asReal());
+    case Value::Kind::kDate:
+      return putDate(p, v.asDate().seconds);
+    case Value::Kind::kText:
+      return putText(p, v.asText());
+    case Value::Kind::kData:
+      return putData(p, v.asData());
+    case Value::Kind::kUid:
+      return putUid(p, v.asUid(), widthFor(v.asUid()));
+    default:
+      *p = 0x00;
+      return p + 1;
+  }
+}
+
 }  // namespace bplist
 
 namespace {
@@ -299,26 +346,7 @@ class PlistWriter {
       case Form::kValue:
         break;
     }
-    const Value& v = *n.value;
-    switch (v.kind()) {
-      case Value::Kind::kBoolean:
-        return 1;
-      case Value::Kind::kInteger:
-        return bplist::signedSize(v.asInteger());
-      case Value::Kind::kUnsigned:
-        return bplist::kUnsignedSize;
-      case Value::Kind::kReal:
-      case Value::Kind::kDate:
-        return bplist::kRealSize;
-      case Value::Kind::kText:
-        return bplist::textSize(v.asText());
-      case Value::Kind::kData:
-        return bplist::dataSize(v.asData());
-      case Value::Kind::kUid:
-        return bplist::uidSize(bplist::widthFor(v.asUid()));
-      default:
-        return 1;
-    }
+    return bplist::scalarSize(*n.value);
   }
 
   char* put(char* p, const Node& n, unsigned refSize) const {
@@ -339,29 +367,7 @@ class PlistWriter {
       case Form::kValue:
         break;
     }
-    const Value& v = *n.value;
-    switch (v.kind()) {
-      case Value::Kind::kBoolean:
-        *p = v.asBool() ? 0x09 : 0x08;
-        return p + 1;
-      case Value::Kind::kInteger:
-        return bplist::putSigned(p, v.asInteger());
-      case Value::Kind::kUnsigned:
-        return bplist::putUnsigned(p, v.asUnsigned());
-      case Value::Kind::kReal:
-        return bplist::putReal(p, v.asReal());
-      case Value::Kind::kDate:
-        return bplist::putDate(p, v.asDate().seconds);
-      case Value::Kind::kText:
-        return bplist::putText(p, v.asText());
-      case Value::Kind::kData:
-        return bplist::putData(p, v.asData());
-      case Value::Kind::kUid:
-        return bplist::putUid(p, v.asUid(), bplist::widthFor(v.asUid()));
-      default:
-        *p = 0x00;
-        return p + 1;
-    }
+    return bplist::putScalar(p, *n.value);
   }
 
   std::vector<Node> nodes_;

@@ -243,14 +243,16 @@ class ArchiveEncoder : public KeyedEncoder {
         return encodePlainDictionary(*v.dictionaryPtr());
       case Value::Kind::kData: {
         const uint64_t uid = nextUid_++;
-        emit(objectIndex(uid), scalarSize(v), 0, [&](char* p) { return putScalar(p, v); });
+        emit(objectIndex(uid), bplist::scalarSize(v), 0,
+             [&](char* p) { return bplist::putScalar(p, v); });
         return uid;
       }
       default: {
         SharedSlot& slot = sharedSlot(v);
         if (slot.matches(v)) return slot.uid;
         const uint64_t uid = nextUid_++;
-        emit(objectIndex(uid), scalarSize(v), 0, [&](char* p) { return putScalar(p, v); });
+        emit(objectIndex(uid), bplist::scalarSize(v), 0,
+             [&](char* p) { return bplist::putScalar(p, v); });
         slot.take(v, uid);
         return uid;
       }
@@ -428,37 +430,6 @@ class ArchiveEncoder : public KeyedEncoder {
       return;
     }
     recordsChanged();
-  }
-
-  static size_t scalarSize(const Value& v) {
-    switch (v.kind()) {
-      case Value::Kind::kBoolean:
-        return 1;
-      case Value::Kind::kInteger:
-        return bplist::signedSize(v.asInteger());
-      case Value::Kind::kUnsigned:
-        return bplist::kUnsignedSize;
-      case Value::Kind::kReal:
-        return bplist::kRealSize;
-      default:
-        return bplist::dataSize(v.asData());
-    }
-  }
-
-  static char* putScalar(char* p, const Value& v) {
-    switch (v.kind()) {
-      case Value::Kind::kBoolean:
-        *p = v.asBool() ? 0x09 : 0x08;
-        return p + 1;
-      case Value::Kind::kInteger:
-        return bplist::putSigned(p, v.asInteger());
-      case Value::Kind::kUnsigned:
-        return bplist::putUnsigned(p, v.asUnsigned());
-      case Value::Kind::kReal:
-        return bplist::putReal(p, v.asReal());
-      default:
-        return bplist::putData(p, v.asData());
-    }
   }
 
   static std::string codedKey(std::string_view key) {
