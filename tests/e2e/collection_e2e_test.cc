@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -39,21 +38,7 @@ class CollectionEndToEndTest : public ::testing::Test {
   ProgramResult run(const std::string& program, std::vector<std::string> arguments,
                     const std::string& user = "alice") {
     arguments.insert(arguments.begin(), program);
-    std::vector<std::string> environment = {
-        "HOME=" + home,
-        "USER=" + user,
-        "PATH=/usr/bin:/bin",
-        "LANG=C",
-        "XDG_DATA_HOME=" + home + "/.local/share",
-        "SWEEPRUN_TEST_CONFIG=" + temp.file("sweeprun.plist"),
-        "SWEEPRUN_TEST_USERS=" + temp.file("Users"),
-        "SWEEPRUN_TEST_PAUSE=0",
-    };
-    for (const char* passed : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"}) {
-      if (const char* value = std::getenv(passed))
-        environment.push_back(std::string(passed) + "=" + value);
-    }
-    return runProgram(program, arguments, environment, temp.path());
+    return runProgram(program, arguments, toolEnvironment(home, user, temp.path()), temp.path());
   }
   ProgramResult sweeply(std::vector<std::string> arguments) {
     return run(sweeplyPath(), std::move(arguments));

@@ -64,4 +64,23 @@ ProgramResult runProgram(const std::string& path, const std::vector<std::string>
   return result;
 }
 
+std::vector<std::string> toolEnvironment(const std::string& home, const std::string& user,
+                                         const std::string& root, const std::string& config) {
+  std::vector<std::string> environment = {
+      "HOME=" + home,
+      "PATH=/usr/bin:/bin",
+      "LANG=C",
+      "XDG_DATA_HOME=" + home + "/.local/share",
+      "SWEEPRUN_TEST_CONFIG=" + root + "/" + config,
+      "SWEEPRUN_TEST_USERS=" + root + "/Users",
+      "SWEEPRUN_TEST_PAUSE=0",
+  };
+  if (!user.empty()) environment.push_back("USER=" + user);
+  for (const char* passed : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"}) {
+    if (const char* value = std::getenv(passed))
+      environment.push_back(std::string(passed) + "=" + value);
+  }
+  return environment;
+}
+
 }  // namespace sweeprun

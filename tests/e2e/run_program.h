@@ -11,6 +11,14 @@ struct ProgramResult {
   std::string err;
 };
 
+/// The environment of a tool a test starts: |home| as HOME with the user
+/// Trash below it, |user| as USER (unset when empty), the test driver's fixed
+/// paths below |root| ("<root>/<config>", "<root>/Users") and no pause, and the
+/// sanitizer options of the test itself passed on.
+std::vector<std::string> toolEnvironment(const std::string& home, const std::string& user,
+                                         const std::string& root,
+                                         const std::string& config = "sweeprun.plist");
+
 /// Runs the executable at |path| with |arguments| (the program name first,
 /// which need not be |path|) and exactly |environment| ("NAME=value"), in
 /// |workingDirectory|, and waits for it. A program still running after a

@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -56,20 +55,9 @@ class StartupEndToEndTest : public ::testing::Test {
   ProgramResult run(const std::string& program, std::vector<std::string> arguments,
                     std::optional<std::string> user = "root", std::string name = "") {
     arguments.insert(arguments.begin(), name.empty() ? program : name);
-    std::vector<std::string> environment = {
-        "HOME=" + home,
-        "PATH=/usr/bin:/bin",
-        "XDG_DATA_HOME=" + home + "/.local/share",
-        "SWEEPRUN_TEST_CONFIG=" + config,
-        "SWEEPRUN_TEST_USERS=" + temp.file("Users"),
-        "SWEEPRUN_TEST_PAUSE=0",
-    };
-    if (user) environment.push_back("USER=" + *user);
-    for (const char* passed : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"}) {
-      if (const char* value = std::getenv(passed))
-        environment.push_back(std::string(passed) + "=" + value);
-    }
-    return runProgram(program, arguments, environment, temp.path());
+    return runProgram(program, arguments,
+                      toolEnvironment(home, user.value_or(""), temp.path(), "etc/sweeprun.plist"),
+                      temp.path());
   }
 
   /// A root-owned 0600 configuration file with |entries| in its root dictionary.

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -37,20 +36,8 @@ class SweeplyEndToEndTest : public ::testing::Test {
   ProgramResult run(const std::string& program, std::vector<std::string> arguments,
                     const std::string& user = "alice") {
     arguments.insert(arguments.begin(), program);
-    std::vector<std::string> environment = {
-        "HOME=" + home,
-        "USER=" + user,
-        "PATH=/usr/bin:/bin",
-        "XDG_DATA_HOME=" + home + "/.local/share",
-        "SWEEPRUN_TEST_CONFIG=" + temp.file("etc/sweeprun.plist"),
-        "SWEEPRUN_TEST_USERS=" + temp.file("Users"),
-        "SWEEPRUN_TEST_PAUSE=0",
-    };
-    for (const char* passed : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"}) {
-      if (const char* value = std::getenv(passed))
-        environment.push_back(std::string(passed) + "=" + value);
-    }
-    return runProgram(program, arguments, environment, temp.path());
+    return runProgram(program, arguments,
+                      toolEnvironment(home, user, temp.path(), "etc/sweeprun.plist"), temp.path());
   }
   ProgramResult sweeply(std::vector<std::string> arguments) {
     return run(sweeplyPath(), std::move(arguments));
