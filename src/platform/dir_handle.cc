@@ -199,11 +199,23 @@ OpenStatus DirHandle::createChild(const std::string& name, DirHandle& child, boo
       return OpenStatus::kFailed;
     }
     const OpenStatus status = openChild(name, child, error);
+    // Another user may have swapped a folder of their own in between: only
+    // a folder we own counts as the one we made.
+    if (status == OpenStatus::kOpened && child.owner() != geteuid()) created = false;
     if (status != OpenStatus::kMissing) return status;
     created = false;  // removed again before we opened it
   }
   error = errorText("mkdirat", entryPath(name), isEntryName(name) ? ENOENT : EINVAL);
   return OpenStatus::kFailed;
+}
+
+bool DirHandle::changeOwner(uint32_t owner, uint32_t group, std::string& error) {
+  if (fd_ < 0 || fchown(fd_, owner, group) < 0) {
+    error = errorText("fchown", path_, fd_ < 0 ? EBADF : errno);
+    return false;
+  }
+  owner_ = owner;
+  return true;
 }
 
 std::vector<std::string> DirHandle::listNames(bool& ok) const {

@@ -66,9 +66,14 @@ class DirHandle {
   /// Opens the folder |name| of this folder; a link is never followed.
   OpenStatus openChild(const std::string& name, DirHandle& child, std::string& error) const;
   /// Opens the folder |name| of this folder, creating it with |mode| (less
-  /// the umask) when missing; |created| tells which. A link is never followed.
+  /// the umask) when missing; |created| tells which (a folder of another
+  /// owner that took the name meanwhile is not one we created). A link is
+  /// never followed.
   OpenStatus createChild(const std::string& name, DirHandle& child, bool& created,
                          std::string& error, unsigned mode = 0777) const;
+
+  /// Gives the folder itself (through its descriptor) to |owner| and |group|.
+  bool changeOwner(uint32_t owner, uint32_t group, std::string& error);
 
   bool isOpen() const { return fd_ >= 0; }
   /// The path the folder was opened by (for messages and joined paths).
@@ -115,8 +120,9 @@ class DirHandle {
 
   /// Moves |name| into |destination| as |targetName|, never replacing an
   /// existing target. Across volumes the entry is copied as it is (modes,
-  /// times, links as links; owners too when run by root) under a temporary
-  /// name beside the target, renamed into place, and only then removed here;
+  /// times, links as links; owners too when run by root) into a staging
+  /// folder inside |destination| that only the effective user can enter,
+  /// renamed into place when complete, and only then removed here;
   /// a failure part-way leaves no partial copy and the source intact. A
   /// source that the effective user could not delete completely, unlocking
   /// nothing (a locked or append-only entry, a folder it may not change, the

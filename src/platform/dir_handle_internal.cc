@@ -116,6 +116,10 @@ bool unlockAt(int dirFd, const std::string& name, const EntryStatus& status) {
   struct stat st;
   const int fd = openForFlags(dirFd, name, a.isDirectory(), st);
   if (fd < 0) return false;
+  if (st.st_ino != a.fileNumber || st.st_dev != a.device) {
+    close(fd);
+    return false;  // replaced since |status| was read: not the entry we were asked about
+  }
   int flags = 0;
   bool clear = false;
   if (ioctl(fd, FS_IOC_GETFLAGS, &flags) < 0) {

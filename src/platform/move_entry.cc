@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <random>
+#include <utility>
 
 #include "platform/dir_handle.h"
 #include "platform/dir_handle_internal.h"
@@ -67,12 +68,14 @@ bool copyBytes(int in, int out) {
 }
 
 // Copies one entry of the source tree as it is, never following a link and
-// never entering another mounted file system.
+// never entering another mounted file system. Every node is made inside a
+// staging folder that only the effective user can enter (see StagingFolder),
+// so the by-name calls on the nodes we create cannot be redirected: nobody
+// else can swap a name in there for a link.
 struct TreeCopy {
   uint64_t sourceDevice;
   std::string& error;
   bool asRoot = geteuid() == 0;
-  bool targetTaken = false;  // the first create step met an existing name
 
   bool fail(const char* operation, const std::string& path, int errorNumber) {
     if (error.empty()) error = errorText(operation, path, errorNumber);
@@ -87,45 +90,32 @@ struct TreeCopy {
       return fail("copy", path, EXDEV);  // a mount point inside: not moved at all
     }
     const EntryAttributes& a = status.attributes;
-    bool ok;
-    if (a.isDirectory()) {
-      ok = copyFolder(fromDir, name, path, toDir, toName, status, depth);
-    } else if (a.isRegularFile()) {
-      ok = copyFile(fromDir, name, path, toDir, toName, status, depth);
-    } else if (a.isSymbolicLink()) {
-      ok = copyLink(fromDir, name, path, toDir, toName, status, depth);
-    } else {
-      ok = mknodat(toDir, toName.c_str(), (a.mode & S_IFMT) | 0600, status.specialDevice) == 0;
-      if (!ok) noteCreateFailure("mknodat", path, depth);
-      ok = ok && setOwnerModeTimes(toDir, toName, -1, status, path);
-    }
-    return ok;
-  }
-
-  void noteCreateFailure(const char* operation, const std::string& path, int depth) {
-    if (depth == 0 && errno == EEXIST) targetTaken = true;
-    fail(operation, path, errno);
+    if (a.isDirectory()) return copyFolder(fromDir, name, path, toDir, toName, status, depth);
+    if (a.isRegularFile()) return copyFile(fromDir, name, path, toDir, toName, status);
+    if (a.isSymbolicLink()) return copyLink(fromDir, name, path, toDir, toName, status);
+    return copySpecial(toDir, toName, path, status);
   }
 
   bool copyFile(int fromDir, const std::string& name, const std::string& path, int toDir,
-                const std::string& toName, const fs::EntryStatus& status, int depth) {
+                const std::string& toName, const fs::EntryStatus& status) {
     const int in =
         openat(fromDir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (in < 0) return fail("openat", path, errno);
     struct stat st;
-    if (fstat(in, &st) < 0 || st.st_ino != status.attributes.fileNumber) {
+    if (fstat(in, &st) < 0 || !S_ISREG(st.st_mode) || st.st_ino != status.attributes.fileNumber ||
+        st.st_dev != status.attributes.device) {
       close(in);
       return fail("openat", path, ESTALE);  // replaced since it was read
     }
     const int out =
         openat(toDir, toName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (out < 0) {
-      noteCreateFailure("openat", path, depth);
+      fail("openat", path, errno);
       close(in);
       return false;
     }
     bool ok = copyBytes(in, out) || fail("write", path, errno);
-    ok = ok && setOwnerModeTimes(toDir, toName, out, status, path);
+    ok = ok && setOwnerModeTimes(out, status, path);
     if (close(out) < 0 && ok) ok = fail("close", path, errno);
     close(in);
     return ok;
@@ -133,11 +123,14 @@ struct TreeCopy {
 
   bool copyFolder(int fromDir, const std::string& name, const std::string& path, int toDir,
                   const std::string& toName, const fs::EntryStatus& status, int depth) {
-    if (depth > fs::kMaxTreeDepth) return fail("copy", path, ELOOP);
-    if (mkdirat(toDir, toName.c_str(), 0700) < 0) {
-      noteCreateFailure("mkdirat", path, depth);
+    if (depth > fs::kMaxTreeDepth) {
+      if (error.empty()) {
+        error = "copy(" + path + "): more than " + std::to_string(fs::kMaxTreeDepth) +
+                " folder levels deep, which a move to another volume does not copy";
+      }
       return false;
     }
+    if (mkdirat(toDir, toName.c_str(), 0700) < 0) return fail("mkdirat", path, errno);
     const int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
     const int in = openat(fromDir, name.c_str(), flags);
     if (in < 0) return fail("openat", path, errno);
@@ -158,52 +151,143 @@ struct TreeCopy {
       ok = copy(in, children[i], path + "/" + children[i], out, children[i], depth + 1);
     }
     // The folder's own times last: adding its entries changed them.
-    ok = ok && setOwnerModeTimes(toDir, toName, out, status, path);
+    ok = ok && setOwnerModeTimes(out, status, path);
     close(out);
     close(in);
     return ok;
   }
 
   bool copyLink(int fromDir, const std::string& name, const std::string& path, int toDir,
-                const std::string& toName, const fs::EntryStatus& status, int depth) {
+                const std::string& toName, const fs::EntryStatus& status) {
     std::string target(static_cast<size_t>(status.attributes.size) + 1, '\0');
     const ssize_t n = readlinkat(fromDir, name.c_str(), &target[0], target.size());
     if (n < 0 || static_cast<size_t>(n) >= target.size())
       return fail("readlinkat", path, errno ? errno : ESTALE);
     target.resize(static_cast<size_t>(n));
-    if (symlinkat(target.c_str(), toDir, toName.c_str()) < 0) {
-      noteCreateFailure("symlinkat", path, depth);
-      return false;
+    if (symlinkat(target.c_str(), toDir, toName.c_str()) < 0) return fail("symlinkat", path, errno);
+    // A link has no mode of its own; its owner and times are set on the link
+    // itself, never on what it points to.
+    if (asRoot &&
+        fchownat(toDir, toName.c_str(), status.attributes.owner, status.group,
+                 AT_SYMLINK_NOFOLLOW) < 0) {
+      return fail("fchownat", path, errno);
     }
-    if (asRoot)
-      fchownat(toDir, toName.c_str(), status.attributes.owner, status.group, AT_SYMLINK_NOFOLLOW);
     const timespec times[2] = {{status.accessSeconds, status.accessNanoseconds},
                                {status.modificationSeconds, status.modificationNanoseconds}};
-    utimensat(toDir, toName.c_str(), times, AT_SYMLINK_NOFOLLOW);
+    if (utimensat(toDir, toName.c_str(), times, AT_SYMLINK_NOFOLLOW) < 0) {
+      return fail("utimensat", path, errno);
+    }
     return true;
   }
 
-  // |fd| is the copy itself, or -1 to reach it by name (a node we created).
-  bool setOwnerModeTimes(int toDir, const std::string& toName, int fd,
-                         const fs::EntryStatus& status, const std::string& path) {
+  // FIFOs, sockets and device nodes. They cannot be opened without effects of
+  // their own, so they are finished by name: safe only because nobody but us
+  // can enter the staging folder, and checked to be the node we made.
+  bool copySpecial(int toDir, const std::string& toName, const std::string& path,
+                   const fs::EntryStatus& status) {
     const EntryAttributes& a = status.attributes;
-    // Owners first: a change of owner clears the set-id bits.
-    if (asRoot) {
-      const int r =
-          fd >= 0 ? fchown(fd, a.owner, status.group)
-                  : fchownat(toDir, toName.c_str(), a.owner, status.group, AT_SYMLINK_NOFOLLOW);
-      if (r < 0) return fail("fchown", path, errno);
+    if (mknodat(toDir, toName.c_str(), (a.mode & S_IFMT) | 0600, status.specialDevice) < 0) {
+      return fail("mknodat", path, errno);
     }
-    const int r =
-        fd >= 0 ? fchmod(fd, a.mode & 07777) : fchmodat(toDir, toName.c_str(), a.mode & 07777, 0);
-    if (r < 0) return fail("fchmod", path, errno);
+    struct stat made;
+    if (fstatat(toDir, toName.c_str(), &made, AT_SYMLINK_NOFOLLOW) < 0 ||
+        (made.st_mode & S_IFMT) != (a.mode & S_IFMT)) {
+      return fail("mknodat", path, ESTALE);
+    }
+    // Owners first: a change of owner clears the set-id bits.
+    if (asRoot &&
+        fchownat(toDir, toName.c_str(), a.owner, status.group, AT_SYMLINK_NOFOLLOW) < 0) {
+      return fail("fchownat", path, errno);
+    }
+    if (fchmodat(toDir, toName.c_str(), a.mode & 07777, 0) < 0) return fail("fchmodat", path, errno);
     const timespec times[2] = {{status.accessSeconds, status.accessNanoseconds},
                                {status.modificationSeconds, status.modificationNanoseconds}};
-    const int t = fd >= 0 ? futimens(fd, times)
-                          : utimensat(toDir, toName.c_str(), times, AT_SYMLINK_NOFOLLOW);
-    if (t < 0) return fail("utimensat", path, errno);
+    if (utimensat(toDir, toName.c_str(), times, AT_SYMLINK_NOFOLLOW) < 0) {
+      return fail("utimensat", path, errno);
+    }
     return true;
   }
+
+  // |fd| is the copied file or folder itself.
+  bool setOwnerModeTimes(int fd, const fs::EntryStatus& status, const std::string& path) {
+    const EntryAttributes& a = status.attributes;
+    // Owners first: a change of owner clears the set-id bits.
+    if (asRoot && fchown(fd, a.owner, status.group) < 0) return fail("fchown", path, errno);
+    if (fchmod(fd, a.mode & 07777) < 0) return fail("fchmod", path, errno);
+    const timespec times[2] = {{status.accessSeconds, status.accessNanoseconds},
+                               {status.modificationSeconds, status.modificationNanoseconds}};
+    if (futimens(fd, times) < 0) return fail("utimensat", path, errno);
+    return true;
+  }
+};
+
+// A folder in the destination that only the effective user may enter, where
+// a copy is made and finished before it is renamed into place. The
+// destination may belong to another user, who can swap any name in it at any
+// moment; inside this folder nobody can, and the folder itself is known by
+// its descriptor, checked to be the one we made, never by its name.
+class StagingFolder {
+ public:
+  StagingFolder(const DirHandle& destination) : destination_(destination) {}
+  ~StagingFolder() { discard(); }
+  StagingFolder(const StagingFolder&) = delete;
+  StagingFolder& operator=(const StagingFolder&) = delete;
+
+  /// Makes the folder under a fresh name. False with |error| when none could
+  /// be made, or what was opened is not ours.
+  bool create(std::string& error) {
+    for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
+      name_ = temporaryName();
+      if (mkdirat(destination_.fd(), name_.c_str(), 0700) == 0) break;
+      if (errno != EEXIST) {
+        error = errorText("mkdirat", destination_.entryPath(name_), errno);
+        return false;
+      }
+      name_.clear();
+    }
+    if (name_.empty()) {
+      error = errorText("mkdirat", destination_.entryPath(".sweeprun-move-*"), EEXIST);
+      return false;
+    }
+    fd_ = openat(destination_.fd(), name_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat st;
+    if (fd_ < 0 || fstat(fd_, &st) < 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid() ||
+        (st.st_mode & 077) != 0 || st.st_dev != destination_.device()) {
+      // Swapped for something of another user's between the two calls.
+      error = errorText("mkdirat", destination_.entryPath(name_), fd_ < 0 ? errno : ESTALE);
+      if (fd_ >= 0) close(std::exchange(fd_, -1));
+      name_.clear();  // not ours: never removed
+      return false;
+    }
+    inode_ = st.st_ino;
+    return true;
+  }
+
+  int fd() const { return fd_; }
+
+  /// Removes whatever is left inside, then the folder, if its name still
+  /// holds it.
+  void discard() {
+    if (fd_ < 0) return;
+    bool listed = false;
+    for (const std::string& left : fs::readNames(fd_, listed)) {
+      std::string ignored;
+      fs::removeAt(fd_, left, destination_.entryPath(name_) + "/" + left, destination_.device(),
+                   false, ignored);
+    }
+    close(std::exchange(fd_, -1));
+    struct stat st;
+    if (fstatat(destination_.fd(), name_.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISDIR(st.st_mode) && st.st_ino == inode_ && st.st_dev == destination_.device()) {
+      unlinkat(destination_.fd(), name_.c_str(), AT_REMOVEDIR);
+    }
+  }
+
+ private:
+  const DirHandle& destination_;
+  std::string name_;
+  int fd_ = -1;
+  ino_t inode_ = 0;
 };
 
 }  // namespace
@@ -234,41 +318,31 @@ MoveStatus DirHandle::moveEntry(const std::string& name, const DirHandle& destin
     return MoveStatus::kFailed;
   }
 
-  // Another volume: copy beside the target, rename into place, then delete.
+  // Another volume: copy into a staging folder inside the destination,
+  // rename into place, then delete.
   // A source that could not be deleted afterwards is not copied at all: it
   // would stay, and every later check would copy it once more.
   if (!fs::mayRemoveTree(fd_, name, entryPath(name), device_, error)) {
     error += ", not moved";
     return MoveStatus::kFailed;
   }
-  std::string temporary;
-  bool copied = false;
-  for (int attempt = 0; attempt < kTemporaryNameAttempts && !copied; ++attempt) {
-    temporary = temporaryName();
-    std::string copyError;
-    TreeCopy copy{device_, copyError};
-    copied = copy.copy(fd_, name, entryPath(name), destination.fd_, temporary, 0);
-    if (copied) break;
-    if (!copy.targetTaken) {
-      std::string ignored;
-      fs::removeAt(destination.fd_, temporary, destination.entryPath(temporary),
-                   destination.device_, false, ignored);
-      error = copyError;
-      return MoveStatus::kFailed;
-    }
+  struct stat taken;  // spares a whole copy when the name is taken already
+  if (fstatat(destination.fd_, targetName.c_str(), &taken, AT_SYMLINK_NOFOLLOW) == 0) {
+    error = errorText("renameat2", targetPath, EEXIST);
+    return MoveStatus::kTargetExists;
   }
-  if (!copied) {
-    error = errorText("copy", targetPath, EEXIST);
+  StagingFolder staging(destination);
+  if (!staging.create(error)) return MoveStatus::kFailed;
+  TreeCopy copy{device_, error};
+  if (!copy.copy(fd_, name, entryPath(name), staging.fd(), targetName, 0)) {
     return MoveStatus::kFailed;
   }
-  if (const int r = renameNoReplace(destination.fd_, temporary.c_str(), destination.fd_,
+  if (const int r = renameNoReplace(staging.fd(), targetName.c_str(), destination.fd_,
                                     targetName.c_str())) {
-    std::string ignored;
-    fs::removeAt(destination.fd_, temporary, destination.entryPath(temporary), destination.device_,
-                 false, ignored);
     error = errorText("renameat2", targetPath, r);
     return r == EEXIST ? MoveStatus::kTargetExists : MoveStatus::kFailed;
   }
+  staging.discard();
   // The copy must be safe on disk before the only other copy goes.
   syncfs(destination.fd_);
   switch (fs::removeAt(fd_, name, entryPath(name), device_, false, error)) {

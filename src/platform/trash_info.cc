@@ -127,14 +127,12 @@ OpenStatus openAccountTrash(const std::string& accountFolder, DirHandle& trash,
   status = account.createChild(".Trash", trash, created, error, kPrivateFolderMode);
   if (status != OpenStatus::kOpened) return status;
   struct stat accountInfo;
-  if (created && fstat(account.fd(), &accountInfo) == 0 &&
-      fchown(trash.fd(), accountInfo.st_uid, accountInfo.st_gid) == 0) {
+  if (created && fstat(account.fd(), &accountInfo) == 0) {
     // A Trash the tool makes belongs to the account, so its owner can empty
-    // it. Reopen to see the new owner.
-    DirHandle reopened;
-    if (account.openChild(".Trash", reopened, error) == OpenStatus::kOpened) {
-      trash = std::move(reopened);
-    }
+    // it. Given through the descriptor: the name may hold something else by
+    // now.
+    std::string ignored;
+    trash.changeOwner(accountInfo.st_uid, accountInfo.st_gid, ignored);
   }
   if (trash.owner() != 0 && trash.owner() != account.owner()) {
     error = "open(" + trash.path() + "): owned by neither root nor the account, not used";

@@ -1,9 +1,13 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 
 #include "platform/dir_handle.h"
 #include "platform/place_entry.h"
@@ -246,6 +250,91 @@ TEST_F(CrossDeviceMoveTest, ACopyThatFailsPartWayLeavesNothingBehindAndTheSource
   EXPECT_TRUE(namesIn(small).empty());
   EXPECT_EQ("first", readText(from_ + "/tree/a"));
   EXPECT_EQ(size_t{1} << 20, readText(from_ + "/tree/big")->size());
+}
+
+// The destination of a move to another volume may belong to the user whose
+// entry is moved. Whatever name the copy takes there, that user can swap it
+// for a link at any moment; the link must never lead the copy's own changes
+// (mode, owner, times) to the file behind it.
+TEST_F(CrossDeviceMoveTest, NamesSwappedForLinksDuringTheCopyNeverRedirectIt) {
+  const std::string victim = tmp_.file("victim");
+  writeText(victim, "keep");
+  ASSERT_EQ(0, chmod(victim.c_str(), 0600));
+  const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  ASSERT_GE(watch, 0);
+  ASSERT_GE(inotify_add_watch(watch, other_.c_str(), IN_CREATE), 0);
+  std::atomic<bool> done{false};
+  // Swaps every name the copy makes in the destination for a link to the
+  // victim, as fast as the events come.
+  std::thread swapper([&] {
+    alignas(inotify_event) char events[4096];
+    int stolen = 0;
+    while (!done) {
+      pollfd p{watch, POLLIN, 0};
+      if (poll(&p, 1, 5) <= 0) continue;
+      const ssize_t n = read(watch, events, sizeof events);
+      for (ssize_t at = 0; at < n;) {
+        const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+        at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        const std::string name = event->len ? event->name : "";
+        if (name.rfind(".sweeprun-move-", 0) != 0) continue;
+        const std::string path = other_ + "/" + name;
+        if (rename(path.c_str(), (other_ + "/stolen-" + std::to_string(stolen++)).c_str()) == 0) {
+          symlink(victim.c_str(), path.c_str());
+        }
+      }
+    }
+  });
+  for (int round = 0; round < 60; ++round) {
+    // A FIFO, a file and a folder, each as the moved entry itself.
+    const std::string name = "entry" + std::to_string(round);
+    const std::string entry = from_ + "/" + name;
+    switch (round % 3) {
+      case 0:
+        ASSERT_EQ(0, mkfifo(entry.c_str(), 0600));
+        break;
+      case 1:
+        writeText(entry, "data");
+        break;
+      case 2:
+        makeFolder(entry);
+        ASSERT_EQ(0, mkfifo((entry + "/fifo").c_str(), 0600));
+        break;
+    }
+    ASSERT_EQ(0, chmod(entry.c_str(), 06777));
+    DirHandle from = openFolder(from_), to = openFolder(other_);
+    std::string error;
+    from.moveEntry(name, to, name, error);
+  }
+  done = true;
+  swapper.join();
+  close(watch);
+  EXPECT_EQ(0600u, statOf(victim).st_mode & 07777);
+  EXPECT_EQ("keep", readText(victim));
+}
+
+// A link inside a moved tree is copied as a link: its owner and times are set
+// on the new link, never on the file it points to.
+TEST_F(CrossDeviceMoveTest, ALinkInsideTheTreeLeavesItsTargetAlone) {
+  if (!runningAsRoot()) GTEST_SKIP() << "needs root to copy owners";
+  constexpr uid_t kOtherUser = 65534;
+  const std::string victim = tmp_.file("victim");
+  writeText(victim, "keep");
+  const timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
+  ASSERT_EQ(0, utimensat(AT_FDCWD, victim.c_str(), old, 0));
+  makeFolder(from_ + "/tree");
+  makeLink(victim, from_ + "/tree/link");
+  ASSERT_EQ(0, lchown((from_ + "/tree/link").c_str(), kOtherUser, kOtherUser));
+  const timespec linkTimes[2] = {{1500000000, 0}, {1500000000, 0}};
+  ASSERT_EQ(0, utimensat(AT_FDCWD, (from_ + "/tree/link").c_str(), linkTimes,
+                         AT_SYMLINK_NOFOLLOW));
+  DirHandle from = openFolder(from_), to = openFolder(other_);
+  std::string error;
+  ASSERT_EQ(MoveStatus::kMoved, from.moveEntry("tree", to, "tree", error)) << error;
+  EXPECT_EQ(0u, statOf(victim).st_uid);
+  EXPECT_EQ(1000000000, statOf(victim).st_mtim.tv_sec);
+  EXPECT_EQ(kOtherUser, statOf(other_ + "/tree/link").st_uid);
+  EXPECT_EQ(1500000000, statOf(other_ + "/tree/link").st_mtim.tv_sec);
 }
 
 }  // namespace
