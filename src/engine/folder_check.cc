@@ -35,8 +35,7 @@ std::vector<std::string> destinationHolders(const TrashFolder& folder, const std
   const Process& context = process();
   switch (folder.value("play").asInteger()) {
     case TrashFolder::kMoveAction:
-      destinations.push_back(
-          standardizePath(folder.value("move").asText(), context.homeDirectory));
+      destinations.push_back(standardizePath(folder.value("move").asText(), context.homeDirectory));
       break;
     case TrashFolder::kDeleteAction:
       break;
@@ -53,8 +52,8 @@ std::vector<std::string> destinationHolders(const TrashFolder& folder, const std
   for (const std::string& destination : destinations) {
     if (destination.size() <= prefix.size() || destination.compare(0, prefix.size(), prefix) != 0)
       continue;
-    names.push_back(destination.substr(prefix.size(), destination.find('/', prefix.size()) -
-                                                          prefix.size()));
+    names.push_back(
+        destination.substr(prefix.size(), destination.find('/', prefix.size()) - prefix.size()));
   }
   return names;
 }
@@ -130,10 +129,10 @@ class EntryLines {
 
 // Logs the outcome of a removal and tells what became of the entry; only a
 // deferred entry stays tracked. |name| is the entry's name as logged.
-EntryDecision::Kind reportRemoval(int result, const std::string& name,
+EntryDecision::Kind reportRemoval(const RemovalPlan& outcome, const std::string& name,
                                   const std::string& removedLine, int32_t& removed,
                                   EntryLines& lines) {
-  switch (result) {
+  switch (outcome.result) {
     case kRemoved:
       ++removed;
       lines.acted(removedLine);
@@ -144,6 +143,7 @@ EntryDecision::Kind reportRemoval(int result, const std::string& name,
     case kDeletionFailed:
     case kMoveFailed:
       lines.error(localized("Unable to (re)move '%@'.", {name}));
+      if (!outcome.reason.empty()) lines.error(loggableText(outcome.reason));
       [[fallthrough]];
     default:
       lines.acted(localized("= %@ (not removed)", {name}));
@@ -230,8 +230,8 @@ void TrashCollector::checkFolder(TrashFolder& folder) {
           lines.seen(lines.takenIn, name);
         } else {
           const std::string shown = loggableText(name);
-          kind = reportRemoval(dispose(folder, dir, name, outcome), shown,
-                               localized("- %@", {shown}), removed, lines);
+          dispose(folder, dir, name, outcome);
+          kind = reportRemoval(outcome, shown, localized("- %@", {shown}), removed, lines);
         }
         if (observer_) observer_->entryDecided(folder, name, {kind, &item, rule, outcome});
         if (kind == EntryDecision::kTakenIn || kind == EntryDecision::kDeferred) {
@@ -259,9 +259,9 @@ void TrashCollector::checkFolder(TrashFolder& folder) {
       if (!rule) {
         lines.seen(lines.kept, name);
       } else {
-        int result = dispose(folder, dir, name, outcome);
+        dispose(folder, dir, name, outcome);
         const std::string shown = loggableText(name);
-        kind = reportRemoval(result, shown,
+        kind = reportRemoval(outcome, shown,
                              localized("- %@ (checked in %@)",
                                        {shown, standardDateText(known.value("idat").asDate())}),
                              removed, lines);

@@ -37,15 +37,15 @@ std::string accountFolderOf(std::string_view path) {
 // folder asks for one.
 int placeInto(TrashFolder& folder, const DirHandle& watched, const std::string& name,
               const DirHandle& destination, RemovalPlan& done) {
-  std::string error;
+  std::string& error = done.reason;
   done.destination = destination.path();
   if (!folder.value("datf").asBool()) {
     return moveResult(folder, placeEntry(watched, name, destination, done.targetName, error));
   }
   DirHandle dated;
   bool created = false;
-  OpenStatus status = destination.createChild(datedFolderName(process().clock()), dated,
-                                              created, error);
+  OpenStatus status =
+      destination.createChild(datedFolderName(process().clock()), dated, created, error);
   if (status != OpenStatus::kOpened) return openFailure(status);
   done.destination = dated.path();
   return moveResult(folder, placeEntry(watched, name, dated, done.targetName, error));
@@ -53,7 +53,7 @@ int placeInto(TrashFolder& folder, const DirHandle& watched, const std::string& 
 
 int toUserTrash(TrashFolder& folder, const DirHandle& watched, const std::string& name,
                 RemovalPlan& done) {
-  std::string error;
+  std::string& error = done.reason;
   UserTrash trash;
   OpenStatus status = UserTrash::open(*process().userTrashPath, trash, error);
   if (status != OpenStatus::kOpened) return openFailure(status);
@@ -72,7 +72,7 @@ int toUserTrash(TrashFolder& folder, const DirHandle& watched, const std::string
 int dispose(TrashFolder& folder, const DirHandle& watched, const std::string& name,
             RemovalPlan& done) {
   if (!watched.isDeletable(name)) return kNotDeletable;
-  std::string error;
+  std::string& error = done.reason;
 
   switch (folder.value("play").asInteger()) {
     case TrashFolder::kMoveAction: {
@@ -109,9 +109,8 @@ int dispose(TrashFolder& folder, const DirHandle& watched, const std::string& na
 // free on disk). |infoFolder| is a second folder the name must be free in,
 // as the user Trash's "info" is; |claimed| holds paths that entries planned
 // earlier would occupy.
-std::string freeName(const std::string& path, const DirHandle* destination,
-                     const std::string& name, const std::set<std::string>* claimed,
-                     const DirHandle* infoFolder = nullptr) {
+std::string freeName(const std::string& path, const DirHandle* destination, const std::string& name,
+                     const std::set<std::string>* claimed, const DirHandle* infoFolder = nullptr) {
   const bool onDisk = destination && destination->isOpen();
   for (unsigned long n = 0;; ++n) {
     std::string candidate = n == 0 ? name : collisionName(name, n);
@@ -126,15 +125,14 @@ std::string freeName(const std::string& path, const DirHandle* destination,
 
 // Plans the placing into the folder at |path| (which may not exist yet and
 // would then be created), into its dated sub-folder when asked for.
-RemovalPlan planPlacing(const TrashFolder& folder, const std::string& path,
-                        const std::string& name, const std::set<std::string>* claimed,
-                        const std::string& infoPath = {}) {
+RemovalPlan planPlacing(const TrashFolder& folder, const std::string& path, const std::string& name,
+                        const std::set<std::string>* claimed, const std::string& infoPath = {}) {
   RemovalPlan plan;
   std::string error;
   DirHandle destination, info;
   OpenStatus status = DirHandle::openDirectory(path, destination, error);
-  if (status == OpenStatus::kNotDirectory) return {kDestinationNotDirectory, path, {}};
-  if (status == OpenStatus::kFailed) return {kDestinationMissing, path, {}};
+  if (status == OpenStatus::kNotDirectory) return {kDestinationNotDirectory, path, {}, {}};
+  if (status == OpenStatus::kFailed) return {kDestinationMissing, path, {}, {}};
   if (!infoPath.empty()) DirHandle::openDirectory(infoPath, info, error);
   plan.destination = path;
   if (folder.value("datf").asBool()) {
@@ -143,7 +141,8 @@ RemovalPlan planPlacing(const TrashFolder& folder, const std::string& path,
     DirHandle dated;
     if (destination.isOpen()) {
       std::optional<EntryAttributes> existing = destination.statEntry(datedName);
-      if (existing && !existing->isDirectory()) return {kDestinationNotDirectory, plan.destination, {}};
+      if (existing && !existing->isDirectory())
+        return {kDestinationNotDirectory, plan.destination, {}, {}};
       if (existing) destination.openChild(datedName, dated, error);
     }
     // Entries inside a dated folder of the Trash have no info files.
@@ -156,9 +155,9 @@ RemovalPlan planPlacing(const TrashFolder& folder, const std::string& path,
 
 }  // namespace
 
-RemovalPlan planUnlink(const TrashFolder& folder, const DirHandle& watched,
-                       const std::string& name, const std::set<std::string>* claimed) {
-  if (!watched.isDeletable(name)) return {kNotDeletable, {}, {}};
+RemovalPlan planUnlink(const TrashFolder& folder, const DirHandle& watched, const std::string& name,
+                       const std::set<std::string>* claimed) {
+  if (!watched.isDeletable(name)) return {kNotDeletable, {}, {}, {}};
   std::string error;
   switch (folder.value("play").asInteger()) {
     case TrashFolder::kMoveAction: {
@@ -166,23 +165,25 @@ RemovalPlan planUnlink(const TrashFolder& folder, const DirHandle& watched,
       DirHandle destination;
       OpenStatus status = DirHandle::openDirectory(path, destination, error);
       if (status == OpenStatus::kMissing) {
-        return {folder.value("temp").asBool() ? kDestinationAbsentNow : kDestinationMissing, path,
+        return {folder.value("temp").asBool() ? kDestinationAbsentNow : kDestinationMissing,
+                path,
+                {},
                 {}};
       }
-      if (status == OpenStatus::kNotDirectory) return {kDestinationNotDirectory, path, {}};
-      if (status != OpenStatus::kOpened) return {kMoveFailed, path, {}};
+      if (status == OpenStatus::kNotDirectory) return {kDestinationNotDirectory, path, {}, {}};
+      if (status != OpenStatus::kOpened) return {kMoveFailed, path, {}, {}};
       return planPlacing(folder, path, name, claimed);
     }
     case TrashFolder::kDeleteAction:
-      return {kRemoved, {}, {}};
+      return {kRemoved, {}, {}, {}};
     default: {
       if (const std::optional<std::string>& trash = process().userTrashPath) {
         return planPlacing(folder, *trash, name, claimed,
                            joinPath(deletingLastPathComponent(*trash), "info"));
       }
-      if (!process().systemMode) return {kNoTrash, {}, {}};
+      if (!process().systemMode) return {kNoTrash, {}, {}, {}};
       std::string account = accountFolderOf(watched.entryPath(name));
-      if (account.empty()) return {kNoTrash, {}, {}};
+      if (account.empty()) return {kNoTrash, {}, {}, {}};
       return planPlacing(folder, joinPath(account, ".Trash"), name, claimed);
     }
   }
@@ -192,6 +193,7 @@ int unlink(TrashFolder& folder, const DirHandle& watched, const std::string& nam
            RemovalPlan* done) {
   RemovalPlan outcome;
   outcome.result = dispose(folder, watched, name, outcome);
+  if (outcome.result == kRemoved) outcome.reason.clear();  // a step that failed, then went well
   if (done) *done = outcome;
   return outcome.result;
 }

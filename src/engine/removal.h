@@ -25,6 +25,7 @@ struct RemovalPlan {
   int result = kRemoved;    // the result unlink would answer
   std::string destination;  // the folder the entry would go to; empty for a deletion
   std::string targetName;   // the name it would get there
+  std::string reason;       // why a removal failed, from the system: "renameat2(...): ..."
 };
 
 /// Carries out |folder|'s action on entry |name| of the watched folder

@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 namespace sweeprun {
 namespace fs {
@@ -183,57 +184,143 @@ std::vector<std::string> readNames(int dirFd, bool& ok) {
 
 namespace {
 
+// Removes a tree of any depth. One level is kept per folder on the way down
+// (its name and listing); descriptors stay open only for the deepest
+// kOpenLevels levels, and a level whose descriptor was closed is found again
+// through ".." of the level below it on the way up, checked to be the very
+// folder it was. Nothing below is ever reached by a path.
 struct TreeWalk {
+  static constexpr size_t kOpenLevels = 64;
+
+  TreeWalk(uint64_t device, bool unlock, std::string& error, std::string top)
+      : device(device), unlock(unlock), error(error), top(std::move(top)) {}
+  TreeWalk(const TreeWalk&) = delete;
+  TreeWalk& operator=(const TreeWalk&) = delete;
+
   uint64_t device;
   bool unlock;
   std::string& error;
+  std::string top;  // display path of the entry the walk started at
   bool skipped = false;
   bool failed = false;
+  bool aborted = false;  // a folder on the way up was no longer where it was
+
+  struct Level {
+    std::string name;  // in the level above
+    int fd = -1;       // -1 while closed to bound the open descriptors
+    dev_t folderDevice = 0;
+    ino_t inode = 0;
+    std::vector<std::string> children;
+    size_t next = 0;
+  };
+  std::vector<Level> levels;
+
+  ~TreeWalk() {
+    for (Level& level : levels) {
+      if (level.fd >= 0) close(level.fd);
+    }
+  }
 
   void fail(const char* operation, const std::string& path, int errorNumber) {
     failed = true;
     if (error.empty()) error = errorText(operation, path, errorNumber);
   }
 
+  /// The display path of |name| in the deepest level (the deepest level
+  /// itself for an empty |name|).
+  std::string pathOf(const std::string& name) const {
+    if (levels.empty()) return top;  // |name| is the entry the walk started at
+    std::string path = top;
+    for (size_t i = 1; i < levels.size(); ++i) path += "/" + levels[i].name;
+    if (!name.empty()) path += "/" + name;
+    return path;
+  }
+
   // Empties and removes folder |name| of |parentFd|.
-  void removeFolder(int parentFd, const std::string& name, const std::string& path, int depth) {
-    if (depth > kMaxTreeDepth) {
-      fail("openat", path, ELOOP);
-      return;
+  void removeFolder(int parentFd, const std::string& name) {
+    if (!enter(parentFd, name)) return;
+    while (!levels.empty() && !aborted) {
+      Level& level = levels.back();
+      if (level.next < level.children.size()) {
+        const std::string child = level.children[level.next++];
+        removeChild(level.fd, child);
+        continue;
+      }
+      leave(parentFd);
     }
-    const int fd = openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  }
+
+  // Opens folder |name| of |dirFd| as the next level down; false when it
+  // was not entered (gone, swapped for a non-folder, on another device).
+  bool enter(int dirFd, const std::string& name) {
+    const std::string path = pathOf(name);
+    const int fd = openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
-      if (errno == ENOENT) return;
+      if (errno == ENOENT) return false;
       if (errno == ELOOP || errno == ENOTDIR) {
         // Swapped for a link or file since it was read: remove that instead,
         // as itself.
-        removeNonFolder(parentFd, name, path, depth);
-        return;
+        removeNonFolder(dirFd, name, false);
+        return false;
       }
       fail("openat", path, errno);
-      return;
+      return false;
     }
     EntryStatus self;
     if (statusAt(fd, "", self) != 0 || !sameFileSystem(self, device)) {
       skipped = true;
       close(fd);
-      return;
+      return false;
     }
     bool listed = false;
-    const std::vector<std::string> children = readNames(fd, listed);
+    Level level;
+    level.name = name;
+    level.fd = fd;
+    level.folderDevice = static_cast<dev_t>(self.attributes.device);
+    level.inode = static_cast<ino_t>(self.attributes.fileNumber);
+    level.children = readNames(fd, listed);
     if (!listed) fail("readdir", path, errno);
-    for (const std::string& child : children) removeChild(fd, child, path + "/" + child, depth);
-    close(fd);
-    if (unlinkat(parentFd, name.c_str(), AT_REMOVEDIR) < 0 && errno != ENOENT &&
+    levels.push_back(std::move(level));
+    if (levels.size() > kOpenLevels) {
+      Level& far = levels[levels.size() - 1 - kOpenLevels];
+      close(std::exchange(far.fd, -1));
+    }
+    return true;
+  }
+
+  // Done with the deepest level: removes it from the level above.
+  void leave(int parentFd) {
+    Level done = std::move(levels.back());
+    levels.pop_back();
+    int above = levels.empty() ? parentFd : levels.back().fd;
+    if (above < 0) {
+      // Closed on the way down: reopen it through "..", and only if that is
+      // still the folder we came from (a folder moved meanwhile would lead
+      // elsewhere).
+      Level& level = levels.back();
+      above = openat(done.fd, "..", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      struct stat st;
+      if (above < 0 || fstat(above, &st) < 0 || st.st_ino != level.inode ||
+          st.st_dev != level.folderDevice) {
+        if (above >= 0) close(above);
+        close(done.fd);
+        fail("openat", pathOf(""), ESTALE);
+        aborted = true;
+        return;
+      }
+      level.fd = above;
+    }
+    close(done.fd);
+    if (unlinkat(above, done.name.c_str(), AT_REMOVEDIR) < 0 && errno != ENOENT &&
         !(skipped && errno == ENOTEMPTY)) {
-      fail("unlinkat", path, errno);
+      fail("unlinkat", pathOf(done.name), errno);
     }
   }
 
-  void removeChild(int dirFd, const std::string& name, const std::string& path, int depth) {
+  void removeChild(int dirFd, const std::string& name) {
     EntryStatus status;
     if (const int e = statusAt(dirFd, name, status)) {
-      if (e != ENOENT) fail("statx", path, e);
+      if (e != ENOENT) fail("statx", pathOf(name), e);
       return;
     }
     if (!sameFileSystem(status, device)) {
@@ -242,19 +329,21 @@ struct TreeWalk {
     }
     if (unlock) unlockAt(dirFd, name, status);  // a failure shows in the removal
     if (status.attributes.isDirectory()) {
-      removeFolder(dirFd, name, path, depth + 1);
+      enter(dirFd, name);
     } else {
-      removeNonFolder(dirFd, name, path, depth);
+      removeNonFolder(dirFd, name, true);
     }
   }
 
-  void removeNonFolder(int dirFd, const std::string& name, const std::string& path, int depth) {
+  // |mayEnter|: a folder swapped in meanwhile is emptied as a level of its
+  // own (the walk's loop goes on with it).
+  void removeNonFolder(int dirFd, const std::string& name, bool mayEnter) {
     if (unlinkat(dirFd, name.c_str(), 0) == 0 || errno == ENOENT) return;
-    if (errno == EISDIR && depth < kMaxTreeDepth) {
-      removeFolder(dirFd, name, path, depth + 1);  // swapped for a folder meanwhile
+    if (errno == EISDIR && mayEnter) {
+      enter(dirFd, name);  // swapped for a folder meanwhile
       return;
     }
-    fail("unlinkat", path, errno);
+    fail("unlinkat", pathOf(name), errno);
   }
 };
 
@@ -337,11 +426,11 @@ RemoveStatus removeAt(int dirFd, const std::string& name, const std::string& dis
     error = errorText("unlinkat", displayPath, EXDEV) + ", skipping";
     return RemoveStatus::kSkipped;
   }
-  TreeWalk walk{device, unlock, error};
+  TreeWalk walk(device, unlock, error, displayPath);
   if (status.attributes.isDirectory()) {
-    walk.removeFolder(dirFd, name, displayPath, 0);
+    walk.removeFolder(dirFd, name);
   } else {
-    walk.removeNonFolder(dirFd, name, displayPath, 0);
+    walk.removeNonFolder(dirFd, name, false);
   }
   if (walk.failed) return RemoveStatus::kFailed;
   if (walk.skipped) {

@@ -167,9 +167,8 @@ struct TreeCopy {
     if (symlinkat(target.c_str(), toDir, toName.c_str()) < 0) return fail("symlinkat", path, errno);
     // A link has no mode of its own; its owner and times are set on the link
     // itself, never on what it points to.
-    if (asRoot &&
-        fchownat(toDir, toName.c_str(), status.attributes.owner, status.group,
-                 AT_SYMLINK_NOFOLLOW) < 0) {
+    if (asRoot && fchownat(toDir, toName.c_str(), status.attributes.owner, status.group,
+                           AT_SYMLINK_NOFOLLOW) < 0) {
       return fail("fchownat", path, errno);
     }
     const timespec times[2] = {{status.accessSeconds, status.accessNanoseconds},
@@ -195,11 +194,11 @@ struct TreeCopy {
       return fail("mknodat", path, ESTALE);
     }
     // Owners first: a change of owner clears the set-id bits.
-    if (asRoot &&
-        fchownat(toDir, toName.c_str(), a.owner, status.group, AT_SYMLINK_NOFOLLOW) < 0) {
+    if (asRoot && fchownat(toDir, toName.c_str(), a.owner, status.group, AT_SYMLINK_NOFOLLOW) < 0) {
       return fail("fchownat", path, errno);
     }
-    if (fchmodat(toDir, toName.c_str(), a.mode & 07777, 0) < 0) return fail("fchmodat", path, errno);
+    if (fchmodat(toDir, toName.c_str(), a.mode & 07777, 0) < 0)
+      return fail("fchmodat", path, errno);
     const timespec times[2] = {{status.accessSeconds, status.accessNanoseconds},
                                {status.modificationSeconds, status.modificationNanoseconds}};
     if (utimensat(toDir, toName.c_str(), times, AT_SYMLINK_NOFOLLOW) < 0) {
@@ -337,8 +336,8 @@ MoveStatus DirHandle::moveEntry(const std::string& name, const DirHandle& destin
   if (!copy.copy(fd_, name, entryPath(name), staging.fd(), targetName, 0)) {
     return MoveStatus::kFailed;
   }
-  if (const int r = renameNoReplace(staging.fd(), targetName.c_str(), destination.fd_,
-                                    targetName.c_str())) {
+  if (const int r =
+          renameNoReplace(staging.fd(), targetName.c_str(), destination.fd_, targetName.c_str())) {
     error = errorText("renameat2", targetPath, r);
     return r == EEXIST ? MoveStatus::kTargetExists : MoveStatus::kFailed;
   }

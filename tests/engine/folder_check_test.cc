@@ -175,7 +175,10 @@ TEST_F(FolderCheckTest, RemovalOutcomeDecidesLineAndTracking) {
     const auto error = std::find(lines.begin(), lines.end(), "Error: Unable to (re)move 'x.old'.");
     EXPECT_EQ(c.error, error != lines.end());
     if (error != lines.end()) {
-      EXPECT_EQ(c.line, *(error + 1)) << "the error comes just before its entry line";
+      ASSERT_LT(error + 2, lines.end());
+      EXPECT_EQ(0u, (error + 1)->rfind("Error: renameat2(", 0))
+          << "the system's reason follows the error: " << *(error + 1);
+      EXPECT_EQ(c.line, *(error + 2)) << "the error and its reason come just before the entry line";
     }
     EXPECT_EQ(c.stillTracked, tracked(folder, "x.old").has_value());
     EXPECT_EQ(1u, folder.value("ckin").asUnsigned());

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -252,6 +253,38 @@ TEST_F(DirHandleTest, AMountedFileSystemInsideATreeIsLeftAlone) {
 // being deleted must not make the removal reach the link targets. The
 // swapper exchanges each folder with a link atomically, over and over, so
 // that the removal meets both at every step.
+// A tree deeper than any fixed limit goes in one removal, and the number of
+// descriptors it holds open stays bounded: the limit here is far below the
+// tree's depth.
+TEST_F(DirHandleTest, RemovesATreeOfAnyDepthWithFewDescriptors) {
+  makeOutsideAndWatched();
+  constexpr int kDepth = 600;
+  int fd = ::open(path("watched").c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(fd, 0);
+  for (int level = 0; level < kDepth; ++level) {
+    const char* name = level == 0 ? "deep" : "d";
+    ASSERT_EQ(0, mkdirat(fd, name, 0755));
+    if (level % 100 == 0) close(::openat(fd, "file", O_CREAT | O_WRONLY, 0644));
+    const int next = ::openat(fd, name, O_RDONLY | O_DIRECTORY);
+    close(fd);
+    fd = next;
+    ASSERT_GE(fd, 0);
+  }
+  close(fd);
+  DirHandle watched = open("watched");
+  rlimit saved{};
+  ASSERT_EQ(0, getrlimit(RLIMIT_NOFILE, &saved));
+  rlimit few = saved;
+  few.rlim_cur = 100;
+  ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &few));
+  std::string error;
+  const RemoveStatus status = watched.removeEntry("deep", error);
+  setrlimit(RLIMIT_NOFILE, &saved);
+  EXPECT_EQ(RemoveStatus::kRemoved, status) << error;
+  EXPECT_FALSE(entryExists(path("watched/deep")));
+  EXPECT_TRUE(outsideIntact());
+}
+
 TEST_F(DirHandleTest, FoldersSwappedForLinksDuringARemovalNeverLeadOutside) {
   makeOutsideAndWatched();
   constexpr int kCanaries = 20;

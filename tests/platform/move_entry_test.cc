@@ -326,8 +326,7 @@ TEST_F(CrossDeviceMoveTest, ALinkInsideTheTreeLeavesItsTargetAlone) {
   makeLink(victim, from_ + "/tree/link");
   ASSERT_EQ(0, lchown((from_ + "/tree/link").c_str(), kOtherUser, kOtherUser));
   const timespec linkTimes[2] = {{1500000000, 0}, {1500000000, 0}};
-  ASSERT_EQ(0, utimensat(AT_FDCWD, (from_ + "/tree/link").c_str(), linkTimes,
-                         AT_SYMLINK_NOFOLLOW));
+  ASSERT_EQ(0, utimensat(AT_FDCWD, (from_ + "/tree/link").c_str(), linkTimes, AT_SYMLINK_NOFOLLOW));
   DirHandle from = openFolder(from_), to = openFolder(other_);
   std::string error;
   ASSERT_EQ(MoveStatus::kMoved, from.moveEntry("tree", to, "tree", error)) << error;
