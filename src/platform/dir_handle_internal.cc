@@ -65,6 +65,11 @@ std::string errorText(const char* operation, const std::string& path, int errorN
   return std::string(operation) + "(" + path + "): " + std::strerror(errorNumber);
 }
 
+std::string tooDeepToCopyText(const std::string& path) {
+  return "copy(" + path + "): more than " + std::to_string(kMaxTreeDepth) +
+         " folder levels deep, which a move to another volume does not copy";
+}
+
 int statusAt(int dirFd, const std::string& name, EntryStatus& status) {
   status = EntryStatus();
   const char* entry = name.empty() ? "" : name.c_str();
@@ -369,7 +374,10 @@ struct RemovalCheck {
       return refuse("unlinkat", path, EPERM);
     }
     if (!status.attributes.isDirectory()) return true;
-    if (depth > kMaxTreeDepth) return refuse("openat", path, ELOOP);
+    if (depth > kMaxTreeDepth) {
+      error = tooDeepToCopyText(path);
+      return false;
+    }
     const int fd = openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) return refuse("openat", path, errno);
     const bool ok = entriesOf(fd, status, path, depth);

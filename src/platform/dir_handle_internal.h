@@ -13,8 +13,12 @@
 namespace sweeprun {
 namespace fs {
 
-/// Deepest folder level that a tree walk enters below the entry it starts at.
+/// Deepest folder level that a copy to another volume (and its check)
+/// enters below the entry it starts at. Removal has no such limit.
 constexpr int kMaxTreeDepth = 256;
+
+/// Why a tree deeper than kMaxTreeDepth at |path| is not copied.
+std::string tooDeepToCopyText(const std::string& path);
 
 /// A single entry name: a path with a separator or a dot entry would let an
 /// operation reach outside the folder.

@@ -124,10 +124,7 @@ struct TreeCopy {
   bool copyFolder(int fromDir, const std::string& name, const std::string& path, int toDir,
                   const std::string& toName, const fs::EntryStatus& status, int depth) {
     if (depth > fs::kMaxTreeDepth) {
-      if (error.empty()) {
-        error = "copy(" + path + "): more than " + std::to_string(fs::kMaxTreeDepth) +
-                " folder levels deep, which a move to another volume does not copy";
-      }
+      if (error.empty()) error = fs::tooDeepToCopyText(path);
       return false;
     }
     if (mkdirat(toDir, toName.c_str(), 0700) < 0) return fail("mkdirat", path, errno);
