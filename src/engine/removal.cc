@@ -110,10 +110,11 @@ int dispose(TrashFolder& folder, const DirHandle& watched, const std::string& na
 // as the user Trash's "info" is; |claimed| holds paths that entries planned
 // earlier would occupy.
 std::string freeName(const std::string& path, const DirHandle* destination, const std::string& name,
-                     const std::set<std::string>* claimed, const DirHandle* infoFolder = nullptr) {
+                     const std::set<std::string>* claimed, size_t maxBytes,
+                     const DirHandle* infoFolder = nullptr) {
   const bool onDisk = destination && destination->isOpen();
   for (unsigned long n = 0;; ++n) {
-    std::string candidate = n == 0 ? name : collisionName(name, n);
+    std::string candidate = placeableName(name, n, maxBytes);
     if (onDisk && destination->statEntry(candidate)) continue;
     if (onDisk && infoFolder && infoFolder->isOpen() &&
         infoFolder->statEntry(candidate + ".trashinfo"))
@@ -146,10 +147,11 @@ RemovalPlan planPlacing(const TrashFolder& folder, const std::string& path, cons
       if (existing) destination.openChild(datedName, dated, error);
     }
     // Entries inside a dated folder of the Trash have no info files.
-    plan.targetName = freeName(plan.destination, &dated, name, claimed);
+    plan.targetName = freeName(plan.destination, &dated, name, claimed, kMaxNameBytes);
     return plan;
   }
-  plan.targetName = freeName(path, &destination, name, claimed, &info);
+  plan.targetName = freeName(path, &destination, name, claimed,
+                             infoPath.empty() ? kMaxNameBytes : kMaxTrashedNameBytes, &info);
   return plan;
 }
 

@@ -7,7 +7,6 @@
 #include <ctime>
 
 #include "platform/path.h"
-#include "platform/place_entry.h"
 
 namespace sweeprun {
 
@@ -80,7 +79,7 @@ MoveStatus UserTrash::trashEntry(const DirHandle& source, const std::string& nam
                                  std::string& error) const {
   const std::string info = trashInfoText(source.entryPath(name), deletionDate);
   for (unsigned long n = 0;; ++n) {
-    const std::string candidate = n == 0 ? name : collisionName(name, n);
+    const std::string candidate = placeableName(name, n, kMaxTrashedNameBytes);
     if (files_.statEntry(candidate)) continue;
     const std::string infoName = candidate + kInfoSuffix;
     error.clear();

@@ -5,6 +5,7 @@
 
 #include "platform/date.h"
 #include "platform/dir_handle.h"
+#include "platform/place_entry.h"
 
 namespace sweeprun {
 
@@ -15,6 +16,10 @@ std::string escapedTrashPath(std::string_view path);
 /// The contents of the info file of an entry trashed from |originalPath| at
 /// |deletionDate| (local time, TZ honoured).
 std::string trashInfoText(std::string_view originalPath, Date deletionDate);
+
+/// The longest name an entry takes in "files": its info file's name adds
+/// ".trashinfo" and must still fit.
+constexpr size_t kMaxTrashedNameBytes = kMaxNameBytes - 10;
 
 /// The user Trash: entries in "files", and for each one
 /// "info/<its name in files>.trashinfo" telling where it came from, so that
@@ -30,8 +35,9 @@ class UserTrash {
   const DirHandle& files() const { return files_; }
 
   /// Moves |name| of |source| (a folder opened by an absolute path) into
-  /// "files" under its own name or the first collision name free in both
-  /// "files" and "info". The info file is created, exclusively, before the
+  /// "files" under its own name or the first placeableName (at most
+  /// kMaxTrashedNameBytes) free in both "files" and "info"; the info file
+  /// keeps the whole original path, so a restore gives back the whole name. The info file is created, exclusively, before the
   /// move and removed again when the move fails.
   MoveStatus trashEntry(const DirHandle& source, const std::string& name, Date deletionDate,
                         std::string& placedName, std::string& error) const;

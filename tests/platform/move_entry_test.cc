@@ -98,6 +98,29 @@ TEST(CollisionNameTest, PutsTheNumberBeforeTheLastExtension) {
   }
 }
 
+TEST(PlaceableNameTest, CutsTheStemOfANameTooLongAndKeepsTheRest) {
+  const std::string e4 = "\xC3\xA9";  // a character of two bytes
+  const struct {
+    const char* label;
+    std::string name;
+    unsigned long n;
+    size_t max;
+    std::string expected;
+  } kCases[] = {
+      {"fits", "report.pdf", 0, 20, "report.pdf"},
+      {"fits with its number", "report.pdf", 1, 20, "report copy 1.pdf"},
+      {"stem cut, extension kept", "abcdefghijklmnop.pdf", 0, 16, "abcdefghijkl.pdf"},
+      {"stem cut for the number", "abcdefghijklmnop.pdf", 2, 16, "abcde copy 2.pdf"},
+      {"no extension", "abcdefghij", 0, 4, "abcd"},
+      {"an extension too long to keep", "a.bcdefghij", 0, 8, "a.bcdefg"},
+      {"a character never cut in two", "ab" + e4 + e4, 0, 5, "ab" + e4},
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(c.expected, placeableName(c.name, c.n, c.max)) << c.label;
+    EXPECT_LE(placeableName(c.name, c.n, c.max).size(), c.max) << c.label;
+  }
+}
+
 TEST_F(MoveEntryTest, PlacingTakesTheFirstFreeCollisionName) {
   writeText(from_ + "/notes.txt", "new");
   writeText(to_ + "/notes.txt", "old");

@@ -95,6 +95,34 @@ TEST_F(UserTrashTest, ANewDatedFolderGetsAnInfoFileAnExistingOneNone) {
             trash_.openDatedFolder("taken", watched_, kDecember7, dated, error_));
 }
 
+// An entry whose name leaves no room for ".trashinfo" goes to the Trash under
+// a shorter name that keeps its extension, and its info file keeps the whole
+// path: trash tools list it, and restore it, under its own name.
+TEST_F(UserTrashTest, ANameTooLongForItsInfoFileIsShortenedAndRestoredWhole) {
+  const std::string longName = std::string(246, 'n') + ".log";
+  writeText(watched_ + "/" + longName, "first");
+  DirHandle source = openFolder(watched_);
+  std::string placed;
+  ASSERT_EQ(MoveStatus::kMoved, trash_.trashEntry(source, longName, kDecember7, placed, error_))
+      << error_;
+  EXPECT_EQ(std::string(241, 'n') + ".log", placed);
+  EXPECT_EQ(
+      "[Trash Info]\nPath=" + watched_ + "/" + longName + "\nDeletionDate=2026-12-07T12:00:00\n",
+      readText(info(placed + ".trashinfo")));
+
+  writeText(watched_ + "/" + longName, "second");
+  ASSERT_EQ(MoveStatus::kMoved, trash_.trashEntry(source, longName, kDecember7, placed, error_))
+      << error_;
+  EXPECT_EQ(std::string(234, 'n') + " copy 1.log", placed);
+  EXPECT_EQ("second", readText(files_ + "/" + placed));
+
+  if (system("command -v trash-restore >/dev/null 2>&1") != 0) GTEST_SKIP() << "no trash-restore";
+  ScopedEnv dataHome("XDG_DATA_HOME", tmp_.file("data"));
+  const std::string restore = "echo 0 | trash-restore '" + watched_ + "' >/dev/null 2>&1";
+  ASSERT_EQ(0, system(restore.c_str()));
+  EXPECT_TRUE(entryExists(watched_ + "/" + longName));
+}
+
 TEST(UserTrashOpenTest, AFileWhereAFolderBelongsIsNotADirectory) {
   TempDir tmp;
   makeFolder(tmp.file("Trash"));
