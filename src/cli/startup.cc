@@ -9,7 +9,6 @@
 #include <string_view>
 #include <thread>
 
-#include "platform/version.h"
 #include "engine/trash_collector.h"
 #include "log/trash_log.h"
 #include "model/trash_application.h"
@@ -19,6 +18,7 @@
 #include "platform/process.h"
 #include "platform/process_info.h"
 #include "platform/system_log.h"
+#include "platform/version.h"
 #include "settings/settings_keys.h"
 #include "settings/trash_config_file_parser.h"
 #include "settings/user_defaults.h"
@@ -35,13 +35,15 @@ constexpr int kContinue = 1 << 16;  // not a value startup() ever returns
 void print(const std::string& text) { *process().out << text << std::flush; }
 
 /// The collector run: reads the folder database of the mode, checks every
-/// due folder and saves the database. Returns the exit status of the run: 0
-/// when the folder list held a folder, 1 when it held none.
+/// due folder and saves the database. Returns the exit status of the run: 1
+/// when the folder list held no folder, kRunFailures when an entry could not
+/// be removed or the database not saved, else 0.
 int runCollection() {
   TrashApplication application;
   TrashCollector collector;
   collector.setSafe(&application);
-  return collector.run() ? 0 : 1;
+  if (!collector.run()) return 1;
+  return collector.failures() > 0 ? kRunFailures : 0;
 }
 
 /// What start-up installs into the process; uninstalled on every way out,
@@ -74,9 +76,43 @@ class Installed {
   std::unique_ptr<TrashLog> runLog_;
 };
 
+// Settings that a run takes from "-KEY VALUE" pairs of its command line.
+bool isArgumentSetting(std::string_view key) {
+  for (std::string_view known : {kLogToFile, kLogFileName, kLogLimit, kDateFormat}) {
+    if (key == known) return true;
+  }
+  return false;
+}
+
+std::string usageLine() { return "usage: sweeprun [-s | -t | -v | -h] [-SETTING VALUE ...]\n"; }
+
+std::string usageText() {
+  return usageLine() + localizedString(R"(
+Keeps watched folders tidy: each start is one run over every watched folder
+that is due.
+
+  (no option)     user mode: the folders watched with sweeply(1)
+  -s              system mode, as root: the folders of %CONFIG%
+  -t              only check %CONFIG%; prints "OK" or the error
+  -v, --version   print the version
+  -h, --help      print this help
+  -SETTING VALUE  a setting for this run only: LogToFile, LogFileName,
+                  LogLimit or DateFormat (user mode)
+
+Exit status: 0 done; 1 no watched folder, a damaged database or an
+unexpected failure; 74 an entry could not be removed, moved or trashed, or
+the database could not be saved; 64 wrong usage; 112-119 system or check
+mode refused to start.
+
+See sweeprun(8).
+)");
+}
+
 /// Sets the mode flags; the option index is the position of the last "-s"
-/// or "-t" (0 when there is none). True when "-v" ended the scan.
-bool scanOptions(const std::vector<std::string>& arguments, size_t& optionIndex) {
+/// or "-t" (0 when there is none). Returns kContinue, or the status to end
+/// with when an option ends the start-up: "-v", "--version", "-h", "--help"
+/// (0) or an unknown option (kUsageError).
+int scanOptions(const std::vector<std::string>& arguments, size_t& optionIndex) {
   optionIndex = 0;
   for (size_t i = 1; i < arguments.size(); ++i) {
     const std::string& argument = arguments[i];
@@ -86,12 +122,30 @@ bool scanOptions(const std::vector<std::string>& arguments, size_t& optionIndex)
     } else if (argument == "-s") {
       process().systemMode = true;
       optionIndex = i;
-    } else if (argument == "-v") {
+    } else if (argument == "-v" || argument == "--version") {
       print(localized("Version %s\n", {versionText()}));
-      return true;
+      return 0;
+    } else if (argument == "-h" || argument == "--help") {
+      std::string text = usageText();
+      for (size_t at; (at = text.find("%CONFIG%")) != std::string::npos;) {
+        text.replace(at, 8, process().configPath);
+      }
+      print(text);
+      return 0;
+    } else if (argument.size() > 1 && argument[0] == '-' && isArgumentSetting(argument.substr(1)) &&
+               i + 1 < arguments.size()) {
+      ++i;  // a setting and its value
+    } else if (!argument.empty() && argument[0] == '-') {
+      // Anything else that looks like an option ("-n", "-sv", "--dry-run")
+      // must not start a real run that the user did not ask for.
+      if (std::ostream* err = process().err) {
+        *err << localized("sweeprun: unknown option '%s'\n", {argument}) << usageLine()
+             << std::flush;
+      }
+      return kUsageError;
     }
   }
-  return false;
+  return kContinue;
 }
 
 // Unreadable attributes count as owner 0 and no permission bits, so the
@@ -193,7 +247,7 @@ void fillRunningProcess(Process& context) {
 
 int startup(const std::vector<std::string>& arguments) {
   size_t optionIndex = 0;
-  if (scanOptions(arguments, optionIndex)) return 0;
+  if (const int ended = scanOptions(arguments, optionIndex); ended != kContinue) return ended;
 
   Installed installed;
   int status = 0;

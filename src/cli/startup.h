@@ -18,6 +18,15 @@ enum StartupFailure : int {
   kConfigInvalid = -7056,
 };
 
+/// Exit statuses of a start-up that ran, or refused its command line.
+enum RunStatus : int {
+  /// An entry could not be removed, moved or trashed, or the folder
+  /// database could not be saved (sysexits' EX_IOERR).
+  kRunFailures = 74,
+  /// An unknown option; nothing was read or changed (EX_USAGE).
+  kUsageError = 64,
+};
+
 struct Process;
 
 /// Fills the values that come from the running process itself: the home

@@ -10,8 +10,8 @@
 #include <functional>
 #include <optional>
 
-#include "platform/version.h"
 #include "e2e/run_program.h"
+#include "platform/version.h"
 #include "support/temp_dir.h"
 
 namespace sweeprun {
@@ -99,14 +99,48 @@ TEST_F(StartupEndToEndTest, VersionEndsTheRunWhereverItStands) {
   }
 }
 
-TEST_F(StartupEndToEndTest, ArgumentsThatAreNotWholeOptionsRunUserMode) {
-  const std::vector<std::string> kCases[] = {{},      {"hello"}, {"-sv"}, {"-S"},
-                                             {"--t"}, {"-v2"},   {"-s "}};
+TEST_F(StartupEndToEndTest, ArgumentsThatAreNotOptionsRunUserMode) {
+  const std::vector<std::string> kCases[] = {
+      {}, {"hello"}, {"-LogLimit", "3"}, {"hello", "-LogToFile", "NO"}};
   for (const auto& arguments : kCases) {
     SCOPED_TRACE(arguments.empty() ? "(none)" : arguments.front());
     ProgramResult result = run(SWEEPRUN_TOOL_PATH, arguments, "alice");
     EXPECT_EQ(1, result.exitStatus) << "no folder database: no folders";
     EXPECT_EQ("", result.out);
+  }
+}
+
+// An option the tool does not know (a user trying "-n" for a dry run, a
+// mistyped "-sv") must never start a run that removes files.
+TEST_F(StartupEndToEndTest, UnknownOptionsAreRefusedBeforeAnythingIsRead) {
+  const std::vector<std::string> kCases[] = {{"-sv"},       {"-S"},        {"--t"},
+                                             {"-v2"},       {"-s "},       {"-n"},
+                                             {"--dry-run"}, {"-LogLimit"}, {"-t", "-x"}};
+  for (const auto& arguments : kCases) {
+    SCOPED_TRACE(arguments.back());
+    ProgramResult result = run(SWEEPRUN_TOOL_PATH, arguments, "alice");
+    EXPECT_EQ(64, result.exitStatus);
+    EXPECT_EQ("", result.out);
+    EXPECT_EQ("sweeprun: unknown option '" + arguments.back() +
+                  "'\nusage: sweeprun [-s | -t | -v | -h] [-SETTING VALUE ...]\n",
+              result.err);
+    EXPECT_FALSE(fs::exists(home + "/Library")) << "nothing read or made";
+  }
+}
+
+TEST_F(StartupEndToEndTest, HelpAndVersionEndAtOnce) {
+  const std::vector<std::string> kCases[] = {{"-h"}, {"--help"}, {"-s", "--help"}, {"--version"}};
+  for (const auto& arguments : kCases) {
+    SCOPED_TRACE(arguments.back());
+    ProgramResult result = run(SWEEPRUN_TOOL_PATH, arguments, "alice");
+    EXPECT_EQ(0, result.exitStatus);
+    if (arguments.back() == "--version") {
+      EXPECT_EQ("Version " + versionText() + "\n", result.out);
+    } else {
+      EXPECT_EQ(0u, result.out.rfind("usage: sweeprun", 0)) << result.out;
+      EXPECT_NE(std::string::npos, result.out.find("/etc/sweeprun.plist")) << result.out;
+      EXPECT_NE(std::string::npos, result.out.find("See sweeprun(8).")) << result.out;
+    }
   }
 }
 
