@@ -162,7 +162,9 @@ int TrashCollector::dispose(TrashFolder& folder, const DirHandle& dir, const std
     }
     return outcome.result;
   }
-  return unlink(folder, dir, name, &outcome);
+  const int result = unlink(folder, dir, name, &outcome);
+  if (result == kDeletionFailed || result == kMoveFailed) ++failures_;
+  return result;
 }
 
 void TrashCollector::checkFolder(TrashFolder& folder) {

@@ -14,7 +14,7 @@
 namespace sweeprun {
 
 const std::vector<std::string> TrashCollector::kBuiltInIgnoreNames = {
-    "Icon\r", ".DS_Store", ".localized", ".Spotlight-V100", ".com.apple.timemachine.supported",
+    "Icon\r",     ".DS_Store", ".localized", ".Spotlight-V100", ".com.apple.timemachine.supported",
     ".fseventsd",
 };
 
@@ -114,11 +114,12 @@ std::string TrashCollector::databasePath() const {
 void TrashCollector::readDB() {
   std::string path = databasePath();
   FolderListMerger* merger = process().systemMode ? configuration() : nullptr;
-  if (!path.empty() && fileExists(path)) {
+  databaseExisted_ = !path.empty() && fileExists(path);
+  if (databaseExisted_) {
     safe->unarchiveWithFile(path, merger);
   } else if (!process().systemMode) {
     reportError(localizedString(
-        "No folder database exists. Please use the Sweeply application to create one."));
+        "No folder database exists. Use 'sweeply add FOLDER' to watch a folder and create one."));
   } else {
     safe->unarchiveWithFile(std::nullopt, merger);
   }
@@ -131,11 +132,16 @@ void TrashCollector::reportError(std::string_view message) const {
 void TrashCollector::saveDB() {
   std::string path = databasePath();
   if (path.empty()) return;
-  // Without a folder for the database there is nothing to save into; the
-  // missing database has been reported already.
+  // A user-mode run without a database has nothing to keep, and an empty
+  // database saved here would only hide from the next run that none exists.
+  if (!process().systemMode && !databaseExisted_) return;
+  // Without a folder for the database there is nothing to save into.
   if (!directoryExists(deletingLastPathComponent(path))) return;
-  if (!safe->archiveToFile(path)) {
+  std::string error;
+  if (!safe->archiveToFile(path, error)) {
+    ++failures_;
     TrashLog::err(localized("Unable to save the folder database to '%@'.", {path}));
+    if (!error.empty()) TrashLog::err(error);
   }
 }
 

@@ -66,6 +66,10 @@ class TrashCollector {
   /// at once, before anything is saved.
   bool run();
 
+  /// How many entries of the run could not be removed, moved or trashed,
+  /// plus one when the database could not be saved.
+  int failures() const { return failures_; }
+
   /// Examines one due folder: tracks, tests and removes its entries.
   void checkFolder(TrashFolder& folder);
 
@@ -88,6 +92,10 @@ class TrashCollector {
   std::vector<std::string> vips;
   RunObserver* observer_ = nullptr;
   bool dryRun_ = false;
+  int failures_ = 0;
+  // Whether the user-mode database existed when the run read it; a run
+  // never creates one.
+  bool databaseExisted_ = false;
   // In a dry run: the paths that the entries planned so far would occupy.
   std::set<std::string> planned_;
 };

@@ -17,11 +17,13 @@ void TrashApplication::setTrashFolderList(std::optional<FolderList> list) {
   for (TrashFolderListObserver* observer : observers_) observer->didChangeTrashFolderList(oldCount);
 }
 
-bool TrashApplication::archiveToFile(const std::string& path) const {
+bool TrashApplication::archiveToFile(const std::string& path, std::string& error) const {
   // The run expects a database it could not use to survive for inspection.
-  if (keptFile_ && *keptFile_ == path) return false;
+  if (keptFile_ && *keptFile_ == path) {
+    error = "the database at '" + path + "' could not be read, and is kept as it is";
+    return false;
+  }
   const FolderList* list = trashFolderList();
-  std::string error;
   return archiveRootObjectArrayToFile(
       path, list ? list->size() : 0,
       [list](size_t i) -> const ArchivableObject& { return (*list)[i]; }, error);

@@ -49,7 +49,7 @@ class TrashApplication {
   /// atomically and keeping its mode. False when the write failed; the old
   /// file is then intact. A database file that existed but yielded no folder
   /// list (unreadable, or without a root object) is never replaced: false.
-  bool archiveToFile(const std::string& path) const;
+  bool archiveToFile(const std::string& path, std::string& error) const;
   /// Reads the folder list from |path| (when given), then, when |merger| is
   /// given (system mode), merges the configured folders and takes the global
   /// ignore list. A file that cannot be read yields no list. Throws

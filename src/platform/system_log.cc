@@ -11,7 +11,7 @@
 
 namespace sweeprun {
 
-void systemLog(std::string_view message) {
+void systemLog(std::string_view message, LogPriority priority) {
   static const bool opened = [] {
     openlog("sweeprun", LOG_PID, LOG_USER);
     return true;
@@ -19,7 +19,7 @@ void systemLog(std::string_view message) {
   (void)opened;
   // The message is data: it goes through "%.*s", never as the format.
   const int length = static_cast<int>(std::min<size_t>(message.size(), INT_MAX));
-  syslog(LOG_NOTICE, "%.*s", length, message.data());
+  syslog(priority == LogPriority::kError ? LOG_ERR : LOG_NOTICE, "%.*s", length, message.data());
   if (std::ostream* err = process().err) {
     *err << message << '\n';
     err->flush();

@@ -3,7 +3,9 @@
 // (through the test driver, which takes its fixed paths from the
 // environment). Folders are set up with sweeply, as a user would.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -63,10 +65,10 @@ class CollectionEndToEndTest : public ::testing::Test {
 TEST_F(CollectionEndToEndTest, EachActionDisposesOfWhatItsRulesCondemn) {
   const std::string deleting = folder("Deleting"), moving = folder("Moving"),
                     trashing = folder("Trashing"), archive = folder("Archive");
-  ASSERT_EQ(0, sweeply({"add", deleting, "--action", "delete", "--condition", "name: *.old"})
-                   .exitStatus);
-  ASSERT_EQ(0, sweeply({"add", moving, "--action", "moveto:" + archive, "--condition",
-                        "size: > 5", "--condition", "!name: keep*"})
+  ASSERT_EQ(
+      0, sweeply({"add", deleting, "--action", "delete", "--condition", "name: *.old"}).exitStatus);
+  ASSERT_EQ(0, sweeply({"add", moving, "--action", "moveto:" + archive, "--condition", "size: > 5",
+                        "--condition", "!name: keep*"})
                    .exitStatus);
   ASSERT_EQ(0, sweeply({"add", trashing, "--condition", "name: *.tmp"}).exitStatus);
   temp.write("Deleting/a.old", "a");
@@ -82,15 +84,15 @@ TEST_F(CollectionEndToEndTest, EachActionDisposesOfWhatItsRulesCondemn) {
                            "- x.tmp", "1 item was removed."}) {
     EXPECT_TRUE(hasLine(section, line)) << line << "\n" << section;
   }
-  EXPECT_TRUE(hasLine(section, "Searching for items whose size is at least 5 and whose name does "
-                               "not start with 'keep'"))
+  EXPECT_TRUE(hasLine(section,
+                      "Searching for items whose size is at least 5 and whose name does "
+                      "not start with 'keep'"))
       << section;
   EXPECT_FALSE(fs::exists(temp.file("Deleting/a.old")));
   EXPECT_EQ("123456", temp.read("Archive/big copy 1.bin"));
   EXPECT_EQ("x", temp.read("home/.local/share/Trash/files/x.tmp"));
-  EXPECT_NE(std::string::npos,
-            temp.read("home/.local/share/Trash/info/x.tmp.trashinfo").find("Path=" + trashing +
-                                                                           "/x.tmp"));
+  EXPECT_NE(std::string::npos, temp.read("home/.local/share/Trash/info/x.tmp.trashinfo")
+                                   .find("Path=" + trashing + "/x.tmp"));
 
   // A second run finds the survivors unchanged.
   const std::string second = sweeprun();
@@ -103,12 +105,10 @@ TEST_F(CollectionEndToEndTest, AOnceADayFolderIsCheckedAgainOnlyWhenAsked) {
   const std::string inbox = folder("Inbox");
   ASSERT_EQ(0, sweeply({"add", inbox, "--condition", "delay: 4 days"}).exitStatus);
   EXPECT_TRUE(hasLine(sweeprun(), "Checking folder '" + inbox + "'."));
-  EXPECT_TRUE(
-      hasLine(sweeprun(), "Not checking folder '" + inbox + "' (already checked today)."));
+  EXPECT_TRUE(hasLine(sweeprun(), "Not checking folder '" + inbox + "' (already checked today)."));
   ASSERT_EQ(0, sweeply({"check-now", inbox}).exitStatus);
   EXPECT_TRUE(hasLine(sweeprun(), "Checking folder '" + inbox + "'."));
-  EXPECT_TRUE(
-      hasLine(sweeprun(), "Not checking folder '" + inbox + "' (already checked today)."));
+  EXPECT_TRUE(hasLine(sweeprun(), "Not checking folder '" + inbox + "' (already checked today)."));
 }
 
 TEST_F(CollectionEndToEndTest, PlantedLinksAreRemovedAsLinks) {
@@ -118,8 +118,8 @@ TEST_F(CollectionEndToEndTest, PlantedLinksAreRemovedAsLinks) {
   fs::create_symlink(outside + "/precious.txt", inbox + "/link-to-file.old");
   fs::create_directories(inbox + "/tree.old/sub");
   fs::create_symlink(outside, inbox + "/tree.old/sub/escape");
-  ASSERT_EQ(0, sweeply({"add", inbox, "--action", "delete", "--condition", "name: *.old"})
-                   .exitStatus);
+  ASSERT_EQ(0,
+            sweeply({"add", inbox, "--action", "delete", "--condition", "name: *.old"}).exitStatus);
 
   const std::string section = sweeprun();
   EXPECT_TRUE(hasLine(section, "3 items were removed.")) << section;
@@ -135,14 +135,22 @@ TEST_F(CollectionEndToEndTest, SystemModeTrashesIntoTheAccountsTrash) {
   temp.write("Shared/setup.dmg", "image");
   temp.write("sweeprun.plist",
              "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict>"
-             "<key>DataFile</key><string>" + temp.file("system.data") + "</string>"
-             "<key>LogToFile</key><true/><key>LogFileName</key><string>" + log() + "</string>"
-             "<key>Folders</key><array>"
-             "<dict><key>Path</key><string>" + temp.file("Users/*/Downloads") + "</string>"
-             "<key>Condition</key><string>name: *.dmg</string></dict>"
-             "<dict><key>Path</key><string>" + shared + "</string>"
-             "<key>Condition</key><string>name: *.dmg</string></dict>"
-             "</array></dict></plist>");
+             "<key>DataFile</key><string>" +
+                 temp.file("system.data") +
+                 "</string>"
+                 "<key>LogToFile</key><true/><key>LogFileName</key><string>" +
+                 log() +
+                 "</string>"
+                 "<key>Folders</key><array>"
+                 "<dict><key>Path</key><string>" +
+                 temp.file("Users/*/Downloads") +
+                 "</string>"
+                 "<key>Condition</key><string>name: *.dmg</string></dict>"
+                 "<dict><key>Path</key><string>" +
+                 shared +
+                 "</string>"
+                 "<key>Condition</key><string>name: *.dmg</string></dict>"
+                 "</array></dict></plist>");
   fs::permissions(temp.file("sweeprun.plist"), fs::perms(0600));
   // The tool's own file must be root's and read-only.
   fs::copy_file(SWEEPRUN_DRIVER_PATH, temp.file("sweeprun"));
@@ -158,6 +166,71 @@ TEST_F(CollectionEndToEndTest, SystemModeTrashesIntoTheAccountsTrash) {
   ASSERT_EQ(0, lstat(temp.file("Users/alice/.Trash").c_str(), &trash));
   EXPECT_EQ(4321u, trash.st_uid) << "the account can empty its Trash";
   EXPECT_TRUE(fs::exists(temp.file("system.data")));
+}
+
+// A run that could not dispose of an entry ends with a status of its own, and
+// says why in the run log and on standard error: a full file system as root
+// (a tmpfs too small for the entry), a folder it may not write otherwise.
+TEST_F(CollectionEndToEndTest, AFailedRemovalFailsTheRunAndGivesTheReason) {
+  const std::string moving = folder("Moving"), archive = folder("Archive");
+  std::string reason;
+  if (geteuid() == 0) {
+    if (system(("mount -t tmpfs -o size=64k none '" + archive + "' 2>/dev/null").c_str()) != 0)
+      GTEST_SKIP() << "cannot mount a tmpfs here";
+    reason = "No space left on device";
+  } else {
+    fs::permissions(archive, fs::perms(0555));
+    reason = "Permission denied";
+  }
+  ASSERT_EQ(0,
+            sweeply({"add", moving, "--action", "moveto:" + archive, "--condition", "name: *.bin"})
+                .exitStatus);
+  temp.write("Moving/big.bin", std::string(1 << 20, 'x'));
+  fs::remove(log());
+  ProgramResult result = run(SWEEPRUN_TOOL_PATH, {});
+  const std::string section = temp.read("run.log");
+  if (geteuid() == 0) system(("umount '" + archive + "'").c_str());
+  fs::permissions(archive, fs::perms(0755));
+
+  EXPECT_EQ(74, result.exitStatus);
+  EXPECT_TRUE(hasLine(section, "Error: Unable to (re)move 'big.bin'.")) << section;
+  EXPECT_NE(std::string::npos, section.find(reason)) << section;
+  EXPECT_TRUE(hasLine(section, "= big.bin (not removed)")) << section;
+  EXPECT_NE(std::string::npos, result.err.find(reason)) << result.err;
+  EXPECT_EQ(std::string(1 << 20, 'x'), temp.read("Moving/big.bin"));
+}
+
+// Errors must stand out in the system log ("journalctl -p err"). The tool runs
+// in a mount namespace of its own whose /dev/log is a socket the test reads.
+TEST_F(CollectionEndToEndTest, ErrorsReachTheSystemLogAtErrorPriority) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root for a private /dev/log";
+  if (system("command -v unshare >/dev/null 2>&1") != 0) GTEST_SKIP() << "no unshare";
+  const std::string socketPath = temp.file("log.sock");
+  const int sink = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(sink, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+  socketPath.copy(address.sun_path, socketPath.size());
+  ASSERT_EQ(0, bind(sink, reinterpret_cast<sockaddr*>(&address), sizeof address));
+  fs::create_directories(temp.file("dev"));
+  const std::string script =
+      "mount --make-rprivate / && mount --bind /dev '" + temp.file("dev") +
+      "' && mount -t tmpfs none /dev && touch /dev/null /dev/urandom /dev/log && "
+      "mount --bind '" +
+      temp.file("dev") + "/null' /dev/null && mount --bind '" + temp.file("dev") +
+      "/urandom' /dev/urandom && mount --bind '" + socketPath + "' /dev/log && exec '" +
+      SWEEPRUN_TOOL_PATH + "'";
+  ProgramResult result = runProgram("/usr/bin/unshare", {"unshare", "-m", "sh", "-c", script},
+                                    toolEnvironment(home, "alice", temp.path()), temp.path());
+  EXPECT_EQ(1, result.exitStatus) << result.err;
+  char message[2048] = {};
+  const ssize_t n = recv(sink, message, sizeof message - 1, MSG_DONTWAIT);
+  close(sink);
+  ASSERT_GT(n, 0) << "nothing reached the system log";
+  // <facility * 8 + severity>: the user facility (1) at error severity (3).
+  EXPECT_EQ(0u, std::string(message).rfind("<11>", 0)) << message;
+  EXPECT_NE(std::string::npos, std::string(message).find("No folder database exists")) << message;
 }
 
 }  // namespace

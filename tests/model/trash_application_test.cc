@@ -103,7 +103,8 @@ TEST_F(TrashApplicationTest, FileRoundTripKeepsUnknownKeysKindsItemsAndAliases) 
   folders.push_back(std::move(second));
   app.setTrashFolderList(std::move(folders));
   const std::string database = dir_.file("db.data");
-  ASSERT_TRUE(app.archiveToFile(database));
+  std::string archiveError;
+  ASSERT_TRUE(app.archiveToFile(database, archiveError));
 
   TrashApplication back;
   back.unarchiveWithFile(database, nullptr);
@@ -134,8 +135,9 @@ TEST_F(TrashApplicationTest, DatabaseThatYieldedNoListIsNeverReplaced) {
     TrashApplication app;
     app.unarchiveWithFile(path, nullptr);
     EXPECT_EQ(nullptr, app.trashFolderList());
-    EXPECT_FALSE(app.archiveToFile(path));
-    EXPECT_TRUE(app.archiveToFile(dir_.file("elsewhere.data")));
+    std::string archiveError;
+    EXPECT_FALSE(app.archiveToFile(path, archiveError));
+    EXPECT_TRUE(app.archiveToFile(dir_.file("elsewhere.data"), archiveError));
   }
   EXPECT_EQ(kArchiveWithoutRoot, dir_.read("noroot.data"));
   struct stat st;
@@ -153,7 +155,8 @@ TEST_F(TrashApplicationTest, MergerJoinsTheListThatWasReadAndGivesTheIgnoreList)
   TrashApplication stored;
   stored.setTrashFolderList(FolderList{folderAt("Inbox")});
   const std::string database = dir_.file("db.data");
-  ASSERT_TRUE(stored.archiveToFile(database));
+  std::string archiveError;
+  ASSERT_TRUE(stored.archiveToFile(database, archiveError));
 
   FakeMerger merger;
   TrashApplication fromFile;
