@@ -121,9 +121,9 @@ std::optional<std::string> prepareWithLog(TrashRule& rule, bool describe, Date n
       } else {
         rule.bestDate.reset();
         if (describe) {
-          text = rule.timeValue == 1
-                     ? localizedString("with at most 1 check")
-                     : localized("with at most %d checks", {wholeNumber(rule.timeValue)});
+          text = rule.timeValue == 1 ? localizedString("that survived more than 1 check")
+                                     : localized("that survived more than %d checks",
+                                                 {wholeNumber(rule.timeValue)});
         }
       }
       break;

@@ -106,9 +106,10 @@ TEST_F(SweeplyEndToEndTest, AddPreviewRunAndListAgree) {
   // And list and show tell the same story.
   ProgramResult show = sweeply({"show", inbox, "--json"});
   ASSERT_EQ(0, show.exitStatus) << show.err;
-  for (const char* expected : {"\"checks\": 3", "\"takenIn\": 4", "\"movedOut\": 1",
-                               "\"removedByLastCheck\": 1", "\"name\": \"new.txt\"",
-                               "\"name\": \"notes.txt\"", "\"expression\": \"delay: 2 checks\""}) {
+  for (const char* expected :
+       {"\"checks\": 3", "\"takenIn\": 4", "\"movedOut\": 1", "\"removedByLastCheck\": 1",
+        "\"name\": \"new.txt\"", "\"name\": \"notes.txt\"", "\"expression\": \"delay: 2 checks\"",
+        "\"description\": \"that survived more than 2 checks\""}) {
     EXPECT_NE(std::string::npos, show.out.find(expected)) << expected << "\n" << show.out;
   }
   EXPECT_EQ(std::string::npos, show.out.find("build.tmp"));

@@ -93,8 +93,8 @@ TEST(RuleEvaluationTest, DescribesRulesInWords) {
       {nameRule(3, ".dmg"), "whose name ends with '.dmg'"},
       {nameRule(2, "Keep", true), "whose name does not start with 'Keep'"},
       {nameRule(7, "x"), "whose name is 'x'"},
-      {ageRule(1, 7), "with at most 1 check"},
-      {ageRule(5.9, 7), "with at most 5 checks"},
+      {ageRule(1, 7), "that survived more than 1 check"},
+      {ageRule(5.9, 7), "that survived more than 5 checks"},
       {ageRule(0, 6), "that were checked in before 2026-05-09 06:13:20 +0000"},
       {TrashRule::trashRuleWithType(5), "(unknown condition)"},
   };
