@@ -90,6 +90,10 @@ int runAdd(const CompanionCommand& command, const std::vector<std::string>& argu
   FolderChanges changes;
   std::string error;
   if (!readFolderChanges(parsed, false, changes, error)) return usageError(command, error);
+  for (const std::string& warning : changes.warnings) {
+    companionErr() << "sweeply " << command.name << ": " << localized("warning: %@", {warning})
+                   << "\n";
+  }
   const std::string path = userPath(parsed.operands[0]);
   if (path.empty()) return usageError(command, localizedString("the folder path is empty"));
   if (changes.destination && *changes.destination == path) {
@@ -136,6 +140,10 @@ int runEdit(const CompanionCommand& command, const std::vector<std::string>& arg
   FolderChanges changes;
   std::string error;
   if (!readFolderChanges(parsed, true, changes, error)) return usageError(command, error);
+  for (const std::string& warning : changes.warnings) {
+    companionErr() << "sweeply " << command.name << ": " << localized("warning: %@", {warning})
+                   << "\n";
+  }
   if (changes.empty()) return usageError(command, localizedString("nothing to change"));
 
   FolderDatabase database(FolderDatabase::userDatabasePath());

@@ -113,7 +113,9 @@ bool readFolderChanges(const ParsedArguments& arguments, bool editing, FolderCha
   changes.clearConditions = arguments.has("clear-conditions");
   for (const std::string& expression : arguments.all("condition")) {
     TrashRule rule;
-    if (!parseCondition(expression, rule, error)) return false;
+    std::string warning;
+    if (!parseCondition(expression, rule, error, &warning)) return false;
+    if (!warning.empty()) changes.warnings.push_back(std::move(warning));
     if (rule.value("type").asInteger() == kAgeRule) changes.once = rule.checkOnce();
     changes.rules.push_back(std::move(rule));
   }

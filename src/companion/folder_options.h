@@ -30,6 +30,9 @@ struct FolderChanges {
   /// The once-a-day flag the last age condition asks for, as the
   /// configuration reader sets it; none without age conditions.
   std::optional<bool> once;
+  /// Warnings about conditions that were taken, but may not mean what their
+  /// writer meant ("name: a*b" is matched as written).
+  std::vector<std::string> warnings;
 
   bool empty() const;
 };

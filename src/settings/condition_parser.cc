@@ -4,8 +4,10 @@
 #include <array>
 #include <charconv>
 #include <optional>
+#include <ostream>
 
 #include "platform/localization.h"
+#include "platform/process.h"
 #include "platform/text_case.h"
 #include "settings/trash_config_file_parser.h"
 
@@ -64,6 +66,18 @@ class ConditionScanner {
     }
     return false;
   }
+  /// The letters that follow (after blanks); empty when none.
+  std::string_view word() {
+    skipBlanks();
+    size_t end = pos_;
+    while (end < text_.size() &&
+           ((text_[end] >= 'a' && text_[end] <= 'z') || (text_[end] >= 'A' && text_[end] <= 'Z'))) {
+      ++end;
+    }
+    std::string_view letters = text_.substr(pos_, end - pos_);
+    pos_ = end;
+    return letters;
+  }
   /// A plain decimal number: [+-] digits [. digits] [e [+-] digits], with at
   /// least one digit before the exponent.
   std::optional<double> number() {
@@ -108,9 +122,48 @@ class ConditionScanner {
   size_t pos_ = 0;
 };
 
-bool parseDelay(ConditionScanner& scan, TrashRule& rule) {
+// Larger numbers are no longer whole numbers exactly; no size or age needs them.
+constexpr double kLargestNumber = 9007199254740992.0;  // 2^53
+
+// A byte unit after a size, case-insensitive; the factor, or 0 when |word|
+// names none.
+double byteUnitFactor(std::string_view word) {
+  const std::string unit = lowercaseText(word);
+  if (unit == "b" || unit == "byte" || unit == "bytes") return 1;
+  static const struct {
+    const char* decimal;
+    const char* shortDecimal;
+    const char* binary;
+    int power;
+  } kUnits[] = {
+      {"kb", "k", "kib", 1}, {"mb", "m", "mib", 2}, {"gb", "g", "gib", 3}, {"tb", "t", "tib", 4}};
+  for (const auto& u : kUnits) {
+    double decimal = 1, binary = 1;
+    for (int i = 0; i < u.power; ++i) {
+      decimal *= 1000;
+      binary *= 1024;
+    }
+    if (unit == u.decimal || unit == u.shortDecimal) return decimal;
+    if (unit == u.binary) return binary;
+  }
+  return 0;
+}
+
+// Why a number read for a condition cannot stand; empty when it can.
+std::string numberFault(const std::optional<double>& number) {
+  if (!number) return "a number";
+  if (!(*number >= 0)) return "a number of at least 0";
+  if (!(*number <= kLargestNumber)) return "a number no larger than 9007199254740992";
+  return {};
+}
+
+bool parseDelay(ConditionScanner& scan, TrashRule& rule, std::string& fault) {
   const std::optional<double> count = scan.number();
-  if (!count || !(*count >= 0)) return false;
+  fault = numberFault(count);
+  if (!fault.empty()) {
+    fault += ", then a unit: minutes, hours, days, weeks, months, years or checks";
+    return false;
+  }
   const std::string_view unitWord = scan.upToColon();
   if (unitWord.empty()) return false;
   for (int place = 7; place >= 0; --place) {
@@ -125,7 +178,10 @@ bool parseDelay(ConditionScanner& scan, TrashRule& rule) {
   return false;
 }
 
-bool parseSize(ConditionScanner& scan, TrashRule& rule) {
+bool parseSize(ConditionScanner& scan, TrashRule& rule, std::string& fault) {
+  constexpr const char* kExpected =
+      "'<' or '>', a number of at least 0 and an optional unit: B, KB, MB, GB, TB (powers of "
+      "1000), KiB, MiB, GiB or TiB (powers of 1024)";
   int64_t opposite;
   if (scan.literal('<')) {
     opposite = 1;
@@ -134,8 +190,31 @@ bool parseSize(ConditionScanner& scan, TrashRule& rule) {
   } else {
     return false;
   }
-  const std::optional<double> bytes = scan.number();
-  if (!bytes || !(*bytes >= 0)) return false;
+  std::optional<double> bytes = scan.number();
+  if (!bytes || !(*bytes >= 0)) {
+    fault = kExpected;
+    return false;
+  }
+  // "1.5GB" was once read as 1.5 bytes, the rest ignored: a rule meant for big
+  // files then condemned nearly every file. A unit now counts, and anything
+  // else after the number is refused.
+  const std::string_view unit = scan.word();
+  if (!unit.empty()) {
+    const double factor = byteUnitFactor(unit);
+    if (factor == 0) {
+      fault = kExpected;
+      return false;
+    }
+    *bytes *= factor;
+  }
+  if (!scan.atEnd()) {
+    fault = kExpected + std::string(", and nothing after it");
+    return false;
+  }
+  if (!(*bytes <= kLargestNumber)) {
+    fault = "a size no larger than 9007199254740992 bytes";
+    return false;
+  }
   rule = TrashRule::trashRuleWithType(kSizeRule);
   rule.setValue("data.oppo", Value::integer(opposite));
   rule.setValue("data.size", Value::real(*bytes));
@@ -143,8 +222,26 @@ bool parseSize(ConditionScanner& scan, TrashRule& rule) {
   return true;
 }
 
-bool parseName(ConditionScanner& scan, bool negated, TrashRule& rule) {
+// A pattern whose "*" or "?" stand inside it, or that holds "[", reads as a
+// shell pattern to most people, but is matched as the text it is.
+std::string literalPatternWarning(std::string_view text, std::string_view pattern) {
+  const std::string_view inner =
+      pattern.size() > 2 ? pattern.substr(1, pattern.size() - 2) : std::string_view();
+  const bool looksLikeAPattern =
+      inner.find_first_of("*?") != std::string_view::npos ||
+      pattern.find('[') != std::string_view::npos ||
+      (!pattern.empty() && (pattern.front() == '?' || pattern.back() == '?'));
+  if (!looksLikeAPattern) return {};
+  return localized(
+      "condition '%@' matches '%@' as it is written: only a '*' at either end is a wildcard; '*', "
+      "'?' and '[' elsewhere are plain characters.",
+      {text, pattern});
+}
+
+// |written| receives the pattern as written, marks included.
+bool parseName(ConditionScanner& scan, bool negated, TrashRule& rule, std::string_view& written) {
   std::string_view pattern = scan.upToColon();
+  written = pattern;
   int64_t mode = 0;
   if (!pattern.empty() && pattern.front() == '*') {
     pattern.remove_prefix(1);
@@ -164,29 +261,48 @@ bool parseName(ConditionScanner& scan, bool negated, TrashRule& rule) {
 
 }  // namespace
 
-bool parseCondition(std::string_view text, TrashRule& rule, std::string& error) {
+bool parseCondition(std::string_view text, TrashRule& rule, std::string& error,
+                    std::string* warning) {
   const bool negated = !text.empty() && text.front() == '!';
   if (negated) text.remove_prefix(1);
 
   ConditionScanner scan(text);
   const std::string keyword = lowercaseText(scan.upToColon());
   bool made = false;
+  std::string fault;
   if (!keyword.empty() && scan.literal(':') && !scan.atEnd()) {
-    if (keyword == "delay") {
-      made = parseDelay(scan, rule);
+    if (negated && (keyword == "delay" || keyword == "size")) {
+      // Dropped silently once, so that "!size: > 1000000", written to keep
+      // big files, condemned them instead.
+      fault = keyword == "size" ? "no '!': it negates only name conditions; use 'size: <' to "
+                                  "select the smaller entries instead"
+                                : "no '!': it negates only name conditions";
+    } else if (keyword == "delay") {
+      made = parseDelay(scan, rule, fault);
     } else if (keyword == "size") {
-      made = parseSize(scan, rule);
+      made = parseSize(scan, rule, fault);
     } else if (keyword == "name") {
-      made = parseName(scan, negated, rule);
+      std::string_view pattern;
+      made = parseName(scan, negated, rule, pattern);
+      if (made && warning) *warning = literalPatternWarning(text, pattern);
     }
   }
-  if (!made) error = localized("Unable to handle condition '%@'.", {text});
+  if (!made) {
+    error = fault.empty() ? localized("Unable to handle condition '%@'.", {text})
+                          : localized("Unable to handle condition '%@': expected %@.",
+                                      {text, localizedString(fault)});
+  }
   return made;
 }
 
 bool TrashConfigFileParser::parseRule(const std::string& text, std::string& error) {
   TrashRule rule;
-  if (!parseCondition(text, rule, error)) return false;
+  std::string warning;
+  if (!parseCondition(text, rule, error, &warning)) return false;
+  Process& context = process();
+  if (!warning.empty() && context.checkMode && context.out) {
+    *context.out << localized("Warning: %@\n", {warning}) << std::flush;
+  }
   if (folder_ && rule.value("data.type").asInteger() == kAgeRule) {
     // The last age condition of an entry decides whether its folder is
     // checked at most once a day.

@@ -10,19 +10,26 @@ namespace sweeprun {
 /// Reads one condition expression of the configuration file into |rule|:
 ///   "delay:" a number >= 0 and a unit word ("minute" ... "year", "check";
 ///            the unit word need only begin with the unit's name),
-///   "size:"  "<" or ">" and a number >= 0 (what follows is ignored),
+///   "size:"  "<" or ">", a number >= 0 and an optional byte unit (B, byte,
+///            bytes; K/KB, M/MB, G/GB, T/TB in powers of 1000; KiB, MiB,
+///            GiB, TiB in powers of 1024; any case), then nothing more,
 ///   "name:"  a pattern whose leading and trailing "*" choose the mode.
-/// A "!" as the very first character negates a name condition and is
-/// ignored by the others. Blanks (horizontal white space, not line breaks)
-/// may stand before each token. Numbers are plain decimals: optional sign,
-/// digits, optional fraction and exponent; hexadecimal forms, "nan" and
-/// "inf" are refused.
+/// A "!" as the very first character negates a name condition; before a
+/// delay or size condition it is refused, since it cannot mean what its
+/// writer meant. Blanks (horizontal white space, not line breaks) may stand
+/// before each token. Numbers are plain decimals: optional sign, digits,
+/// optional fraction and exponent; hexadecimal forms, "nan", "inf" and
+/// values beyond 2^53 (also in bytes, once the unit is applied) are refused.
 ///
 /// True with |rule| made from the defaults of its kind and updated; false
 /// with "Unable to handle condition '<text without its leading !>'." in
-/// |error|, |rule| unchanged. A name pattern that is empty once its marks
-/// are removed ("*", "**") is refused: it would match no name at all (or,
-/// negated, every name), never what its writer meant.
-bool parseCondition(std::string_view text, TrashRule& rule, std::string& error);
+/// |error| (followed by what was expected, where that can be told), |rule|
+/// unchanged. A name pattern that is empty once its marks are removed ("*",
+/// "**") is refused: it would match no name at all (or, negated, every
+/// name), never what its writer meant. |warning|, when given, receives a
+/// warning for a name pattern that is matched as written but reads like a
+/// shell pattern ("a*b", "file?.txt", "[ab]*"), else stays as it is.
+bool parseCondition(std::string_view text, TrashRule& rule, std::string& error,
+                    std::string* warning = nullptr);
 
 }  // namespace sweeprun

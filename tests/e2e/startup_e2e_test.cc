@@ -296,6 +296,50 @@ TEST_F(StartupEndToEndTest, InvalidConfigurationEndsWith112) {
   EXPECT_EQ(0u, result.out.rfind("Error: ", 0)) << result.out;
 }
 
+// Conditions as check mode reads them: sizes with units, the refused forms
+// with what was expected (a configuration error, status 112), and a name
+// pattern that is taken as written, with a warning.
+TEST_F(StartupEndToEndTest, CheckModeReadsSizeUnitsAndRefusesWhatCannotMeanItsText) {
+  SKIP_UNLESS_ROOT();
+  const auto withCondition = [&](const std::string& condition) {
+    return "<key>DataFile</key><string>" + temp.file("db.data") +
+           "</string><key>Folders</key><array><dict><key>Path</key><string>" +
+           temp.file("watched") + "</string><key>Conditions</key><array><string>" + condition +
+           "</string></array></dict></array>";
+  };
+  const struct {
+    const char* condition;
+    int status;
+    const char* out;  // after the configuration path or "Error: "
+  } kCases[] = {
+      {"size: &gt; 1.5GB", 0, ": OK\n"},
+      {"size: &lt; 2 KiB", 0, ": OK\n"},
+      {"size: &gt;5000000 bytes", 0, ": OK\n"},
+      {"size: &gt; 1.5 GX", 112, "Unable to handle condition 'size: > 1.5 GX': expected '<' or"},
+      {"!size: &gt; 1000000", 112, "Unable to handle condition 'size: > 1000000': expected no '!'"},
+      {"delay: 99999999999999999999 days", 112,
+       "Unable to handle condition 'delay: 99999999999999999999 days': expected a number no "
+       "larger"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.condition);
+    writeConfig(withCondition(c.condition));
+    ProgramResult result = run(driver(), {"-t"});
+    EXPECT_EQ(c.status, result.exitStatus);
+    const std::string expected = c.status == 0 ? config + c.out : std::string("Error: ") + c.out;
+    EXPECT_EQ(0u, result.out.rfind(expected, 0)) << result.out;
+  }
+
+  writeConfig(withCondition("name: a*b"));
+  ProgramResult warned = run(driver(), {"-t"});
+  EXPECT_EQ(0, warned.exitStatus);
+  EXPECT_EQ(
+      "Warning: condition 'name: a*b' matches 'a*b' as it is written: only a '*' at either "
+      "end is a wildcard; '*', '?' and '[' elsewhere are plain characters.\n" +
+          config + ": OK\n",
+      warned.out);
+}
+
 TEST_F(StartupEndToEndTest, SystemModeRunWritesTheConfiguredRunLog) {
   SKIP_UNLESS_ROOT();
   writeConfig(validEntries() + loggingEntries());

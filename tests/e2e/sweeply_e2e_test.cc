@@ -117,6 +117,27 @@ TEST_F(SweeplyEndToEndTest, AddPreviewRunAndListAgree) {
   EXPECT_NE(std::string::npos, list.out.find("3 checks; 4 taken in, 1 moved out")) << list.out;
 }
 
+TEST_F(SweeplyEndToEndTest, ConditionsTakeSizeUnitsRefuseWhatCannotMeanTheirTextAndWarn) {
+  ASSERT_EQ(0, sweeply({"add", inbox, "--condition", "size: > 1.5GB"}).exitStatus);
+  ProgramResult show = sweeply({"show", inbox, "--json"});
+  EXPECT_NE(std::string::npos, show.out.find("\"expression\": \"size: > 1500000000\"")) << show.out;
+  temp.write("Inbox/small.txt", "six b");
+  ProgramResult preview = sweeply({"preview", inbox});
+  EXPECT_EQ(std::string::npos, preview.out.find("trash small.txt")) << preview.out;
+
+  for (const char* refused : {"size: > 1.5 GX", "!size: > 1000000", "delay: 1e30 days"}) {
+    SCOPED_TRACE(refused);
+    ProgramResult result = sweeply({"edit", inbox, "--condition", refused});
+    EXPECT_EQ(2, result.exitStatus);
+    EXPECT_NE(std::string::npos, result.err.find("expected")) << result.err;
+  }
+  ProgramResult warned = sweeply({"edit", inbox, "--condition", "name: file?.txt"});
+  EXPECT_EQ(0, warned.exitStatus) << warned.err;
+  EXPECT_NE(std::string::npos,
+            warned.err.find("sweeply edit: warning: condition 'name: file?.txt' matches"))
+      << warned.err;
+}
+
 TEST_F(SweeplyEndToEndTest, ImportThenExportGivesAFileCheckModeAccepts) {
   if (geteuid() != 0) GTEST_SKIP() << "check mode needs a root-owned configuration file";
   fs::create_directories(temp.file("etc"));

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 namespace sweeprun {
 namespace {
 
@@ -26,11 +28,20 @@ TEST(ConditionParserTest, ReadsTheThreeForms) {
        "3\xE2\x80\x83"
        "days",
        {{"teve", real(3)}, {"tune", integer(2)}}},
-      {"!delay: 3 days", {{"teve", real(3)}, {"tune", integer(2)}, {"oppo", integer(0)}}},
       {"size: < 1000", {{"type", integer(2)}, {"oppo", integer(1)}, {"size", real(1000)}}},
       {"size: >5000000 bytes", {{"type", integer(2)}, {"oppo", integer(0)}, {"size", real(5e6)}}},
-      {"!size: > 7", {{"oppo", integer(0)}, {"size", real(7)}}},
       {"Size:<0", {{"oppo", integer(1)}, {"size", real(0)}}},
+      {"size: > 1.5GB", {{"size", real(1.5e9)}}},
+      {"size: > 1.5 gb", {{"size", real(1.5e9)}}},
+      {"size: > 2 KiB", {{"size", real(2048)}}},
+      {"size: > 3k", {{"size", real(3000)}}},
+      {"size: < 4 M", {{"size", real(4e6)}}},
+      {"size: > 1 mib", {{"size", real(1048576)}}},
+      {"size: > 1 GiB", {{"size", real(1073741824)}}},
+      {"size: > 2 TB", {{"size", real(2e12)}}},
+      {"size: > 1 TiB", {{"size", real(1099511627776)}}},
+      {"size: > 7 B", {{"size", real(7)}}},
+      {"size: > 1 byte", {{"size", real(1)}}},
       {"name: *.dmg", {{"type", integer(1)}, {"part", integer(3)}, {"name", Value::text(".dmg")}}},
       {"name: Invoice*", {{"part", integer(2)}, {"name", Value::text("Invoice")}}},
       {"name: *tmp*", {{"part", integer(1)}, {"name", Value::text("tmp")}}},
@@ -53,50 +64,100 @@ TEST(ConditionParserTest, ReadsTheThreeForms) {
 }
 
 TEST(ConditionParserTest, RefusesMalformedExpressions) {
-  const char* const kCases[] = {
-      "delay: 2 Weeks",       // unit names are case-sensitive
-      "delay: -1 days",       // negative
-      "delay: 3",             // no unit word
-      "delay: 3 :days",       // the unit word ends at the colon
-      "delay : 3 days",       // blank before the colon joins the keyword
-      "delay: 3 fortnights",  // no such unit
-      "delay: days",          // no number
-      "delay: nan days",
-      "delay: inf days",
-      "delay: 0x10 days",
-      "delay: 1e999 days",
-      "size: 100",
-      "size: = 100",
-      "size: <",
-      "size: < -5",
-      "!size: x",
-      "size: > 0x10",
-      "size: > infinity",
-      "size: <nan",
-      "name:",
-      "name:   \t",
-      "name: :x",
-      "name: *",
-      "name: **",  // nothing left to compare
-      "colour: red",
-      "delay 3 days",
-      "",
-      "!",
-      ":",
-      "  : 3",
-      "delay:\n3 days",
-      " !name: x",  // the negation must be the very first character
+  // What each refusal says after "Unable to handle condition '...'": nothing
+  // more ("."), or what was expected.
+  constexpr const char* kNumberThenUnit =
+      ": expected a number, then a unit: minutes, hours, days, weeks, months, years or checks.";
+  constexpr const char* kSize =
+      ": expected '<' or '>', a number of at least 0 and an optional unit: B, KB, MB, GB, TB "
+      "(powers of 1000), KiB, MiB, GiB or TiB (powers of 1024).";
+  const std::string kSizeThenNothing =
+      std::string(kSize, strlen(kSize) - 1) + ", and nothing after it.";
+  const struct {
+    const char* text;
+    std::string after;
+  } kCases[] = {
+      {"delay: 2 Weeks", "."},  // unit names are case-sensitive
+      {"delay: -1 days",
+       ": expected a number of at least 0, then a unit: minutes, hours, days, weeks, months, "
+       "years or checks."},
+      {"delay: 3", "."},             // no unit word
+      {"delay: 3 :days", "."},       // the unit word ends at the colon
+      {"delay : 3 days", "."},       // blank before the colon joins the keyword
+      {"delay: 3 fortnights", "."},  // no such unit
+      {"delay: days", kNumberThenUnit},
+      {"delay: nan days", kNumberThenUnit},
+      {"delay: inf days", kNumberThenUnit},
+      {"delay: 0x10 days", kNumberThenUnit},
+      {"delay: 1e999 days", kNumberThenUnit},
+      {"delay: 99999999999999999999 days",
+       ": expected a number no larger than 9007199254740992, then a unit: minutes, hours, days, "
+       "weeks, months, years or checks."},
+      {"!delay: 3 days", ": expected no '!': it negates only name conditions."},
+      {"size: 100", "."},
+      {"size: = 100", "."},
+      {"size: <", kSize},
+      {"size: < -5", kSize},
+      {"!size: > 1000000",
+       ": expected no '!': it negates only name conditions; use 'size: <' to select the smaller "
+       "entries instead."},
+      {"size: > 0x10", kSize},
+      {"size: > infinity", kSize},
+      {"size: <nan", kSize},
+      {"size: > 1.5 GX", kSize},
+      {"size: > 1.5GB of data", kSizeThenNothing},
+      {"size: > 5 bytes!", kSizeThenNothing},
+      {"size: > 10 TiB 2", kSizeThenNothing},
+      {"size: > 9999 TiB", ": expected a size no larger than 9007199254740992 bytes."},
+      {"name:", "."},
+      {"name:   \t", "."},
+      {"name: :x", "."},
+      {"name: *", "."},
+      {"name: **", "."},  // nothing left to compare
+      {"colour: red", "."},
+      {"delay 3 days", "."},
+      {"", "."},
+      {"!", "."},
+      {":", "."},
+      {"  : 3", "."},
+      {"delay:\n3 days", kNumberThenUnit},
+      {" !name: x", "."},  // the negation must be the very first character
   };
-  for (const char* text : kCases) {
-    SCOPED_TRACE(text);
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.text);
     TrashRule rule = TrashRule::trashRuleWithType(kNameRule);
     const Dictionary before = rule.data;
     std::string error;
-    EXPECT_FALSE(parseCondition(text, rule, error));
-    const std::string shown = text[0] == '!' ? text + 1 : text;
-    EXPECT_EQ("Unable to handle condition '" + shown + "'.", error);
+    EXPECT_FALSE(parseCondition(c.text, rule, error));
+    const std::string shown = c.text[0] == '!' ? c.text + 1 : c.text;
+    EXPECT_EQ("Unable to handle condition '" + shown + "'" + c.after, error);
     EXPECT_EQ(before, rule.data);
   }
+}
+
+TEST(ConditionParserTest, WarnsOfNamePatternsMatchedAsWritten) {
+  const struct {
+    const char* text;
+    bool warned;
+  } kCases[] = {
+      {"name: *.dmg", false}, {"name: Keep*", false},    {"name: *tmp*", false},
+      {"name: a*b", true},    {"name: file?.txt", true}, {"name: [ab]*", true},
+      {"!name: x?", true},    {"name: a?", true},        {"name: Thumbs.db", false},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.text);
+    TrashRule rule;
+    std::string error, warning;
+    ASSERT_TRUE(parseCondition(c.text, rule, error, &warning)) << error;
+    EXPECT_EQ(c.warned, !warning.empty()) << warning;
+  }
+  TrashRule rule;
+  std::string error, warning;
+  parseCondition("name: a*b", rule, error, &warning);
+  EXPECT_EQ(
+      "condition 'name: a*b' matches 'a*b' as it is written: only a '*' at either end is a "
+      "wildcard; '*', '?' and '[' elsewhere are plain characters.",
+      warning);
 }
 
 }  // namespace
