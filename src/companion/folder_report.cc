@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "companion/config_export.h"
+#include "companion/json_text.h"
 #include "engine/rule_evaluation.h"
 #include "platform/localization.h"
 #include "platform/path.h"
@@ -43,8 +44,8 @@ Value ruleSummary(const TrashRule& rule, Date now) {
 
 Value itemSummary(const TrashItem& item, Date now) {
   Dictionary entry;
-  entry.set("name", Value::text(lastPathComponent(item.path())));
-  entry.set("path", Value::text(item.path()));
+  setFileText(entry, "name", lastPathComponent(item.path()));
+  setFileText(entry, "path", item.path());
   const Value& checkedIn = item.value("idat");
   entry.set("checkedIn", checkedIn.isNone() ? Value() : Value::date(checkedIn.asDate()));
   entry.set("ageSeconds",
@@ -63,7 +64,7 @@ std::string yesNo(const Value& value, const char* yes, const char* no) {
 Value folderSummary(const TrashFolder& folder, Date now, bool withItems) {
   Dictionary summary;
   const int64_t play = folder.value("play").asInteger();
-  summary.set("path", Value::text(folder.path()));
+  setFileText(summary, "path", folder.path());
   summary.set("name", Value::text(folder.value("name").asText()));
   summary.set("enabled", Value::boolean(folder.value("ison").asBool()));
   summary.set("action", Value::text(actionName(play)));
@@ -102,12 +103,12 @@ Value folderSummary(const TrashFolder& folder, Date now, bool withItems) {
 
 std::string folderSummaryText(const Value& summary, Date now) {
   const Dictionary& s = *summary.dictionaryPtr();
-  std::string text(s.get("path").asText());
+  std::string text = terminalText(s.get("path").asText());
   text += "\n  ";
   text += yesNo(s.get("enabled"), "enabled", "disabled");
   const std::string_view action = s.get("action").asText();
   if (action == "moveto") {
-    text += localized("; moves entries to '%@'", {s.get("destination").asText()});
+    text += localized("; moves entries to '%@'", {terminalText(s.get("destination").asText())});
   } else if (action == "delete") {
     text += localizedString("; deletes entries");
   } else {
@@ -135,7 +136,9 @@ std::string folderSummaryText(const Value& summary, Date now) {
         "\n";
   }
   if (const Dictionary* readMe = s.get("readMe").dictionaryPtr()) {
-    text += "  " + localized("keeps the read-me file '%@'", {readMe->get("name").asText()}) + "\n";
+    text += "  " +
+            localized("keeps the read-me file '%@'", {terminalText(readMe->get("name").asText())}) +
+            "\n";
   }
 
   const Array& rules = *s.get("rules").arrayPtr();
@@ -173,8 +176,8 @@ std::string folderSummaryText(const Value& summary, Date now) {
                                                 ageText(now.seconds - checkedIn.asDate().seconds)});
       }
       const uint64_t hits = item.get("hits").asUnsigned();
-      line +=
-          localized(", %@: %@", {countText(hits, "check", "checks"), item.get("name").asText()});
+      line += localized(", %@: %@", {countText(hits, "check", "checks"),
+                                     terminalText(item.get("name").asText())});
       text += line + "\n";
     }
   }

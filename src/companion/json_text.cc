@@ -153,4 +153,54 @@ std::string jsonText(const Value& value) {
   return out;
 }
 
+void setFileText(Dictionary& entry, std::string_view key, std::string_view text) {
+  entry.set(key, Value::text(text));
+  bool utf8 = true;
+  for (size_t i = 0; i < text.size() && utf8;) {
+    const size_t length = utf8Length(text, i);
+    utf8 = length > 0;
+    i += length;
+  }
+  if (utf8) return;
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string bytes;
+  for (const char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c > 0x20 && c < 0x7F && c != '%') {
+      bytes += ch;
+    } else {
+      bytes += {'%', kHex[c >> 4], kHex[c & 0xF]};
+    }
+  }
+  entry.set(std::string(key) + "Bytes", Value::text(bytes));
+}
+
+std::string terminalText(std::string_view text) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string shown;
+  shown.reserve(text.size());
+  const auto escape = [&](unsigned char c) { shown += {'\\', 'x', kHex[c >> 4], kHex[c & 0xF]}; };
+  for (size_t i = 0; i < text.size();) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    const size_t length = utf8Length(text, i);
+    if (c == '\t') {
+      shown += "\\t";
+    } else if (c == '\n') {
+      shown += "\\n";
+    } else if (length == 0 || c < 0x20 || c == 0x7F) {
+      escape(c);
+    } else if (length == 2 && c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0) {
+      escape(c);  // C1 controls, U+0080-U+009F: terminals act on them too
+      escape(static_cast<unsigned char>(text[i + 1]));
+    } else {
+      shown.append(text.substr(i, length));
+      i += length;
+      continue;
+    }
+    ++i;
+    if (length == 2 && c == 0xC2) ++i;
+  }
+  return shown;
+}
+
 }  // namespace sweeprun

@@ -13,4 +13,15 @@ namespace sweeprun {
 /// U+FFFD, so the output is always valid UTF-8.
 std::string jsonText(const Value& value);
 
+/// Sets |key| of |entry| to |text|, a name or path as the file system holds
+/// it. When |text| is not UTF-8, jsonText can show it only with U+FFFD, so
+/// "<key>Bytes" is set too: every byte of it, those outside printable ASCII
+/// and "%" written as %XX, from which a script gets the exact bytes back.
+void setFileText(Dictionary& entry, std::string_view key, std::string_view text);
+
+/// |text| as it may be printed to a terminal: control characters (also
+/// line breaks and escape sequences) and bytes that are not UTF-8 shown as
+/// \xHH, tab and line feed as \t and \n; everything else as it is.
+std::string terminalText(std::string_view text);
+
 }  // namespace sweeprun

@@ -1,5 +1,6 @@
 #include "companion/preview.h"
 
+#include "companion/json_text.h"
 #include "engine/daily_schedule.h"
 #include "engine/removal.h"
 #include "platform/file_io.h"
@@ -104,7 +105,7 @@ void PreviewRecorder::entryDecided(const TrashFolder& folder, const std::string&
                                    const EntryDecision& decision) {
   if (!wanted(folder) || folders_.empty()) return;
   Dictionary entry;
-  entry.set("name", Value::text(name));
+  setFileText(entry, "name", name);
   entry.set("decision", Value::text(decisionName(decision.kind)));
   const bool condemned = decision.kind == EntryDecision::kRemoved ||
                          decision.kind == EntryDecision::kDeferred ||
@@ -113,7 +114,11 @@ void PreviewRecorder::entryDecided(const TrashFolder& folder, const std::string&
   const RemovalPlan& plan = decision.removal;
   const bool placed = decision.kind == EntryDecision::kRemoved && !plan.targetName.empty();
   entry.set("destination", placed ? textOrNull(plan.destination) : Value());
-  entry.set("target", placed ? Value::text(joinPath(plan.destination, plan.targetName)) : Value());
+  if (placed) {
+    setFileText(entry, "target", joinPath(plan.destination, plan.targetName));
+  } else {
+    entry.set("target", Value());
+  }
   Value reason;
   if (decision.kind == EntryDecision::kDeferred) {
     reason = Value::text(localizedString("the destination is absent for now"));
@@ -133,7 +138,7 @@ std::string previewText(const Value& result) {
   std::string text;
   for (const Value& element : *result.dictionaryPtr()->get("folders").arrayPtr()) {
     const Dictionary& folder = *element.dictionaryPtr();
-    const std::string path(folder.get("path").asText());
+    const std::string path = terminalText(folder.get("path").asText());
     if (!folder.get("checked").asBool()) {
       text += localized("%@: not checked (%@)", {path, folder.get("reason").asText()}) + "\n";
       continue;
@@ -160,7 +165,7 @@ std::string previewText(const Value& result) {
                                : action == "moveto" ? "move"
                                                     : "trash");
         if (entry.get("target").isText())
-          detail = " -> " + std::string(entry.get("target").asText());
+          detail = " -> " + terminalText(entry.get("target").asText());
       } else {
         verb = localizedString(decision == "startOver" ? "start over"
                                : decision == "defer"   ? "defer"
@@ -170,7 +175,7 @@ std::string previewText(const Value& result) {
         detail = " (" + std::string(entry.get("reason").asText()) + ")";
       }
       verb.resize(std::max<size_t>(verb.size(), 12), ' ');
-      text += "  " + verb + " " + std::string(name) + detail + "\n";
+      text += "  " + verb + " " + terminalText(name) + detail + "\n";
     }
     text += "  " +
             (removed == 1 ? localizedString("1 entry would be removed.")

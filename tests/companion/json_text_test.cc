@@ -52,5 +52,44 @@ TEST(JsonTextTest, WritesNestedValuesInTheirOwnOrder) {
       jsonText(value));
 }
 
+TEST(FileTextTest, ANameThatIsNotUtf8KeepsItsBytesBesideTheReadableForm) {
+  const struct {
+    std::string text;
+    const char* bytes;  // nullptr: no "nameBytes"
+  } kCases[] = {
+      {"report.pdf", nullptr},
+      {"caf\xC3\xA9 100%.txt", nullptr},
+      {"caf\xE9.txt", "caf%E9.txt"},
+      {"a b%\xFF\n", "a%20b%25%FF%0A"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.text);
+    Dictionary entry;
+    setFileText(entry, "name", c.text);
+    EXPECT_EQ(c.text, entry.get("name").asText());
+    if (c.bytes) {
+      EXPECT_EQ(c.bytes, entry.get("nameBytes").asText());
+    } else {
+      EXPECT_EQ(nullptr, entry.find("nameBytes"));
+    }
+  }
+}
+
+TEST(TerminalTextTest, ShowsControlCharactersAndStrayBytesEscaped) {
+  const struct {
+    std::string text;
+    std::string shown;
+  } kCases[] = {
+      {"plain name.txt", "plain name.txt"},
+      {"caf\xC3\xA9", "caf\xC3\xA9"},
+      {"two\nlines\tand tab", "two\\nlines\\tand tab"},
+      {"\x1B]0;title\x07", "\\x1b]0;title\\x07"},
+      {"stray\xE9", "stray\\xe9"},
+      {"c1\xC2\x9B", "c1\\xc2\\x9b"},
+      {"del\x7F", "del\\x7f"},
+  };
+  for (const auto& c : kCases) EXPECT_EQ(c.shown, terminalText(c.text)) << c.shown;
+}
+
 }  // namespace
 }  // namespace sweeprun

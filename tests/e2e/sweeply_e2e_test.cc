@@ -138,6 +138,22 @@ TEST_F(SweeplyEndToEndTest, ConditionsTakeSizeUnitsRefuseWhatCannotMeanTheirText
       << warned.err;
 }
 
+// A script must be able to act on any name the tool tracks, and a name must
+// not be able to drive the terminal it is shown on.
+TEST_F(SweeplyEndToEndTest, NamesThatAreNotTextStayExactInJsonAndHarmlessOnTheTerminal) {
+  ASSERT_EQ(0, sweeply({"add", inbox, "--condition", "name: *.tmp"}).exitStatus);
+  temp.write("Inbox/caf\xE9.txt", "x");
+  temp.write("Inbox/\x1B[31mred", "x");
+  ASSERT_EQ(0, sweeprun().exitStatus);
+  ProgramResult json = sweeply({"show", inbox, "--json"});
+  ASSERT_EQ(0, json.exitStatus) << json.err;
+  EXPECT_NE(std::string::npos, json.out.find("\"nameBytes\": \"caf%E9.txt\"")) << json.out;
+  ProgramResult text = sweeply({"show", inbox});
+  EXPECT_EQ(std::string::npos, text.out.find('\x1B')) << text.out;
+  EXPECT_NE(std::string::npos, text.out.find("\\x1b[31mred")) << text.out;
+  EXPECT_NE(std::string::npos, text.out.find("caf\\xe9.txt")) << text.out;
+}
+
 TEST_F(SweeplyEndToEndTest, ImportThenExportGivesAFileCheckModeAccepts) {
   if (geteuid() != 0) GTEST_SKIP() << "check mode needs a root-owned configuration file";
   fs::create_directories(temp.file("etc"));
