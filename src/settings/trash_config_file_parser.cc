@@ -287,7 +287,7 @@ bool TrashConfigFileParser::applyItem(const Value& item, int index, int level, s
           error = localized("Required key missing: Path.");
           return false;
         }
-        glob();
+        if (!glob(error)) return false;
         globPath_.reset();
         folder_.reset();
       }

@@ -76,11 +76,14 @@ class TrashConfigFileParser : public Settings, public FolderListMerger {
   bool parseRule(const std::string& text, std::string& error);
   /// Turns the current folder entry into configured folders: one per path
   /// that "Path" matches on disk, or one pattern folder when none does.
-  void glob();
+  /// False, with the message, when the pattern looks at too many entries.
+  bool glob(std::string& error);
 
   Dictionary data_;
   std::optional<NameList> ignores_;
   std::optional<FolderList> folders_;
+  /// The "Path" text each of |folders_| came from, in the same order.
+  std::vector<std::string> folderPatterns_;
   std::optional<std::vector<TrashRule>> rules_;
   std::optional<TrashFolder> folder_;
   std::optional<std::string> dbPath_;
