@@ -7,7 +7,7 @@
 namespace sweeprun {
 
 /// The most entries that expanding one pattern may look at: enough for any
-/// sensible folder pattern, and reached in well under a second by one that
+/// sensible folder pattern, and reached within a second or two by one that
 /// would otherwise walk the whole file system.
 inline constexpr size_t kMaxPatternEntriesVisited = 100000;
 
