@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/date.h"
+#include "platform/path_match.h"
 
 namespace sweeprun {
 
@@ -34,6 +35,9 @@ struct Process {
   std::optional<std::string> userTrashPath;
   /// Directory of the running executable (for the closing-line list).
   std::string executableDirectory;
+  /// The most entries that expanding one folder pattern of the
+  /// configuration file may look at.
+  size_t maxPatternEntriesVisited = kMaxPatternEntriesVisited;
 
   /// The clock; Date::now unless a test fixes it.
   std::function<Date()> clock = [] { return Date::now(); };

@@ -40,4 +40,6 @@ std::string currentExecutableDirectory() {
   }
 }
 
+unsigned effectiveUserId() { return static_cast<unsigned>(geteuid()); }
+
 }  // namespace sweeprun

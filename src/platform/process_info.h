@@ -17,4 +17,7 @@ std::string currentHomeDirectory();
 /// when it cannot be read.
 std::string currentExecutableDirectory();
 
+/// The effective user id of the process.
+unsigned effectiveUserId();
+
 }  // namespace sweeprun

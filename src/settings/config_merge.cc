@@ -1,22 +1,34 @@
 // Joining the configured folders with the folder database: glob() at the end
 // of each folder entry, merge() once the database has been read.
 
+#include "platform/localization.h"
 #include "platform/path_match.h"
+#include "platform/process.h"
 #include "settings/trash_config_file_parser.h"
 
 namespace sweeprun {
 
-void TrashConfigFileParser::glob() {
-  if (!folder_ || !globPath_) return;
+bool TrashConfigFileParser::glob(std::string& error) {
+  if (!folder_ || !globPath_) return true;
   if (!folders_) folders_.emplace();
-  const std::vector<std::string> matches = globPaths(*globPath_);
+  const size_t bound = process().maxPatternEntriesVisited;
+  const PatternExpansion expansion = expandPathPattern(*globPath_, bound);
+  if (expansion.tooManyEntries) {
+    error = localized(
+        "Path '%@' matches too many entries: more than %@ were looked at. Give a narrower "
+        "pattern.",
+        {*globPath_, std::to_string(bound)});
+    return false;
+  }
+  const std::vector<std::string>& matches = expansion.paths;
   if (matches.empty()) {
     // Nothing on disk (yet): the text stays a pattern for stored folders,
     // e.g. on a volume that is not mounted now.
     folder_->setPath(*globPath_);
     folder_->setValue("data.glob", Value::text(*globPath_));
     folders_->push_back(std::move(*folder_));
-    return;
+    folderPatterns_.push_back(*globPath_);
+    return true;
   }
   folder_->setPath(matches.front());
   const size_t first = folders_->size();
@@ -26,6 +38,8 @@ void TrashConfigFileParser::glob() {
     copy.setPath(matches[i]);
     folders_->push_back(std::move(copy));
   }
+  folderPatterns_.insert(folderPatterns_.end(), matches.size(), *globPath_);
+  return true;
 }
 
 void TrashConfigFileParser::merge(FolderList* stored) {
@@ -62,6 +76,7 @@ void TrashConfigFileParser::merge(FolderList* stored) {
   }
   *stored = std::move(merged);
   folders_.reset();
+  folderPatterns_.clear();
 }
 
 }  // namespace sweeprun

@@ -156,6 +156,7 @@ void TrashConfigFileParser::setObject(const Value& value, std::string_view key) 
 }
 
 bool TrashConfigFileParser::parse(const std::string& path) {
+  configFile_ = path;
   std::string message;
   std::string bytes;
   if (!readFile(path, bytes, message)) {
@@ -287,7 +288,7 @@ bool TrashConfigFileParser::applyItem(const Value& item, int index, int level, s
           error = localized("Required key missing: Path.");
           return false;
         }
-        glob();
+        if (!glob(error)) return false;
         globPath_.reset();
         folder_.reset();
       }
@@ -311,6 +312,16 @@ bool TrashConfigFileParser::applyAction(std::string_view action, std::string& er
   }
   if (action.size() >= kMoveTo.size() &&
       lowercaseText(action.substr(0, kMoveTo.size())) == kMoveTo) {
+    const std::string_view destination = action.substr(kMoveTo.size());
+    if (destination.find_first_not_of(" \t") == std::string_view::npos) {
+      // An empty destination would move every condemned entry to wherever
+      // an empty path happens to lead.
+      error = localized(
+          "Action '%@' names no destination: give \"moveto:\" followed by the path of a "
+          "folder.",
+          {action});
+      return false;
+    }
     if (folder_) {
       // Only the keyword is read without regard to case: file systems here
       // tell "/Archive" from "/archive", so the destination keeps its own.
@@ -339,7 +350,7 @@ bool TrashConfigFileParser::checkRoot(std::string& error) const {
     error = localized("Folders missing or empty.");
     return false;
   }
-  return true;
+  return checkSafety(error);
 }
 
 }  // namespace sweeprun

@@ -71,16 +71,26 @@ class TrashConfigFileParser : public Settings, public FolderListMerger {
   bool applyItem(const Value& item, int index, int level, std::string& error);
   bool applyAction(std::string_view action, std::string& error);
   bool checkRoot(std::string& error) const;
+  /// The refusals that keep a run from harming the system or its own files:
+  /// the database and the run log in folders only root can change, and no
+  /// watched folder that is the root, the accounts folder or a folder that
+  /// holds the configuration file, the database or the run log.
+  bool checkSafety(std::string& error) const;
   /// Appends the rule of one condition expression to |rules_|; for an age
   /// condition also sets the current folder's "once".
   bool parseRule(const std::string& text, std::string& error);
   /// Turns the current folder entry into configured folders: one per path
   /// that "Path" matches on disk, or one pattern folder when none does.
-  void glob();
+  /// False, with the message, when the pattern looks at too many entries.
+  bool glob(std::string& error);
 
   Dictionary data_;
   std::optional<NameList> ignores_;
   std::optional<FolderList> folders_;
+  /// The "Path" text each of |folders_| came from, in the same order.
+  std::vector<std::string> folderPatterns_;
+  /// The file parse() reads.
+  std::string configFile_;
   std::optional<std::vector<TrashRule>> rules_;
   std::optional<TrashFolder> folder_;
   std::optional<std::string> dbPath_;

@@ -133,5 +133,16 @@ TEST_F(ConfigMergeTest, NoListOrNoConfiguredFoldersChangesNothing) {
   EXPECT_EQ(1u, stored.size());
 }
 
+TEST_F(ConfigMergeTest, PatternThatLooksAtTooManyEntriesIsRefused) {
+  for (const char* folder : {"watched/a", "watched/b", "watched/c"}) env.makeDir(folder);
+  env.context.maxPatternEntriesVisited = 3;
+  EXPECT_FALSE(parser.parse(
+      env.writeConfig(configRoot("<dict><key>Path</key><string>$DIR/w*/*</string></dict>"))));
+  EXPECT_EQ("Error: Path '" + env.dir +
+                "/w*/*' matches too many entries: more than 3 were looked at. Give a narrower "
+                "pattern.\n",
+            env.out.str());
+}
+
 }  // namespace
 }  // namespace sweeprun

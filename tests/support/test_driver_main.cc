@@ -1,7 +1,8 @@
 // The tool's start-up for end-to-end tests: the same start-up as the shipped
-// binary, but the configuration file, the account folder and the post-run
-// pause come from the environment, so that tests of system and check mode
-// never touch /etc or /Users. Built with the tests only.
+// binary, but the configuration file, the account folder, the post-run
+// pause and the bound of a folder pattern come from the environment, so
+// that tests of system and check mode never touch /etc or /Users. Built
+// with the tests only.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -26,6 +27,9 @@ int main(int argc, char** argv) {
   context.usersFolder = *users;
   const std::string pause = environmentValue("SWEEPRUN_TEST_PAUSE").value_or("0");
   context.postRunPauseSeconds = static_cast<unsigned>(std::strtoul(pause.c_str(), nullptr, 10));
+  // A small bound lets a test reach "too many entries" with a small tree.
+  if (const auto bound = environmentValue("SWEEPRUN_TEST_PATTERN_BOUND"))
+    context.maxPatternEntriesVisited = std::strtoul(bound->c_str(), nullptr, 10);
   fillRunningProcess(context);
   ScopedProcess installed(context);
   // Located with the installed home folder; start-up drops it in system mode.

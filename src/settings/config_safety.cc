@@ -1,0 +1,151 @@
+// The refusals of the configuration file that keep a system-mode run, which
+// works as root, from being turned against the system or against its own
+// files. They run after the whole file has been read, since the keys they
+// relate come in no defined order.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/entry_attributes.h"
+#include "platform/folder_attributes.h"
+#include "platform/localization.h"
+#include "platform/path.h"
+#include "platform/process.h"
+#include "platform/process_info.h"
+#include "settings/settings_keys.h"
+#include "settings/trash_config_file_parser.h"
+
+namespace sweeprun {
+namespace {
+
+constexpr unsigned kGroupOrOtherWrite = 022;
+constexpr unsigned kStickyBit = 01000;
+
+// Root, and the effective user, which is root whenever the tool runs in
+// system mode (an ordinary user may only check a file of their own).
+bool isTrustedOwner(uint32_t owner) { return owner == 0 || owner == effectiveUserId(); }
+
+// The folders from the root down to |folder|; only |folder| itself for a
+// relative path.
+std::vector<std::string> foldersDownTo(const std::string& folder) {
+  if (folder.empty() || folder[0] != '/') return {folder.empty() ? "." : folder};
+  std::vector<std::string> chain = {"/"};
+  size_t slash = 0;
+  while (chain.back() != folder) {
+    slash = folder.find('/', slash + 1);
+    chain.push_back(slash == std::string::npos ? folder : folder.substr(0, slash));
+  }
+  return chain;
+}
+
+// Empty when nobody but root can replace |file| or plant something under
+// its name; else the message, which names the file by its key |key|. The folder that holds it,
+// or the deepest one that exists, must belong to root and be writable by
+// root alone: a sticky bit does not help there, since another user could
+// create the name first. A folder further up may be sticky and
+// world-writable, as /tmp is, since then nobody else can rename the folders
+// below it.
+std::string checkFileFolders(std::string_view key, const std::string& file) {
+  const std::vector<std::string> chain = foldersDownTo(deletingLastPathComponent(file));
+  EntryAttributes holder;
+  std::string holderPath;
+  for (const std::string& folder : chain) {
+    EntryAttributes attributes;
+    const OpenStatus status = attributesOfFolderAtPath(folder, attributes);
+    if (status == OpenStatus::kMissing) break;  // whoever may write the last one may create it
+    if (status != OpenStatus::kOpened) {
+      return localized(
+          "%@ '%@' lies below %@, which cannot be opened as a folder: it is none, or a link "
+          "that a user other than root could change leads there.",
+          {key, file, folder});
+    }
+    if (!holderPath.empty()) {
+      const bool stickyTrustedFolder = isTrustedOwner(holder.owner) && (holder.mode & kStickyBit);
+      if (!isTrustedOwner(holder.owner) ||
+          ((holder.mode & kGroupOrOtherWrite) && !stickyTrustedFolder)) {
+        return localized(
+            "%@ '%@' lies below %@, which users other than root can change: every folder on the "
+            "way must belong to root and be writable by root alone, or be sticky.",
+            {key, file, holderPath});
+      }
+    }
+    holder = attributes;
+    holderPath = folder;
+  }
+  if (holderPath.empty()) return std::string();  // not even the root: nothing to plant in
+  if (!isTrustedOwner(holder.owner) || (holder.mode & kGroupOrOtherWrite)) {
+    return localized(
+        "%@ '%@' lies in %@, which users other than root can write: the folder must belong to "
+        "root and be writable by root alone.",
+        {key, file, holderPath});
+  }
+  return std::string();
+}
+
+// True when |folder| is an ancestor of |file| (both standardized).
+bool holds(const std::string& folder, const std::string& file) {
+  if (folder.empty() || file.size() <= folder.size()) return false;
+  if (folder == "/") return file[0] == '/';
+  return file.compare(0, folder.size(), folder) == 0 && file[folder.size()] == '/';
+}
+
+}  // namespace
+
+bool TrashConfigFileParser::checkSafety(std::string& error) const {
+  const std::string home = process().homeDirectory;
+  const std::string dataFile = standardizePath(*dbPath_, "");
+  if (const auto existing = attributesOfItemAtPath(dataFile);
+      existing && !existing->isRegularFile()) {
+    error =
+        localized("DataFile '%@' is not a regular file: it must name a plain file, or nothing yet.",
+                  {*dbPath_});
+    return false;
+  }
+  error = checkFileFolders("DataFile", dataFile);
+  if (!error.empty()) return false;
+
+  std::string logFile;
+  if (boolForKey(kLogToFile)) {
+    logFile = standardizePath(stringForKey(kLogFileName).value_or(""), home);
+    error = checkFileFolders("LogFileName", logFile);
+    if (!error.empty()) return false;
+  }
+
+  const std::string configFile = standardizePath(configFile_, home);
+  const std::string accounts = standardizePath(process().usersFolder, "");
+  for (size_t i = 0; i < folders_->size(); ++i) {
+    const std::string watched = standardizePath((*folders_)[i].path(), "");
+    const std::string& pattern = folderPatterns_[i];
+    if (watched == "/") {
+      error = localized(
+          "Path '%@' gives the watched folder %@, which is the root folder: watch a "
+          "folder below it.",
+          {pattern, watched});
+    } else if (watched == accounts) {
+      error = localized(
+          "Path '%@' gives the watched folder %@, which is the accounts folder: "
+          "watch a folder below it.",
+          {pattern, watched});
+    } else if (holds(watched, configFile)) {
+      error = localized(
+          "Path '%@' gives the watched folder %@, which holds the configuration "
+          "file %@: watch a folder that holds none of the tool's own files.",
+          {pattern, watched, configFile});
+    } else if (holds(watched, dataFile)) {
+      error = localized(
+          "Path '%@' gives the watched folder %@, which holds the DataFile %@: "
+          "watch a folder that holds none of the tool's own files.",
+          {pattern, watched, dataFile});
+    } else if (!logFile.empty() && holds(watched, logFile)) {
+      error = localized(
+          "Path '%@' gives the watched folder %@, which holds the log file %@: "
+          "watch a folder that holds none of the tool's own files.",
+          {pattern, watched, logFile});
+    }
+    if (!error.empty()) return false;
+  }
+  return true;
+}
+
+}  // namespace sweeprun

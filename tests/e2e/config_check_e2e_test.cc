@@ -1,0 +1,163 @@
+// Check mode and system mode refuse a configuration that would turn a run
+// as root against the system or against the tool's own files, each with the
+// same message: check mode prints it, system mode logs it.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <functional>
+
+#include "e2e/run_program.h"
+#include "support/temp_dir.h"
+
+namespace sweeprun {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr uid_t kOtherUser = 1;
+constexpr int kConfigInvalid = 112;
+
+class ConfigCheckEndToEndTest : public ::testing::Test {
+ protected:
+  // A read-only copy of the driver: the tool's own file must not be writable.
+  static void SetUpTestSuite() {
+    tools = new TempDir();
+    fs::copy_file(SWEEPRUN_DRIVER_PATH, tools->file("sweeprun"));
+    fs::permissions(tools->file("sweeprun"), fs::perms(0555));
+  }
+  static void TearDownTestSuite() {
+    delete tools;
+    tools = nullptr;
+  }
+
+  ProgramResult run(const std::string& option, const std::string& patternBound) {
+    std::vector<std::string> environment =
+        toolEnvironment(temp.file("home"), "root", temp.path(), "etc/sweeprun.plist");
+    if (!patternBound.empty()) environment.push_back("SWEEPRUN_TEST_PATTERN_BOUND=" + patternBound);
+    return runProgram(tools->file("sweeprun"), {tools->file("sweeprun"), option}, environment,
+                      temp.path());
+  }
+
+  /// A root-owned 0600 configuration file with |entries| in its root
+  /// dictionary, "$T" standing for the scratch folder.
+  void writeConfig(std::string entries) {
+    for (size_t at; (at = entries.find("$T")) != std::string::npos;)
+      entries.replace(at, 2, temp.path());
+    temp.write("etc/sweeprun.plist",
+               "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>" +
+                   entries + "</dict></plist>\n");
+    fs::permissions(config(), fs::perms(0600));
+  }
+  std::string config() const { return temp.file("etc/sweeprun.plist"); }
+
+  /// A folder below the scratch folder with |owner| and |mode|.
+  void makeFolder(const std::string& relative, uid_t owner, mode_t mode) {
+    const std::string folder = temp.file(relative);
+    fs::create_directories(folder);
+    ASSERT_EQ(0, chown(folder.c_str(), owner, 0));
+    ASSERT_EQ(0, chmod(folder.c_str(), mode));
+  }
+
+  static TempDir* tools;
+  TempDir temp;
+};
+
+TempDir* ConfigCheckEndToEndTest::tools = nullptr;
+
+std::string folders(const std::string& path, const std::string& keys = "") {
+  return "<key>Folders</key><array><dict><key>Path</key><string>" + path + "</string>" + keys +
+         "</dict></array>";
+}
+const std::string kDataFile = "<key>DataFile</key><string>$T/db.data</string>";
+const std::string kDelete = "<key>Action</key><string>delete</string>";
+std::string logTo(const std::string& path) {
+  return "<key>LogToFile</key><true/><key>LogFileName</key><string>" + path + "</string>";
+}
+
+TEST_F(ConfigCheckEndToEndTest, RefusesDangerousConfigurationsInCheckAndSystemMode) {
+  if (geteuid() != 0) GTEST_SKIP() << "the configuration file must belong to root";
+  const std::string kWatched = folders("$T/watched");
+  const struct {
+    const char* label;
+    std::string entries;
+    std::function<void()> prepare;
+    std::string message;  // empty: accepted
+    std::string patternBound = "";
+  } kCases[] = {
+      {"a normal folder", kDataFile + kWatched, nullptr, ""},
+      {"a run log in a root-owned 0755 folder", kDataFile + kWatched + logTo("$T/logs/run.log"),
+       [&] { makeFolder("logs", 0, 0755); }, ""},
+      {"moveto: without a destination",
+       kDataFile + folders("$T/watched", "<key>Action</key><string>moveto:</string>"), nullptr,
+       "Action 'moveto:' names no destination: give \"moveto:\" followed by the path of a "
+       "folder."},
+      {"the root folder with delete", kDataFile + folders("/", kDelete), nullptr,
+       "Path '/' gives the watched folder /, which is the root folder: watch a folder below it."},
+      {"the accounts folder with delete", kDataFile + folders("$T/Users/", kDelete),
+       [&] { makeFolder("Users", 0, 0755); },
+       "Path '$T/Users/' gives the watched folder $T/Users, which is the accounts folder: watch "
+       "a folder below it."},
+      {"the folder of the configuration file", kDataFile + folders("$T/e*"), nullptr,
+       "Path '$T/e*' gives the watched folder $T/etc, which holds the configuration file "
+       "$T/etc/sweeprun.plist: watch a folder that holds none of the tool's own files."},
+      {"a DataFile that is a folder", "<key>DataFile</key><string>$T/watched</string>" + kWatched,
+       nullptr,
+       "DataFile '$T/watched' is not a regular file: it must name a plain file, or nothing yet."},
+      {"a DataFile in a folder of another user",
+       "<key>DataFile</key><string>$T/data/db.data</string>" + kWatched,
+       [&] { makeFolder("data", kOtherUser, 0755); },
+       "DataFile '$T/data/db.data' lies in $T/data, which users other than root can write: the "
+       "folder must belong to root and be writable by root alone."},
+      {"a DataFile below a folder of another user",
+       "<key>DataFile</key><string>$T/theirs/data/db.data</string>" + kWatched,
+       [&] {
+         makeFolder("theirs/data", 0, 0755);
+         makeFolder("theirs", kOtherUser, 0755);
+       },
+       "DataFile '$T/theirs/data/db.data' lies below $T/theirs, which users other than root can "
+       "change: every folder on the way must belong to root and be writable by root alone, or "
+       "be sticky."},
+      {"a run log in a folder of another user", kDataFile + kWatched + logTo("$T/logs/run.log"),
+       [&] { makeFolder("logs", kOtherUser, 0755); },
+       "LogFileName '$T/logs/run.log' lies in $T/logs, which users other than root can write: "
+       "the folder must belong to root and be writable by root alone."},
+      {"a run log in a sticky world-writable folder",
+       kDataFile + kWatched + logTo("$T/logs/run.log"), [&] { makeFolder("logs", 0, 01777); },
+       "LogFileName '$T/logs/run.log' lies in $T/logs, which users other than root can write: "
+       "the folder must belong to root and be writable by root alone."},
+      {"a pattern that looks at too many entries", kDataFile + folders("$T/watched/*"),
+       [&] {
+         for (const char* name : {"a", "b", "c"})
+           makeFolder(std::string("watched/") + name, 0, 0755);
+       },
+       "Path '$T/watched/*' matches too many entries: more than 2 were looked at. Give a "
+       "narrower pattern.",
+       "2"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    for (const char* folder : {"data", "theirs", "logs", "Users", "watched"})
+      fs::remove_all(temp.file(folder));
+    fs::create_directories(temp.file("watched"));
+    fs::create_directories(temp.file("etc"));
+    if (c.prepare) c.prepare();
+    writeConfig(c.entries);
+    std::string message = c.message;
+    for (size_t at; (at = message.find("$T")) != std::string::npos;)
+      message.replace(at, 2, temp.path());
+
+    const ProgramResult checked = run("-t", c.patternBound);
+    EXPECT_EQ(message.empty() ? 0 : kConfigInvalid, checked.exitStatus);
+    EXPECT_EQ(message.empty() ? config() + ": OK\n" : "Error: " + message + "\n", checked.out);
+    if (message.empty()) continue;
+    const ProgramResult system = run("-s", c.patternBound);
+    EXPECT_EQ(kConfigInvalid, system.exitStatus);
+    EXPECT_EQ("", system.out);
+    EXPECT_EQ("Error parsing config file: " + message + "\n", system.err);
+  }
+}
+
+}  // namespace
+}  // namespace sweeprun
