@@ -143,9 +143,12 @@ TEST_F(CrashEndToEndTest, AKilledSaveLeavesTheOldOrTheNewDatabase) {
   for (int kill = 1; kill <= kills; ++kill) {
     const bool run = kill % 2 == 1;
     const std::string before = contentOf(database);
-    const auto limit = (run ? runTime : editTime).count();
+    // Every other kill falls in the last quarter, where the save is, so
+    // that many kills catch one half-way.
+    const long long limit = (run ? runTime : editTime).count();
+    const long long earliest = kill % 4 < 2 ? 0 : limit * 3 / 4;
     const std::chrono::microseconds delay(
-        std::uniform_int_distribution<long long>(0, limit)(random));
+        std::uniform_int_distribution<long long>(earliest, limit)(random));
     ASSERT_TRUE(killAfter(run ? runArguments() : editArguments(kill), delay));
 
     const std::string after = contentOf(database);
