@@ -22,8 +22,11 @@ class TrashLog {
   /// Opens or creates the log file at |path| (already standardized) and
   /// positions writing for a new section, trimming old sections first. A file
   /// that cannot be opened leaves the log without a handle: every later write
-  /// does nothing, and nothing is reported. A final symbolic link is never
-  /// followed, and only a regular file is accepted.
+  /// does nothing, and nothing is reported. A symbolic link on the way is
+  /// followed only when root or the effective user owns it, a final one
+  /// never, and only a regular file with no other hard links is accepted
+  /// (see FileHandle::openForUpdate). In user mode a missing log folder is
+  /// created first.
   void open(const std::string& path);
 
   /// Writes |line| followed by "\n" at the current position, at once. The

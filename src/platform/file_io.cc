@@ -5,12 +5,13 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <utility>
 
-#include "platform/path.h"
+#include "platform/dir_handle.h"
+#include "platform/file_open.h"
+#include "platform/temporary_file.h"
 
 namespace sweeprun {
 
@@ -95,50 +96,24 @@ class FileSink : public ByteSink {
   int errno_ = 0;
 };
 
-// Reads from |offset| to the end of the file.
-bool readFrom(int fd, off_t offset, std::string& bytes) {
-  bytes.clear();
-  // Reserving the size up front keeps a large database from being copied
-  // over and over as the string grows.
-  struct stat info;
-  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > offset) {
-    bytes.reserve(static_cast<size_t>(info.st_size - offset));
+// Removes the temporary file |name| of |folder| unless the name no longer
+// holds the file we created (|created|): another process may have put
+// something else there meanwhile.
+void removeOwnTemporary(const DirHandle& folder, const std::string& name,
+                        const struct stat& created) {
+  struct stat now;
+  if (::fstatat(folder.fd(), name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+      now.st_ino == created.st_ino && now.st_dev == created.st_dev) {
+    ::unlinkat(folder.fd(), name.c_str(), 0);
   }
-  char buffer[65536];
-  for (;;) {
-    const ssize_t got = ::pread(fd, buffer, sizeof buffer, offset);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (got == 0) return true;
-    bytes.append(buffer, static_cast<size_t>(got));
-    offset += got;
-  }
-}
-
-// A name for a temporary file beside the target that no other writer picks.
-std::string temporaryName(const std::string& name, unsigned attempt) {
-  static unsigned counter = 0;
-  const auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
-  const unsigned long long mix = static_cast<unsigned long long>(ticks) * 2654435761u +
-                                 static_cast<unsigned long long>(getpid()) * 40503u +
-                                 ++counter * 7919u + attempt;
-  static const char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-  std::string suffix;
-  for (unsigned long long v = mix; suffix.size() < 8; v /= 36) suffix.push_back(kAlphabet[v % 36]);
-  return "." + name + ".tmp-" + suffix;
 }
 
 }  // namespace
 
 bool readFile(const std::string& path, std::string& bytes, std::string& error) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) {
-    error = failure("open", path);
-    return false;
-  }
-  const bool ok = readFrom(fd, 0, bytes);
+  const int fd = openFileForReading(path, 0, error);
+  if (fd < 0) return false;
+  const bool ok = readFromDescriptor(fd, 0, bytes);
   if (!ok) error = failure("read", path);
   ::close(fd);
   return ok;
@@ -152,41 +127,50 @@ bool writeFileAtomically(const std::string& path, std::string_view bytes, std::s
 
 bool writeFileAtomicallyFrom(const std::string& path, const std::function<bool(ByteSink&)>& produce,
                              std::string& error, unsigned newFileMode) {
-  const std::string name = lastPathComponent(path);
-  if (path.empty() || path.back() == '/' || name == "/" || name == "." || name == "..") {
-    errno = EINVAL;
-    error = failure("open", path);
-    return false;
-  }
-  std::string directory = deletingLastPathComponent(path);
-  if (directory.empty()) directory = ".";
+  DirHandle folder;
+  std::string name;
+  if (!openContainingFolder(path, folder, name, error)) return false;
+  removeAbandonedTemporaries(folder, name, kAbandonedTemporaryAgeSeconds);
 
   mode_t mode = static_cast<mode_t>(newFileMode & 07777);
   struct stat old;
-  const bool hadFile = ::lstat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode);
+  const bool hadFile =
+      ::fstatat(folder.fd(), name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(old.st_mode);
   if (hadFile) mode = old.st_mode & 07777;
 
   std::string temporary;
   int fd = -1;
   for (unsigned attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-    temporary = joinPath(directory, temporaryName(name, attempt));
-    fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    temporary = temporaryName(name, attempt);
+    fd = ::openat(folder.fd(), temporary.c_str(),
+                  O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0 && errno != EEXIST) break;
   }
   if (fd < 0) {
-    error = failure("open", temporary);
+    error = failure("open", folder.entryPath(temporary));
+    return false;
+  }
+  const std::string temporaryPath = folder.entryPath(temporary);
+  struct stat created;
+  if (::fstat(fd, &created) != 0) {
+    error = failure("fstat", temporaryPath);
+    ::close(fd);
+    // Without its identity the file cannot be told from a stranger's; a
+    // later save removes it once it is old.
     return false;
   }
   // Whatever happens below, the temporary file goes unless it was renamed.
   struct Cleanup {
     int& fd;
+    const DirHandle& folder;
     const std::string& temporary;
+    const struct stat& created;
     bool renamed = false;
     ~Cleanup() {
       if (fd >= 0) ::close(fd);
-      if (!renamed) ::unlink(temporary.c_str());
+      if (!renamed) removeOwnTemporary(folder, temporary, created);
     }
-  } cleanup{fd, temporary};
+  } cleanup{fd, folder, temporary, created};
 
   if (hadFile) {
     // Keep the owner when root rewrites somebody else's file. An ordinary
@@ -202,7 +186,7 @@ bool writeFileAtomicallyFrom(const std::string& path, const std::function<bool(B
     errno = sink.failedErrno();
     failedOperation = "write";
   } else if (!produced) {
-    error = "write(" + temporary + "): the content could not be made";
+    error = "write(" + temporaryPath + "): the content could not be made";
     return false;
   } else if (::fchmod(fd, mode) != 0) {
     failedOperation = "fchmod";
@@ -210,25 +194,21 @@ bool writeFileAtomicallyFrom(const std::string& path, const std::function<bool(B
     failedOperation = "fsync";
   }
   if (failedOperation) {
-    error = failure(failedOperation, temporary);
+    error = failure(failedOperation, temporaryPath);
     return false;
   }
   const int closed = ::close(std::exchange(fd, -1));
   if (closed != 0) {
-    error = failure("close", temporary);
+    error = failure("close", temporaryPath);
     return false;
   }
-  if (::rename(temporary.c_str(), path.c_str()) != 0) {
+  if (::renameat(folder.fd(), temporary.c_str(), folder.fd(), name.c_str()) != 0) {
     error = failure("rename", path);
     return false;
   }
   cleanup.renamed = true;
   // Make the rename itself durable; the new content is already on disk.
-  const int dirFd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dirFd >= 0) {
-    ::fsync(dirFd);
-    ::close(dirFd);
-  }
+  ::fsync(folder.fd());
   return true;
 }
 
@@ -255,10 +235,13 @@ FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
 }
 
 FileHandle FileHandle::openForUpdate(const std::string& path, std::string& error) {
+  DirHandle folder;
+  std::string name;
+  if (!openContainingFolder(path, folder, name, error)) return FileHandle();
   // O_NONBLOCK: opening a pipe or a device planted at the path must not hang;
   // such files are refused below anyway.
-  const int fd =
-      ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644);
+  const int fd = ::openat(folder.fd(), name.c_str(),
+                          O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644);
   if (fd < 0) {
     error = failure("open", path);
     return FileHandle();
@@ -274,12 +257,21 @@ FileHandle FileHandle::openForUpdate(const std::string& path, std::string& error
     error = "open(" + path + "): not a regular file";
     return FileHandle();
   }
+  // Another name of the same file may lie in a folder we would never write
+  // to; writing here would change the file there too.
+  if (st.st_nlink > 1) {
+    errno = EMLINK;
+    error = "open(" + path + "): the file has other hard links";
+    return FileHandle();
+  }
   const int flags = ::fcntl(fd, F_GETFL);
   if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
   return handle;
 }
 
-bool FileHandle::readAll(std::string& bytes) const { return isOpen() && readFrom(fd_, 0, bytes); }
+bool FileHandle::readAll(std::string& bytes) const {
+  return isOpen() && readFromDescriptor(fd_, 0, bytes);
+}
 
 bool FileHandle::write(std::string_view bytes) { return isOpen() && writeAll(fd_, bytes); }
 

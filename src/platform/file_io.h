@@ -8,14 +8,22 @@
 
 namespace sweeprun {
 
-/// Reads the whole file. False with "operation(path): reason" in |error|.
+/// Reads the whole file. The folders on the way and a final symbolic link are
+/// followed only when root or the effective user owns the link, as
+/// DirHandle::openDirectory follows them: a link another user planted is
+/// refused. False with "operation(path): reason" in |error|.
 bool readFile(const std::string& path, std::string& bytes, std::string& error);
 
 /// Replaces the file at |path| atomically: writes a temporary file beside it,
 /// flushes it to disk and renames it over the old one, keeping the old
-/// file's permission bits (|newFileMode| for a new file). No intermediate
-/// folders are created. On failure the old file is intact, the temporary file
-/// is removed, and |error| says what failed.
+/// file's permission bits and owner (|newFileMode| for a new file). The
+/// folder is opened as DirHandle::openDirectory opens it (a link on the way
+/// is followed only when root or the effective user owns it) and every step
+/// works relative to it: a final symbolic link is replaced, never written
+/// through. No intermediate folders are created. Temporary files that
+/// earlier saves of the same name left behind when killed, and that have
+/// not changed for an hour, are removed first. On failure the old file is
+/// intact, the temporary file is removed, and |error| says what failed.
 bool writeFileAtomically(const std::string& path, std::string_view bytes, std::string& error,
                          unsigned newFileMode = 0644);
 
@@ -63,9 +71,12 @@ class FileHandle {
   FileHandle& operator=(const FileHandle&) = delete;
 
   /// Opens the regular file at |path| for reading and writing at offset 0,
-  /// creating an empty one (0644 less the umask) when nothing is there. A
-  /// final symbolic link is never followed, and anything but a regular file
-  /// (a folder, a pipe, a device) is refused: a closed handle, with
+  /// creating an empty one (0644 less the umask) when nothing is there. The
+  /// folder is opened as DirHandle::openDirectory opens it (a link on the way
+  /// is followed only when root or the effective user owns it) and the file
+  /// relative to it. A final symbolic link is never followed, and anything
+  /// but a regular file with a single link (a folder, a pipe, a device, a
+  /// file with other hard links) is refused: a closed handle, with
   /// "operation(path): reason" in |error|.
   static FileHandle openForUpdate(const std::string& path, std::string& error);
 

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "platform/file_io.h"
+#include "platform/file_open.h"
 
 namespace sweeprun {
 
@@ -99,11 +99,8 @@ bool MappedFile::open(const std::string& path, std::string& error) {
   }
   // O_NONBLOCK: a pipe planted at the path must not hang the open; it is
   // refused below.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) {
-    error = failure("open", path);
-    return false;
-  }
+  const int fd = openFileForReading(path, O_NONBLOCK, error);
+  if (fd < 0) return false;
   struct stat info;
   if (::fstat(fd, &info) != 0) {
     error = failure("fstat", path);
@@ -124,8 +121,9 @@ bool MappedFile::open(const std::string& path, std::string& error) {
   void* mapping = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
   if (mapping == MAP_FAILED) {
     // Some file systems cannot map files; a copy does the same job there.
+    const bool read = readFromDescriptor(fd, 0, copy_);
+    if (!read) error = failure("read", path);
     ::close(fd);
-    const bool read = readFile(path, copy_, error);
     begin_ = copy_.data();
     size_ = copy_.size();
     return read;

@@ -17,10 +17,11 @@ class MappedFile {
   MappedFile(const MappedFile&) = delete;
   MappedFile& operator=(const MappedFile&) = delete;
 
-  /// Maps the file at |path| (a final link is followed); where its file
-  /// system cannot map files, reads it into memory instead. Anything but a
-  /// regular file is refused. False with "operation(path): reason" in
-  /// |error|.
+  /// Maps the file at |path|; where its file system cannot map files, reads
+  /// it into memory instead. The file is opened as readFile opens it: a link
+  /// on the way or at the end is followed only when root or the effective
+  /// user owns it. Anything but a regular file is refused. False with
+  /// "operation(path): reason" in |error|.
   bool open(const std::string& path, std::string& error);
 
   /// The content; empty before open() and for an empty file.

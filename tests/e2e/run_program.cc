@@ -64,6 +64,22 @@ ProgramResult runProgram(const std::string& path, const std::vector<std::string>
   return result;
 }
 
+int startProgram(const std::string& path, const std::vector<std::string>& arguments,
+                 const std::vector<std::string>& environment, const std::string& workingDirectory) {
+  std::vector<char*> argv = pointers(arguments);
+  std::vector<char*> envp = pointers(environment);
+  const pid_t child = fork();
+  if (child == 0) {
+    const int null = open("/dev/null", O_RDWR);
+    if (chdir(workingDirectory.c_str()) != 0 || null < 0 || dup2(null, 1) < 0 || dup2(null, 2) < 0)
+      _exit(126);
+    alarm(kTimeLimitSeconds);
+    execve(path.c_str(), argv.data(), envp.data());
+    _exit(127);
+  }
+  return child;
+}
+
 std::vector<std::string> toolEnvironment(const std::string& home, const std::string& user,
                                          const std::string& root, const std::string& config) {
   std::vector<std::string> environment = {

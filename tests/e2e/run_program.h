@@ -27,4 +27,10 @@ ProgramResult runProgram(const std::string& path, const std::vector<std::string>
                          const std::vector<std::string>& environment,
                          const std::string& workingDirectory);
 
+/// Starts the executable at |path| as runProgram does, with its output
+/// discarded, and returns at once: the child's process id, or -1. The caller
+/// waits for it (it too is killed after a minute).
+int startProgram(const std::string& path, const std::vector<std::string>& arguments,
+                 const std::vector<std::string>& environment, const std::string& workingDirectory);
+
 }  // namespace sweeprun

@@ -142,13 +142,16 @@ TEST(FileIoTest, ExistenceTestsFollowAFinalLink) {
   EXPECT_FALSE(fileExists(dir.file("gone")));
 }
 
-TEST(FileIoTest, FileHandleRefusesLinksFoldersAndPipes) {
+TEST(FileIoTest, FileHandleRefusesLinksFoldersAndHardLinkedFiles) {
   TempDir dir;
   const std::string target = dir.write("target", "secret");
   fs::create_symlink(target, dir.file("link"));
   fs::create_directory(dir.file("folder"));
+  // Writing to one name of a file with several would change it wherever its
+  // other names lie.
+  fs::create_hard_link(target, dir.file("hard-link"));
   std::string error;
-  for (const char* name : {"link", "folder"}) {
+  for (const char* name : {"link", "folder", "hard-link"}) {
     EXPECT_FALSE(FileHandle::openForUpdate(dir.file(name), error).isOpen()) << name;
     EXPECT_FALSE(error.empty());
   }
