@@ -61,6 +61,24 @@ add_custom_target(sweeprun_man_pages ALL DEPENDS ${_sweeprun_man_outputs})
 
 install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
+# What a Debian package carries besides the program: the copyright file, the
+# changelog (compressed, as Debian installs it) and the overrides that say
+# why two modes are not the usual ones.
+set(_sweeprun_changelog ${CMAKE_BINARY_DIR}/debian/changelog.gz)
+add_custom_command(
+  OUTPUT ${_sweeprun_changelog}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/debian
+  COMMAND sh -c "\"$1\" -9 -n -c \"$2\" > \"$3\"" sh ${SWEEPRUN_GZIP}
+          ${_sweeprun_packaging}/debian/changelog ${_sweeprun_changelog}
+  DEPENDS ${_sweeprun_packaging}/debian/changelog
+  COMMENT "Compressing the changelog"
+  VERBATIM)
+add_custom_target(sweeprun_changelog ALL DEPENDS ${_sweeprun_changelog})
+install(FILES ${_sweeprun_packaging}/debian/copyright ${_sweeprun_changelog}
+        DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${_sweeprun_packaging}/debian/lintian-overrides
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME sweeprun)
+
 # Written at install time, with the prefix of that install.
 set(_sweeprun_install_time_code [==[
   set(prefix "${CMAKE_INSTALL_PREFIX}")
@@ -147,5 +165,7 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "sweeprun developers <maintainers@sweeprun.i
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Stripped binaries; the debugging symbols are not shipped.
+set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "systemd")
 include(CPack)

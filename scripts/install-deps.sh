@@ -15,6 +15,7 @@ packages=(
   tzdata                       # tests compare calendar days across time zones
   man-db groff-base            # tests render the manual pages
   dpkg-dev file fakeroot       # the Debian package (cpack), checked as non-root too
+  lintian                      # the package passes Debian's checks
   systemd                      # tests verify the timer units (systemd-analyze)
 )
 

@@ -64,7 +64,11 @@ void TrashLog::open(const std::string& path) {
     DirHandle created;
     if (!directoryExists(folder)) DirHandle::createDirectories(folder, created, error);
   }
-  logFile = FileHandle::openForUpdate(path, error);
+  // The system run log names the files of every user's watched folders: for
+  // root and the administrators' group only, as the system's own logs are.
+  FileHandle::NewFileAttributes newFile;
+  if (process().systemMode) newFile = {0640, "adm"};
+  logFile = FileHandle::openForUpdate(path, error, newFile);
   if (!logFile.isOpen()) return;  // a log that cannot be opened stays silent
 
   const Settings* settings = process().settings;

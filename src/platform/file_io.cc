@@ -1,6 +1,7 @@
 #include "platform/file_io.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -234,19 +235,34 @@ FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
   return *this;
 }
 
-FileHandle FileHandle::openForUpdate(const std::string& path, std::string& error) {
+FileHandle FileHandle::openForUpdate(const std::string& path, std::string& error,
+                                     const NewFileAttributes& newFile) {
   DirHandle folder;
   std::string name;
   if (!openContainingFolder(path, folder, name, error)) return FileHandle();
   // O_NONBLOCK: opening a pipe or a device planted at the path must not hang;
   // such files are refused below anyway.
-  const int fd = ::openat(folder.fd(), name.c_str(),
-                          O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644);
+  constexpr int kFlags = O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+  int fd = ::openat(folder.fd(), name.c_str(), kFlags);
+  bool created = false;
+  for (int attempt = 0; fd < 0 && errno == ENOENT && attempt < 8; ++attempt) {
+    fd = ::openat(folder.fd(), name.c_str(), kFlags | O_CREAT | O_EXCL, newFile.mode & 0777);
+    created = fd >= 0;
+    if (fd < 0 && errno == EEXIST) fd = ::openat(folder.fd(), name.c_str(), kFlags);
+  }
   if (fd < 0) {
     error = failure("open", path);
     return FileHandle();
   }
   FileHandle handle(fd);
+  if (created && newFile.group) {
+    // The mode exactly, whatever the umask, and the group that may read it.
+    if (const struct group* entry = ::getgrnam(newFile.group)) {
+      const int ignored = ::fchown(fd, static_cast<uid_t>(-1), entry->gr_gid);
+      (void)ignored;
+    }
+    ::fchmod(fd, newFile.mode & 0777);
+  }
   struct stat st;
   if (::fstat(fd, &st) != 0) {
     error = failure("fstat", path);

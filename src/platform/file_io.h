@@ -78,7 +78,17 @@ class FileHandle {
   /// but a regular file with a single link (a folder, a pipe, a device, a
   /// file with other hard links) is refused: a closed handle, with
   /// "operation(path): reason" in |error|.
-  static FileHandle openForUpdate(const std::string& path, std::string& error);
+  /// What a file that openForUpdate creates gets: |mode| less the umask or,
+  /// when |group| is given, |mode| exactly and that group (when it exists).
+  struct NewFileAttributes {
+    unsigned mode = 0644;
+    const char* group = nullptr;
+  };
+  static FileHandle openForUpdate(const std::string& path, std::string& error,
+                                  const NewFileAttributes& newFile);
+  static FileHandle openForUpdate(const std::string& path, std::string& error) {
+    return openForUpdate(path, error, NewFileAttributes());
+  }
 
   bool isOpen() const { return fd_ >= 0; }
 

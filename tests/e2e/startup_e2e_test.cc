@@ -2,6 +2,7 @@
 // before anything is touched, user mode in a throw-away HOME) and the test
 // driver, which differs only in taking the configuration path, the account
 // folder and the pause from the environment.
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -345,7 +346,14 @@ TEST_F(StartupEndToEndTest, SystemModeRunWritesTheConfiguredRunLog) {
   writeConfig(validEntries() + loggingEntries());
   ProgramResult result = run(driver(), {"-s"});
   EXPECT_EQ("", result.out);
-  EXPECT_TRUE(fs::is_regular_file(runLog()));
+  ASSERT_TRUE(fs::is_regular_file(runLog()));
+  // It names other users' files: root and the administrators' group only.
+  struct stat st {};
+  ASSERT_EQ(0, stat(runLog().c_str(), &st));
+  EXPECT_EQ(0640u, st.st_mode & 07777);
+  if (const group* adm = getgrnam("adm")) {
+    EXPECT_EQ(adm->gr_gid, st.st_gid);
+  }
 }
 
 TEST_F(StartupEndToEndTest, UserModeRunLogFollowsPreferencesAndArguments) {

@@ -33,11 +33,14 @@ expected+="
 -rw-r--r-- root/root ./usr/lib/systemd/user/sweeprun.service
 -rw-r--r-- root/root ./usr/lib/systemd/user/sweeprun.timer
 -rw-r--r-- root/root ./usr/share/doc/sweeprun/README.md
+-rw-r--r-- root/root ./usr/share/doc/sweeprun/changelog.gz
+-rw-r--r-- root/root ./usr/share/doc/sweeprun/copyright
 -rw-r--r-- root/root ./usr/share/doc/sweeprun/examples/sweeprun.plist
 -rw-r--r-- root/root ./usr/share/doc/sweeprun/launchd/org.sweeply.sweeprun.agent.plist
 -rw-r--r-- root/root ./usr/share/doc/sweeprun/launchd/org.sweeply.sweeprun.plist
 -rw-r--r-- root/root ./usr/share/man/man1/sweeply.1.gz
 -rw-r--r-- root/root ./usr/share/man/man5/sweeprun.plist.5.gz
+-rw-r--r-- root/root ./usr/share/lintian/overrides/sweeprun
 -rw-r--r-- root/root ./usr/share/man/man8/sweeprun.8.gz
 drwx------ root/root ./var/lib/sweeprun/"
 expect_same "package contents" "$(sort -k3 <<<"$expected")" "$contents"
@@ -53,6 +56,14 @@ dpkg-deb --ctrl-tarfile "$package" | tar -t | grep -q conffiles && fail "the pac
 example=$(dpkg-deb --fsys-tarfile "$package" | tar -xO ./usr/share/doc/sweeprun/examples/sweeprun.plist)
 grep -q "<string>/var/lib/sweeprun/folders.data</string>" <<<"$example" ||
   fail "the packaged example does not keep its database in /var/lib/sweeprun"
+
+# Debian's own checks: no error, and no warning that the overrides do not
+# explain. A sanitized build is not what ships.
+if [ "$sanitized" != 1 ] && command -v lintian >/dev/null; then
+  findings=$(lintian --allow-root --suppress-tags running-with-root-privileges "$package" 2>&1 |
+    grep -E '^[EW]: ')
+  [ -z "$findings" ] || fail "lintian: $findings"
+fi
 
 # The throw-away root.
 is_root || { finish; skip "installing into a throw-away root needs root"; }

@@ -27,9 +27,12 @@ expected+="
 644 ./lib/systemd/user/sweeprun.service
 644 ./lib/systemd/user/sweeprun.timer
 644 ./share/doc/sweeprun/README.md
+644 ./share/doc/sweeprun/changelog.gz
+644 ./share/doc/sweeprun/copyright
 644 ./share/doc/sweeprun/examples/sweeprun.plist
 644 ./share/doc/sweeprun/launchd/org.sweeply.sweeprun.agent.plist
 644 ./share/doc/sweeprun/launchd/org.sweeply.sweeprun.plist
+644 ./share/lintian/overrides/sweeprun
 644 ./share/man/man1/sweeply.1.gz
 644 ./share/man/man5/sweeprun.plist.5.gz
 644 ./share/man/man8/sweeprun.8.gz
