@@ -4,9 +4,7 @@
 
 namespace sweeprun {
 
-namespace {
-
-std::vector<std::string_view> components(std::string_view path) {
+std::vector<std::string_view> pathComponents(std::string_view path) {
   std::vector<std::string_view> parts;
   size_t start = 0;
   while (start <= path.size()) {
@@ -17,6 +15,8 @@ std::vector<std::string_view> components(std::string_view path) {
   }
   return parts;
 }
+
+namespace {
 
 std::string_view withoutTrailingSeparators(std::string_view path) {
   while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
@@ -40,7 +40,7 @@ std::string standardizePath(std::string_view path, std::string_view homeDirector
 
   const bool absolute = expanded[0] == '/';
   std::vector<std::string_view> kept;
-  for (std::string_view part : components(expanded)) {
+  for (std::string_view part : pathComponents(expanded)) {
     if (part == ".") continue;
     if (part == ".." && absolute) {
       // ".." at the root stays at the root.

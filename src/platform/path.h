@@ -2,8 +2,13 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace sweeprun {
+
+/// The non-empty components of |path|, without the separators between
+/// them ("/a//b/" gives "a", "b"). Views into |path|.
+std::vector<std::string_view> pathComponents(std::string_view path);
 
 /// Standardizes a path as the platform does: a leading "~" expanded to the
 /// home directory, empty and "." components removed, ".." resolved in

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "platform/dir_handle.h"
+#include "platform/path.h"
 
 namespace sweeprun {
 namespace {
@@ -38,18 +39,6 @@ std::string unquoted(std::string_view text) {
     name.push_back(text[i]);
   }
   return name;
-}
-
-std::vector<std::string> componentsOf(const std::string& pattern) {
-  std::vector<std::string> components;
-  size_t start = 0;
-  while (start <= pattern.size()) {
-    size_t end = pattern.find('/', start);
-    if (end == std::string::npos) end = pattern.size();
-    if (end > start) components.push_back(pattern.substr(start, end - start));
-    start = end + 1;
-  }
-  return components;
 }
 
 std::string joined(const std::string& folder, const std::string& name) {
@@ -146,7 +135,8 @@ PatternExpansion expandPathPattern(const std::string& pattern, size_t maxEntries
   // A NUL would cut the pattern short and match something it does not say.
   if (pattern.empty() || pattern.find('\0') != std::string::npos) return expansion;
   const bool absolute = pattern.front() == '/';
-  std::vector<std::string> components = componentsOf(pattern);
+  std::vector<std::string> components;
+  for (std::string_view part : pathComponents(pattern)) components.emplace_back(part);
   if (components.empty()) {
     expansion.paths.push_back("/");  // only separators: the root itself
     return expansion;

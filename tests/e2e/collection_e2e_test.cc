@@ -153,8 +153,7 @@ TEST_F(CollectionEndToEndTest, SystemModeTrashesIntoTheAccountsTrash) {
                  "</array></dict></plist>");
   fs::permissions(temp.file("sweeprun.plist"), fs::perms(0600));
   // The tool's own file must be root's and read-only.
-  fs::copy_file(SWEEPRUN_DRIVER_PATH, temp.file("sweeprun"));
-  fs::permissions(temp.file("sweeprun"), fs::perms(0555));
+  readOnlyDriverIn(temp.path());
 
   ProgramResult result = run(temp.file("sweeprun"), {"-s"}, "root");
   EXPECT_EQ(0, result.exitStatus) << result.out << result.err;

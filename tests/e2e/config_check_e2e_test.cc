@@ -24,8 +24,7 @@ class ConfigCheckEndToEndTest : public ::testing::Test {
   // A read-only copy of the driver: the tool's own file must not be writable.
   static void SetUpTestSuite() {
     tools = new TempDir();
-    fs::copy_file(SWEEPRUN_DRIVER_PATH, tools->file("sweeprun"));
-    fs::permissions(tools->file("sweeprun"), fs::perms(0555));
+    readOnlyDriverIn(tools->path());
   }
   static void TearDownTestSuite() {
     delete tools;

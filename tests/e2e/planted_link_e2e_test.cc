@@ -29,8 +29,7 @@ class PlantedLinkEndToEndTest : public ::testing::Test {
     temp.write("victim/system.data", "victim data");
     ASSERT_EQ(0, chown(temp.file("spool").c_str(), kOtherUser, kOtherUser));
     // The tool's own file must be root's and read-only.
-    fs::copy_file(SWEEPRUN_DRIVER_PATH, temp.file("sweeprun"));
-    fs::permissions(temp.file("sweeprun"), fs::perms(0555));
+    readOnlyDriverIn(temp.path());
   }
 
   /// What the other user does: a link at |name| to |target|, as theirs.

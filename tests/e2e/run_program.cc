@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -97,6 +98,13 @@ std::vector<std::string> toolEnvironment(const std::string& home, const std::str
       environment.push_back(std::string(passed) + "=" + value);
   }
   return environment;
+}
+
+std::string readOnlyDriverIn(const std::string& folder) {
+  const std::string copy = folder + "/sweeprun";
+  std::filesystem::copy_file(SWEEPRUN_DRIVER_PATH, copy);
+  std::filesystem::permissions(copy, std::filesystem::perms(0555));
+  return copy;
 }
 
 }  // namespace sweeprun

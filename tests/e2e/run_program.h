@@ -19,6 +19,11 @@ std::vector<std::string> toolEnvironment(const std::string& home, const std::str
                                          const std::string& root,
                                          const std::string& config = "sweeprun.plist");
 
+/// Copies the test driver into |folder| as "sweeprun", read-only (0555):
+/// system and check mode refuse a tool file that anyone may write. Returns
+/// the copy's path.
+std::string readOnlyDriverIn(const std::string& folder);
+
 /// Runs the executable at |path| with |arguments| (the program name first,
 /// which need not be |path|) and exactly |environment| ("NAME=value"), in
 /// |workingDirectory|, and waits for it. A program still running after a

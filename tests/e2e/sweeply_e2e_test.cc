@@ -180,8 +180,7 @@ TEST_F(SweeplyEndToEndTest, ImportThenExportGivesAFileCheckModeAccepts) {
   EXPECT_EQ("", exported.err) << "every condition could be stated";
 
   // Check mode wants a read-only tool file and a root-owned private configuration.
-  fs::copy_file(SWEEPRUN_DRIVER_PATH, temp.file("sweeprun"));
-  fs::permissions(temp.file("sweeprun"), fs::perms(0555));
+  readOnlyDriverIn(temp.path());
   ASSERT_EQ(0, lchown(config.c_str(), 0, 0));
   ProgramResult check = run(temp.file("sweeprun"), {"-t"}, "root");
   EXPECT_EQ(0, check.exitStatus) << check.out << check.err;
