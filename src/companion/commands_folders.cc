@@ -64,7 +64,8 @@ int setEnabled(const CompanionCommand& command, const std::vector<std::string>& 
   int status = kCompanionSuccess;
   if (!parseCommandArguments(command, arguments, {}, 1, 1, parsed, status)) return status;
   FolderDatabase database(FolderDatabase::userDatabasePath());
-  if (!loadDatabase(command, database, true)) return kCompanionFailure;
+  DatabaseLock lock;
+  if (!loadDatabaseForChange(command, database, true, lock)) return kCompanionFailure;
   TrashFolder* folder = findFolder(command, database, parsed.operands[0]);
   if (!folder) return kCompanionFailure;
   const std::string path(folder->path());
@@ -114,7 +115,8 @@ int runAdd(const CompanionCommand& command, const std::vector<std::string>& argu
   }
 
   FolderDatabase database(FolderDatabase::userDatabasePath());
-  if (!loadDatabase(command, database, false)) return kCompanionFailure;
+  DatabaseLock lock;
+  if (!loadDatabaseForChange(command, database, false, lock)) return kCompanionFailure;
   if (database.find(path)) {
     return failure(command,
                    localized("'%@' is watched already; change it with 'sweeply edit'", {path}));
@@ -147,7 +149,8 @@ int runEdit(const CompanionCommand& command, const std::vector<std::string>& arg
   if (changes.empty()) return usageError(command, localizedString("nothing to change"));
 
   FolderDatabase database(FolderDatabase::userDatabasePath());
-  if (!loadDatabase(command, database, true)) return kCompanionFailure;
+  DatabaseLock lock;
+  if (!loadDatabaseForChange(command, database, true, lock)) return kCompanionFailure;
   TrashFolder* folder = findFolder(command, database, parsed.operands[0]);
   if (!folder) return kCompanionFailure;
   const std::string path(folder->path());
@@ -187,7 +190,8 @@ int runRemove(const CompanionCommand& command, const std::vector<std::string>& a
   int status = kCompanionSuccess;
   if (!parseCommandArguments(command, arguments, {}, 1, 1, parsed, status)) return status;
   FolderDatabase database(FolderDatabase::userDatabasePath());
-  if (!loadDatabase(command, database, true)) return kCompanionFailure;
+  DatabaseLock lock;
+  if (!loadDatabaseForChange(command, database, true, lock)) return kCompanionFailure;
   TrashFolder* folder = findFolder(command, database, parsed.operands[0]);
   if (!folder) return kCompanionFailure;
   const std::string path(folder->path());
@@ -210,7 +214,8 @@ int runCheckNow(const CompanionCommand& command, const std::vector<std::string>&
   int status = kCompanionSuccess;
   if (!parseCommandArguments(command, arguments, {}, 1, 1, parsed, status)) return status;
   FolderDatabase database(FolderDatabase::userDatabasePath());
-  if (!loadDatabase(command, database, true)) return kCompanionFailure;
+  DatabaseLock lock;
+  if (!loadDatabaseForChange(command, database, true, lock)) return kCompanionFailure;
   TrashFolder* folder = findFolder(command, database, parsed.operands[0]);
   if (!folder) return kCompanionFailure;
   const std::string path(folder->path());

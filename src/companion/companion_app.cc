@@ -4,7 +4,9 @@
 #include <ostream>
 
 #include "companion/folder_options.h"
+#include "platform/dir_handle.h"
 #include "platform/localization.h"
+#include "platform/path.h"
 #include "platform/process.h"
 #include "platform/version.h"
 
@@ -268,6 +270,31 @@ bool loadDatabase(const CompanionCommand& command, FolderDatabase& database, boo
                                  {database.path(), error}));
       return false;
   }
+  return false;
+}
+
+bool loadDatabaseForChange(const CompanionCommand& command, FolderDatabase& database,
+                           bool mustExist, DatabaseLock& lock) {
+  // The lock file lives beside the database; a first "add" makes its folder.
+  std::string error;
+  DirHandle folder;
+  if (DirHandle::createDirectories(deletingLastPathComponent(database.path()), folder, error) !=
+      OpenStatus::kOpened) {
+    failure(command, localized("cannot make the folder of '%@': %@", {database.path(), error}));
+    return false;
+  }
+  switch (DatabaseLock::acquire(database.path(), kChangeLockWait, lock, error)) {
+    case DatabaseLock::Status::kLocked:
+      return loadDatabase(command, database, mustExist);
+    case DatabaseLock::Status::kBusy:
+      failure(command, localized("a run is in progress and keeps the folder database '%@'; nothing "
+                                 "was changed, try again when it has ended",
+                                 {database.path()}));
+      return false;
+    case DatabaseLock::Status::kFailed:
+      break;
+  }
+  failure(command, localized("cannot lock the folder database '%@': %@", {database.path(), error}));
   return false;
 }
 

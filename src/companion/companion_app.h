@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <iosfwd>
 #include <string>
 #include <string_view>
@@ -7,6 +8,7 @@
 
 #include "companion/command_line.h"
 #include "companion/folder_database.h"
+#include "platform/database_lock.h"
 
 namespace sweeprun {
 
@@ -54,6 +56,14 @@ void warning(const CompanionCommand& command, const std::string& message);
 /// Loads the user's folder database. False, after reporting why, when it is
 /// damaged, or when it is missing and |mustExist|.
 bool loadDatabase(const CompanionCommand& command, FolderDatabase& database, bool mustExist);
+/// Takes the database's lock (waiting up to kChangeLockWait for a run to
+/// save), then loads it as loadDatabase does. False, after reporting why,
+/// when a run kept the lock all that time or the lock could not be taken;
+/// |lock| is then not held. Hold |lock| until the save.
+bool loadDatabaseForChange(const CompanionCommand& command, FolderDatabase& database,
+                           bool mustExist, DatabaseLock& lock);
+/// How long a command that changes the database waits for a run.
+constexpr std::chrono::seconds kChangeLockWait{30};
 /// Saves it; false after reporting why.
 bool saveDatabase(const CompanionCommand& command, FolderDatabase& database);
 /// The watched folder the user named (any spelling of its path), or null

@@ -3,6 +3,7 @@
 #include "engine/daily_schedule.h"
 #include "engine/loggable_text.h"
 #include "log/trash_log.h"
+#include "platform/database_lock.h"
 #include "platform/file_io.h"
 #include "platform/localization.h"
 #include "platform/path.h"
@@ -49,6 +50,13 @@ bool TrashCollector::run() {
   logLine(localized("Sweeply started at %@.", {standardDateText(start)}));
   logLine(localized("Version %@\n", {versionText()}));
   if (!dryRun_) repairDateFormat();
+  // Held from the read to the save, so that a change sweeply saves in
+  // between is never overwritten (a dry run saves nothing and takes none).
+  DatabaseLock lock;
+  if (!dryRun_ && !lockDatabase(lock)) {
+    logLine(localized("Sweeply finished at %@.", {standardDateText(context.clock())}));
+    return true;  // nothing was read, so nothing is checked: a failure, not an empty list
+  }
   readDB();
 
   bool result = false;
@@ -109,6 +117,29 @@ std::string TrashCollector::databasePath() const {
     return parser && parser->dbPath() ? *parser->dbPath() : std::string();
   }
   return standardizePath(kUserDatabase, process().homeDirectory);
+}
+
+bool TrashCollector::lockDatabase(DatabaseLock& lock) {
+  const std::string path = databasePath();
+  // No folder for the database: there is nothing to read, and nothing will
+  // be saved.
+  if (path.empty() || !directoryExists(deletingLastPathComponent(path))) return true;
+  std::string error;
+  switch (DatabaseLock::acquire(path, kLockWait, lock, error)) {
+    case DatabaseLock::Status::kLocked:
+      return true;
+    case DatabaseLock::Status::kBusy:
+      TrashLog::err(localized(
+          "The folder database '%@' is being changed by another program; nothing was checked.",
+          {path}));
+      break;
+    case DatabaseLock::Status::kFailed:
+      TrashLog::err(localized("Unable to lock the folder database '%@'.", {path}));
+      TrashLog::err(error);
+      break;
+  }
+  ++failures_;
+  return false;
 }
 
 void TrashCollector::readDB() {

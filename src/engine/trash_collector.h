@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <set>
 #include <string>
 #include <string_view>
@@ -13,6 +14,8 @@
 
 namespace sweeprun {
 
+class DatabaseLock;
+
 /// What a folder check decided for one entry.
 struct EntryDecision {
   enum Kind {
@@ -24,9 +27,9 @@ struct EntryDecision {
     kNotRemoved,  // condemned, but the removal failed (or would fail)
   };
   Kind kind;
-  const TrashItem* item;   // the record the decision was made on
-  const TrashRule* rule;   // the condemning rule, or null
-  RemovalPlan removal;     // for condemned entries: result and destination
+  const TrashItem* item;  // the record the decision was made on
+  const TrashRule* rule;  // the condemning rule, or null
+  RemovalPlan removal;    // for condemned entries: result and destination
 };
 
 /// Told what a run decides, folder by folder and entry by entry.
@@ -80,6 +83,11 @@ class TrashCollector {
 
  private:
   std::string databasePath() const;
+  /// Takes the database's lock for the run; false (reported, counted as a
+  /// failure) when another program kept it, or it could not be taken.
+  bool lockDatabase(DatabaseLock& lock);
+  /// How long a run waits for a sweeply command to save.
+  static constexpr std::chrono::seconds kLockWait{5};
   void repairDateFormat();
 
   int dispose(TrashFolder& folder, const DirHandle& dir, const std::string& name,

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include "e2e/run_program.h"
 #include "support/temp_dir.h"
@@ -152,6 +154,35 @@ TEST_F(SweeplyEndToEndTest, NamesThatAreNotTextStayExactInJsonAndHarmlessOnTheTe
   EXPECT_EQ(std::string::npos, text.out.find('\x1B')) << text.out;
   EXPECT_NE(std::string::npos, text.out.find("\\x1b[31mred")) << text.out;
   EXPECT_NE(std::string::npos, text.out.find("caf\\xe9.txt")) << text.out;
+}
+
+// A sweeply change saved while a run is between its read and its save must
+// survive the run's save: every folder added while runs go on is in the
+// final database.
+TEST_F(SweeplyEndToEndTest, EditsSavedDuringRunsAreNeverLost) {
+  ASSERT_EQ(0, sweeply({"add", inbox, "--condition", "name: *.tmp"}).exitStatus);
+  for (int i = 0; i < 3000; ++i) temp.write("Inbox/entry" + std::to_string(i), "");
+  std::atomic<bool> adding{true};
+  std::thread runs([&] {
+    while (adding) {
+      const ProgramResult result = sweeprun();
+      EXPECT_EQ(0, result.exitStatus) << result.err;
+    }
+  });
+  constexpr int kFolders = 20;
+  for (int i = 0; i < kFolders; ++i) {
+    const std::string folder = temp.file("Added" + std::to_string(i));
+    fs::create_directories(folder);
+    ASSERT_EQ(0, sweeply({"add", folder}).exitStatus) << "folder " << i;
+  }
+  adding = false;
+  runs.join();
+  ASSERT_EQ(0, sweeprun().exitStatus);
+  const ProgramResult list = sweeply({"list", "--json"});
+  for (int i = 0; i < kFolders; ++i) {
+    EXPECT_NE(std::string::npos, list.out.find(temp.file("Added" + std::to_string(i)) + "\""))
+        << "folder " << i << " was lost";
+  }
 }
 
 TEST_F(SweeplyEndToEndTest, ImportThenExportGivesAFileCheckModeAccepts) {
