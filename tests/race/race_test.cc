@@ -170,6 +170,7 @@ void racedRun(RaceSandbox& box, const RacePlan& plan, Tally& tally) {
   tally.attacks.exchanges += stats.exchanges;
   tally.attacks.temporaryNodes += stats.temporaryNodes;
   tally.attacks.stagingFolders += stats.stagingFolders;
+  tally.attacks.nodesInTakenFolders += stats.nodesInTakenFolders;
   const std::vector<std::string> escaped = escapesSince(box, before, otherBefore);
   if (!escaped.empty()) {
     ++tally.escapes;
@@ -197,9 +198,10 @@ void report(const char* name, const Tally& t) {
   std::printf(
       "race %s: runs %d, escapes %d (set-id root %d), runs not ending 0 %d, "
       "attacker not ready %d; "
-      "exchanges %lu, temporary nodes replaced %lu, staging folders attacked %lu\n",
+      "exchanges %lu, temporary nodes replaced %lu, staging folders attacked %lu, nodes "
+      "replaced in taken-over folders %lu\n",
       name, t.runs, t.escapes, t.setIdEscapes, t.failedRuns, t.attackerMissing, t.attacks.exchanges,
-      t.attacks.temporaryNodes, t.attacks.stagingFolders);
+      t.attacks.temporaryNodes, t.attacks.stagingFolders, t.attacks.nodesInTakenFolders);
   for (const std::string& shown : t.shown) std::printf("  escape in %s\n", shown.c_str());
   std::fflush(stdout);
 }
@@ -282,7 +284,7 @@ TEST_F(SystemModeRaceTest, MoveAcrossVolumesLeavesLinkTargetsAlone) {
 // for links to root's secret while the tree is copied. Whatever the copy
 // meets, no regular file in the destination may hold the secret.
 TEST_F(SystemModeRaceTest, MoveAcrossVolumesNeverCopiesASwappedInSecret) {
-  constexpr int kFiles = 24;
+  constexpr int kFiles = 64;
   const std::string w = box->watched(), baits = box->path("Users/attacker/baits");
   const std::string secret = box->path("victim") + "/" + kVictimSecret;
   box->writeConfig("moveto:" + box->otherDeviceDestination());
@@ -292,7 +294,7 @@ TEST_F(SystemModeRaceTest, MoveAcrossVolumesNeverCopiesASwappedInSecret) {
     plan.links.push_back({baits + "/s" + n, secret});
     plan.exchanges.push_back({w + "/box/f" + n, baits + "/s" + n});
   }
-  const int runs = std::max(4, totalRuns() / 10);
+  const int runs = std::max(4, totalRuns() / 2);
   int linksLanded = 0, copiesHoldingSecret = 0;
   for (int run = 0; run < runs; ++run) {
     fs::create_directories(w + "/box");

@@ -28,7 +28,8 @@ constexpr const char* kTemporaryPrefix = ".sweeprun-move-";
 
 // One message from an attacker process to the test.
 struct Report {
-  char kind;  // 'r' ready, 'x' exchanges, 't' temporary nodes, 's' staging folders
+  char kind;  // 'r' ready, 'x' exchanges, 't' temporary nodes, 's' staging folders,
+              // 'n' nodes root made in a folder the attacker took over
   unsigned long value;
 };
 
@@ -124,6 +125,7 @@ class Watcher {
     }
     report(reportWrite_, 't', temporaryNodes_);
     report(reportWrite_, 's', stagingFolders_);
+    report(reportWrite_, 'n', nodesInTakenFolders_);
     _exit(0);
   }
 
@@ -150,7 +152,7 @@ class Watcher {
     if (!isFolder) {
       // A node root made and will finish by name: a link takes the name.
       if (renameat(destination_, nextBait(".bait-file-").c_str(), folder, name) == 0) {
-        ++temporaryNodes_;
+        ++(folder == destination_ ? temporaryNodes_ : nodesInTakenFolders_);
         ++used_;
         refillBaits();
       }
@@ -188,7 +190,7 @@ class Watcher {
   int destination_ = -1;
   std::map<int, int> folders_;  // watch descriptor -> folder descriptor
   unsigned long made_ = 0, used_ = 0;
-  unsigned long temporaryNodes_ = 0, stagingFolders_ = 0;
+  unsigned long temporaryNodes_ = 0, stagingFolders_ = 0, nodesInTakenFolders_ = 0;
 };
 
 }  // namespace
@@ -269,6 +271,7 @@ RaceStats Racer::stop() {
       if (r.kind == 'x') stats_.exchanges += r.value;
       if (r.kind == 't') stats_.temporaryNodes += r.value;
       if (r.kind == 's') stats_.stagingFolders += r.value;
+      if (r.kind == 'n') stats_.nodesInTakenFolders += r.value;
     }
     close(reportRead_);
     reportRead_ = -1;

@@ -42,10 +42,11 @@ struct RacePlan {
 
 /// What the attacker got done during one run.
 struct RaceStats {
-  unsigned long exchanges = 0;       // exchanges that succeeded
-  unsigned long temporaryNodes = 0;  // temporary nodes replaced by a link
-  unsigned long stagingFolders = 0;  // staging folders swapped or taken over
-  bool ready = false;                // the attacker was in place before the run
+  unsigned long exchanges = 0;            // exchanges that succeeded
+  unsigned long temporaryNodes = 0;       // temporary nodes replaced by a link
+  unsigned long stagingFolders = 0;       // staging folders swapped or taken over
+  unsigned long nodesInTakenFolders = 0;  // nodes root made in a taken-over folder, replaced
+  bool ready = false;                     // the attacker was in place before the run
 };
 
 /// The racing user: two processes running as |uid| (gid the same, no
