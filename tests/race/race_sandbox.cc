@@ -99,7 +99,7 @@ void RaceSandbox::resetAttackerFolders() const {
   giveTo(path("Users/attacker/keep/file"), kAttacker);
 }
 
-void RaceSandbox::writeConfig(const std::string& action) const {
+void RaceSandbox::writeConfig(const std::string& action, bool datedFolders) const {
   const std::string config = path("etc/sweeprun.plist");
   std::ofstream(config, std::ios::trunc)
       << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
@@ -109,6 +109,9 @@ void RaceSandbox::writeConfig(const std::string& action) const {
       << "<key>Path</key><string>" << watched() << "</string>"
       << "<key>Action</key><string>" << action << "</string>"
       << "<key>Condition</key><string>delay: 0 days</string>"
+      << "<key>ReadMeFileName</key><string>" << kReadMeName << "</string>"
+      << "<key>ReadMeText</key><string>Entries here are removed at once.</string>"
+      << "<key>MoveWithDate</key>" << (datedFolders ? "<true/>" : "<false/>")
       << "</dict></array></dict></plist>\n";
   chown(config.c_str(), 0, 0);
   chmod(config.c_str(), 0600);

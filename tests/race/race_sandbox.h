@@ -47,9 +47,11 @@ class RaceSandbox {
   std::string otherDeviceDestination() const { return path("other/dest/out"); }
 
   /// Writes the configuration: one folder, watched(), with |action| ("delete",
-  /// "trash" or "moveto:<path>") and a condition that condemns every entry
-  /// the moment it is first seen.
-  void writeConfig(const std::string& action) const;
+  /// "trash" or "moveto:<path>"), a condition that condemns every entry the
+  /// moment it is first seen, and a read-me file (kReadMeName). With
+  /// |datedFolders| moved entries go into a sub-folder named after the date.
+  void writeConfig(const std::string& action, bool datedFolders = false) const;
+  static constexpr const char* kReadMeName = "README.txt";
 
   /// Gives the attacker's folders back in their first shape, empty: whatever a
   /// race swapped, renamed or left behind goes. Call only with no racer running.

@@ -147,7 +147,10 @@ class Watcher {
     auto found = folders_.find(wd);
     if (found == folders_.end()) return;
     const int folder = found->second;
-    if (folder == destination_ && std::strncmp(name, kTemporaryPrefix, 15) != 0) return;
+    // In the destination: temporary nodes, staging folders, and the dated
+    // folders root makes there.
+    if (folder == destination_ && !isFolder && std::strncmp(name, kTemporaryPrefix, 15) != 0)
+      return;
     if (isFolder && folder != destination_) return;  // root's folder in ours: cannot move it out
     if (!isFolder) {
       // A node root made and will finish by name: a link takes the name.

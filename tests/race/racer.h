@@ -30,10 +30,11 @@ struct RacePlan {
   /// Swapped back and forth all run long, one after the other.
   std::vector<Exchange> exchanges;
   /// A folder watched for the temporary nodes and staging folders of moves
-  /// across volumes (".sweeprun-move-*"): each is replaced by, or exchanged
-  /// with, a link to |fileBait| or |folderBait|, or (a folder) renamed away
-  /// and a folder of the attacker's put in its name, with links named
-  /// |plantNames| in it or watched itself. Empty: nothing is watched.
+  /// across volumes (".sweeprun-move-*") and for any folder root makes there
+  /// (a dated folder): a node is replaced by a link to |fileBait|; a folder
+  /// is exchanged with a link to |folderBait|, or renamed away and a folder
+  /// of the attacker's put in its name, with links named |plantNames| in it
+  /// or watched itself. Empty: nothing is watched.
   std::string destination;
   std::string fileBait;
   std::string folderBait;
