@@ -73,8 +73,9 @@ void populateWatched(const RaceSandbox& box) {
     fs::create_directories(w + "/" + folder);
     giveTo(w + "/" + folder, kAttacker);
   }
-  for (const char* file : {"plain.txt", "rename-a", "rename-b", "README.txt", "tree/x", "tree/y",
-                           "tree/swapfile", "tree/swapdir/z", "tree/sub/deep.txt", "tree/sub/f2"}) {
+  for (const char* file :
+       {"plain.txt", "rename-a", "rename-b", RaceSandbox::kReadMeName, "tree/x", "tree/y",
+        "tree/swapfile", "tree/swapdir/z", "tree/sub/deep.txt", "tree/sub/f2"}) {
     writeAttackerFile(w + "/" + file, std::string("attacker's ") + file + "\n");
   }
   const std::string device = w + "/device";
@@ -82,7 +83,7 @@ void populateWatched(const RaceSandbox& box) {
   giveTo(device, kAttacker);
 }
 
-/// A destination of the scenario and the links that swap it out.
+/// One way of disposing of condemned entries, and where it puts them.
 struct Scenario {
   const char* name;
   std::string action;
@@ -313,7 +314,7 @@ TEST_F(SystemModeRaceTest, MoveAcrossVolumesNeverCopiesASwappedInSecret) {
     Racer racer(kAttacker, plan);
     racer.start();
     box->runSystemMode();
-    racer.stop();
+    EXPECT_TRUE(racer.stop().ready) << "run " << run << ": the attacker could not get in place";
     std::error_code ec;
     for (fs::recursive_directory_iterator it(box->otherDeviceDestination(), ec), end;
          !ec && it != end; it.increment(ec)) {
