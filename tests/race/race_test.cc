@@ -89,6 +89,7 @@ struct Scenario {
   std::string action;
   std::string destination;       // empty when the action moves nothing
   std::string victimOpenFolder;  // on the destination's file system
+  std::string victimSharedFile;  // on the destination's file system
 };
 
 RacePlan planFor(const RaceSandbox& box, const Scenario& s, int run) {
@@ -109,7 +110,10 @@ RacePlan planFor(const RaceSandbox& box, const Scenario& s, int run) {
   // Set-id on every special node: whichever a race catches, what it reaches
   // becomes set-id root.
   plan.modes = {{w + "/sock", 06777}, {w + "/device", 06777}};
-  plan.hardLinks = {{w + "/hard", box.path("Users/attacker/keep/file")}};
+  // Hard links to its own file and to root's world-writable one (which
+  // protected_hardlinks allows): each must go as a link, root's file intact.
+  plan.hardLinks = {{w + "/hard", box.path("Users/attacker/keep/file")},
+                    {w + "/hard-shared", victim + "/" + kVictimShared}};
   // Entries swapped for links, and renamed, while the folder is walked;
   // every fourth run the folders themselves too (while they are out, the
   // run finds a link and must leave the folder alone). Every fourth run is
@@ -136,6 +140,7 @@ RacePlan planFor(const RaceSandbox& box, const Scenario& s, int run) {
   plan.destination = s.destination;
   plan.fileBait = victim + "/" + kVictimExecutable;
   plan.folderBait = s.victimOpenFolder;
+  plan.hardLinkBait = s.victimSharedFile;
   plan.plantNames = {"fifo-0", "plain.txt", "tree", "sub", "deep.txt", "device", "sock", "hard"};
   return plan;
 }
@@ -222,13 +227,18 @@ class SystemModeRaceTest : public ::testing::Test {
 
   Scenario scenario(const char* name) const {
     const std::string other = box->otherDeviceDestination(), same = box->sameDeviceDestination();
-    const std::string open = std::string("/") + kVictimOpenFolder;
-    if (std::string(name) == "delete") return {name, "delete", "", box->path("victim") + open};
-    if (std::string(name) == "trash")
-      return {name, "trash", box->accountTrash(), box->path("victim") + open};
-    if (std::string(name) == "moveto-same-device")
-      return {name, "moveto:" + same, same, box->path("victim") + open};
-    return {name, "moveto:" + other, other, box->path("other/victim") + open};
+    const std::string victim = box->path("victim") + "/",
+                      otherVictim = box->path("other/victim") + "/";
+    const std::string n = name;
+    if (n == "delete")
+      return {name, "delete", "", victim + kVictimOpenFolder, victim + kVictimShared};
+    if (n == "trash")
+      return {name, "trash", box->accountTrash(), victim + kVictimOpenFolder,
+              victim + kVictimShared};
+    if (n == "moveto-same-device")
+      return {name, "moveto:" + same, same, victim + kVictimOpenFolder, victim + kVictimShared};
+    return {name, "moveto:" + other, other, otherVictim + kVictimOpenFolder,
+            otherVictim + kVictimShared};
   }
 
   void race(const char* name) {

@@ -159,6 +159,7 @@ class Watcher {
   void refill() {
     const std::string n = std::to_string(made_++);
     symlinkat(plan_.fileBait.c_str(), destination_, (".bait-file-" + n).c_str());
+    linkat(AT_FDCWD, plan_.hardLinkBait.c_str(), destination_, (".bait-hard-" + n).c_str(), 0);
     symlinkat(plan_.folderBait.c_str(), destination_, (".bait-folder-" + n).c_str());
     makeOwnFolder(".own-" + n, false);
     makeOwnFolder(".planted-" + n, true);
@@ -174,8 +175,10 @@ class Watcher {
     const bool temporary = std::strncmp(name, kTemporaryPrefix, 15) == 0;
     if (inDestination && !temporary && (!isFolder || name[0] == '.')) return;  // ours
     if (!isFolder) {
-      // A node root made and will finish by name: a link takes the name.
-      const std::string bait = ".bait-file-" + std::to_string(usedFiles_);
+      // A node root made and will finish by name: a link takes the name,
+      // every other time a hard link to a file outside.
+      const char* kind = usedFiles_ % 2 == 0 ? ".bait-file-" : ".bait-hard-";
+      const std::string bait = kind + std::to_string(usedFiles_);
       if (renameat(destination_, bait.c_str(), folder, name) == 0) {
         ++(inDestination ? temporaryNodes_ : nodesInTakenFolders_);
         ++usedFiles_;

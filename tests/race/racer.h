@@ -38,6 +38,10 @@ struct RacePlan {
   std::string destination;
   std::string fileBait;
   std::string folderBait;
+  /// A file that every other node is replaced with instead, by a hard link:
+  /// calls that never follow a link still act on it. On the destination's
+  /// file system, and writable by the attacker (protected_hardlinks).
+  std::string hardLinkBait;
   std::vector<std::string> plantNames;
 };
 

@@ -122,6 +122,7 @@ void makeVictimTree(const std::string& folder) {
   makeNode(folder + "/" + kVictimSecret, 'f', 0600, kVictimSecretText);
   makeNode(folder + "/" + kVictimPublic, 'f', 0644, "public text\n");
   makeNode(folder + "/" + kVictimExecutable, 'f', 0755, "#!/bin/sh\nexit 0\n");
+  makeNode(folder + "/" + kVictimShared, 'f', 0666, "shared\n");
   makeNode(folder + "/" + kVictimFolder, 'd', 0755);
   makeNode(folder + "/dir/file", 'f', 0644, "in a folder\n");
   makeNode(folder + "/dir/inner", 'd', 0700);

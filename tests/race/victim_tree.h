@@ -31,15 +31,16 @@ using TreeSnapshot = std::map<std::string, NodeState>;
 
 /// Makes the root-owned tree a racing user must never reach below |folder|:
 /// private and public files, an executable that a stray chmod would make
-/// set-id, folders of several modes, world-writable ones that tempt creation,
-/// and a decoy shaped like the attacker's watched area ("decoy/watched").
-/// Every time stamp is set to a fixed past moment.
+/// set-id, a world-writable file (that another user may hard-link), folders of several modes,
+/// world-writable ones that tempt creation, and a decoy shaped like the attacker's watched area
+/// ("decoy/watched"). Every time stamp is set to a fixed past moment.
 void makeVictimTree(const std::string& folder);
 
 /// The victim tree's files by their role, relative to its folder.
 inline constexpr const char* kVictimSecret = "secret";    // 0600, root only
 inline constexpr const char* kVictimPublic = "public";    // 0644
 inline constexpr const char* kVictimExecutable = "bait";  // 0755
+inline constexpr const char* kVictimShared = "shared";    // 0666: others may hard-link it
 inline constexpr const char* kVictimFolder = "dir";       // 0755 with entries
 inline constexpr const char* kVictimOpenFolder = "open";  // 0777
 inline constexpr const char* kVictimDecoy = "decoy";      // holds "watched"
