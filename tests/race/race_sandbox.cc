@@ -49,15 +49,15 @@ bool RaceSandbox::create(const std::string& driverPath, std::string& error) {
     return (error = failure("mount", "/ private")), false;
   root_ = "/tmp/sweeprun-race-" + std::to_string(getpid());
   if (mkdir(root_.c_str(), 0755) != 0) return (error = failure("mkdir", root_)), false;
-  if (mount("sweeprun-race", root_.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "mode=0755,size=64m") !=
-      0)
+  // nosuid and nodev: a set-id file or a device node that a raced run
+  // leaves behind is found and reported, and can never be used.
+  const unsigned long flags = MS_NOSUID | MS_NODEV;
+  if (mount("sweeprun-race", root_.c_str(), "tmpfs", flags, "mode=0755,size=64m") != 0)
     return (error = failure("mount", root_)), false;
   mounted_ = true;
   makeRootFolder(path("other"), 0755);
-  // Device nodes are planted in the watched folder on purpose: nodev would
-  // only hide what a run does with them, nothing opens them.
-  if (mount("sweeprun-race-other", path("other").c_str(), "tmpfs", MS_NOSUID,
-            "mode=0755,size=64m") != 0)
+  if (mount("sweeprun-race-other", path("other").c_str(), "tmpfs", flags, "mode=0755,size=64m") !=
+      0)
     return (error = failure("mount", path("other"))), false;
   otherMounted_ = true;
 
