@@ -33,7 +33,7 @@ namespace fs = std::filesystem;
 constexpr int kDefaultRuns = 200;
 constexpr int kScenarios = 4;
 constexpr size_t kEscapesShown = 3;
-constexpr int kFifos = 8;
+constexpr int kFifos = 16;
 constexpr uid_t kAttacker = RaceSandbox::kAttacker;
 
 int totalRuns() {
