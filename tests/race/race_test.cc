@@ -16,6 +16,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -90,9 +91,19 @@ struct Scenario {
   std::string destination;       // empty when the action moves nothing
   std::string victimOpenFolder;  // on the destination's file system
   std::string victimSharedFile;  // on the destination's file system
+  /// The kinds of run, in turn: 'x' exchanges, 'd' exchanges and dated
+  /// folders, 'f' exchanges with the folders themselves, 'q' quiet (no
+  /// exchanges: the cores are left to the watcher, as replacing a node that
+  /// root has just made needs a fast reaction).
+  const char* runKinds;
 };
 
-RacePlan planFor(const RaceSandbox& box, const Scenario& s, int run) {
+// Moves across volumes are attacked mostly by the watcher: half their runs
+// are quiet.
+constexpr const char* kRunKinds = "xqdf";
+constexpr const char* kRunKindsAcrossVolumes = "xqdqfq";
+
+RacePlan planFor(const RaceSandbox& box, const Scenario& s, char kind) {
   const std::string w = box.watched(), baits = box.path("Users/attacker/baits");
   const std::string victim = box.path("victim");
   RacePlan plan;
@@ -114,12 +125,8 @@ RacePlan planFor(const RaceSandbox& box, const Scenario& s, int run) {
   // protected_hardlinks allows): each must go as a link, root's file intact.
   plan.hardLinks = {{w + "/hard", box.path("Users/attacker/keep/file")},
                     {w + "/hard-shared", victim + "/" + kVictimShared}};
-  // Entries swapped for links, and renamed, while the folder is walked;
-  // every fourth run the folders themselves too (while they are out, the
-  // run finds a link and must leave the folder alone). Every fourth run is
-  // quiet, all the cores left to the watcher: replacing a node that root has
-  // just made needs a fast reaction.
-  if (run % 4 != 1) {
+  // Entries swapped for links, and renamed, while the folder is walked.
+  if (kind != 'q') {
     plan.exchanges = {{w + "/plain.txt", baits + "/l-secret"},
                       {w + "/tree/sub", baits + "/l-dir"},
                       {w + "/tree/sub/deep.txt", baits + "/l-public"},
@@ -128,7 +135,9 @@ RacePlan planFor(const RaceSandbox& box, const Scenario& s, int run) {
                       {w + "/rename-a", w + "/rename-b"},
                       {w + "/" + RaceSandbox::kReadMeName, baits + "/l-readme"}};
   }
-  if (run % 4 == 3) {
+  // The folders themselves: while they are out, the run finds a link and
+  // must leave the folder alone.
+  if (kind == 'f') {
     plan.exchanges.push_back({box.path("Users/attacker/area"), baits + "/l-decoy"});
     plan.exchanges.push_back({w, baits + "/l-decoy-watched"});
     if (!s.destination.empty()) {
@@ -225,32 +234,33 @@ class SystemModeRaceTest : public ::testing::Test {
     box->resetAttackerFolders();
   }
 
-  Scenario scenario(const char* name) const {
-    const std::string other = box->otherDeviceDestination(), same = box->sameDeviceDestination();
-    const std::string victim = box->path("victim") + "/",
-                      otherVictim = box->path("other/victim") + "/";
-    const std::string n = name;
-    if (n == "delete")
-      return {name, "delete", "", victim + kVictimOpenFolder, victim + kVictimShared};
-    if (n == "trash")
-      return {name, "trash", box->accountTrash(), victim + kVictimOpenFolder,
-              victim + kVictimShared};
-    if (n == "moveto-same-device")
-      return {name, "moveto:" + same, same, victim + kVictimOpenFolder, victim + kVictimShared};
-    return {name, "moveto:" + other, other, otherVictim + kVictimOpenFolder,
-            otherVictim + kVictimShared};
+  /// "delete", "trash", "moveto-same-device" or "moveto-other-device".
+  Scenario scenario(const std::string& name) const {
+    const bool across = name == "moveto-other-device";
+    const std::string victim = box->path(across ? "other/victim/" : "victim/");
+    Scenario s{name.c_str(),
+               name,
+               "",
+               victim + kVictimOpenFolder,
+               victim + kVictimShared,
+               across ? kRunKindsAcrossVolumes : kRunKinds};
+    if (name == "trash") s.destination = box->accountTrash();
+    if (name.rfind("moveto", 0) == 0) {
+      s.destination = across ? box->otherDeviceDestination() : box->sameDeviceDestination();
+      s.action = "moveto:" + s.destination;
+    }
+    return s;
   }
 
   void race(const char* name) {
     const Scenario s = scenario(name);
     Tally tally;
     const int runs = std::max(1, totalRuns() / kScenarios);
+    const size_t kinds = std::strlen(s.runKinds);
     for (int run = 0; run < runs; ++run) {
-      // Dated folders in one of the runs with exchanges (not in the quiet
-      // runs: a dated folder is root's, and nodes made in it are out of the
-      // attacker's reach).
-      box->writeConfig(s.action, run % 4 == 2);
-      racedRun(*box, planFor(*box, s, run), tally);
+      const char kind = s.runKinds[static_cast<size_t>(run) % kinds];
+      box->writeConfig(s.action, kind == 'd');
+      racedRun(*box, planFor(*box, s, kind), tally);
     }
     report(name, tally);
     EXPECT_EQ(0, tally.attackerMissing) << "the attacker could not get in place";
