@@ -86,7 +86,6 @@ void populateWatched(const RaceSandbox& box) {
 
 /// One way of disposing of condemned entries, and where it puts them.
 struct Scenario {
-  const char* name;
   std::string action;
   std::string destination;       // empty when the action moves nothing
   std::string victimOpenFolder;  // on the destination's file system
@@ -238,11 +237,7 @@ class SystemModeRaceTest : public ::testing::Test {
   Scenario scenario(const std::string& name) const {
     const bool across = name == "moveto-other-device";
     const std::string victim = box->path(across ? "other/victim/" : "victim/");
-    Scenario s{name.c_str(),
-               name,
-               "",
-               victim + kVictimOpenFolder,
-               victim + kVictimShared,
+    Scenario s{name, "", victim + kVictimOpenFolder, victim + kVictimShared,
                across ? kRunKindsAcrossVolumes : kRunKinds};
     if (name == "trash") s.destination = box->accountTrash();
     if (name.rfind("moveto", 0) == 0) {
