@@ -174,9 +174,10 @@ std::vector<std::string> rootSetIdNodes(const std::string& folder) {
   std::error_code ec;
   for (fs::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
     struct stat st;
-    if (lstat(it->path().c_str(), &st) != 0 || S_ISLNK(st.st_mode)) continue;
+    // Only a regular file runs with its owner's rights; a set-id FIFO does not.
+    if (lstat(it->path().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
     const bool setUserRoot = (st.st_mode & S_ISUID) && st.st_uid == 0;
-    const bool setGroupRoot = (st.st_mode & S_ISGID) && st.st_gid == 0 && !S_ISDIR(st.st_mode);
+    const bool setGroupRoot = (st.st_mode & S_ISGID) && st.st_gid == 0;
     if (setUserRoot || setGroupRoot) found.push_back(it->path().string());
   }
   return found;

@@ -51,8 +51,8 @@ TreeSnapshot snapshotTree(const std::string& folder);
 /// One line per node created, removed or changed between the snapshots.
 std::vector<std::string> treeDifferences(const TreeSnapshot& before, const TreeSnapshot& after);
 
-/// The nodes below |folder| (links not followed, mounts crossed) that are
-/// set-user-id root or set-group-id root: nothing in a raced tree may be.
+/// The regular files below |folder| (links not followed, mounts crossed)
+/// that are set-user-id root or set-group-id root: none in a raced tree may be.
 std::vector<std::string> rootSetIdNodes(const std::string& folder);
 
 }  // namespace sweeprun
