@@ -6,10 +6,11 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 
 build=build
-flags=()
+# Tests on, whatever an earlier configure of the same folder chose.
+flags=(-DBUILD_TESTING=ON)
 if [ "${1:-}" = "--sanitize" ]; then
   build=build-sanitize
-  flags=(-DSWEEPRUN_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug)
+  flags+=(-DSWEEPRUN_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug)
 fi
 cmake -S . -B "$build" "${flags[@]}" >/dev/null
 cmake --build "$build" -j"$(nproc)"
