@@ -7,6 +7,7 @@
 #include "platform/localization.h"
 #include "platform/path.h"
 #include "platform/process.h"
+#include "platform/temporary_file.h"
 
 namespace sweeprun {
 
@@ -83,6 +84,9 @@ bool FolderDatabase::save(std::string& error) {
   const FolderList& list = folders();
   std::string bytes = archiveRootObjectArray(
       list.size(), [&list](size_t i) -> const ArchivableObject& { return list[i]; });
+  // Every command that saves holds the database's lock: a temporary file
+  // beside it was left by a killed save, whatever its age.
+  removeAbandonedTemporariesOf(path_, 0);
   if (!writeFileAtomically(path_, bytes, error)) return false;
   loadedBytes_ = std::move(bytes);
   return true;

@@ -41,6 +41,7 @@ class FolderDatabase {
   std::optional<size_t> indexOf(std::string_view path) const;
 
   /// Writes the list back, creating the database's folder when missing.
+  /// REQUIRES: the database's lock is held (see loadDatabaseForChange).
   /// Refuses (false, with the reason in |error|) after a damaged load, and
   /// when the file changed on disk since it was loaded, so that a change
   /// saved meanwhile by a run is never overwritten.

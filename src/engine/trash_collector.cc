@@ -8,6 +8,7 @@
 #include "platform/localization.h"
 #include "platform/path.h"
 #include "platform/process.h"
+#include "platform/temporary_file.h"
 #include "platform/version.h"
 #include "settings/settings.h"
 #include "settings/trash_config_file_parser.h"
@@ -168,6 +169,9 @@ void TrashCollector::saveDB() {
   if (!process().systemMode && !databaseExisted_) return;
   // Without a folder for the database there is nothing to save into.
   if (!directoryExists(deletingLastPathComponent(path))) return;
+  // The lock is held: no other save of this database runs, so whatever
+  // temporary file is beside it was left by a killed one.
+  removeAbandonedTemporariesOf(path, 0);
   std::string error;
   if (!safe->archiveToFile(path, error)) {
     ++failures_;

@@ -7,6 +7,8 @@
 #include <chrono>
 #include <ctime>
 
+#include "platform/file_open.h"
+
 namespace sweeprun {
 
 namespace {
@@ -61,6 +63,13 @@ int removeAbandonedTemporaries(const DirHandle& folder, const std::string& name,
     if (::unlinkat(folder.fd(), candidate.c_str(), 0) == 0) ++removed;
   }
   return removed;
+}
+
+int removeAbandonedTemporariesOf(const std::string& path, int64_t minimumAgeSeconds) {
+  DirHandle folder;
+  std::string name, error;
+  if (!openContainingFolder(path, folder, name, error)) return 0;
+  return removeAbandonedTemporaries(folder, name, minimumAgeSeconds);
 }
 
 }  // namespace sweeprun

@@ -13,7 +13,9 @@ namespace sweeprun {
 /// How long a temporary file must have gone unmodified before a later save
 /// takes it for the leftover of a killed one. A save in progress writes its
 /// file continuously, so an hour without a change means its writer is gone.
-/// Once saves of one target exclude each other, this can be 0.
+/// A writer that holds the target's lock (DatabaseLock) knows that no other
+/// save of it runs, and removes leftovers of any age
+/// (removeAbandonedTemporariesOf with 0).
 constexpr int64_t kAbandonedTemporaryAgeSeconds = 60 * 60;
 
 /// A name for a temporary file beside the target |name| that no other writer
@@ -32,5 +34,8 @@ bool isTemporaryNameFor(const std::string& candidate, const std::string& name);
 /// are ignored (the next save tries again).
 int removeAbandonedTemporaries(const DirHandle& folder, const std::string& name,
                                int64_t minimumAgeSeconds);
+/// The same for the file at |path|, its folder opened as
+/// openContainingFolder opens it; 0 when that fails.
+int removeAbandonedTemporariesOf(const std::string& path, int64_t minimumAgeSeconds);
 
 }  // namespace sweeprun
