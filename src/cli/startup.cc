@@ -14,6 +14,7 @@
 #include "model/trash_application.h"
 #include "platform/entry_attributes.h"
 #include "platform/localization.h"
+#include "platform/mount_table.h"
 #include "platform/path.h"
 #include "platform/process.h"
 #include "platform/process_info.h"
@@ -240,6 +241,8 @@ void reportException(std::string_view reason) {
 
 void fillRunningProcess(Process& context) {
   context.homeDirectory = currentHomeDirectory();
+  context.accountOf = accountOfUser;
+  context.mountPointOf = mountPointOf;
   context.executableDirectory = currentExecutableDirectory();
   context.out = &std::cout;
   context.err = &std::cerr;

@@ -30,8 +30,9 @@ enum RunStatus : int {
 struct Process;
 
 /// Fills the values that come from the running process itself: the home
-/// folder (HOME, else the account database), the executable's folder and
-/// the standard streams. The fixed paths are left as they are.
+/// folder (HOME, else the account database), the executable's folder, the
+/// standard streams, and the system's account database and mount table.
+/// The fixed paths are left as they are.
 void fillRunningProcess(Process& context);
 
 /// One start of the tool over the current process context (process()):

@@ -132,6 +132,9 @@ class EntryLines {
 EntryDecision::Kind reportRemoval(const RemovalPlan& outcome, const std::string& name,
                                   const std::string& removedLine, int32_t& removed,
                                   EntryLines& lines) {
+  // Why the Trash of the entry's own file system was passed over, or which
+  // one was refused.
+  if (!outcome.note.empty()) lines.acted(loggableText("Trash: " + outcome.note + "."));
   switch (outcome.result) {
     case kRemoved:
       ++removed;
@@ -143,12 +146,19 @@ EntryDecision::Kind reportRemoval(const RemovalPlan& outcome, const std::string&
     case kDeletionFailed:
     case kMoveFailed:
       lines.error(localized("Unable to (re)move '%@'.", {name}));
-      if (!outcome.reason.empty()) lines.error(loggableText(outcome.reason));
       [[fallthrough]];
+    case kNoTrash:
+    case kDestinationNotDirectory:
+    case kDestinationMissing:
+      // The system's reason; with no Trash or destination, why the one
+      // looked for was refused or could not be made.
+      if (!outcome.reason.empty()) lines.error(loggableText(outcome.reason));
+      break;
     default:
-      lines.acted(localized("= %@ (not removed)", {name}));
-      return EntryDecision::kNotRemoved;
+      break;
   }
+  lines.acted(localized("= %@ (not removed)", {name}));
+  return EntryDecision::kNotRemoved;
 }
 
 }  // namespace
@@ -163,7 +173,13 @@ int TrashCollector::dispose(TrashFolder& folder, const DirHandle& dir, const std
     return outcome.result;
   }
   const int result = unlink(folder, dir, name, &outcome);
-  if (result == kDeletionFailed || result == kMoveFailed) ++failures_;
+  // A failure is an action that was tried and did not come off; an entry
+  // that no Trash was even looked for, or whose destination is away for
+  // now, is not one.
+  if (result == kDeletionFailed || result == kMoveFailed ||
+      (result != kRemoved && result != kDestinationAbsentNow && !outcome.reason.empty())) {
+    ++failures_;
+  }
   return result;
 }
 

@@ -4,11 +4,19 @@
 #include "platform/path.h"
 #include "platform/place_entry.h"
 #include "platform/process.h"
+#include "platform/trash_finder.h"
 #include "platform/trash_info.h"
 
 namespace sweeprun {
 
 namespace {
+
+RemovalPlan outcomeOf(int result, std::string destination = {}) {
+  RemovalPlan plan;
+  plan.result = result;
+  plan.destination = std::move(destination);
+  return plan;
+}
 
 int openFailure(OpenStatus status) {
   return status == OpenStatus::kNotDirectory ? kDestinationNotDirectory : kDestinationMissing;
@@ -51,11 +59,15 @@ int placeInto(TrashFolder& folder, const DirHandle& watched, const std::string& 
   return moveResult(folder, placeEntry(watched, name, dated, done.targetName, error));
 }
 
-int toUserTrash(TrashFolder& folder, const DirHandle& watched, const std::string& name,
-                RemovalPlan& done) {
+// Into the Trash of the entry's file system and user (see TrashFinder): the
+// running user's in user mode, the entry's owner's in system mode.
+int toTrash(TrashFolder& folder, const DirHandle& watched, const std::string& name,
+            RemovalPlan& done) {
   std::string& error = done.reason;
   UserTrash trash;
-  OpenStatus status = UserTrash::open(*process().userTrashPath, trash, error);
+  const TrashFinder finder(process().systemMode ? std::nullopt : process().userTrashPath);
+  const OpenStatus status = finder.openTrashFor(watched, name, trash, done.note, error);
+  if (status == OpenStatus::kMissing) return kNoTrash;
   if (status != OpenStatus::kOpened) return openFailure(status);
   Date now = process().clock();
   done.destination = trash.files().path();
@@ -63,8 +75,9 @@ int toUserTrash(TrashFolder& folder, const DirHandle& watched, const std::string
     return moveResult(folder, trash.trashEntry(watched, name, now, done.targetName, error));
   }
   DirHandle dated;
-  status = trash.openDatedFolder(datedFolderName(now), watched.path(), now, dated, error);
-  if (status != OpenStatus::kOpened) return openFailure(status);
+  const OpenStatus datedStatus =
+      trash.openDatedFolder(datedFolderName(now), watched.path(), now, dated, error);
+  if (datedStatus != OpenStatus::kOpened) return openFailure(datedStatus);
   done.destination = dated.path();
   return moveResult(folder, placeEntry(watched, name, dated, done.targetName, error));
 }
@@ -92,10 +105,10 @@ int dispose(TrashFolder& folder, const DirHandle& watched, const std::string& na
       return status == RemoveStatus::kRemoved ? kRemoved : kDeletionFailed;
     }
     default: {
-      if (process().userTrashPath) return toUserTrash(folder, watched, name, done);
-      if (!process().systemMode) return kNoTrash;
-      std::string account = accountFolderOf(watched.entryPath(name));
-      if (account.empty()) return kNoTrash;
+      if (!process().systemMode && !process().userTrashPath) return kNoTrash;
+      const std::string account =
+          process().systemMode ? accountFolderOf(watched.entryPath(name)) : std::string();
+      if (account.empty()) return toTrash(folder, watched, name, done);
       DirHandle trash;
       OpenStatus status = openAccountTrash(account, trash, error);
       if (status != OpenStatus::kOpened) return openFailure(status);
@@ -132,8 +145,8 @@ RemovalPlan planPlacing(const TrashFolder& folder, const std::string& path, cons
   std::string error;
   DirHandle destination, info;
   OpenStatus status = DirHandle::openDirectory(path, destination, error);
-  if (status == OpenStatus::kNotDirectory) return {kDestinationNotDirectory, path, {}, {}};
-  if (status == OpenStatus::kFailed) return {kDestinationMissing, path, {}, {}};
+  if (status == OpenStatus::kNotDirectory) return outcomeOf(kDestinationNotDirectory, path);
+  if (status == OpenStatus::kFailed) return outcomeOf(kDestinationMissing, path);
   if (!infoPath.empty()) DirHandle::openDirectory(infoPath, info, error);
   plan.destination = path;
   if (folder.value("datf").asBool()) {
@@ -143,7 +156,7 @@ RemovalPlan planPlacing(const TrashFolder& folder, const std::string& path, cons
     if (destination.isOpen()) {
       std::optional<EntryAttributes> existing = destination.statEntry(datedName);
       if (existing && !existing->isDirectory())
-        return {kDestinationNotDirectory, plan.destination, {}, {}};
+        return outcomeOf(kDestinationNotDirectory, plan.destination);
       if (existing) destination.openChild(datedName, dated, error);
     }
     // Entries inside a dated folder of the Trash have no info files.
@@ -159,7 +172,7 @@ RemovalPlan planPlacing(const TrashFolder& folder, const std::string& path, cons
 
 RemovalPlan planUnlink(const TrashFolder& folder, const DirHandle& watched, const std::string& name,
                        const std::set<std::string>* claimed) {
-  if (!watched.isDeletable(name)) return {kNotDeletable, {}, {}, {}};
+  if (!watched.isDeletable(name)) return outcomeOf(kNotDeletable);
   std::string error;
   switch (folder.value("play").asInteger()) {
     case TrashFolder::kMoveAction: {
@@ -167,26 +180,25 @@ RemovalPlan planUnlink(const TrashFolder& folder, const DirHandle& watched, cons
       DirHandle destination;
       OpenStatus status = DirHandle::openDirectory(path, destination, error);
       if (status == OpenStatus::kMissing) {
-        return {folder.value("temp").asBool() ? kDestinationAbsentNow : kDestinationMissing,
-                path,
-                {},
-                {}};
+        return outcomeOf(
+            folder.value("temp").asBool() ? kDestinationAbsentNow : kDestinationMissing, path);
       }
-      if (status == OpenStatus::kNotDirectory) return {kDestinationNotDirectory, path, {}, {}};
-      if (status != OpenStatus::kOpened) return {kMoveFailed, path, {}, {}};
+      if (status == OpenStatus::kNotDirectory) return outcomeOf(kDestinationNotDirectory, path);
+      if (status != OpenStatus::kOpened) return outcomeOf(kMoveFailed, path);
       return planPlacing(folder, path, name, claimed);
     }
     case TrashFolder::kDeleteAction:
-      return {kRemoved, {}, {}, {}};
+      return outcomeOf(kRemoved);
     default: {
-      if (const std::optional<std::string>& trash = process().userTrashPath) {
-        return planPlacing(folder, *trash, name, claimed,
-                           joinPath(deletingLastPathComponent(*trash), "info"));
-      }
-      if (!process().systemMode) return {kNoTrash, {}, {}, {}};
-      std::string account = accountFolderOf(watched.entryPath(name));
-      if (account.empty()) return {kNoTrash, {}, {}, {}};
-      return planPlacing(folder, joinPath(account, ".Trash"), name, claimed);
+      if (!process().systemMode && !process().userTrashPath) return outcomeOf(kNoTrash);
+      const std::string account =
+          process().systemMode ? accountFolderOf(watched.entryPath(name)) : std::string();
+      if (!account.empty()) return planPlacing(folder, joinPath(account, ".Trash"), name, claimed);
+      const TrashFinder finder(process().systemMode ? std::nullopt : process().userTrashPath);
+      const std::optional<TrashPlace> place = finder.placeFor(watched, name);
+      if (!place) return outcomeOf(kNoTrash);
+      return planPlacing(folder, joinPath(place->path, "files"), name, claimed,
+                         joinPath(place->path, "info"));
     }
   }
 }

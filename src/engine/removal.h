@@ -26,6 +26,7 @@ struct RemovalPlan {
   std::string destination;  // the folder the entry would go to; empty for a deletion
   std::string targetName;   // the name it would get there
   std::string reason;       // why a removal failed, from the system: "renameat2(...): ..."
+  std::string note;         // why a preferred Trash was passed over, for the run log
 };
 
 /// Carries out |folder|'s action on entry |name| of the watched folder

@@ -295,6 +295,18 @@ RemoveStatus DirHandle::removeFile(const std::string& name, std::string& error) 
 
 CreateStatus DirHandle::createFileExclusive(const std::string& name, std::string_view contents,
                                             unsigned mode, std::string& error) const {
+  return createFile(name, contents, mode, error, std::nullopt);
+}
+
+CreateStatus DirHandle::createFileExclusive(const std::string& name, std::string_view contents,
+                                            unsigned mode, std::string& error, uint32_t owner,
+                                            uint32_t group) const {
+  return createFile(name, contents, mode, error, std::make_pair(owner, group));
+}
+
+CreateStatus DirHandle::createFile(const std::string& name, std::string_view contents,
+                                   unsigned mode, std::string& error,
+                                   std::optional<std::pair<uint32_t, uint32_t>> owner) const {
   if (!isEntryName(name)) {
     error = errorText("openat", entryPath(name), EINVAL);
     return CreateStatus::kFailed;
@@ -317,6 +329,7 @@ CreateStatus DirHandle::createFileExclusive(const std::string& name, std::string
     }
     written += static_cast<size_t>(n);
   }
+  if (!failure && owner && fchown(fd, owner->first, owner->second) < 0) failure = errno;
   if (!failure && fchmod(fd, mode & 07777) < 0) failure = errno;
   struct stat created;
   const bool known = fstat(fd, &created) == 0;

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/entry_attributes.h"
@@ -134,6 +135,11 @@ class DirHandle {
   /// Never opens an existing entry (a planted link gives kExists).
   CreateStatus createFileExclusive(const std::string& name, std::string_view contents,
                                    unsigned mode, std::string& error) const;
+  /// The same, the new file given to |owner| and |group| (through its
+  /// descriptor) before it is complete.
+  CreateStatus createFileExclusive(const std::string& name, std::string_view contents,
+                                   unsigned mode, std::string& error, uint32_t owner,
+                                   uint32_t group) const;
 
   /// The folder's descriptor, for the platform layer's own helpers.
   int fd() const { return fd_; }
@@ -141,6 +147,9 @@ class DirHandle {
  private:
   static OpenStatus walkPath(const std::string& path, bool create, DirHandle& dir,
                              std::string& error);
+  CreateStatus createFile(const std::string& name, std::string_view contents, unsigned mode,
+                          std::string& error,
+                          std::optional<std::pair<uint32_t, uint32_t>> owner) const;
   /// Takes ownership of |fd| (a folder) and records its device and owner.
   bool adopt(int fd, std::string path, std::string& error);
 

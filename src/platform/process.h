@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <iosfwd>
 #include <optional>
@@ -7,6 +8,7 @@
 
 #include "platform/date.h"
 #include "platform/path_match.h"
+#include "platform/process_info.h"
 
 namespace sweeprun {
 
@@ -38,6 +40,18 @@ struct Process {
   /// The most entries that expanding one folder pattern of the
   /// configuration file may look at.
   size_t maxPatternEntriesVisited = kMaxPatternEntriesVisited;
+
+  /// The account database: a user's home folder and group, for the Trash of
+  /// an entry's owner in system mode. Knows nobody until fillRunningProcess
+  /// (or a test) sets it, so that no test reaches a real user's home.
+  std::function<std::optional<UserAccount>(unsigned user)> accountOf = [](unsigned) {
+    return std::optional<UserAccount>();
+  };
+  /// The mount point of the file system |device| that holds |path|, where
+  /// its top-directory Trash lies. None until fillRunningProcess (or a
+  /// test) sets it, so that no test makes a Trash on a real file system.
+  std::function<std::optional<std::string>(uint64_t device, const std::string& path)> mountPointOf =
+      [](uint64_t, const std::string&) { return std::optional<std::string>(); };
 
   /// The clock; Date::now unless a test fixes it.
   std::function<Date()> clock = [] { return Date::now(); };

@@ -42,4 +42,18 @@ std::string currentExecutableDirectory() {
 
 unsigned effectiveUserId() { return static_cast<unsigned>(geteuid()); }
 
+std::optional<UserAccount> accountOfUser(unsigned user) {
+  struct passwd entry;
+  struct passwd* found = nullptr;
+  std::vector<char> buffer(16384);
+  if (getpwuid_r(static_cast<uid_t>(user), &entry, buffer.data(), buffer.size(), &found) != 0 ||
+      !found) {
+    return std::nullopt;
+  }
+  UserAccount account;
+  if (found->pw_dir && found->pw_dir[0] == '/') account.home = found->pw_dir;
+  account.group = found->pw_gid;
+  return account;
+}
+
 }  // namespace sweeprun

@@ -20,4 +20,13 @@ std::string currentExecutableDirectory();
 /// The effective user id of the process.
 unsigned effectiveUserId();
 
+/// What the account database says of one user.
+struct UserAccount {
+  std::string home;    // absolute, or empty when the account has none
+  unsigned group = 0;  // primary group
+};
+
+/// The account of |user| in the account database; none when there is none.
+std::optional<UserAccount> accountOfUser(unsigned user);
+
 }  // namespace sweeprun

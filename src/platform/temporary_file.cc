@@ -59,7 +59,9 @@ int removeAbandonedTemporaries(const DirHandle& folder, const std::string& name,
     // Another user's file, or one a live writer may still be filling, is
     // not ours to take.
     if (!S_ISREG(st.st_mode) || st.st_uid != geteuid()) continue;
-    if (now - static_cast<int64_t>(st.st_mtim.tv_sec) < minimumAgeSeconds) continue;
+    // With no minimum age, a file stamped a clock tick ahead of time() goes too.
+    if (minimumAgeSeconds > 0 && now - static_cast<int64_t>(st.st_mtim.tv_sec) < minimumAgeSeconds)
+      continue;
     if (::unlinkat(folder.fd(), candidate.c_str(), 0) == 0) ++removed;
   }
   return removed;

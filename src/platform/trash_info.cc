@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 
@@ -74,16 +75,54 @@ OpenStatus UserTrash::open(const std::string& filesPath, UserTrash& trash, std::
   return openPrivateChild(trashFolder, "info", trash.info_, error);
 }
 
+OpenStatus UserTrash::openIn(DirHandle trashFolder, const std::optional<Owner>& owner,
+                             std::string topdir, UserTrash& trash, std::string& error) {
+  trash = UserTrash();
+  for (const char* name : {"files", "info"}) {
+    DirHandle& child = std::string(name) == "files" ? trash.files_ : trash.info_;
+    bool created = false;
+    OpenStatus status = trashFolder.createChild(name, child, created, error, kPrivateFolderMode);
+    if (status != OpenStatus::kOpened) return status;
+    if (created && owner && !child.changeOwner(owner->user, owner->group, error)) {
+      return OpenStatus::kFailed;
+    }
+    const uint32_t user = owner ? owner->user : trashFolder.owner();
+    if (child.owner() != 0 && child.owner() != user) {
+      error = "open(" + child.path() + "): owned by neither root nor the Trash's user, not used";
+      return OpenStatus::kNotDirectory;
+    }
+  }
+  trash.topdir_ = std::move(topdir);
+  trash.owner_ = owner;
+  return OpenStatus::kOpened;
+}
+
+std::string UserTrash::path() const { return deletingLastPathComponent(files_.path()); }
+
+std::string UserTrash::recordedPath(const std::string& path) const {
+  if (topdir_.empty()) return path;
+  if (topdir_ == "/") return path.substr(1);
+  return path.substr(std::min(path.size(), topdir_.size() + 1));
+}
+
+CreateStatus UserTrash::createInfoFile(const std::string& name, const std::string& text,
+                                       std::string& error) const {
+  if (owner_) {
+    return info_.createFileExclusive(name, text, kInfoMode, error, owner_->user, owner_->group);
+  }
+  return info_.createFileExclusive(name, text, kInfoMode, error);
+}
+
 MoveStatus UserTrash::trashEntry(const DirHandle& source, const std::string& name,
                                  Date deletionDate, std::string& placedName,
                                  std::string& error) const {
-  const std::string info = trashInfoText(source.entryPath(name), deletionDate);
+  const std::string info = trashInfoText(recordedPath(source.entryPath(name)), deletionDate);
   for (unsigned long n = 0;; ++n) {
     const std::string candidate = placeableName(name, n, kMaxTrashedNameBytes);
     if (files_.statEntry(candidate)) continue;
     const std::string infoName = candidate + kInfoSuffix;
     error.clear();
-    switch (info_.createFileExclusive(infoName, info, kInfoMode, error)) {
+    switch (createInfoFile(infoName, info, error)) {
       case CreateStatus::kCreated:
         break;
       case CreateStatus::kExists:
@@ -108,11 +147,12 @@ OpenStatus UserTrash::openDatedFolder(const std::string& folderName,
   bool created = false;
   const OpenStatus status = files_.createChild(folderName, folder, created, error);
   if (status == OpenStatus::kOpened && created) {
-    // Without an info file, trash tools would neither list nor empty it.
     std::string ignored;
-    info_.createFileExclusive(folderName + kInfoSuffix,
-                              trashInfoText(joinPath(originalFolder, folderName), date), kInfoMode,
-                              ignored);
+    if (owner_) folder.changeOwner(owner_->user, owner_->group, ignored);
+    // Without an info file, trash tools would neither list nor empty it.
+    createInfoFile(folderName + kInfoSuffix,
+                   trashInfoText(recordedPath(joinPath(originalFolder, folderName)), date),
+                   ignored);
   }
   return status;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -32,13 +34,32 @@ class UserTrash {
   /// kNotDirectory when one of them is something else.
   static OpenStatus open(const std::string& filesPath, UserTrash& trash, std::string& error);
 
+  /// Who a Trash belongs to, when root works in another user's Trash: the
+  /// folders and info files it makes there are given to them.
+  struct Owner {
+    uint32_t user;
+    uint32_t group;
+  };
+  /// Opens the Trash folder |trashFolder| (already opened and checked by the
+  /// caller), making "files" and "info" (0700) in it when missing, given to
+  /// |owner| when one is named. A "files" or "info" that is a link, not a
+  /// folder, or a folder of anyone but root or the Trash's user is refused as
+  /// kNotDirectory. |topdir|, when not empty, is the mount point whose Trash
+  /// this is: info files then hold paths relative to it, as trash tools
+  /// expect of a top-directory Trash.
+  static OpenStatus openIn(DirHandle trashFolder, const std::optional<Owner>& owner,
+                           std::string topdir, UserTrash& trash, std::string& error);
+
   const DirHandle& files() const { return files_; }
+  /// The Trash folder itself (the parent of "files").
+  std::string path() const;
 
   /// Moves |name| of |source| (a folder opened by an absolute path) into
   /// "files" under its own name or the first placeableName (at most
   /// kMaxTrashedNameBytes) free in both "files" and "info"; the info file
-  /// keeps the whole original path, so a restore gives back the whole name. The info file is created, exclusively, before the
-  /// move and removed again when the move fails.
+  /// keeps the whole original path, so a restore gives back the whole name.
+  /// The info file is created, exclusively, before the move and removed
+  /// again when the move fails.
   MoveStatus trashEntry(const DirHandle& source, const std::string& name, Date deletionDate,
                         std::string& placedName, std::string& error) const;
 
@@ -50,8 +71,16 @@ class UserTrash {
                              Date date, DirHandle& folder, std::string& error) const;
 
  private:
+  /// The "Path=" text for |path|: relative to the top directory of a
+  /// top-directory Trash, else |path| itself.
+  std::string recordedPath(const std::string& path) const;
+  CreateStatus createInfoFile(const std::string& name, const std::string& text,
+                              std::string& error) const;
+
   DirHandle files_;
   DirHandle info_;
+  std::string topdir_;
+  std::optional<Owner> owner_;
 };
 
 /// The Trash of an account folder in system mode, "<accountFolder>/.Trash":

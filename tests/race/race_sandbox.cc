@@ -120,9 +120,16 @@ void RaceSandbox::writeConfig(const std::string& action, bool datedFolders) cons
 ProgramResult RaceSandbox::runSystemMode() const {
   fs::remove(path("etc/run.data"));
   fs::remove(path("etc/run.log"));
-  return runProgram(path("bin/sweeprun"), {"sweeprun", "-s"},
-                    toolEnvironment(path("home"), "root", root_, "etc/sweeprun.plist"),
-                    path("home"));
+  std::vector<std::string> environment =
+      toolEnvironment(path("home"), "root", root_, "etc/sweeprun.plist");
+  if (ownersTrash_) {
+    for (std::string& variable : environment) {
+      if (variable.rfind("SWEEPRUN_TEST_USERS=", 0) == 0)
+        variable = "SWEEPRUN_TEST_USERS=" + path("no-accounts");
+    }
+    environment.push_back("SWEEPRUN_TEST_TOPDIRS=" + root_);
+  }
+  return runProgram(path("bin/sweeprun"), {"sweeprun", "-s"}, environment, path("home"));
 }
 
 }  // namespace sweeprun

@@ -60,6 +60,12 @@ class RaceSandbox {
   /// One system-mode run of the driver with a fresh folder database.
   ProgramResult runSystemMode() const;
 
+  /// With |on|, runs know no accounts folder above watched() and take the
+  /// sandbox's root as a mount point: trashed entries go to their owner's
+  /// top-directory Trash, ownersTrash() for the attacker's.
+  void setOwnersTrash(bool on) { ownersTrash_ = on; }
+  std::string ownersTrash() const { return path(".Trash-" + std::to_string(kAttacker)); }
+
   /// Makes |path| (and missing parents) a folder of the attacker's.
   void makeAttackerFolder(const std::string& path) const;
 
@@ -67,6 +73,7 @@ class RaceSandbox {
   std::string root_;
   bool mounted_ = false;
   bool otherMounted_ = false;
+  bool ownersTrash_ = false;
 };
 
 /// Sets owner and group of |path| itself (a link stays a link) to |uid|.

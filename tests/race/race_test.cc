@@ -32,7 +32,7 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr int kDefaultRuns = 200;
-constexpr int kScenarios = 4;
+constexpr int kScenarios = 5;
 constexpr size_t kEscapesShown = 3;
 constexpr int kFifos = 16;
 constexpr uid_t kAttacker = RaceSandbox::kAttacker;
@@ -134,6 +134,13 @@ RacePlan planFor(const RaceSandbox& box, const Scenario& s, char kind) {
                       {w + "/rename-a", w + "/rename-b"},
                       {w + "/" + RaceSandbox::kReadMeName, baits + "/l-readme"}};
   }
+  // The owner's own Trash: its "files" and "info" are the attacker's, and
+  // swapped for links while root works in them.
+  if (kind != 'q' && s.destination.rfind("/files") == s.destination.size() - 6) {
+    const std::string trash = fs::path(s.destination).parent_path();
+    plan.exchanges.push_back({trash + "/files", baits + "/l-dir"});
+    plan.exchanges.push_back({trash + "/info", baits + "/l-dir"});
+  }
   // The folders themselves: while they are out, the run finds a link and
   // must leave the folder alone.
   if (kind == 'f') {
@@ -233,13 +240,19 @@ class SystemModeRaceTest : public ::testing::Test {
     box->resetAttackerFolders();
   }
 
-  /// "delete", "trash", "moveto-same-device" or "moveto-other-device".
+  /// "delete", "trash" (into the account's Trash), "trash-owner" (into the
+  /// owner's top-directory Trash), "moveto-same-device" or
+  /// "moveto-other-device".
   Scenario scenario(const std::string& name) const {
     const bool across = name == "moveto-other-device";
     const std::string victim = box->path(across ? "other/victim/" : "victim/");
     Scenario s{name, "", victim + kVictimOpenFolder, victim + kVictimShared,
                across ? kRunKindsAcrossVolumes : kRunKinds};
     if (name == "trash") s.destination = box->accountTrash();
+    if (name == "trash-owner") {
+      s.action = "trash";
+      s.destination = box->ownersTrash() + "/files";
+    }
     if (name.rfind("moveto", 0) == 0) {
       s.destination = across ? box->otherDeviceDestination() : box->sameDeviceDestination();
       s.action = "moveto:" + s.destination;
@@ -249,12 +262,20 @@ class SystemModeRaceTest : public ::testing::Test {
 
   void race(const char* name) {
     const Scenario s = scenario(name);
+    box->setOwnersTrash(std::string(name) == "trash-owner");
     Tally tally;
     const int runs = std::max(1, totalRuns() / kScenarios);
     const size_t kinds = std::strlen(s.runKinds);
     for (int run = 0; run < runs; ++run) {
       const char kind = s.runKinds[static_cast<size_t>(run) % kinds];
       box->writeConfig(s.action, kind == 'd');
+      // The attacker's Trash as the first run makes it: theirs, for them to
+      // swap things in.
+      if (std::string(name) == "trash-owner") {
+        fs::remove_all(box->ownersTrash());  // whatever the last race left swapped
+        box->makeAttackerFolder(box->ownersTrash() + "/files");
+        box->makeAttackerFolder(box->ownersTrash() + "/info");
+      }
       racedRun(*box, planFor(*box, s, kind), tally);
     }
     report(name, tally);
@@ -268,6 +289,8 @@ class SystemModeRaceTest : public ::testing::Test {
 TEST_F(SystemModeRaceTest, DeleteStaysInsideTheWatchedFolder) { race("delete"); }
 
 TEST_F(SystemModeRaceTest, TrashStaysInsideTheAccount) { race("trash"); }
+
+TEST_F(SystemModeRaceTest, TrashOfTheOwnerStaysInsideIt) { race("trash-owner"); }
 
 TEST_F(SystemModeRaceTest, MoveOnOneVolumeStaysInsideBothFolders) { race("moveto-same-device"); }
 

@@ -3,12 +3,16 @@
 // pause and the bound of a folder pattern come from the environment, so
 // that tests of system and check mode never touch /etc or /Users. Built
 // with the tests only.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "cli/startup.h"
+#include "platform/mount_table.h"
 #include "platform/process.h"
 #include "platform/process_info.h"
 #include "platform/trash_location.h"
@@ -31,6 +35,33 @@ int main(int argc, char** argv) {
   if (const auto bound = environmentValue("SWEEPRUN_TEST_PATTERN_BOUND"))
     context.maxPatternEntriesVisited = std::strtoul(bound->c_str(), nullptr, 10);
   fillRunningProcess(context);
+  // The accounts and mount points a run may use for Trash folders: only those
+  // a test names, never a real user's home or a real file system's top.
+  //   SWEEPRUN_TEST_ACCOUNTS="uid:gid:home;..."   SWEEPRUN_TEST_TOPDIRS="dir:dir"
+  std::map<unsigned, UserAccount> accounts;
+  std::istringstream accountList(environmentValue("SWEEPRUN_TEST_ACCOUNTS").value_or(""));
+  for (std::string entry; std::getline(accountList, entry, ';');) {
+    unsigned user = 0;
+    UserAccount account;
+    char colon = 0;
+    std::istringstream fields(entry);
+    if (fields >> user >> colon >> account.group >> colon && std::getline(fields, account.home))
+      accounts[user] = account;
+  }
+  context.accountOf = [accounts](unsigned user) -> std::optional<UserAccount> {
+    const auto found = accounts.find(user);
+    if (found == accounts.end()) return std::nullopt;
+    return found->second;
+  };
+  std::vector<std::string> topdirs;
+  std::istringstream topdirList(environmentValue("SWEEPRUN_TEST_TOPDIRS").value_or(""));
+  for (std::string dir; std::getline(topdirList, dir, ':');) topdirs.push_back(dir);
+  context.mountPointOf = [topdirs](uint64_t device,
+                                   const std::string& path) -> std::optional<std::string> {
+    const std::optional<std::string> point = mountPointOf(device, path);
+    if (point && std::find(topdirs.begin(), topdirs.end(), *point) != topdirs.end()) return point;
+    return std::nullopt;
+  };
   ScopedProcess installed(context);
   // Located with the installed home folder; start-up drops it in system mode.
   context.userTrashPath = locateUserTrash();
