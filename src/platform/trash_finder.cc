@@ -174,20 +174,19 @@ OpenStatus TrashFinder::openTrashFor(const DirHandle& watched, const std::string
                                      std::string& error) const {
   std::optional<Candidate> home, top;
   if (!candidatesFor(watched, name, home, top, notes, error)) return OpenStatus::kMissing;
-  // A Trash on the entry's own file system first: the entry is renamed
-  // there. Then the other, with a note of why.
-  const bool homeFirst = home && !home->acrossVolumes;
-  const std::optional<Candidate>& first = homeFirst ? home : top;
-  const std::optional<Candidate>& second = homeFirst ? top : home;
-  if (first) {
-    const OpenStatus status =
-        homeFirst ? openHome(*first, trash, error) : openTop(*first, trash, notes, error);
-    if (status == OpenStatus::kOpened || !second) return status;
-    addNote(notes, error + (second->acrossVolumes ? "; copied into the home Trash instead"
-                                                  : "; the top-directory Trash is used instead"));
+  // The home Trash when it lies on the entry's file system: the entry is
+  // renamed there. (When it cannot be used, neither is the top-directory
+  // Trash of the home's file system: that is not where its user looks.)
+  if (home && !home->acrossVolumes) return openHome(*home, trash, error);
+  // Else the top-directory Trash, and a copy into the home Trash only as the
+  // last resort, with a note of why.
+  if (top) {
+    const OpenStatus status = openTop(*top, trash, notes, error);
+    if (status == OpenStatus::kOpened || !home) return status;
+    addNote(notes, error + "; copied into the home Trash instead");
     error.clear();
   }
-  return homeFirst ? openTop(*second, trash, notes, error) : openHome(*second, trash, error);
+  return openHome(*home, trash, error);
 }
 
 std::optional<TrashPlace> TrashFinder::placeFor(const DirHandle& watched,
