@@ -4,6 +4,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -55,6 +57,10 @@ ProgramResult runProgram(const std::string& path, const std::vector<std::string>
     if (chdir(workingDirectory.c_str()) != 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(126);
     alarm(kTimeLimitSeconds);  // survives exec: a hung program is killed
     execve(path.c_str(), argv.data(), envp.data());
+    // Said on the captured standard error, for the test's message.
+    char reason[64];
+    const int length = snprintf(reason, sizeof reason, "execve failed: errno %d\n", errno);
+    if (length > 0 && write(2, reason, static_cast<size_t>(length)) < 0) _exit(127);
     _exit(127);
   }
   int status = 0;
