@@ -23,7 +23,8 @@ namespace {
 std::string fixture(const std::string& name) {
   const std::string path = std::string(SWEEPRUN_FIXTURES_DIR) + "/keyed-archives/" + name;
   std::string bytes, error;
-  if (!readFile(path, bytes, error)) ADD_FAILURE() << "cannot read fixture " << name << ": " << error;
+  if (!readFile(path, bytes, error))
+    ADD_FAILURE() << "cannot read fixture " << name << ": " << error;
   return bytes;
 }
 
