@@ -1,16 +1,16 @@
 // Decodes the bytes as a keyed archive three ways: as a plain object graph,
-// as the folder database (an array of folder records, each with its alias,
-// items and rules) and as an array of rules. A malformed archive may only
+// as the folder database file (an array of folder records, each with its
+// alias, items and rules, read from the mapped file) and as an array of
+// rules. A malformed archive may only
 // throw PlatformException; anything else, or a crash, is a fault.
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "fuzz_support.h"
-#include "model/trash_folder.h"
+#include "model/trash_application.h"
 #include "model/trash_rule.h"
 #include "platform/exception.h"
 #include "platform/keyed_archive.h"
@@ -27,28 +27,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     unarchivePlainGraph(bytes);
   } catch (const PlatformException&) {
   }
-  std::vector<TrashFolder> folders;
-  bool decoded = false;
+  // The folder database is read from its file, as a run reads it.
+  static const std::string database = scratchFolder() + "/folders.data";
+  static const std::string rewritten = scratchFolder() + "/rewritten.data";
+  writeScratchFile(database, bytes);
+  TrashApplication application;
   try {
-    decoded = unarchiveRootObjectArray(bytes, "TrashFolder", [&folders](KeyedDecoder& element) {
-      folders.push_back(TrashFolder::fromCoder(element));
-    });
+    application.unarchiveWithFile(database, nullptr);
   } catch (const PlatformException&) {
   }
-  if (decoded) {
+  if (const FolderList* folders = application.trashFolderList()) {
     // A run writes back what it read, and the next run must read that.
-    const std::string written = archiveRootObjectArray(
-        folders.size(), [&folders](size_t i) -> const ArchivableObject& { return folders[i]; });
-    size_t reread = 0;
+    if (!application.archiveToFile(rewritten)) fuzzFailure("a folder database was not written");
+    TrashApplication next;
     try {
-      unarchiveRootObjectArray(written, "TrashFolder", [&reread](KeyedDecoder& element) {
-        TrashFolder::fromCoder(element);
-        ++reread;
-      });
+      next.unarchiveWithFile(rewritten, nullptr);
     } catch (const PlatformException&) {
       fuzzFailure("a written folder database does not read");
     }
-    if (reread != folders.size()) fuzzFailure("a written folder database lost records");
+    if (next.countOfTrashFolderList() != folders->size())
+      fuzzFailure("a written folder database lost records");
   }
   try {
     unarchiveRootObjectArray(bytes, "TrashRule",
