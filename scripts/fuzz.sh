@@ -36,6 +36,11 @@ fi
 for tool in clang clang++; do
   command -v "$tool" >/dev/null || { echo "fuzz.sh: $tool is missing (install clang)" >&2; exit 2; }
 done
+runtime="$(clang++ -print-runtime-dir)/libclang_rt.fuzzer-$(uname -m).a"
+if [ ! -f "$runtime" ]; then
+  echo "fuzz.sh: libFuzzer's runtime $runtime is missing (Debian: libclang-rt-14-dev)" >&2
+  exit 2
+fi
 
 build=build-fuzz
 CC=clang CXX=clang++ cmake -S . -B "$build" -DSWEEPRUN_FUZZ=ON -DBUILD_TESTING=OFF \
