@@ -16,6 +16,10 @@ packages=(
   man-db groff-base            # tests render the manual pages
   dpkg-dev file fakeroot       # the Debian package (cpack), checked as non-root too
   lintian                      # the package passes Debian's checks
+  clang libclang-rt-14-dev     # the libFuzzer targets (scripts/fuzz.sh)
+  llvm-14                      # symbolized fuzzer reports
+  util-linux                   # setpriv and unshare: tests act as other users, in namespaces
+  bc                           # bench/trash_places.sh
   systemd                      # tests verify the timer units (systemd-analyze)
 )
 

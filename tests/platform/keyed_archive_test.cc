@@ -5,9 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -19,12 +17,15 @@
 namespace sweeprun {
 namespace {
 
+// The bytes of a committed fixture. A fixture that cannot be read fails the
+// test with its path, rather than reading as an empty archive whose failure
+// would point somewhere else.
 std::string fixture(const std::string& name) {
-  std::ifstream in(std::string(SWEEPRUN_FIXTURES_DIR) + "/keyed-archives/" + name,
-                   std::ios::binary);
-  std::stringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
+  const std::string path = std::string(SWEEPRUN_FIXTURES_DIR) + "/keyed-archives/" + name;
+  std::string bytes, error;
+  if (!readFile(path, bytes, error))
+    ADD_FAILURE() << "cannot read fixture " << name << ": " << error;
+  return bytes;
 }
 
 // A record shaped like the folder database's: inline bytes, a dictionary and

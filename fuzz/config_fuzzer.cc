@@ -1,0 +1,41 @@
+// Feeds the bytes to the system-mode configuration reader as the file it
+// checks (check mode: faults are reported on the discarded standard
+// output), and to the condition parser as one condition text. A file the
+// reader accepts must name a database and some folders.
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+#include "fuzz_support.h"
+#include "model/trash_rule.h"
+#include "settings/condition_parser.h"
+#include "settings/trash_config_file_parser.h"
+
+using namespace sweeprun;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static FuzzProcess process(/*checkMode=*/true);
+  static const std::string path = [] {
+    // Seeds watch this folder, so that their folder entries get past the
+    // glob and into the rules.
+    std::filesystem::create_directories(scratchFolder() + "/watched");
+    return scratchFolder() + "/config.plist";
+  }();
+
+  TrashRule rule;
+  std::string error;
+  parseCondition(fuzzInput(data, size), rule, error);
+
+  writeScratchFile(path, fuzzInput(data, size));
+  TrashConfigFileParser parser;
+  if (parser.parse(path)) {
+    if (!parser.dbPath()) fuzzFailure("an accepted configuration names no database");
+    if (!parser.folders() || parser.folders()->empty())
+      fuzzFailure("an accepted configuration names no folders");
+    FolderList stored;
+    parser.merge(&stored);
+  }
+  return 0;
+}
