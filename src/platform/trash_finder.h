@@ -8,8 +8,8 @@
 
 namespace sweeprun {
 
-/// Where a Trash for an entry lies, as the freedesktop.org Trash
-/// specification chooses it by the entry's file system and owner.
+/// Where a Trash for an entry lies, chosen by the entry's file system and
+/// owner as the freedesktop.org Trash layout that desktop tools read asks.
 struct TrashPlace {
   /// The Trash folder (which holds "files" and "info").
   std::string path;
