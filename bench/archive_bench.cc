@@ -29,8 +29,8 @@
 #include "model/trash_application.h"
 #include "model/trash_folder.h"
 #include "model/trash_item.h"
-#include "platform/keyed_archive.h"
-#include "platform/process.h"
+#include "archive/keyed_archive.h"
+#include "os/process.h"
 
 namespace sweeprun {
 namespace {

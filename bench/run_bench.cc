@@ -40,7 +40,7 @@
 #include "model/trash_application.h"
 #include "model/trash_folder.h"
 #include "model/trash_rule.h"
-#include "platform/process.h"
+#include "os/process.h"
 
 namespace sweeprun {
 namespace {

@@ -14,7 +14,7 @@
 #include <string_view>
 
 #include "fuzz_support.h"
-#include "platform/alias_record.h"
+#include "fs/alias_record.h"
 
 using namespace sweeprun;
 

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "fuzz_support.h"
-#include "platform/binary_plist.h"
-#include "platform/property_list.h"
+#include "plist/binary_plist.h"
+#include "plist/property_list.h"
 
 using namespace sweeprun;
 

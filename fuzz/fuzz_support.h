@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/process.h"
+#include "os/process.h"
 
 namespace sweeprun {
 

@@ -12,8 +12,8 @@
 #include "fuzz_support.h"
 #include "model/trash_application.h"
 #include "model/trash_rule.h"
-#include "platform/exception.h"
-#include "platform/keyed_archive.h"
+#include "os/exception.h"
+#include "archive/keyed_archive.h"
 
 using namespace sweeprun;
 

@@ -14,10 +14,10 @@
 #include "fuzz_support.h"
 #include "model/trash_folder.h"
 #include "model/trash_item.h"
-#include "platform/alias_record.h"
-#include "platform/keyed_archive.h"
-#include "platform/property_list.h"
-#include "platform/value.h"
+#include "fs/alias_record.h"
+#include "archive/keyed_archive.h"
+#include "plist/property_list.h"
+#include "plist/value.h"
 
 using namespace sweeprun;
 

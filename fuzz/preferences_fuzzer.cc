@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "platform/defaults_domain.h"
-#include "platform/value.h"
+#include "settings/defaults_domain.h"
+#include "plist/value.h"
 #include "settings/settings_keys.h"
 #include "settings/user_defaults.h"
 

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "fuzz_support.h"
-#include "platform/property_list.h"
-#include "platform/xml_plist.h"
+#include "plist/property_list.h"
+#include "plist/xml_plist.h"
 
 using namespace sweeprun;
 

@@ -2,8 +2,8 @@
 #include <vector>
 
 #include "cli/startup.h"
-#include "platform/process.h"
-#include "platform/trash_location.h"
+#include "os/process.h"
+#include "fs/trash_location.h"
 
 int main(int argc, char** argv) {
   using namespace sweeprun;

@@ -10,16 +10,16 @@
 #include <thread>
 
 #include "engine/trash_collector.h"
+#include "fs/entry_attributes.h"
+#include "fs/mount_table.h"
+#include "fs/path.h"
 #include "log/trash_log.h"
 #include "model/trash_application.h"
-#include "platform/entry_attributes.h"
-#include "platform/localization.h"
-#include "platform/mount_table.h"
-#include "platform/path.h"
-#include "platform/process.h"
-#include "platform/process_info.h"
-#include "platform/system_log.h"
-#include "platform/version.h"
+#include "os/localization.h"
+#include "os/process.h"
+#include "os/process_info.h"
+#include "os/system_log.h"
+#include "os/version.h"
 #include "settings/settings_keys.h"
 #include "settings/trash_config_file_parser.h"
 #include "settings/user_defaults.h"
@@ -63,7 +63,7 @@ class Installed {
   void openRunLog(const std::string& path) {
     runLog_ = std::make_unique<TrashLog>();
     process().runLog = runLog_.get();
-    runLog_->open(path);
+    runLog_->open(path, settings_->objectForKey(kLogLimit).numericReading());
   }
   /// Closes and drops the run log; nothing when there is none.
   void closeRunLog() {

@@ -7,8 +7,8 @@
 
 #include "cli/startup.h"
 #include "companion/companion_app.h"
-#include "platform/process.h"
-#include "platform/trash_location.h"
+#include "os/process.h"
+#include "fs/trash_location.h"
 
 int main(int argc, char** argv) {
   using namespace sweeprun;

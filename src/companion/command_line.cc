@@ -1,6 +1,6 @@
 #include "companion/command_line.h"
 
-#include "platform/localization.h"
+#include "os/localization.h"
 
 namespace sweeprun {
 

@@ -5,10 +5,10 @@
 #include "companion/companion_app.h"
 #include "companion/folder_options.h"
 #include "companion/folder_report.h"
-#include "platform/date.h"
-#include "platform/dir_handle.h"
-#include "platform/localization.h"
-#include "platform/process.h"
+#include "os/date.h"
+#include "fs/dir_handle.h"
+#include "os/localization.h"
+#include "os/process.h"
 
 namespace sweeprun {
 

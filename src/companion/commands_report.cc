@@ -4,8 +4,8 @@
 #include "companion/companion_app.h"
 #include "companion/folder_report.h"
 #include "companion/json_text.h"
-#include "platform/localization.h"
-#include "platform/process.h"
+#include "os/localization.h"
+#include "os/process.h"
 
 namespace sweeprun {
 

@@ -7,9 +7,9 @@
 #include "companion/config_import.h"
 #include "companion/folder_options.h"
 #include "companion/folder_report.h"
-#include "platform/file_io.h"
-#include "platform/localization.h"
-#include "platform/process.h"
+#include "fs/file_io.h"
+#include "os/localization.h"
+#include "os/process.h"
 #include "settings/trash_config_file_parser.h"
 
 namespace sweeprun {

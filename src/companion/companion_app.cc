@@ -4,11 +4,11 @@
 #include <ostream>
 
 #include "companion/folder_options.h"
-#include "platform/dir_handle.h"
-#include "platform/localization.h"
-#include "platform/path.h"
-#include "platform/process.h"
-#include "platform/version.h"
+#include "fs/dir_handle.h"
+#include "os/localization.h"
+#include "fs/path.h"
+#include "os/process.h"
+#include "os/version.h"
 
 namespace sweeprun {
 

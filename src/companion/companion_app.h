@@ -8,7 +8,7 @@
 
 #include "companion/command_line.h"
 #include "companion/folder_database.h"
-#include "platform/database_lock.h"
+#include "fs/database_lock.h"
 
 namespace sweeprun {
 

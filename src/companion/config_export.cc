@@ -5,9 +5,9 @@
 #include <cmath>
 
 #include "engine/rule_evaluation.h"
-#include "platform/localization.h"
-#include "platform/process.h"
-#include "platform/property_list.h"
+#include "os/localization.h"
+#include "os/process.h"
+#include "plist/property_list.h"
 #include "settings/condition_parser.h"
 
 namespace sweeprun {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/localization.h"
+#include "os/localization.h"
 
 namespace sweeprun {
 

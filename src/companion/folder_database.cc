@@ -1,13 +1,13 @@
 #include "companion/folder_database.h"
 
-#include "platform/dir_handle.h"
-#include "platform/exception.h"
-#include "platform/file_io.h"
-#include "platform/keyed_archive.h"
-#include "platform/localization.h"
-#include "platform/path.h"
-#include "platform/process.h"
-#include "platform/temporary_file.h"
+#include "fs/dir_handle.h"
+#include "os/exception.h"
+#include "fs/file_io.h"
+#include "archive/keyed_archive.h"
+#include "os/localization.h"
+#include "fs/path.h"
+#include "os/process.h"
+#include "fs/temporary_file.h"
 
 namespace sweeprun {
 

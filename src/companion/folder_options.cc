@@ -3,10 +3,10 @@
 #include <filesystem>
 #include <system_error>
 
-#include "platform/localization.h"
-#include "platform/path.h"
-#include "platform/process.h"
-#include "platform/text_case.h"
+#include "os/localization.h"
+#include "fs/path.h"
+#include "os/process.h"
+#include "os/text_case.h"
 #include "settings/condition_parser.h"
 
 namespace sweeprun {

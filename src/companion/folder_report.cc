@@ -6,8 +6,8 @@
 #include "companion/config_export.h"
 #include "companion/json_text.h"
 #include "engine/rule_evaluation.h"
-#include "platform/localization.h"
-#include "platform/path.h"
+#include "os/localization.h"
+#include "fs/path.h"
 
 namespace sweeprun {
 

@@ -3,8 +3,8 @@
 #include <string>
 
 #include "model/trash_folder.h"
-#include "platform/date.h"
-#include "platform/value.h"
+#include "os/date.h"
+#include "plist/value.h"
 
 namespace sweeprun {
 

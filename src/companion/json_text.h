@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "platform/value.h"
+#include "plist/value.h"
 
 namespace sweeprun {
 

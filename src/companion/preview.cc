@@ -3,9 +3,9 @@
 #include "companion/json_text.h"
 #include "engine/daily_schedule.h"
 #include "engine/removal.h"
-#include "platform/file_io.h"
-#include "platform/localization.h"
-#include "platform/path.h"
+#include "fs/file_io.h"
+#include "os/localization.h"
+#include "fs/path.h"
 
 namespace sweeprun {
 

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "engine/trash_collector.h"
-#include "platform/value.h"
+#include "plist/value.h"
 
 namespace sweeprun {
 

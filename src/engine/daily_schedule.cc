@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "platform/file_io.h"
+#include "fs/file_io.h"
 
 namespace sweeprun {
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "model/trash_folder.h"
-#include "platform/date.h"
+#include "os/date.h"
 
 namespace sweeprun {
 

@@ -7,11 +7,11 @@
 #include "engine/rule_evaluation.h"
 #include "engine/trash_collector.h"
 #include "log/trash_log.h"
-#include "platform/dir_handle.h"
-#include "platform/file_io.h"
-#include "platform/localization.h"
-#include "platform/path.h"
-#include "platform/process.h"
+#include "fs/dir_handle.h"
+#include "fs/file_io.h"
+#include "os/localization.h"
+#include "fs/path.h"
+#include "os/process.h"
 
 namespace sweeprun {
 

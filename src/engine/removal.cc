@@ -1,11 +1,11 @@
 #include "engine/removal.h"
 
-#include "platform/date_style.h"
-#include "platform/path.h"
-#include "platform/place_entry.h"
-#include "platform/process.h"
-#include "platform/trash_finder.h"
-#include "platform/trash_info.h"
+#include "os/date_style.h"
+#include "fs/path.h"
+#include "fs/place_entry.h"
+#include "os/process.h"
+#include "fs/trash_finder.h"
+#include "fs/trash_info.h"
 
 namespace sweeprun {
 

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "model/trash_folder.h"
-#include "platform/dir_handle.h"
+#include "fs/dir_handle.h"
 
 namespace sweeprun {
 

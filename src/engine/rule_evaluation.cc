@@ -3,7 +3,7 @@
 #include <charconv>
 #include <cmath>
 
-#include "platform/localization.h"
+#include "os/localization.h"
 
 namespace sweeprun {
 

@@ -8,7 +8,7 @@
 #include "model/trash_folder.h"
 #include "model/trash_item.h"
 #include "model/trash_rule.h"
-#include "platform/date.h"
+#include "os/date.h"
 
 namespace sweeprun {
 

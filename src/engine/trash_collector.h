@@ -10,7 +10,7 @@
 #include "model/trash_application.h"
 #include "model/trash_folder.h"
 #include "model/trash_rule.h"
-#include "platform/date.h"
+#include "os/date.h"
 
 namespace sweeprun {
 

@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <string_view>
 
-#include "platform/date.h"
+#include "os/date.h"
 
 namespace sweeprun {
 

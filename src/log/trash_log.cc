@@ -4,16 +4,15 @@
 #include <string>
 #include <vector>
 
+#include "fs/dir_handle.h"
+#include "fs/file_io.h"
+#include "fs/path.h"
 #include "log/log_trimming.h"
-#include "platform/dir_handle.h"
-#include "platform/file_io.h"
-#include "platform/localization.h"
-#include "platform/path.h"
-#include "platform/process.h"
-#include "platform/property_list.h"
-#include "platform/system_log.h"
-#include "platform/value.h"
-#include "settings/settings.h"
+#include "os/localization.h"
+#include "os/process.h"
+#include "os/system_log.h"
+#include "plist/property_list.h"
+#include "plist/value.h"
 
 namespace sweeprun {
 
@@ -55,7 +54,7 @@ size_t randomIndex(size_t count) {
 
 TrashLog::~TrashLog() { logFile.close(); }
 
-void TrashLog::open(const std::string& path) {
+void TrashLog::open(const std::string& path, double limitDays) {
   std::string error;
   // The user's log folder exists on the companion's home platform but seldom
   // here; without it, turning the log on would give no log and no word why.
@@ -71,8 +70,6 @@ void TrashLog::open(const std::string& path) {
   logFile = FileHandle::openForUpdate(path, error, newFile);
   if (!logFile.isOpen()) return;  // a log that cannot be opened stays silent
 
-  const Settings* settings = process().settings;
-  const double limitDays = settings ? settings->objectForKey("LogLimit").numericReading() : 0;
   bool trimmed = false;
   std::string text;
   if (!process().systemMode && limitDays > 0 && logFile.readAll(text) && !text.empty() &&

@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/file_io.h"
+#include "fs/file_io.h"
 
 namespace sweeprun {
 
@@ -26,8 +26,9 @@ class TrashLog {
   /// followed only when root or the effective user owns it, a final one
   /// never, and only a regular file with no other hard links is accepted
   /// (see FileHandle::openForUpdate). In user mode a missing log folder is
-  /// created first.
-  void open(const std::string& path);
+  /// created first. In user mode, sections that began more than
+  /// |limitDays| days ago ("LogLimit") are cut; 0 keeps everything.
+  void open(const std::string& path, double limitDays = 0);
 
   /// Writes |line| followed by "\n" at the current position, at once. The
   /// text is written as it is: it is never interpreted as a format.

@@ -2,8 +2,8 @@
 
 #include <utility>
 
-#include "platform/file_io.h"
-#include "platform/keyed_archive.h"
+#include "fs/file_io.h"
+#include "archive/keyed_archive.h"
 
 namespace sweeprun {
 

@@ -5,10 +5,10 @@
 
 #include "log/trash_log.h"
 #include "model/key_path.h"
-#include "platform/alias_record.h"
-#include "platform/localization.h"
-#include "platform/path.h"
-#include "platform/process.h"
+#include "fs/alias_record.h"
+#include "os/localization.h"
+#include "fs/path.h"
+#include "os/process.h"
 
 namespace sweeprun {
 

@@ -9,9 +9,9 @@
 
 #include "model/trash_item.h"
 #include "model/trash_rule.h"
-#include "platform/date.h"
-#include "platform/keyed_archive.h"
-#include "platform/value.h"
+#include "os/date.h"
+#include "archive/keyed_archive.h"
+#include "plist/value.h"
 
 namespace sweeprun {
 

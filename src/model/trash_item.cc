@@ -4,8 +4,8 @@
 #include <utility>
 
 #include "model/key_path.h"
-#include "platform/path.h"
-#include "platform/process.h"
+#include "fs/path.h"
+#include "os/process.h"
 
 namespace sweeprun {
 

@@ -4,10 +4,10 @@
 #include <string>
 #include <string_view>
 
-#include "platform/date.h"
-#include "platform/entry_attributes.h"
-#include "platform/keyed_archive.h"
-#include "platform/value.h"
+#include "os/date.h"
+#include "fs/entry_attributes.h"
+#include "archive/keyed_archive.h"
+#include "plist/value.h"
 
 namespace sweeprun {
 

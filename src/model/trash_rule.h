@@ -4,9 +4,9 @@
 #include <optional>
 #include <string_view>
 
-#include "platform/date.h"
-#include "platform/keyed_archive.h"
-#include "platform/value.h"
+#include "os/date.h"
+#include "archive/keyed_archive.h"
+#include "plist/value.h"
 
 namespace sweeprun {
 

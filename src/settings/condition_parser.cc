@@ -6,9 +6,9 @@
 #include <optional>
 #include <ostream>
 
-#include "platform/localization.h"
-#include "platform/process.h"
-#include "platform/text_case.h"
+#include "os/localization.h"
+#include "os/process.h"
+#include "os/text_case.h"
 #include "settings/trash_config_file_parser.h"
 
 namespace sweeprun {

@@ -1,9 +1,9 @@
 // Joining the configured folders with the folder database: glob() at the end
 // of each folder entry, merge() once the database has been read.
 
-#include "platform/localization.h"
-#include "platform/path_match.h"
-#include "platform/process.h"
+#include "os/localization.h"
+#include "fs/path_match.h"
+#include "os/process.h"
 #include "settings/trash_config_file_parser.h"
 
 namespace sweeprun {

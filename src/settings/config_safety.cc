@@ -7,12 +7,12 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/entry_attributes.h"
-#include "platform/folder_attributes.h"
-#include "platform/localization.h"
-#include "platform/path.h"
-#include "platform/process.h"
-#include "platform/process_info.h"
+#include "fs/entry_attributes.h"
+#include "fs/folder_attributes.h"
+#include "os/localization.h"
+#include "fs/path.h"
+#include "os/process.h"
+#include "os/process_info.h"
 #include "settings/settings_keys.h"
 #include "settings/trash_config_file_parser.h"
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/value.h"
+#include "plist/value.h"
 
 namespace sweeprun {
 

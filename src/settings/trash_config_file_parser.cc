@@ -2,13 +2,13 @@
 
 #include <ostream>
 
-#include "platform/file_io.h"
-#include "platform/localization.h"
-#include "platform/path.h"
-#include "platform/process.h"
-#include "platform/property_list.h"
-#include "platform/system_log.h"
-#include "platform/text_case.h"
+#include "fs/file_io.h"
+#include "os/localization.h"
+#include "fs/path.h"
+#include "os/process.h"
+#include "plist/property_list.h"
+#include "os/system_log.h"
+#include "os/text_case.h"
 
 namespace sweeprun {
 namespace {

@@ -9,7 +9,7 @@
 #include "model/trash_application.h"
 #include "model/trash_folder.h"
 #include "model/trash_rule.h"
-#include "platform/value.h"
+#include "plist/value.h"
 #include "settings/settings.h"
 
 namespace sweeprun {

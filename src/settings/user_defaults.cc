@@ -4,8 +4,8 @@
 #include <utility>
 
 #include "log/trash_log.h"
-#include "platform/defaults_domain.h"
-#include "platform/localization.h"
+#include "settings/defaults_domain.h"
+#include "os/localization.h"
 #include "settings/settings_keys.h"
 
 namespace sweeprun {

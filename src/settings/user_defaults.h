@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/value.h"
+#include "plist/value.h"
 #include "settings/settings.h"
 
 namespace sweeprun {
@@ -17,7 +17,7 @@ namespace sweeprun {
 ///   2. the tool's own domain "sweeprun";
 ///   3. the domains added with addSuiteNamed, in the order they were added;
 ///   4. the registered defaults.
-/// Persistent domains are read from their files (platform/defaults_domain.h)
+/// Persistent domains are read from their files (settings/defaults_domain.h)
 /// when the object is made or the suite is added. A damaged domain file reads
 /// as an empty domain: it never stops a run.
 class UserDefaults : public Settings {

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <sstream>
 
-#include "platform/process.h"
+#include "os/process.h"
 #include "support/temp_dir.h"
 
 namespace sweeprun {

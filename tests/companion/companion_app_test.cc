@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "companion_test_env.h"
-#include "platform/defaults_domain.h"
-#include "platform/file_io.h"
+#include "settings/defaults_domain.h"
+#include "fs/file_io.h"
 #include "settings/settings_keys.h"
 
 namespace sweeprun {

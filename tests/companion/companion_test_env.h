@@ -10,7 +10,7 @@
 
 #include "companion/companion_app.h"
 #include "companion/folder_database.h"
-#include "platform/process.h"
+#include "os/process.h"
 #include "support/temp_dir.h"
 
 namespace sweeprun {

@@ -5,7 +5,7 @@
 #include <limits>
 
 #include "companion_test_env.h"
-#include "platform/file_io.h"
+#include "fs/file_io.h"
 #include "settings/condition_parser.h"
 #include "settings/trash_config_file_parser.h"
 

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "companion_test_env.h"
-#include "platform/file_io.h"
+#include "fs/file_io.h"
 
 namespace sweeprun {
 namespace {

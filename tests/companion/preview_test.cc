@@ -5,7 +5,7 @@
 #include "companion/json_text.h"
 #include "companion_test_env.h"
 #include "engine/trash_collector.h"
-#include "platform/file_io.h"
+#include "fs/file_io.h"
 #include "support/fs_tree.h"
 
 namespace sweeprun {

@@ -20,8 +20,8 @@
 #include <thread>
 
 #include "e2e/run_program.h"
-#include "platform/exception.h"
-#include "platform/keyed_archive.h"
+#include "os/exception.h"
+#include "archive/keyed_archive.h"
 #include "support/temp_dir.h"
 
 namespace sweeprun {

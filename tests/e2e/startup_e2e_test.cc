@@ -12,7 +12,7 @@
 #include <optional>
 
 #include "e2e/run_program.h"
-#include "platform/version.h"
+#include "os/version.h"
 #include "support/temp_dir.h"
 
 namespace sweeprun {

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "engine/trash_collector.h"
-#include "platform/date_style.h"
+#include "os/date_style.h"
 #include "support/engine_fixture.h"
 #include "support/fs_tree.h"
 

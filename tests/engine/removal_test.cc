@@ -9,8 +9,8 @@
 #include <functional>
 #include <thread>
 
-#include "platform/date_style.h"
-#include "platform/trash_info.h"
+#include "os/date_style.h"
+#include "fs/trash_info.h"
 #include "support/engine_fixture.h"
 #include "support/fs_tree.h"
 

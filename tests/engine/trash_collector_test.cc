@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <map>
 
-#include "platform/exception.h"
-#include "platform/path.h"
+#include "os/exception.h"
+#include "fs/path.h"
 #include "settings/settings.h"
 #include "support/engine_fixture.h"
 #include "support/fs_tree.h"

@@ -7,9 +7,9 @@
 #include <sstream>
 #include <string>
 
-#include "platform/date.h"
-#include "platform/process.h"
-#include "platform/value.h"
+#include "os/date.h"
+#include "os/process.h"
+#include "plist/value.h"
 #include "settings/settings.h"
 #include "support/temp_dir.h"
 
@@ -58,7 +58,8 @@ class TrashLogTest : public ::testing::Test {
   /// the text this run added.
   std::string run() {
     TrashLog log;
-    log.open(logPath);
+    log.open(logPath,
+             context.settings ? context.settings->objectForKey("LogLimit").numericReading() : 0);
     context.runLog = &log;
     log.log(marker(now));
     logLine("Saved the folder list.");
@@ -157,7 +158,7 @@ TEST_F(TrashLogTest, TrimmingAndLinesReachTheFileAtOnce) {
   const std::string kept = section(daysAgo(1));
   dir.write("Sweeply.log", section(daysAgo(5), std::string(4000, 'x')) + kept);
   TrashLog log;
-  log.open(logPath);
+  log.open(logPath, 2);
   // A run that dies now leaves the kept text, not the old sections' bytes.
   EXPECT_EQ(kept + "\n", dir.read("Sweeply.log"));
   log.log("Checking 50%s of %@");

@@ -4,8 +4,8 @@
 #include <string_view>
 #include <utility>
 
-#include "platform/keyed_archive.h"
-#include "platform/value.h"
+#include "archive/keyed_archive.h"
+#include "plist/value.h"
 
 namespace sweeprun {
 

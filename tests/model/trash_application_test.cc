@@ -7,8 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/exception.h"
-#include "platform/process.h"
+#include "os/exception.h"
+#include "os/process.h"
 #include "support/temp_dir.h"
 
 namespace sweeprun {

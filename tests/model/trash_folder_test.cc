@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "model/fake_coder.h"
-#include "platform/process.h"
+#include "os/process.h"
 #include "support/temp_dir.h"
 
 namespace sweeprun {

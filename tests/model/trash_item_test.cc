@@ -5,7 +5,7 @@
 #include <unistd.h>
 
 #include "model/fake_coder.h"
-#include "platform/process.h"
+#include "os/process.h"
 #include "support/temp_dir.h"
 
 namespace sweeprun {

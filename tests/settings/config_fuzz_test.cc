@@ -6,8 +6,8 @@
 #include <functional>
 #include <random>
 
-#include "platform/file_io.h"
-#include "platform/property_list.h"
+#include "fs/file_io.h"
+#include "plist/property_list.h"
 #include "settings/config_test_env.h"
 #include "settings/trash_config_file_parser.h"
 

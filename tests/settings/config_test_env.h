@@ -9,7 +9,7 @@
 #include <sstream>
 #include <string>
 
-#include "platform/process.h"
+#include "os/process.h"
 #include "settings/trash_config_file_parser.h"
 
 namespace sweeprun {

@@ -4,9 +4,9 @@
 
 #include <filesystem>
 
-#include "platform/defaults_domain.h"
-#include "platform/process.h"
-#include "platform/property_list.h"
+#include "settings/defaults_domain.h"
+#include "os/process.h"
+#include "plist/property_list.h"
 #include "settings/settings_keys.h"
 #include "support/temp_dir.h"
 

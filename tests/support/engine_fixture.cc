@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/path.h"
+#include "fs/path.h"
 #include "support/fs_tree.h"
 
 namespace sweeprun {

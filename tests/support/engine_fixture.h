@@ -10,8 +10,8 @@
 #include "log/trash_log.h"
 #include "model/trash_folder.h"
 #include "model/trash_rule.h"
-#include "platform/date.h"
-#include "platform/process.h"
+#include "os/date.h"
+#include "os/process.h"
 #include "support/temp_dir.h"
 
 namespace sweeprun {

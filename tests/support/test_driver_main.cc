@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "cli/startup.h"
-#include "platform/mount_table.h"
-#include "platform/process.h"
-#include "platform/process_info.h"
-#include "platform/trash_location.h"
+#include "fs/mount_table.h"
+#include "os/process.h"
+#include "os/process_info.h"
+#include "fs/trash_location.h"
 
 int main(int argc, char** argv) {
   using namespace sweeprun;

@@ -1,0 +1,393 @@
+#include "archive/keyed_archive_reader.h"
+
+#include <utility>
+
+#include "os/exception.h"
+#include "fs/file_io.h"
+#include "fs/mapped_file.h"
+#include "plist/property_list.h"
+
+namespace sweeprun {
+
+namespace {
+
+using Type = BinaryPlistView::Type;
+
+bool isText(const BinaryPlistView::Object& o) {
+  return o.type == Type::kAsciiText || o.type == Type::kUtf16Text;
+}
+
+bool isContainer(const BinaryPlistView::Object& o) {
+  return o.type == Type::kArray || o.type == Type::kSet || o.type == Type::kDictionary;
+}
+
+// XML archives write a reference as the dictionary {"CF$UID": n}.
+Value withReferences(const Value& v) {
+  if (const Dictionary* d = v.dictionaryPtr()) {
+    const Value& index = d->get("CF$UID");
+    if (d->size() == 1 && (index.kind() == Value::Kind::kUnsigned ||
+                           (index.kind() == Value::Kind::kInteger && index.asInteger() >= 0)))
+      return Value::uid(index.asUnsigned());
+    Dictionary converted;
+    converted.reserve(d->size());
+    for (const auto& e : *d) converted.set(e.first, withReferences(e.second));
+    return Value::dictionary(std::move(converted));
+  }
+  if (const Array* a = v.arrayPtr()) {
+    Array converted;
+    converted.reserve(a->size());
+    for (const Value& e : *a) converted.push_back(withReferences(e));
+    return Value::array(std::move(converted));
+  }
+  return v;
+}
+
+std::string codedKey(std::string_view key) {
+  return key.empty() || key[0] != '$' ? std::string(key) : "$" + std::string(key);
+}
+
+}  // namespace
+
+// The decoder handed to a record: it reads the record's own keys.
+class RecordDecoder : public KeyedDecoder {
+ public:
+  RecordDecoder(KeyedArchiveReader& reader, const BinaryPlistView::Object& record, uint64_t uid)
+      : reader_(reader), record_(record), uid_(uid) {}
+
+  std::string decodeBytes(std::string_view key) override {
+    bool present;
+    const auto v = reader_.field(record_, codedKey(key), present);
+    if (!present) return {};
+    if (v.type == Type::kData)
+      return std::string(reinterpret_cast<const char*>(v.payload), static_cast<size_t>(v.count));
+    if (v.type == Type::kUid) {
+      const Value referenced = reader_.plainValue(reader_.uidOf(v), false);
+      if (referenced.isNone() || referenced.isData()) return std::string(referenced.asData());
+    }
+    reader_.fail(uid_, "no bytes under \"" + std::string(key) + "\"");
+  }
+
+  Value decodeValue(std::string_view key) override {
+    bool present;
+    const auto v = reader_.field(record_, codedKey(key), present);
+    if (!present) return Value();
+    if (v.type == Type::kUid) return reader_.plainValue(reader_.uidOf(v), false);
+    if (isContainer(v)) reader_.fail(uid_, "a container inline under \"" + std::string(key) + "\"");
+    return reader_.view_->scalar(v);
+  }
+
+  bool decodeObjectArray(std::string_view key, std::string_view className,
+                         const std::function<void(KeyedDecoder&)>& each) override {
+    bool present;
+    const auto v = reader_.field(record_, codedKey(key), present);
+    if (!present) return false;
+    const uint64_t uid = reader_.uidOf(v);
+    if (uid == 0) return false;
+    reader_.eachRecord(uid, className, each);
+    return true;
+  }
+
+ private:
+  KeyedArchiveReader& reader_;
+  BinaryPlistView::Object record_;
+  uint64_t uid_;
+};
+
+KeyedArchiveReader::KeyedArchiveReader(std::string_view bytes, const MappedFile* mapping)
+    : mapping_(mapping) {
+  try {
+    if (!BinaryPlistView::hasMagic(bytes)) {
+      Value root;
+      std::string error;
+      if (!readPropertyList(bytes, root, error)) throw PlatformException(error);
+      converted_ = writeBinaryPropertyList(withReferences(root));
+      bytes = converted_;
+      mapping_ = nullptr;  // the mapping is no longer read
+    }
+    view_.emplace(bytes);
+    const Object outer = view_->object(view_->topObject());
+    if (outer.type != Type::kDictionary) throw PlatformException("its root is not a dictionary");
+    uint64_t ref;
+    if (!view_->find(outer, "$archiver", ref) ||
+        !view_->textEquals(view_->object(ref), "NSKeyedArchiver"))
+      throw PlatformException("$archiver is not NSKeyedArchiver");
+    if (!view_->find(outer, "$objects", ref) ||
+        (objects_ = view_->object(ref)).type != Type::kArray)
+      throw PlatformException("no $objects array");
+    if (!view_->find(outer, "$top", ref) || (top_ = view_->object(ref)).type != Type::kDictionary)
+      throw PlatformException("no $top dictionary");
+  } catch (const PlatformException& e) {
+    throw PlatformException(std::string("not a keyed archive: ") + e.what());
+  }
+  count_ = objects_.count;
+  open_.resize(count_);
+  budget_ = 16 * static_cast<uint64_t>(view_->size()) + (1u << 20);
+}
+
+bool KeyedArchiveReader::top(std::string_view key, uint64_t& uid) const {
+  uint64_t ref;
+  if (!view_->find(top_, key, ref)) return false;
+  uid = uidOf(view_->object(ref));
+  if (uid >= count_) fail(uid, "reference out of range");
+  return uid != 0;
+}
+
+void KeyedArchiveReader::eachRecord(uint64_t uid, std::string_view className,
+                                    const std::function<void(KeyedDecoder&)>& each) {
+  if (++recordDepth_ > kMaxPlistDepth) fail(uid, "records nested too deeply");
+  const Object array = objectAt(uid);
+  if (array.type != Type::kDictionary || classOf(array).category != Category::kArray)
+    fail(uid, "not an array of " + std::string(className));
+  enter(uid);
+  bool present;
+  const Object list = field(array, "NS.objects", present);
+  if (!present || list.type != Type::kArray) fail(uid, "array without NS.objects");
+  for (uint64_t i = 0; i < list.count; ++i) {
+    const uint64_t element = uidOf(view_->object(view_->ref(list, i)));
+    if (element == 0) fail(uid, "nil element in an array of " + std::string(className));
+    const Object record = objectAt(element);
+    if (record.type != Type::kDictionary) fail(element, "not a " + std::string(className));
+    const ClassInfo& cls = classOf(record);
+    bool known = false;
+    for (const std::string& c : cls.chain) known = known || c == className;
+    if (!known)
+      fail(element,
+           "object of class " + cls.name + " where " + std::string(className) + " belongs");
+    enter(element);
+    RecordDecoder decoder(*this, record, element);
+    each(decoder);
+    leave(element);
+  }
+  leave(uid);
+  --recordDepth_;
+}
+
+Value KeyedArchiveReader::plainValue(uint64_t uid, bool anyClass, int depth) {
+  if (uid == 0) return Value();
+  if (depth > kMaxPlistDepth) fail(uid, "object graph nested too deeply");
+  const Object o = objectAt(uid);
+  switch (o.type) {
+    case Type::kDictionary:
+      break;
+    case Type::kArray:
+    case Type::kSet:
+    case Type::kUid:
+      fail(uid, "not an object");
+    case Type::kData:
+    case Type::kAsciiText:
+    case Type::kUtf16Text:
+      charge(32 + 2 * o.count);
+      return view_->scalar(o);
+    default:
+      charge(32);
+      return view_->scalar(o);
+  }
+  const ClassInfo& cls = classOf(o);
+  enter(uid);
+  bool present;
+  Value result;
+  switch (cls.category) {
+    case Category::kArray: {
+      const Object list = field(o, "NS.objects", present);
+      if (!present || list.type != Type::kArray) fail(uid, "array without NS.objects");
+      charge(32 * list.count);
+      Array elements;
+      elements.reserve(static_cast<size_t>(list.count));
+      for (uint64_t i = 0; i < list.count; ++i)
+        elements.push_back(
+            plainValue(uidOf(view_->object(view_->ref(list, i))), anyClass, depth + 1));
+      result = Value::array(std::move(elements));
+      break;
+    }
+    case Category::kDictionary: {
+      bool hasValues;
+      const Object keys = field(o, "NS.keys", present);
+      const Object values = field(o, "NS.objects", hasValues);
+      if (!present || !hasValues || keys.type != Type::kArray || values.type != Type::kArray ||
+          keys.count != values.count)
+        fail(uid, "dictionary without matching NS.keys and NS.objects");
+      if (keys.count > kMaxDictionaryEntries) fail(uid, "dictionary has too many entries");
+      charge(48 * keys.count);
+      Dictionary entries;
+      entries.reserve(static_cast<size_t>(keys.count));
+      for (uint64_t i = 0; i < keys.count; ++i) {
+        const Key key = keyFor(uidOf(view_->object(view_->ref(keys, i))), depth + 1);
+        entries.set(key,
+                    plainValue(uidOf(view_->object(view_->ref(values, i))), anyClass, depth + 1));
+      }
+      result = Value::dictionary(std::move(entries));
+      break;
+    }
+    case Category::kString:
+    case Category::kData: {
+      const bool string = cls.category == Category::kString;
+      const Object inner = field(o, string ? "NS.string" : "NS.data", present);
+      if (!present) fail(uid, "no " + std::string(string ? "NS.string" : "NS.data"));
+      Value v = inner.type == Type::kUid ? plainValue(uidOf(inner), false, depth + 1)
+                : isContainer(inner)     ? Value()
+                                         : view_->scalar(inner);
+      charge(32 + v.asText().size() + v.asData().size());
+      if (string && v.isData()) v = Value::text(v.asData());
+      if (string ? !v.isText() : !v.isData()) fail(uid, "wrong kind of value in " + cls.name);
+      result = std::move(v);
+      break;
+    }
+    case Category::kDate: {
+      const Object time = field(o, "NS.time", present);
+      if (!present || (time.type != Type::kReal && time.type != Type::kInteger))
+        fail(uid, "date without NS.time");
+      charge(32);
+      result = Value::date(Date{view_->scalar(time).asReal()});
+      break;
+    }
+    case Category::kNull:
+      break;
+    case Category::kOther: {
+      if (!anyClass) fail(uid, "unexpected object of class " + cls.name);
+      Dictionary entries;
+      entries.set("$class", Value::text(cls.name));
+      for (uint64_t i = 0; i < o.count; ++i) {
+        const Object key = view_->object(view_->ref(o, i));
+        if (!isText(key)) fail(uid, "object key is not a text");
+        const std::string name = view_->text(key);
+        if (name == "$class") continue;
+        const Object v = view_->object(view_->ref(o, o.count + i));
+        charge(48 + name.size());
+        if (v.type == Type::kUid) {
+          entries.set(name, plainValue(uidOf(v), anyClass, depth + 1));
+        } else if (v.type == Type::kArray) {
+          Array elements;
+          for (uint64_t k = 0; k < v.count; ++k) {
+            const Object e = view_->object(view_->ref(v, k));
+            charge(32);
+            elements.push_back(e.type == Type::kUid ? plainValue(uidOf(e), anyClass, depth + 1)
+                               : isContainer(e)     ? Value()
+                                                    : view_->scalar(e));
+          }
+          entries.set(name, Value::array(std::move(elements)));
+        } else if (!isContainer(v)) {
+          entries.set(name, view_->scalar(v));
+        }
+      }
+      result = Value::dictionary(std::move(entries));
+      break;
+    }
+  }
+  leave(uid);
+  return result;
+}
+
+KeyedArchiveReader::Object KeyedArchiveReader::objectAt(uint64_t uid) const {
+  if (uid >= count_) fail(uid, "reference out of range");
+  // The reading moves through the objects, the offset table and the "$objects"
+  // array at once, mostly forwards; handing back every page now and then
+  // costs a few faults to bring back what is still in use. Under 1 MB of a
+  // folder database lies between two calls.
+  constexpr uint64_t kObjectsBetweenReleases = 1 << 14;
+  if (mapping_ && ++fetched_ == kObjectsBetweenReleases) {
+    fetched_ = 0;
+    mapping_->releasePages();
+  }
+  return view_->object(view_->ref(objects_, uid));
+}
+
+uint64_t KeyedArchiveReader::uidOf(const Object& reference) const {
+  if (reference.type != Type::kUid)
+    throw PlatformException("keyed archive: a value where a reference belongs");
+  return view_->scalar(reference).asUid();
+}
+
+KeyedArchiveReader::Object KeyedArchiveReader::field(const Object& object, std::string_view key,
+                                                     bool& present) const {
+  uint64_t ref;
+  present = view_->find(object, key, ref);
+  return present ? view_->object(ref) : Object{Type::kNull, 0, 0, nullptr};
+}
+
+const KeyedArchiveReader::ClassInfo& KeyedArchiveReader::classOf(const Object& object) {
+  bool present;
+  const Object reference = field(object, "$class", present);
+  if (!present) throw PlatformException("keyed archive: object without $class");
+  const uint64_t uid = uidOf(reference);
+  auto it = classes_.find(uid);
+  if (it != classes_.end()) return it->second;
+
+  const Object description = objectAt(uid);
+  if (description.type != Type::kDictionary) fail(uid, "class description is not a dictionary");
+  const Object name = field(description, "$classname", present);
+  if (!present || !isText(name)) fail(uid, "class description without $classname");
+  ClassInfo info{view_->text(name), {}, Category::kOther};
+  const Object chain = field(description, "$classes", present);
+  if (present && chain.type == Type::kArray) {
+    for (uint64_t i = 0; i < chain.count; ++i) {
+      const Object c = view_->object(view_->ref(chain, i));
+      if (!isText(c)) fail(uid, "class chain holds a value that is not a text");
+      info.chain.push_back(view_->text(c));
+      charge(32 + c.count);
+    }
+  }
+  if (info.chain.empty()) info.chain.push_back(info.name);
+  static const std::pair<const char*, Category> kKnown[] = {
+      {"NSArray", Category::kArray},
+      {"NSMutableArray", Category::kArray},
+      {"NSSet", Category::kArray},
+      {"NSMutableSet", Category::kArray},
+      {"NSDictionary", Category::kDictionary},
+      {"NSMutableDictionary", Category::kDictionary},
+      {"NSString", Category::kString},
+      {"NSMutableString", Category::kString},
+      {"NSData", Category::kData},
+      {"NSMutableData", Category::kData},
+      {"NSDate", Category::kDate},
+      {"NSNull", Category::kNull},
+  };
+  // The first class of the chain that we know decides, so an unknown
+  // subclass of a known class reads as that class.
+  for (const std::string& c : info.chain) {
+    for (const auto& known : kKnown)
+      if (c == known.first) info.category = known.second;
+    if (info.category != Category::kOther) break;
+  }
+  return classes_.emplace(uid, std::move(info)).first->second;
+}
+
+Key KeyedArchiveReader::keyFor(uint64_t uid, int depth) {
+  CachedKey& slot = keys_[uid % 64];
+  if (slot.uid == uid) return *slot.key;
+  const Object o = objectAt(uid);
+  charge(32 + o.count);
+  std::string text;
+  if (isText(o)) {
+    text = view_->text(o);
+  } else if (o.type == Type::kInteger) {
+    // A number as a key (rare, but the platform allows it) reads as its
+    // decimal text.
+    const Value n = view_->scalar(o);
+    text = n.kind() == Value::Kind::kUnsigned ? std::to_string(n.asUnsigned())
+                                              : std::to_string(n.asInteger());
+  } else {
+    const Value v = o.type == Type::kDictionary ? plainValue(uid, false, depth) : Value();
+    if (!v.isText()) fail(uid, "dictionary key is not a text");
+    text = std::string(v.asText());
+  }
+  slot.uid = uid;
+  slot.key.emplace(text);
+  return *slot.key;
+}
+
+void KeyedArchiveReader::enter(uint64_t uid) {
+  if (open_[uid]) fail(uid, "object contains itself");
+  open_[uid] = true;
+}
+
+void KeyedArchiveReader::charge(uint64_t cost) {
+  if (cost > budget_)
+    throw PlatformException("keyed archive: object graph expands beyond its size");
+  budget_ -= cost;
+}
+
+void KeyedArchiveReader::fail(uint64_t uid, const std::string& reason) const {
+  throw PlatformException("keyed archive: object " + std::to_string(uid) + ": " + reason);
+}
+
+}  // namespace sweeprun

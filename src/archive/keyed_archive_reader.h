@@ -1,0 +1,84 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "plist/binary_plist.h"
+#include "archive/keyed_archive.h"
+
+namespace sweeprun {
+
+class MappedFile;
+
+/// Reads the objects of a keyed archive on demand, straight from the binary
+/// property list by index: nothing of "$objects" is decoded before it is
+/// asked for. An XML archive is first turned into a binary one (those are
+/// small). Every fault throws PlatformException: the bytes not a keyed
+/// archive, a reference out of range, a cycle, an unknown class where a
+/// container or record belongs, a wrong kind of value.
+class KeyedArchiveReader {
+ public:
+  /// Reads |bytes|, which must outlive the reader. When they are the content
+  /// of |mapping|, the mapping's pages are handed back every few megabytes of
+  /// reading, so a large file never becomes resident as a whole.
+  explicit KeyedArchiveReader(std::string_view bytes, const MappedFile* mapping = nullptr);
+
+  /// The object named |key| in "$top"; false when absent or nil.
+  bool top(std::string_view key, uint64_t& uid) const;
+
+  /// Calls |each| with a decoder on every element of the array object |uid|;
+  /// each element must be a record whose class chain holds |className|.
+  void eachRecord(uint64_t uid, std::string_view className,
+                  const std::function<void(KeyedDecoder&)>& each);
+
+  /// The plain value graph of object |uid| (nil: none). Strings, numbers,
+  /// data, dates, arrays, sets (as arrays) and dictionaries; a dictionary
+  /// key that is an integer reads as its decimal text. Other classes are
+  /// refused unless |anyClass|, when they read as a dictionary of their
+  /// coded keys plus "$class" with the class name (NSNull reads as none).
+  Value plainValue(uint64_t uid, bool anyClass, int depth = 0);
+
+ private:
+  using Object = BinaryPlistView::Object;
+  enum class Category : uint8_t { kArray, kDictionary, kString, kData, kDate, kNull, kOther };
+  struct ClassInfo {
+    std::string name;
+    std::vector<std::string> chain;
+    Category category;
+  };
+  friend class RecordDecoder;
+
+  Object objectAt(uint64_t uid) const;
+  uint64_t uidOf(const Object& reference) const;
+  const ClassInfo& classOf(const Object& object);
+  Object field(const Object& object, std::string_view key, bool& present) const;
+  Key keyFor(uint64_t uid, int depth);
+  void enter(uint64_t uid);
+  void leave(uint64_t uid) { open_[uid] = false; }
+  void charge(uint64_t cost);
+  [[noreturn]] void fail(uint64_t uid, const std::string& reason) const;
+
+  std::string converted_;  // an XML archive in binary form
+  const MappedFile* mapping_ = nullptr;
+  mutable uint64_t fetched_ = 0;  // objects reached since the pages were last handed back
+  std::optional<BinaryPlistView> view_;
+  Object objects_{};
+  Object top_{};
+  uint64_t count_ = 0;
+  std::vector<bool> open_;  // objects being decoded, to refuse cycles
+  uint64_t budget_ = 0;
+  int recordDepth_ = 0;
+  std::unordered_map<uint64_t, ClassInfo> classes_;
+  struct CachedKey {
+    uint64_t uid = ~uint64_t{0};
+    std::optional<Key> key;
+  };
+  CachedKey keys_[64];
+};
+
+}  // namespace sweeprun

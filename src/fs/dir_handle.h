@@ -1,0 +1,164 @@
+#pragma once
+
+// fs: every descriptor-relative file-system operation, atomic files, paths, alias records and the Trash.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "fs/entry_attributes.h"
+
+namespace sweeprun {
+
+/// How opening (or creating) a folder came out.
+enum class OpenStatus {
+  kOpened,
+  kMissing,       // nothing at the path
+  kNotDirectory,  // something that is not a folder, or a link we refuse to follow
+  kFailed,        // any other failure; the message says which
+};
+
+/// How removing an entry came out.
+enum class RemoveStatus {
+  kRemoved,
+  kGone,         // the entry was already gone
+  kSkipped,      // another file system is mounted there (or below): left alone
+  kIsDirectory,  // removeFile() met a folder and left it
+  kFailed,
+};
+
+/// How moving an entry came out.
+enum class MoveStatus {
+  kMoved,
+  kGone,           // the source entry was already gone
+  kTargetExists,   // something holds the target name; nothing was changed
+  kSourceRemains,  // copied to the target (other volume), but the source could
+                   // not be removed completely
+  kFailed,         // nothing at the target name; the source is intact
+};
+
+/// How creating a file came out.
+enum class CreateStatus { kCreated, kExists, kFailed };
+
+/// An open folder. Every operation on an entry works relative to the folder's
+/// descriptor on the entry itself: a symbolic link is acted on as the link and
+/// never followed, and nothing crosses into another mounted file system, so an
+/// entry swapped for a link at any moment cannot redirect the work outside.
+/// Move-only; the descriptor closes with the handle.
+class DirHandle {
+ public:
+  DirHandle() = default;
+  ~DirHandle();
+  DirHandle(DirHandle&& other) noexcept;
+  DirHandle& operator=(DirHandle&& other) noexcept;
+  DirHandle(const DirHandle&) = delete;
+  DirHandle& operator=(const DirHandle&) = delete;
+
+  /// Opens the folder at |path|. A symbolic link on the way, the last
+  /// component included, is followed only when root or the effective user
+  /// owns it: a link that another user could have planted gives
+  /// kNotDirectory. Fills |error| unless kOpened.
+  static OpenStatus openDirectory(const std::string& path, DirHandle& dir, std::string& error);
+  /// As openDirectory, creating every missing folder on the way with default
+  /// attributes (mkdir -p).
+  static OpenStatus createDirectories(const std::string& path, DirHandle& dir, std::string& error);
+
+  /// Opens the folder |name| of this folder; a link is never followed.
+  OpenStatus openChild(const std::string& name, DirHandle& child, std::string& error) const;
+  /// Opens the folder |name| of this folder, creating it with |mode| (less
+  /// the umask) when missing; |created| tells which (a folder of another
+  /// owner that took the name meanwhile is not one we created). A link is
+  /// never followed.
+  OpenStatus createChild(const std::string& name, DirHandle& child, bool& created,
+                         std::string& error, unsigned mode = 0777) const;
+
+  /// Gives the folder itself (through its descriptor) to |owner| and |group|.
+  bool changeOwner(uint32_t owner, uint32_t group, std::string& error);
+
+  bool isOpen() const { return fd_ >= 0; }
+  /// The path the folder was opened by (for messages and joined paths).
+  const std::string& path() const { return path_; }
+  uint64_t device() const { return device_; }
+  uint32_t owner() const { return owner_; }
+  /// The folder's path joined with |name|.
+  std::string entryPath(const std::string& name) const;
+
+  /// The names of one level: every entry including hidden ones, without "."
+  /// and "..", in the file system's order. On failure an empty list and
+  /// |ok| false.
+  std::vector<std::string> listNames(bool& ok) const;
+
+  /// The attributes of entry |name| itself; none when it is gone or cannot be
+  /// read. The creation date is the birth time where the file system keeps it.
+  std::optional<EntryAttributes> statEntry(const std::string& name) const;
+  /// True when |name| is the root of another mounted file system (or its
+  /// attributes cannot be read).
+  bool isMountPoint(const std::string& name) const;
+
+  /// The locked flag (the immutable attribute) of |name|. A link, or an
+  /// entry that is neither a file nor a folder, has none: false.
+  bool isLocked(const std::string& name) const;
+  /// Clears the locked flag of |name|. True when it is clear afterwards. A
+  /// file with other hard links stays locked (false): the flag is also that
+  /// of the file behind the other links, which may lie outside.
+  bool unlock(const std::string& name) const;
+
+  /// Whether the effective user may delete |name| from this folder: write and
+  /// search permission on the folder, the sticky-bit rule, and no immutable or
+  /// append-only flag on the folder (which stop root too). False for a gone
+  /// entry and for a mount point.
+  bool isDeletable(const std::string& name) const;
+
+  /// Deletes entry |name| as the removal rules say: a file or link is
+  /// unlocked (as unlock()) and unlinked; a folder has every entry below it
+  /// unlocked (not itself) and is removed through descriptors, depth-capped,
+  /// without following links or leaving the device (a mount point below is
+  /// skipped, and the folder holding it stays).
+  RemoveStatus removeEntry(const std::string& name, std::string& error) const;
+  /// Unlinks |name| when it is not a folder.
+  RemoveStatus removeFile(const std::string& name, std::string& error) const;
+
+  /// Moves |name| into |destination| as |targetName|, never replacing an
+  /// existing target. Across volumes the entry is copied as it is (modes,
+  /// times, links as links; owners too when run by root) into a staging
+  /// folder inside |destination| that only the effective user can enter,
+  /// renamed into place when complete, and only then removed here;
+  /// a failure part-way leaves no partial copy and the source intact. A
+  /// source that the effective user could not delete completely, unlocking
+  /// nothing (a locked or append-only entry, a folder it may not change, the
+  /// sticky-bit rule), is not copied: kFailed.
+  MoveStatus moveEntry(const std::string& name, const DirHandle& destination,
+                       const std::string& targetName, std::string& error) const;
+
+  /// Creates the file |name| with |contents| and permission bits |mode|.
+  /// Never opens an existing entry (a planted link gives kExists).
+  CreateStatus createFileExclusive(const std::string& name, std::string_view contents,
+                                   unsigned mode, std::string& error) const;
+  /// The same, the new file given to |owner| and |group| (through its
+  /// descriptor) before it is complete.
+  CreateStatus createFileExclusive(const std::string& name, std::string_view contents,
+                                   unsigned mode, std::string& error, uint32_t owner,
+                                   uint32_t group) const;
+
+  /// The folder's descriptor, for the platform layer's own helpers.
+  int fd() const { return fd_; }
+
+ private:
+  static OpenStatus walkPath(const std::string& path, bool create, DirHandle& dir,
+                             std::string& error);
+  CreateStatus createFile(const std::string& name, std::string_view contents, unsigned mode,
+                          std::string& error,
+                          std::optional<std::pair<uint32_t, uint32_t>> owner) const;
+  /// Takes ownership of |fd| (a folder) and records its device and owner.
+  bool adopt(int fd, std::string path, std::string& error);
+
+  int fd_ = -1;
+  std::string path_;
+  uint64_t device_ = 0;
+  uint32_t owner_ = 0;
+};
+
+}  // namespace sweeprun

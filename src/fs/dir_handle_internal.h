@@ -1,0 +1,97 @@
+#pragma once
+
+// Helpers shared by the files that implement DirHandle. Not for the rest of
+// the code: everything here works on raw descriptors.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "fs/dir_handle.h"
+#include "fs/entry_attributes.h"
+
+namespace sweeprun {
+namespace fs {
+
+/// Deepest folder level that a copy to another volume (and its check)
+/// enters below the entry it starts at. Removal has no such limit.
+constexpr int kMaxTreeDepth = 256;
+
+/// Why a tree deeper than kMaxTreeDepth at |path| is not copied.
+std::string tooDeepToCopyText(const std::string& path);
+
+/// A single entry name: a path with a separator or a dot entry would let an
+/// operation reach outside the folder.
+bool isEntryName(const std::string& name);
+
+/// "operation(path): reason".
+std::string errorText(const char* operation, const std::string& path, int errorNumber);
+
+/// One entry's status as read without following a link.
+struct EntryStatus {
+  EntryAttributes attributes;
+  bool mountRoot = false;   // the root of a mount (also a bind mount of the same device)
+  bool flagsKnown = false;  // whether the two flags below were read with the status
+  bool immutable = false;
+  bool appendOnly = false;
+  uint32_t group = 0;
+  uint64_t specialDevice = 0;  // st_rdev of a device node
+  int64_t accessSeconds = 0;
+  int64_t accessNanoseconds = 0;
+  int64_t modificationSeconds = 0;
+  int64_t modificationNanoseconds = 0;
+};
+
+/// Status of |name| in |dirFd| (an empty |name| means |dirFd| itself).
+/// Returns 0 or the errno value.
+int statusAt(int dirFd, const std::string& name, EntryStatus& status);
+
+/// True when |status| lies on |device| and is not the root of a mount.
+inline bool sameFileSystem(const EntryStatus& status, uint64_t device) {
+  return status.attributes.device == device && !status.mountRoot;
+}
+
+/// The inode flags (FS_IOC_GETFLAGS) of the entry |name| of |dirFd|, which
+/// must be a regular file or folder; opened without following a link.
+/// Returns 0 or the errno value.
+int inodeFlagsAt(int dirFd, const std::string& name, bool directory, int& flags);
+/// Clears the immutable flag of a regular file or folder |name| of |dirFd|.
+/// True when it is clear afterwards (also when it was never set). A regular
+/// file with more than one hard link is left locked: another link may lie
+/// outside the folder, and the flag belongs to that file too.
+bool unlockAt(int dirFd, const std::string& name, const EntryStatus& status);
+
+/// Whether entry |name| of |dirFd| (with |status|) carries the immutable or
+/// the append-only flag, either of which stops its removal, even by root.
+bool hasPinningFlag(int dirFd, const std::string& name, const EntryStatus& status);
+/// Whether the effective user may remove entries from the folder |dirFd|
+/// (with |folder|, its own status): write and search permission, and neither
+/// flag of hasPinningFlag on the folder. The sticky-bit rule is apart.
+bool mayChangeEntriesOf(int dirFd, const EntryStatus& folder);
+/// The sticky-bit rule: in a sticky folder only root, the folder's owner and
+/// the entry's owner may remove the entry.
+bool stickyAllows(const EntryStatus& folder, const EntryStatus& entry);
+
+/// Whether the effective user could delete entry |name| of |dirFd| with
+/// everything below it, unlocking nothing: mayChangeEntriesOf |dirFd| and
+/// every folder below that holds entries, the sticky-bit rule for every
+/// entry, and no pinning flag on |name| or anything below it. Walks as
+/// removeAt does; a mount point below, a folder too deep or anything that
+/// cannot be read gives false. Fills |error| when false.
+bool mayRemoveTree(int dirFd, const std::string& name, const std::string& displayPath,
+                   uint64_t device, std::string& error);
+
+/// Names of one level of the folder |dirFd|, without "." and "..".
+std::vector<std::string> readNames(int dirFd, bool& ok);
+
+/// Removes entry |name| of |dirFd| (of any kind), a folder as a tree through
+/// descriptors, never following a link nor leaving |device|: a mount point
+/// below is skipped (kSkipped) and the folders holding it stay. With
+/// |unlock|, every regular file and folder below |name| is unlocked (as
+/// unlockAt) before it is removed; |name| itself is not. |displayPath| names
+/// |name| in messages.
+RemoveStatus removeAt(int dirFd, const std::string& name, const std::string& displayPath,
+                      uint64_t device, bool unlock, std::string& error);
+
+}  // namespace fs
+}  // namespace sweeprun

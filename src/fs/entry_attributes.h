@@ -1,0 +1,29 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "os/date.h"
+
+namespace sweeprun {
+
+/// What the file system reports about one entry itself (a symbolic link is
+/// not followed).
+struct EntryAttributes {
+  uint64_t fileNumber = 0;
+  uint64_t size = 0;
+  std::optional<Date> creationDate;
+  std::optional<Date> modificationDate;
+  uint32_t mode = 0;  // type and permission bits, as st_mode
+  uint32_t owner = 0;
+  uint64_t device = 0;
+  bool isDirectory() const { return (mode & 0170000) == 0040000; }
+  bool isSymbolicLink() const { return (mode & 0170000) == 0120000; }
+  bool isRegularFile() const { return (mode & 0170000) == 0100000; }
+};
+
+/// The attributes of |path| itself, or none when they cannot be read.
+std::optional<EntryAttributes> attributesOfItemAtPath(const std::string& path);
+
+}  // namespace sweeprun

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "fs/dir_handle.h"
+#include "fs/trash_info.h"
+
+namespace sweeprun {
+
+/// Where a Trash for an entry lies, chosen by the entry's file system and
+/// owner as the freedesktop.org Trash layout that desktop tools read asks.
+struct TrashPlace {
+  /// The Trash folder (which holds "files" and "info").
+  std::string path;
+  /// The mount point of a top-directory Trash; empty for a home Trash.
+  std::string topdir;
+  /// Whom the Trash belongs to, when it is not the running user's own.
+  std::optional<UserTrash::Owner> owner;
+};
+
+/// Finds and opens the Trash of entries: in the home Trash of their user
+/// when they lie on the home folder's file system, else in the
+/// top-directory Trash of their own file system: "$topdir/.Trash/$uid" when
+/// the administrator made "$topdir/.Trash" (a real folder with the sticky
+/// bit), else "$topdir/.Trash-$uid". Every step works through folder
+/// descriptors: a link is never followed, and a Trash folder that is a link
+/// or belongs to anyone but root or the Trash's user is refused.
+class TrashFinder {
+ public:
+  /// |homeTrashFiles|: the running user's own Trash "files" folder (user
+  /// mode), or none: the Trash of each entry's owner, found through the
+  /// process's account database (system mode, run by root).
+  explicit TrashFinder(std::optional<std::string> homeTrashFiles)
+      : homeTrashFiles_(std::move(homeTrashFiles)) {}
+
+  /// Opens (making what is missing) the Trash for entry |name| of |watched|.
+  /// kMissing when no Trash can be had for it at all (no home Trash on its
+  /// file system, no mount point known); otherwise as the last Trash tried
+  /// opened, with the reason in |error|. |notes| receives the reasons a
+  /// preferred Trash was passed over, for the run log.
+  OpenStatus openTrashFor(const DirHandle& watched, const std::string& name, UserTrash& trash,
+                          std::string& notes, std::string& error) const;
+
+  /// Where openTrashFor would put the entry, touching nothing (for a
+  /// preview); none when no Trash could be had.
+  std::optional<TrashPlace> placeFor(const DirHandle& watched, const std::string& name) const;
+
+ private:
+  struct Candidate;
+  bool candidatesFor(const DirHandle& watched, const std::string& name,
+                     std::optional<Candidate>& home, std::optional<Candidate>& top,
+                     std::string& notes, std::string& error) const;
+  OpenStatus openHome(const Candidate& home, UserTrash& trash, std::string& error) const;
+  OpenStatus openTop(const Candidate& top, UserTrash& trash, std::string& notes,
+                     std::string& error) const;
+
+  std::optional<std::string> homeTrashFiles_;
+};
+
+}  // namespace sweeprun

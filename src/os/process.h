@@ -1,0 +1,86 @@
+#pragma once
+
+// os: the process environment, system log, localisation, dates and version.
+
+#include <cstdint>
+#include <functional>
+#include <iosfwd>
+#include <optional>
+#include <string>
+
+#include "os/date.h"
+#include "fs/path_match.h"
+#include "os/process_info.h"
+
+namespace sweeprun {
+
+class Settings;
+class TrashLog;
+
+/// Process-wide state of one start of the tool: the mode flags, the fixed
+/// paths, the clock, the output streams, and the settings object and run log
+/// that start-up installs. The shipped entry point fills it with the fixed
+/// values; tests install their own with ScopedProcess, so nothing in a test
+/// reaches the real home folder, /etc or /Users.
+struct Process {
+  bool systemMode = false;
+  bool checkMode = false;
+
+  /// The configuration file of system and check mode.
+  std::string configPath = "/etc/sweeprun.plist";
+  /// Seconds to pause after a system-mode run.
+  unsigned postRunPauseSeconds = 11;
+  /// Home folder of the user running the tool (user-mode stores live below).
+  std::string homeDirectory;
+  /// Where account folders live; an account's Trash is <account>/.Trash.
+  std::string usersFolder = "/Users";
+  /// The current user's Trash "files" folder; none in system mode or when it
+  /// could not be located.
+  std::optional<std::string> userTrashPath;
+  /// Directory of the running executable (for the closing-line list).
+  std::string executableDirectory;
+  /// The most entries that expanding one folder pattern of the
+  /// configuration file may look at.
+  size_t maxPatternEntriesVisited = kMaxPatternEntriesVisited;
+
+  /// The account database: a user's home folder and group, for the Trash of
+  /// an entry's owner in system mode. Knows nobody until fillRunningProcess
+  /// (or a test) sets it, so that no test reaches a real user's home.
+  std::function<std::optional<UserAccount>(unsigned user)> accountOf = [](unsigned) {
+    return std::optional<UserAccount>();
+  };
+  /// The mount point of the file system |device| that holds |path|, where
+  /// its top-directory Trash lies. None until fillRunningProcess (or a
+  /// test) sets it, so that no test makes a Trash on a real file system.
+  std::function<std::optional<std::string>(uint64_t device, const std::string& path)> mountPointOf =
+      [](uint64_t, const std::string&) { return std::optional<std::string>(); };
+
+  /// The clock; Date::now unless a test fixes it.
+  std::function<Date()> clock = [] { return Date::now(); };
+  /// Standard output and standard error of the tool.
+  std::ostream* out = nullptr;
+  std::ostream* err = nullptr;
+
+  /// Installed by start-up; owned there. Null before.
+  Settings* settings = nullptr;
+  /// The run log; null whenever no run log is open ("LogToFile" off).
+  TrashLog* runLog = nullptr;
+};
+
+/// The current process context.
+Process& process();
+
+/// Installs a context for the lifetime of the object and restores the
+/// previous one afterwards.
+class ScopedProcess {
+ public:
+  explicit ScopedProcess(Process& context);
+  ~ScopedProcess();
+  ScopedProcess(const ScopedProcess&) = delete;
+  ScopedProcess& operator=(const ScopedProcess&) = delete;
+
+ private:
+  Process* previous_;
+};
+
+}  // namespace sweeprun
