@@ -232,12 +232,6 @@ std::optional<EntryAttributes> DirHandle::statEntry(const std::string& name) con
   return status.attributes;
 }
 
-bool DirHandle::isMountPoint(const std::string& name) const {
-  fs::EntryStatus status;
-  if (!isEntryName(name) || fs::statusAt(fd_, name, status) != 0) return true;
-  return !fs::sameFileSystem(status, device_);
-}
-
 bool DirHandle::isLocked(const std::string& name) const {
   fs::EntryStatus status;
   if (!isEntryName(name) || fs::statusAt(fd_, name, status) != 0) return false;

@@ -94,9 +94,6 @@ class DirHandle {
   /// The attributes of entry |name| itself; none when it is gone or cannot be
   /// read. The creation date is the birth time where the file system keeps it.
   std::optional<EntryAttributes> statEntry(const std::string& name) const;
-  /// True when |name| is the root of another mounted file system (or its
-  /// attributes cannot be read).
-  bool isMountPoint(const std::string& name) const;
 
   /// The locked flag (the immutable attribute) of |name|. A link, or an
   /// entry that is neither a file nor a folder, has none: false.
