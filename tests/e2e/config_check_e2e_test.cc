@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "e2e/driver_test.h"
 #include "e2e/run_program.h"
 #include "support/temp_dir.h"
 
@@ -19,24 +20,13 @@ namespace fs = std::filesystem;
 constexpr uid_t kOtherUser = 1;
 constexpr int kConfigInvalid = 112;
 
-class ConfigCheckEndToEndTest : public ::testing::Test {
+class ConfigCheckEndToEndTest : public DriverTest {
  protected:
-  // A read-only copy of the driver: the tool's own file must not be writable.
-  static void SetUpTestSuite() {
-    tools = new TempDir();
-    readOnlyDriverIn(tools->path());
-  }
-  static void TearDownTestSuite() {
-    delete tools;
-    tools = nullptr;
-  }
-
   ProgramResult run(const std::string& option, const std::string& patternBound) {
     std::vector<std::string> environment =
         toolEnvironment(temp.file("home"), "root", temp.path(), "etc/sweeprun.plist");
     if (!patternBound.empty()) environment.push_back("SWEEPRUN_TEST_PATTERN_BOUND=" + patternBound);
-    return runProgram(tools->file("sweeprun"), {tools->file("sweeprun"), option}, environment,
-                      temp.path());
+    return runProgram(driver(), {driver(), option}, environment, temp.path());
   }
 
   /// A root-owned 0600 configuration file with |entries| in its root
@@ -59,11 +49,8 @@ class ConfigCheckEndToEndTest : public ::testing::Test {
     ASSERT_EQ(0, chmod(folder.c_str(), mode));
   }
 
-  static TempDir* tools;
   TempDir temp;
 };
-
-TempDir* ConfigCheckEndToEndTest::tools = nullptr;
 
 std::string folders(const std::string& path, const std::string& keys = "") {
   return "<key>Folders</key><array><dict><key>Path</key><string>" + path + "</string>" + keys +

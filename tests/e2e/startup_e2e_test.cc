@@ -11,6 +11,7 @@
 #include <functional>
 #include <optional>
 
+#include "e2e/driver_test.h"
 #include "e2e/run_program.h"
 #include "os/version.h"
 #include "support/temp_dir.h"
@@ -29,26 +30,14 @@ void setOwnerAndMode(const std::string& path, uid_t owner, fs::perms mode) {
   fs::permissions(path, mode);
 }
 
-class StartupEndToEndTest : public ::testing::Test {
+class StartupEndToEndTest : public DriverTest {
  protected:
-  // A read-only copy of the driver: the tool's own file must not be writable.
-  static void SetUpTestSuite() {
-    tools = new TempDir();
-    readOnlyDriverIn(tools->path());
-  }
-  static void TearDownTestSuite() {
-    delete tools;
-    tools = nullptr;
-  }
-
   void SetUp() override {
     fs::create_directories(home);
     fs::create_directories(temp.file("etc"));
     fs::create_directories(temp.file("Users"));
     fs::create_directories(temp.file("watched"));
   }
-
-  static std::string driver() { return tools->file("sweeprun"); }
 
   /// Runs |program| with |arguments| after the program name |name| (the
   /// program's path when empty), as |user| (USER unset when none).
@@ -77,13 +66,10 @@ class StartupEndToEndTest : public ::testing::Test {
   }
   std::string runLog() const { return temp.file("run.log"); }
 
-  static TempDir* tools;
   TempDir temp;
   const std::string home = temp.file("home");
   const std::string config = temp.file("etc/sweeprun.plist");
 };
-
-TempDir* StartupEndToEndTest::tools = nullptr;
 
 #define SKIP_UNLESS_ROOT() \
   if (!isRoot()) GTEST_SKIP() << "ownership tests need root"
