@@ -4,8 +4,8 @@
 #include "engine/daily_schedule.h"
 #include "engine/removal.h"
 #include "fs/file_io.h"
-#include "os/localization.h"
 #include "fs/path.h"
+#include "os/localization.h"
 
 namespace sweeprun {
 
@@ -22,17 +22,17 @@ const char* skipReason(int answer) {
   }
 }
 
-const char* removalFailure(int result) {
+const char* removalFailure(RemovalResult result) {
   switch (result) {
-    case kNotDeletable:
+    case RemovalResult::kNotDeletable:
       return "you may not delete it";
-    case kNoTrash:
+    case RemovalResult::kNoTrash:
       return "no Trash is known for it";
-    case kDestinationNotDirectory:
+    case RemovalResult::kDestinationNotDirectory:
       return "the destination is not a folder";
-    case kDestinationMissing:
+    case RemovalResult::kDestinationMissing:
       return "the destination is missing";
-    case kDeletionFailed:
+    case RemovalResult::kDeletionFailed:
       return "it could not be deleted";
     default:
       return "it could not be moved";

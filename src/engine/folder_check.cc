@@ -6,11 +6,11 @@
 #include "engine/removal.h"
 #include "engine/rule_evaluation.h"
 #include "engine/trash_collector.h"
-#include "log/trash_log.h"
 #include "fs/dir_handle.h"
 #include "fs/file_io.h"
-#include "os/localization.h"
 #include "fs/path.h"
+#include "log/trash_log.h"
+#include "os/localization.h"
 #include "os/process.h"
 
 namespace sweeprun {
@@ -136,20 +136,20 @@ EntryDecision::Kind reportRemoval(const RemovalPlan& outcome, const std::string&
   // one was refused.
   if (!outcome.note.empty()) lines.acted(loggableText("Trash: " + outcome.note + "."));
   switch (outcome.result) {
-    case kRemoved:
+    case RemovalResult::kRemoved:
       ++removed;
       lines.acted(removedLine);
       return EntryDecision::kRemoved;
-    case kDestinationAbsentNow:
+    case RemovalResult::kDestinationAbsentNow:
       lines.acted(localized("> %@", {name}));
       return EntryDecision::kDeferred;
-    case kDeletionFailed:
-    case kMoveFailed:
+    case RemovalResult::kDeletionFailed:
+    case RemovalResult::kMoveFailed:
       lines.error(localized("Unable to (re)move '%@'.", {name}));
       [[fallthrough]];
-    case kNoTrash:
-    case kDestinationNotDirectory:
-    case kDestinationMissing:
+    case RemovalResult::kNoTrash:
+    case RemovalResult::kDestinationNotDirectory:
+    case RemovalResult::kDestinationMissing:
       // The system's reason; with no Trash or destination, why the one
       // looked for was refused or could not be made.
       if (!outcome.reason.empty()) lines.error(loggableText(outcome.reason));
@@ -163,21 +163,22 @@ EntryDecision::Kind reportRemoval(const RemovalPlan& outcome, const std::string&
 
 }  // namespace
 
-int TrashCollector::dispose(TrashFolder& folder, const DirHandle& dir, const std::string& name,
-                            RemovalPlan& outcome) {
+RemovalResult TrashCollector::dispose(TrashFolder& folder, const DirHandle& dir,
+                                      const std::string& name, RemovalPlan& outcome) {
   if (dryRun_) {
     outcome = planUnlink(folder, dir, name, &planned_);
-    if (outcome.result == kRemoved && !outcome.targetName.empty()) {
+    if (outcome.result == RemovalResult::kRemoved && !outcome.targetName.empty()) {
       planned_.insert(joinPath(outcome.destination, outcome.targetName));
     }
     return outcome.result;
   }
-  const int result = unlink(folder, dir, name, &outcome);
+  const RemovalResult result = unlink(folder, dir, name, &outcome);
   // A failure is an action that was tried and did not come off; an entry
   // that no Trash was even looked for, or whose destination is away for
   // now, is not one.
-  if (result == kDeletionFailed || result == kMoveFailed ||
-      (result != kRemoved && result != kDestinationAbsentNow && !outcome.reason.empty())) {
+  if (result == RemovalResult::kDeletionFailed || result == RemovalResult::kMoveFailed ||
+      (result != RemovalResult::kRemoved && result != RemovalResult::kDestinationAbsentNow &&
+       !outcome.reason.empty())) {
     ++failures_;
   }
   return result;

@@ -1,31 +1,32 @@
 #include "engine/removal.h"
 
-#include "os/date_style.h"
 #include "fs/path.h"
 #include "fs/place_entry.h"
-#include "os/process.h"
 #include "fs/trash_finder.h"
 #include "fs/trash_info.h"
+#include "os/date_style.h"
+#include "os/process.h"
 
 namespace sweeprun {
 
 namespace {
 
-RemovalPlan outcomeOf(int result, std::string destination = {}) {
+RemovalPlan outcomeOf(RemovalResult result, std::string destination = {}) {
   RemovalPlan plan;
   plan.result = result;
   plan.destination = std::move(destination);
   return plan;
 }
 
-int openFailure(OpenStatus status) {
-  return status == OpenStatus::kNotDirectory ? kDestinationNotDirectory : kDestinationMissing;
+RemovalResult openFailure(OpenStatus status) {
+  return status == OpenStatus::kNotDirectory ? RemovalResult::kDestinationNotDirectory
+                                             : RemovalResult::kDestinationMissing;
 }
 
-int moveResult(TrashFolder& folder, MoveStatus status) {
-  if (status != MoveStatus::kMoved) return kMoveFailed;
+RemovalResult moveResult(TrashFolder& folder, MoveStatus status) {
+  if (status != MoveStatus::kMoved) return RemovalResult::kMoveFailed;
   folder.incrForKey("cout");
-  return kRemoved;
+  return RemovalResult::kRemoved;
 }
 
 // In system mode an entry below an account folder goes to that account's
@@ -43,8 +44,8 @@ std::string accountFolderOf(std::string_view path) {
 
 // Moves the entry into |destination|, or into its dated sub-folder when the
 // folder asks for one.
-int placeInto(TrashFolder& folder, const DirHandle& watched, const std::string& name,
-              const DirHandle& destination, RemovalPlan& done) {
+RemovalResult placeInto(TrashFolder& folder, const DirHandle& watched, const std::string& name,
+                        const DirHandle& destination, RemovalPlan& done) {
   std::string& error = done.reason;
   done.destination = destination.path();
   if (!folder.value("datf").asBool()) {
@@ -61,13 +62,13 @@ int placeInto(TrashFolder& folder, const DirHandle& watched, const std::string& 
 
 // Into the Trash of the entry's file system and user (see TrashFinder): the
 // running user's in user mode, the entry's owner's in system mode.
-int toTrash(TrashFolder& folder, const DirHandle& watched, const std::string& name,
-            RemovalPlan& done) {
+RemovalResult toTrash(TrashFolder& folder, const DirHandle& watched, const std::string& name,
+                      RemovalPlan& done) {
   std::string& error = done.reason;
   UserTrash trash;
   const TrashFinder finder(process().systemMode ? std::nullopt : process().userTrashPath);
   const OpenStatus status = finder.openTrashFor(watched, name, trash, done.note, error);
-  if (status == OpenStatus::kMissing) return kNoTrash;
+  if (status == OpenStatus::kMissing) return RemovalResult::kNoTrash;
   if (status != OpenStatus::kOpened) return openFailure(status);
   Date now = process().clock();
   done.destination = trash.files().path();
@@ -82,9 +83,9 @@ int toTrash(TrashFolder& folder, const DirHandle& watched, const std::string& na
   return moveResult(folder, placeEntry(watched, name, dated, done.targetName, error));
 }
 
-int dispose(TrashFolder& folder, const DirHandle& watched, const std::string& name,
-            RemovalPlan& done) {
-  if (!watched.isDeletable(name)) return kNotDeletable;
+RemovalResult dispose(TrashFolder& folder, const DirHandle& watched, const std::string& name,
+                      RemovalPlan& done) {
+  if (!watched.isDeletable(name)) return RemovalResult::kNotDeletable;
   std::string& error = done.reason;
 
   switch (folder.value("play").asInteger()) {
@@ -94,18 +95,20 @@ int dispose(TrashFolder& folder, const DirHandle& watched, const std::string& na
       done.destination = std::string(folder.value("move").asText());
       OpenStatus status = DirHandle::openDirectory(done.destination, destination, error);
       if (status == OpenStatus::kMissing) {
-        return folder.value("temp").asBool() ? kDestinationAbsentNow : kDestinationMissing;
+        return folder.value("temp").asBool() ? RemovalResult::kDestinationAbsentNow
+                                             : RemovalResult::kDestinationMissing;
       }
-      if (status == OpenStatus::kNotDirectory) return kDestinationNotDirectory;
-      if (status != OpenStatus::kOpened) return kMoveFailed;
+      if (status == OpenStatus::kNotDirectory) return RemovalResult::kDestinationNotDirectory;
+      if (status != OpenStatus::kOpened) return RemovalResult::kMoveFailed;
       return placeInto(folder, watched, name, destination, done);
     }
     case TrashFolder::kDeleteAction: {
       RemoveStatus status = watched.removeEntry(name, error);
-      return status == RemoveStatus::kRemoved ? kRemoved : kDeletionFailed;
+      return status == RemoveStatus::kRemoved ? RemovalResult::kRemoved
+                                              : RemovalResult::kDeletionFailed;
     }
     default: {
-      if (!process().systemMode && !process().userTrashPath) return kNoTrash;
+      if (!process().systemMode && !process().userTrashPath) return RemovalResult::kNoTrash;
       const std::string account =
           process().systemMode ? accountFolderOf(watched.entryPath(name)) : std::string();
       if (account.empty()) return toTrash(folder, watched, name, done);
@@ -145,8 +148,9 @@ RemovalPlan planPlacing(const TrashFolder& folder, const std::string& path, cons
   std::string error;
   DirHandle destination, info;
   OpenStatus status = DirHandle::openDirectory(path, destination, error);
-  if (status == OpenStatus::kNotDirectory) return outcomeOf(kDestinationNotDirectory, path);
-  if (status == OpenStatus::kFailed) return outcomeOf(kDestinationMissing, path);
+  if (status == OpenStatus::kNotDirectory)
+    return outcomeOf(RemovalResult::kDestinationNotDirectory, path);
+  if (status == OpenStatus::kFailed) return outcomeOf(RemovalResult::kDestinationMissing, path);
   if (!infoPath.empty()) DirHandle::openDirectory(infoPath, info, error);
   plan.destination = path;
   if (folder.value("datf").asBool()) {
@@ -156,7 +160,7 @@ RemovalPlan planPlacing(const TrashFolder& folder, const std::string& path, cons
     if (destination.isOpen()) {
       std::optional<EntryAttributes> existing = destination.statEntry(datedName);
       if (existing && !existing->isDirectory())
-        return outcomeOf(kDestinationNotDirectory, plan.destination);
+        return outcomeOf(RemovalResult::kDestinationNotDirectory, plan.destination);
       if (existing) destination.openChild(datedName, dated, error);
     }
     // Entries inside a dated folder of the Trash have no info files.
@@ -172,7 +176,7 @@ RemovalPlan planPlacing(const TrashFolder& folder, const std::string& path, cons
 
 RemovalPlan planUnlink(const TrashFolder& folder, const DirHandle& watched, const std::string& name,
                        const std::set<std::string>* claimed) {
-  if (!watched.isDeletable(name)) return outcomeOf(kNotDeletable);
+  if (!watched.isDeletable(name)) return outcomeOf(RemovalResult::kNotDeletable);
   std::string error;
   switch (folder.value("play").asInteger()) {
     case TrashFolder::kMoveAction: {
@@ -180,34 +184,38 @@ RemovalPlan planUnlink(const TrashFolder& folder, const DirHandle& watched, cons
       DirHandle destination;
       OpenStatus status = DirHandle::openDirectory(path, destination, error);
       if (status == OpenStatus::kMissing) {
-        return outcomeOf(
-            folder.value("temp").asBool() ? kDestinationAbsentNow : kDestinationMissing, path);
+        return outcomeOf(folder.value("temp").asBool() ? RemovalResult::kDestinationAbsentNow
+                                                       : RemovalResult::kDestinationMissing,
+                         path);
       }
-      if (status == OpenStatus::kNotDirectory) return outcomeOf(kDestinationNotDirectory, path);
-      if (status != OpenStatus::kOpened) return outcomeOf(kMoveFailed, path);
+      if (status == OpenStatus::kNotDirectory)
+        return outcomeOf(RemovalResult::kDestinationNotDirectory, path);
+      if (status != OpenStatus::kOpened) return outcomeOf(RemovalResult::kMoveFailed, path);
       return planPlacing(folder, path, name, claimed);
     }
     case TrashFolder::kDeleteAction:
-      return outcomeOf(kRemoved);
+      return outcomeOf(RemovalResult::kRemoved);
     default: {
-      if (!process().systemMode && !process().userTrashPath) return outcomeOf(kNoTrash);
+      if (!process().systemMode && !process().userTrashPath)
+        return outcomeOf(RemovalResult::kNoTrash);
       const std::string account =
           process().systemMode ? accountFolderOf(watched.entryPath(name)) : std::string();
       if (!account.empty()) return planPlacing(folder, joinPath(account, ".Trash"), name, claimed);
       const TrashFinder finder(process().systemMode ? std::nullopt : process().userTrashPath);
       const std::optional<TrashPlace> place = finder.placeFor(watched, name);
-      if (!place) return outcomeOf(kNoTrash);
+      if (!place) return outcomeOf(RemovalResult::kNoTrash);
       return planPlacing(folder, joinPath(place->path, "files"), name, claimed,
                          joinPath(place->path, "info"));
     }
   }
 }
 
-int unlink(TrashFolder& folder, const DirHandle& watched, const std::string& name,
-           RemovalPlan* done) {
+RemovalResult unlink(TrashFolder& folder, const DirHandle& watched, const std::string& name,
+                     RemovalPlan* done) {
   RemovalPlan outcome;
   outcome.result = dispose(folder, watched, name, outcome);
-  if (outcome.result == kRemoved) outcome.reason.clear();  // a step that failed, then went well
+  if (outcome.result == RemovalResult::kRemoved)
+    outcome.reason.clear();  // a step that failed, then went well
   if (done) *done = outcome;
   return outcome.result;
 }

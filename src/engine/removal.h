@@ -3,26 +3,27 @@
 #include <set>
 #include <string>
 
-#include "model/trash_folder.h"
 #include "fs/dir_handle.h"
+#include "model/trash_folder.h"
 
 namespace sweeprun {
 
-/// Outcomes of unlink.
-enum RemovalResult : int {
+/// Outcomes of unlink; the values are the result codes the run log's
+/// description of a removal knows.
+enum class RemovalResult {
   kRemoved = 0,               // moved to the Trash or the destination, or deleted
   kNotDeletable = 1,          // the running user may not delete it; nothing touched
   kNoTrash = 2,               // the action is Trash, but no Trash is known for it
   kDestinationAbsentNow = 3,  // move-to folder absent, and the folder may be absent
   kDestinationNotDirectory = 4,
-  kDestinationMissing = 5,    // absent and could not be made (or move-to folder absent)
+  kDestinationMissing = 5,  // absent and could not be made (or move-to folder absent)
   kDeletionFailed = 6,
   kMoveFailed = 7,
 };
 
 /// Where an entry goes (or would go) and how its removal comes (would come) out.
 struct RemovalPlan {
-  int result = kRemoved;    // the result unlink would answer
+  RemovalResult result = RemovalResult::kRemoved;  // the result unlink would answer
   std::string destination;  // the folder the entry would go to; empty for a deletion
   std::string targetName;   // the name it would get there
   std::string reason;       // why a removal failed, from the system: "renameat2(...): ..."
@@ -36,15 +37,14 @@ struct RemovalPlan {
 /// Every step works on the entry through |watched|, never through a path.
 /// Adds one to "cout" after each successful move. |done|, when given,
 /// receives the result and where the entry went.
-int unlink(TrashFolder& folder, const DirHandle& watched, const std::string& name,
-           RemovalPlan* done = nullptr);
+RemovalResult unlink(TrashFolder& folder, const DirHandle& watched, const std::string& name,
+                     RemovalPlan* done = nullptr);
 
 /// Works out what unlink would do now, touching nothing: folders it would
 /// create count as created, and the target name is the first free one.
 /// |claimed|, when given, holds paths that entries planned before this one
 /// would occupy; they count as taken.
-RemovalPlan planUnlink(const TrashFolder& folder, const DirHandle& watched,
-                       const std::string& name,
+RemovalPlan planUnlink(const TrashFolder& folder, const DirHandle& watched, const std::string& name,
                        const std::set<std::string>* claimed = nullptr);
 
 }  // namespace sweeprun

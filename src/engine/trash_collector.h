@@ -90,8 +90,8 @@ class TrashCollector {
   static constexpr std::chrono::seconds kLockWait{5};
   void repairDateFormat();
 
-  int dispose(TrashFolder& folder, const DirHandle& dir, const std::string& name,
-              RemovalPlan& outcome);
+  RemovalResult dispose(TrashFolder& folder, const DirHandle& dir, const std::string& name,
+                        RemovalPlan& outcome);
   /// TrashLog::err, but only in a run that does its work.
   void reportError(std::string_view message) const;
 

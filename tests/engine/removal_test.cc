@@ -9,8 +9,8 @@
 #include <functional>
 #include <thread>
 
-#include "os/date_style.h"
 #include "fs/trash_info.h"
+#include "os/date_style.h"
 #include "support/engine_fixture.h"
 #include "support/fs_tree.h"
 
@@ -30,7 +30,7 @@ class RemovalTest : public EngineTest {
  public:
   RemovalTest() : inbox(at("inbox")) { makeFolder(inbox); }
 
-  int remove(TrashFolder& folder, const std::string& name) {
+  RemovalResult remove(TrashFolder& folder, const std::string& name) {
     DirHandle watched;
     std::string error;
     EXPECT_EQ(OpenStatus::kOpened, DirHandle::openDirectory(folder.path().data(), watched, error))
@@ -52,54 +52,54 @@ TEST_F(RemovalTest, FailuresAnswerTheirCodeAndTouchNothing) {
   const bool lockable = canLock(at("probe"));
   const struct {
     const char* label;
-    int expected;
+    RemovalResult expected;
     std::function<TrashFolder(RemovalTest&)> setUp;
     bool needsLock = false;
   } kCases[] = {
-      {"user may not delete: locked watched folder", kNotDeletable,
+      {"user may not delete: locked watched folder", RemovalResult::kNotDeletable,
        [](RemovalTest& t) {
          setImmutable(t.inbox, true);
          return t.watching(t.inbox, {}, TrashFolder::kDeleteAction);
        },
        true},
-      {"user may not delete, Trash action", kNotDeletable,
+      {"user may not delete, Trash action", RemovalResult::kNotDeletable,
        [](RemovalTest& t) {
          setImmutable(t.inbox, true);
          return t.watching(t.inbox, {}, TrashFolder::kTrashAction);
        },
        true},
-      {"user may not delete, move action", kNotDeletable,
+      {"user may not delete, move action", RemovalResult::kNotDeletable,
        [](RemovalTest& t) {
          makeFolder(t.at("target"));
          setImmutable(t.inbox, true);
          return t.moving(t.inbox, t.at("target"));
        },
        true},
-      {"no user Trash known", kNoTrash,
+      {"no user Trash known", RemovalResult::kNoTrash,
        [](RemovalTest& t) {
          t.context_.userTrashPath.reset();
          return t.watching(t.inbox, {}, TrashFolder::kTrashAction);
        }},
-      {"system mode, entry outside the users folder", kNoTrash,
+      {"system mode, entry outside the users folder", RemovalResult::kNoTrash,
        [](RemovalTest& t) {
          t.context_.systemMode = true;
          t.context_.userTrashPath.reset();
          return t.watching(t.inbox, {}, TrashFolder::kTrashAction);
        }},
-      {"move-to folder absent, may be absent", kDestinationAbsentNow,
+      {"move-to folder absent, may be absent", RemovalResult::kDestinationAbsentNow,
        [](RemovalTest& t) {
          TrashFolder folder = t.moving(t.inbox, t.at("unplugged"));
          folder.setValue("temp", Value::boolean(true));
          return folder;
        }},
-      {"move-to folder absent", kDestinationMissing,
+      {"move-to folder absent", RemovalResult::kDestinationMissing,
        [](RemovalTest& t) { return t.moving(t.inbox, t.at("unplugged")); }},
-      {"move-to path is a file", kDestinationNotDirectory,
+      {"move-to path is a file", RemovalResult::kDestinationNotDirectory,
        [](RemovalTest& t) {
          writeText(t.at("target"), "");
          return t.moving(t.inbox, t.at("target"));
        }},
-      {"dated sub-folder name taken by a file", kDestinationNotDirectory,
+      {"dated sub-folder name taken by a file", RemovalResult::kDestinationNotDirectory,
        [](RemovalTest& t) {
          makeFolder(t.at("target"));
          writeText(t.at("target/" + datedFolderName(t.now())), "");
@@ -107,7 +107,8 @@ TEST_F(RemovalTest, FailuresAnswerTheirCodeAndTouchNothing) {
          folder.setValue("datf", Value::boolean(true));
          return folder;
        }},
-      {"dated sub-folder name taken by a link in the Trash", kDestinationNotDirectory,
+      {"dated sub-folder name taken by a link in the Trash",
+       RemovalResult::kDestinationNotDirectory,
        [](RemovalTest& t) {
          fs::create_directories(t.trashFiles());
          makeFolder(t.at("elsewhere"));
@@ -116,19 +117,19 @@ TEST_F(RemovalTest, FailuresAnswerTheirCodeAndTouchNothing) {
          folder.setValue("datf", Value::boolean(true));
          return folder;
        }},
-      {"Trash path is a file", kDestinationNotDirectory,
+      {"Trash path is a file", RemovalResult::kDestinationNotDirectory,
        [](RemovalTest& t) {
          fs::create_directories(t.home() + "/.local/share/Trash");
          writeText(t.trashFiles(), "");
          return t.watching(t.inbox, {}, TrashFolder::kTrashAction);
        }},
-      {"Trash cannot be made", kDestinationMissing,
+      {"Trash cannot be made", RemovalResult::kDestinationMissing,
        [](RemovalTest& t) {
          writeText(t.at("blocker"), "");
          t.context_.userTrashPath = t.at("blocker/share/Trash/files");
          return t.watching(t.inbox, {}, TrashFolder::kTrashAction);
        }},
-      {"deletion fails: the folder itself is locked", kDeletionFailed,
+      {"deletion fails: the folder itself is locked", RemovalResult::kDeletionFailed,
        [](RemovalTest& t) {
          fs::remove(t.inbox + "/notes.txt");
          makeFolder(t.inbox + "/notes.txt");
@@ -137,13 +138,13 @@ TEST_F(RemovalTest, FailuresAnswerTheirCodeAndTouchNothing) {
          return t.watching(t.inbox, {}, TrashFolder::kDeleteAction);
        },
        true},
-      {"move fails: a locked file is not unlocked for a move", kMoveFailed,
+      {"move fails: a locked file is not unlocked for a move", RemovalResult::kMoveFailed,
        [](RemovalTest& t) {
          setImmutable(t.inbox + "/notes.txt", true);
          return t.watching(t.inbox, {}, TrashFolder::kTrashAction);
        },
        true},
-      {"move fails: the destination is locked", kMoveFailed,
+      {"move fails: the destination is locked", RemovalResult::kMoveFailed,
        [](RemovalTest& t) {
          makeFolder(t.at("target"));
          setImmutable(t.at("target"), true);
@@ -176,7 +177,7 @@ TEST_F(RemovalTest, TrashTakesCollisionNamesAndWritesInfoFiles) {
   for (const char* expected : {"notes.txt", "notes copy 1.txt", "notes copy 2.txt"}) {
     SCOPED_TRACE(expected);
     writeText(inbox + "/notes.txt", expected);
-    ASSERT_EQ(kRemoved, remove(folder, "notes.txt"));
+    ASSERT_EQ(RemovalResult::kRemoved, remove(folder, "notes.txt"));
     EXPECT_FALSE(entryExists(inbox + "/notes.txt"));
     EXPECT_EQ(expected, readText(trashFiles() + "/" + expected).value_or("(missing)"));
     EXPECT_EQ(trashInfoText(inbox + "/notes.txt", now()),
@@ -189,7 +190,7 @@ TEST_F(RemovalTest, TrashToolsListTheTrashedEntry) {
   if (std::system("command -v trash-list > /dev/null 2>&1") != 0) GTEST_SKIP() << "no trash-list";
   writeText(inbox + "/old report #1.txt", "");
   TrashFolder folder = watching(inbox, {}, TrashFolder::kTrashAction);
-  ASSERT_EQ(kRemoved, remove(folder, "old report #1.txt"));
+  ASSERT_EQ(RemovalResult::kRemoved, remove(folder, "old report #1.txt"));
 
   const std::string command =
       "HOME='" + home() + "' XDG_DATA_HOME='" + home() + "/.local/share' trash-list 2>/dev/null";
@@ -218,10 +219,10 @@ TEST_F(RemovalTest, MovesGoIntoTheDatedSubFolder) {
 
     for (const char* expected : {"a.txt", "a copy 1.txt"}) {
       writeText(inbox + "/a.txt", "");
-      ASSERT_EQ(kRemoved, remove(mover, "a.txt"));
+      ASSERT_EQ(RemovalResult::kRemoved, remove(mover, "a.txt"));
       EXPECT_TRUE(entryExists(at("target/") + c.folderName + "/" + expected));
       writeText(inbox + "/a.txt", "");
-      ASSERT_EQ(kRemoved, remove(trasher, "a.txt"));
+      ASSERT_EQ(RemovalResult::kRemoved, remove(trasher, "a.txt"));
       EXPECT_TRUE(entryExists(trashFiles() + "/" + c.folderName + "/" + expected));
     }
     // The dated folder carries the info file; the entries in it need none.
@@ -243,8 +244,8 @@ TEST_F(RemovalTest, DeletionUnlocksEverythingBelowTheEntry) {
   setImmutable(inbox + "/locked.txt", true);
   TrashFolder folder = watching(inbox, {}, TrashFolder::kDeleteAction);
 
-  EXPECT_EQ(kRemoved, remove(folder, "tree"));
-  EXPECT_EQ(kRemoved, remove(folder, "locked.txt"));
+  EXPECT_EQ(RemovalResult::kRemoved, remove(folder, "tree"));
+  EXPECT_EQ(RemovalResult::kRemoved, remove(folder, "locked.txt"));
   EXPECT_FALSE(entryExists(inbox + "/tree"));
   EXPECT_FALSE(entryExists(inbox + "/locked.txt"));
   EXPECT_EQ(0u, folder.value("cout").asUnsigned()) << "deletions are not moves";
@@ -267,7 +268,7 @@ TEST_F(RemovalTest, LinksAreRemovedAsLinks) {
   for (auto c : kCases) {
     SCOPED_TRACE(c.label);
     makeLink(at("outside"), inbox + "/link");
-    EXPECT_EQ(kRemoved, remove(c.folder, "link"));
+    EXPECT_EQ(RemovalResult::kRemoved, remove(c.folder, "link"));
     EXPECT_FALSE(entryExists(inbox + "/link"));
     if (!c.placed.empty()) {
       EXPECT_TRUE(isLink(c.placed));
@@ -285,7 +286,7 @@ TEST_F(RemovalTest, MoveToAnotherFileSystemCopiesThenDeletes) {
   makeLink("/etc/hostname", inbox + "/album/link");
   TrashFolder folder = moving(inbox, at("volume"));
 
-  EXPECT_EQ(kRemoved, remove(folder, "album"));
+  EXPECT_EQ(RemovalResult::kRemoved, remove(folder, "album"));
   EXPECT_FALSE(entryExists(inbox + "/album"));
   EXPECT_EQ("jpeg", readText(at("volume/album/photo.jpg")).value_or(""));
   EXPECT_TRUE(isLink(at("volume/album/link")));
@@ -307,7 +308,7 @@ class SystemTrashRemovalTest : public RemovalTest {
 TEST_F(SystemTrashRemovalTest, EntryGoesToItsAccountsTrash) {
   writeText(downloads + "/setup.dmg", "");
   TrashFolder folder = watching(downloads, {}, TrashFolder::kTrashAction);
-  EXPECT_EQ(kRemoved, remove(folder, "setup.dmg"));
+  EXPECT_EQ(RemovalResult::kRemoved, remove(folder, "setup.dmg"));
   EXPECT_TRUE(entryExists(account + "/.Trash/setup.dmg"));
 }
 
@@ -317,12 +318,13 @@ TEST_F(SystemTrashRemovalTest, DotComponentsDoNotNameAnAccount) {
   makeFolder(at("elsewhere"));
   const struct {
     std::string watchedPath;
-    int expected;
+    RemovalResult expected;
     std::string trashed;  // where the entry lands; empty when it stays
   } kCases[] = {
-      {at("Users/../elsewhere"), kNoTrash, ""},
-      {at("Users/./user1/Downloads"), kRemoved, account + "/.Trash/setup.dmg"},
-      {at("Users/user1/../user1/Downloads"), kRemoved, account + "/.Trash/setup.dmg"},
+      {at("Users/../elsewhere"), RemovalResult::kNoTrash, ""},
+      {at("Users/./user1/Downloads"), RemovalResult::kRemoved, account + "/.Trash/setup.dmg"},
+      {at("Users/user1/../user1/Downloads"), RemovalResult::kRemoved,
+       account + "/.Trash/setup.dmg"},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.watchedPath);
@@ -362,7 +364,7 @@ TEST_F(SystemTrashRemovalTest, UntrustworthyTrashIsRefused) {
     writeText(downloads + "/setup.dmg", "");
     c.plant(*this);
     TrashFolder folder = watching(downloads, {}, TrashFolder::kTrashAction);
-    EXPECT_EQ(kDestinationNotDirectory, remove(folder, "setup.dmg"));
+    EXPECT_EQ(RemovalResult::kDestinationNotDirectory, remove(folder, "setup.dmg"));
     EXPECT_TRUE(entryExists(downloads + "/setup.dmg"));
     EXPECT_TRUE(fs::is_empty(at("outside")));
     fs::remove_all(account + "/.Trash");
