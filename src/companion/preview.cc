@@ -11,11 +11,11 @@ namespace sweeprun {
 
 namespace {
 
-const char* skipReason(int answer) {
+const char* skipReason(ScheduleAnswer answer) {
   switch (answer) {
-    case kNotEnabled:
+    case ScheduleAnswer::kNotEnabled:
       return "not enabled";
-    case kAlreadyCheckedToday:
+    case ScheduleAnswer::kAlreadyCheckedToday:
       return "already checked today";
     default:
       return "not present";
@@ -76,7 +76,7 @@ bool PreviewRecorder::wanted(const TrashFolder& folder) const {
   return !onlyPath_ || folder.path() == *onlyPath_;
 }
 
-void PreviewRecorder::folderSkipped(const TrashFolder& folder, int answer) {
+void PreviewRecorder::folderSkipped(const TrashFolder& folder, ScheduleAnswer answer) {
   if (!wanted(folder)) return;
   folders_.push_back(
       Value::dictionary({{"path", Value::text(folder.path())},

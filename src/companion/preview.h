@@ -16,7 +16,7 @@ class PreviewRecorder : public RunObserver {
   explicit PreviewRecorder(std::optional<std::string> onlyPath = std::nullopt)
       : onlyPath_(std::move(onlyPath)) {}
 
-  void folderSkipped(const TrashFolder& folder, int answer) override;
+  void folderSkipped(const TrashFolder& folder, ScheduleAnswer answer) override;
   void folderChecked(const TrashFolder& folder, bool examined) override;
   void entryDecided(const TrashFolder& folder, const std::string& name,
                     const EntryDecision& decision) override;

@@ -6,7 +6,7 @@
 namespace sweeprun {
 
 /// Answers of canCheckToday.
-enum ScheduleAnswer : int {
+enum class ScheduleAnswer {
   kCheckNow = 0,
   kNotEnabled = 1,
   kAlreadyCheckedToday = 2,
@@ -18,6 +18,6 @@ enum ScheduleAnswer : int {
 /// directory, and, for once-a-day folders, not when "last" falls on the run's
 /// local calendar day, unless "next" asks for an extra check that day. A
 /// used "next" is removed from the record.
-int canCheckToday(TrashFolder& folder, Date runStart);
+ScheduleAnswer canCheckToday(TrashFolder& folder, Date runStart);
 
 }  // namespace sweeprun

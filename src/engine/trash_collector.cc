@@ -2,13 +2,13 @@
 
 #include "engine/daily_schedule.h"
 #include "engine/loggable_text.h"
-#include "log/trash_log.h"
 #include "fs/database_lock.h"
 #include "fs/file_io.h"
-#include "os/localization.h"
 #include "fs/path.h"
-#include "os/process.h"
 #include "fs/temporary_file.h"
+#include "log/trash_log.h"
+#include "os/localization.h"
+#include "os/process.h"
 #include "os/version.h"
 #include "settings/settings.h"
 #include "settings/trash_config_file_parser.h"
@@ -66,18 +66,18 @@ bool TrashCollector::run() {
     for (size_t index = 0; index < safe->countOfTrashFolderList(); ++index) {
       TrashFolder& folder = safe->objectInTrashFolderListAtIndex(index);
       const std::string path = loggableText(folder.path());
-      int answer = canCheckToday(folder, start);
-      if (observer_ && answer >= kNotEnabled && answer <= kNotPresent) {
+      const ScheduleAnswer answer = canCheckToday(folder, start);
+      if (observer_ && answer != ScheduleAnswer::kCheckNow) {
         observer_->folderSkipped(folder, answer);
       }
       switch (answer) {
-        case kNotEnabled:
+        case ScheduleAnswer::kNotEnabled:
           logLine(localized("Not checking folder '%@' (not enabled).\n", {path}));
           break;
-        case kAlreadyCheckedToday:
+        case ScheduleAnswer::kAlreadyCheckedToday:
           logLine(localized("Not checking folder '%@' (already checked today).\n", {path}));
           break;
-        case kNotPresent:
+        case ScheduleAnswer::kNotPresent:
           logLine(localized("Not checking folder '%@' (not present).\n", {path}));
           break;
         default:

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/daily_schedule.h"
 #include "engine/removal.h"
 #include "model/trash_application.h"
 #include "model/trash_folder.h"
@@ -37,7 +38,7 @@ class RunObserver {
  public:
   virtual ~RunObserver() = default;
   /// A folder the schedule ruled out, with the schedule's answer.
-  virtual void folderSkipped(const TrashFolder& folder, int answer) = 0;
+  virtual void folderSkipped(const TrashFolder& folder, ScheduleAnswer answer) = 0;
   /// A folder check begins; |examined| is false when the folder (or its
   /// move-to folder) was not there, and then no entry follows.
   virtual void folderChecked(const TrashFolder& folder, bool examined) = 0;

@@ -49,42 +49,42 @@ TEST(DailyScheduleTest, AnswersInOrder) {
   disabledAbsent.setValue("ison", Value::boolean(false));
   disabledAbsent.setValue("temp", Value::boolean(true));
   disabledAbsent.setValue("path", Value::text("/nonexistent/inbox"));
-  EXPECT_EQ(kNotEnabled, canCheckToday(disabledAbsent, kRun));
+  EXPECT_EQ(ScheduleAnswer::kNotEnabled, canCheckToday(disabledAbsent, kRun));
 
   TrashFolder networkFile = TrashFolder::folderWithPath();
   networkFile.setValue("temp", Value::boolean(true));
   networkFile.setValue("path", Value::text("/etc/hostname"));
-  EXPECT_EQ(kNotPresent, canCheckToday(networkFile, kRun));
+  EXPECT_EQ(ScheduleAnswer::kNotPresent, canCheckToday(networkFile, kRun));
 
   TrashFolder networkDir = onceADayFolder();
   networkDir.setValue("temp", Value::boolean(true));
   networkDir.setValue("path", Value::text("/"));
   networkDir.setDate(kEarlierToday, "last");
-  EXPECT_EQ(kAlreadyCheckedToday, canCheckToday(networkDir, kRun));
+  EXPECT_EQ(ScheduleAnswer::kAlreadyCheckedToday, canCheckToday(networkDir, kRun));
 
   TrashFolder missingNotTemp = TrashFolder::folderWithPath();
   missingNotTemp.setValue("path", Value::text("/nonexistent/inbox"));
-  EXPECT_EQ(kCheckNow, canCheckToday(missingNotTemp, kRun));
+  EXPECT_EQ(ScheduleAnswer::kCheckNow, canCheckToday(missingNotTemp, kRun));
 
   TrashFolder everyRun = TrashFolder::folderWithPath();
   everyRun.setDate(kEarlierToday, "last");
-  EXPECT_EQ(kCheckNow, canCheckToday(everyRun, kRun));
+  EXPECT_EQ(ScheduleAnswer::kCheckNow, canCheckToday(everyRun, kRun));
 }
 
 TEST(DailyScheduleTest, NextIsAOneDayRequestConsumedWhenUsed) {
   ScopedTimeZone utc("UTC");
   TrashFolder folder = onceADayFolder();
-  EXPECT_EQ(kCheckNow, canCheckToday(folder, kRun));  // neither "last" nor "next"
+  EXPECT_EQ(ScheduleAnswer::kCheckNow, canCheckToday(folder, kRun));  // neither "last" nor "next"
 
   folder.setDate(kEarlierToday, "last");
   folder.setDate(kYesterday, "next");
-  EXPECT_EQ(kAlreadyCheckedToday, canCheckToday(folder, kRun));
+  EXPECT_EQ(ScheduleAnswer::kAlreadyCheckedToday, canCheckToday(folder, kRun));
   EXPECT_TRUE(folder.data.contains("next"));
 
   folder.setDate(kEarlierToday, "next");
-  EXPECT_EQ(kCheckNow, canCheckToday(folder, kRun));
+  EXPECT_EQ(ScheduleAnswer::kCheckNow, canCheckToday(folder, kRun));
   EXPECT_FALSE(folder.data.contains("next"));
-  EXPECT_EQ(kAlreadyCheckedToday, canCheckToday(folder, kRun));
+  EXPECT_EQ(ScheduleAnswer::kAlreadyCheckedToday, canCheckToday(folder, kRun));
 }
 
 TEST(DailyScheduleTest, CalendarDaysFollowTheLocalTimeZone) {
@@ -95,12 +95,12 @@ TEST(DailyScheduleTest, CalendarDaysFollowTheLocalTimeZone) {
   folder.setDate(lastCheck, "last");
   {
     ScopedTimeZone utc("UTC");
-    EXPECT_EQ(kCheckNow, canCheckToday(folder, run));
+    EXPECT_EQ(ScheduleAnswer::kCheckNow, canCheckToday(folder, run));
   }
   {
     // Two hours west both moments fall on 31 December.
     ScopedTimeZone west("America/Noronha");
-    EXPECT_EQ(kAlreadyCheckedToday, canCheckToday(folder, run));
+    EXPECT_EQ(ScheduleAnswer::kAlreadyCheckedToday, canCheckToday(folder, run));
   }
 }
 
