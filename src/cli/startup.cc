@@ -39,27 +39,31 @@ void print(const std::string& text) { *process().out << text << std::flush; }
 /// due folder and saves the database. Returns the exit status of the run: 1
 /// when the folder list held no folder, kRunFailures when an entry could not
 /// be removed or the database not saved, else 0.
-int runCollection() {
+int runCollection(Settings& settings, TrashConfigFileParser* configuration) {
   TrashApplication application;
   TrashCollector collector;
   collector.setSafe(&application);
+  collector.setSettings(&settings);
+  collector.setConfiguration(configuration);
   if (!collector.run()) return 1;
   return collector.failures() > 0 ? kRunFailures : 0;
 }
 
-/// What start-up installs into the process; uninstalled on every way out,
-/// so that process() never points at a destroyed settings object or log.
+/// What start-up makes for the run: the settings and the run log (which it
+/// installs into the process); uninstalled on every way out, so that
+/// process() never points at a destroyed log.
 class Installed {
  public:
-  ~Installed() {
-    process().runLog = nullptr;
-    process().settings = nullptr;
-  }
-  void setSettings(std::unique_ptr<Settings> settings) {
-    settings_ = std::move(settings);
-    process().settings = settings_.get();
+  ~Installed() { process().runLog = nullptr; }
+  void setSettings(std::unique_ptr<Settings> settings) { settings_ = std::move(settings); }
+  /// System and check mode: the configuration file is the settings.
+  void setConfiguration(std::unique_ptr<TrashConfigFileParser> configuration) {
+    configuration_ = configuration.get();
+    settings_ = std::move(configuration);
   }
   Settings& settings() { return *settings_; }
+  /// The configuration file, in system and check mode; else null.
+  TrashConfigFileParser* configuration() { return configuration_; }
   void openRunLog(const std::string& path) {
     runLog_ = std::make_unique<TrashLog>();
     process().runLog = runLog_.get();
@@ -74,6 +78,7 @@ class Installed {
 
  private:
   std::unique_ptr<Settings> settings_;
+  TrashConfigFileParser* configuration_ = nullptr;  // settings_, in system and check mode
   std::unique_ptr<TrashLog> runLog_;
 };
 
@@ -209,7 +214,7 @@ int installConfiguration(Installed& installed) {
   process().userTrashPath.reset();  // an account's Trash is found per entry
   auto parser = std::make_unique<TrashConfigFileParser>();
   TrashConfigFileParser& configuration = *parser;
-  installed.setSettings(std::move(parser));
+  installed.setConfiguration(std::move(parser));
   configuration.setBool(true, kIsOn);
   const std::string& config = process().configPath;
   if (!configuration.parse(config)) return kConfigInvalid;  // the parser reported why
@@ -266,7 +271,7 @@ int startup(const std::vector<std::string>& arguments) {
       const std::string logPath = installed.settings().stringForKey(kLogFileName).value_or("");
       installed.openRunLog(standardizePath(logPath, process().homeDirectory));
     }
-    status = runCollection();
+    status = runCollection(installed.settings(), installed.configuration());
   } catch (const std::exception& e) {
     reportException(e.what());
     return 1;

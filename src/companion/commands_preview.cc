@@ -6,9 +6,9 @@
 #include "companion/json_text.h"
 #include "companion/preview.h"
 #include "engine/trash_collector.h"
+#include "fs/file_io.h"
 #include "model/trash_application.h"
 #include "os/exception.h"
-#include "fs/file_io.h"
 #include "os/localization.h"
 #include "os/process.h"
 #include "settings/settings_keys.h"
@@ -18,27 +18,23 @@ namespace sweeprun {
 
 namespace {
 
-// The settings a user-mode run sees, installed for the dry run; no run log.
+// The settings a user-mode run sees, for the dry run; no run log meanwhile.
 class DryRunSettings {
  public:
   DryRunSettings() : defaults_(process().homeDirectory, {"sweeply"}) {
     defaults_.addSuiteNamed(kCompanionDomain);
     defaults_.registerDefaults(userModeRegisteredDefaults());
-    previousSettings_ = process().settings;
     previousLog_ = process().runLog;
-    process().settings = &defaults_;
     process().runLog = nullptr;
   }
-  ~DryRunSettings() {
-    process().settings = previousSettings_;
-    process().runLog = previousLog_;
-  }
+  ~DryRunSettings() { process().runLog = previousLog_; }
   DryRunSettings(const DryRunSettings&) = delete;
   DryRunSettings& operator=(const DryRunSettings&) = delete;
 
+  Settings* settings() { return &defaults_; }
+
  private:
   UserDefaults defaults_;
-  Settings* previousSettings_ = nullptr;
   TrashLog* previousLog_ = nullptr;
 };
 
@@ -65,6 +61,7 @@ int runPreview(const CompanionCommand& command, const std::vector<std::string>& 
     DryRunSettings settings;
     TrashCollector collector;
     collector.setSafe(&application);
+    collector.setSettings(settings.settings());
     collector.setObserver(&recorder);
     collector.setDryRun(true);
     try {

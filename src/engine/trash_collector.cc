@@ -28,10 +28,6 @@ namespace {
 
 constexpr const char* kUserDatabase = "~/Library/Application Support/Sweeply/Sweeply.data";
 
-TrashConfigFileParser* configuration() {
-  return dynamic_cast<TrashConfigFileParser*>(process().settings);
-}
-
 }  // namespace
 
 bool TrashCollector::run() {
@@ -41,7 +37,7 @@ bool TrashCollector::run() {
 
   vips = kBuiltInIgnoreNames;
   if (context.systemMode) {
-    if (TrashConfigFileParser* parser = configuration()) {
+    if (TrashConfigFileParser* parser = configuration_) {
       if (std::optional<NameList> names = parser->globalIgnoreList()) {
         vips.insert(vips.end(), names->begin(), names->end());
       }
@@ -94,7 +90,7 @@ bool TrashCollector::run() {
 }
 
 void TrashCollector::repairDateFormat() {
-  Settings* settings = process().settings;
+  Settings* settings = settings_;
   if (!settings) return;
   std::optional<std::string> format = settings->stringForKey("DateFormat");
   if (!format) return;
@@ -114,7 +110,7 @@ void TrashCollector::repairDateFormat() {
 
 std::string TrashCollector::databasePath() const {
   if (process().systemMode) {
-    TrashConfigFileParser* parser = configuration();
+    TrashConfigFileParser* parser = configuration_;
     return parser && parser->dbPath() ? *parser->dbPath() : std::string();
   }
   return standardizePath(kUserDatabase, process().homeDirectory);
@@ -145,7 +141,7 @@ bool TrashCollector::lockDatabase(DatabaseLock& lock) {
 
 void TrashCollector::readDB() {
   std::string path = databasePath();
-  FolderListMerger* merger = process().systemMode ? configuration() : nullptr;
+  FolderListMerger* merger = process().systemMode ? configuration_ : nullptr;
   databaseExisted_ = !path.empty() && fileExists(path);
   if (databaseExisted_) {
     safe->unarchiveWithFile(path, merger);

@@ -16,6 +16,8 @@
 namespace sweeprun {
 
 class DatabaseLock;
+class Settings;
+class TrashConfigFileParser;
 
 /// What a folder check decided for one entry.
 struct EntryDecision {
@@ -56,6 +58,12 @@ class TrashCollector {
   static const std::vector<std::string> kTimeSpecifiers;
 
   void setSafe(TrashApplication* application) { safe = application; }
+  /// The settings of the run: the user's defaults, or in system mode the
+  /// configuration file. Null: no setting is read or repaired.
+  void setSettings(Settings* settings) { settings_ = settings; }
+  /// System mode: the configuration file, which also names the database,
+  /// the names to pass over everywhere, and the folders to merge in.
+  void setConfiguration(TrashConfigFileParser* configuration) { configuration_ = configuration; }
   /// Reports every decision of the run to |observer| (may be null).
   void setObserver(RunObserver* observer) { observer_ = observer; }
   /// A dry run decides everything a run would, but removes nothing, writes
@@ -97,6 +105,8 @@ class TrashCollector {
   void reportError(std::string_view message) const;
 
   TrashApplication* safe = nullptr;
+  Settings* settings_ = nullptr;
+  TrashConfigFileParser* configuration_ = nullptr;
   Date start;
   std::vector<std::string> vips;
   RunObserver* observer_ = nullptr;

@@ -8,20 +8,19 @@
 #include <optional>
 #include <string>
 
-#include "os/date.h"
 #include "fs/path_match.h"
+#include "os/date.h"
 #include "os/process_info.h"
 
 namespace sweeprun {
 
-class Settings;
 class TrashLog;
 
 /// Process-wide state of one start of the tool: the mode flags, the fixed
-/// paths, the clock, the output streams, and the settings object and run log
-/// that start-up installs. The shipped entry point fills it with the fixed
-/// values; tests install their own with ScopedProcess, so nothing in a test
-/// reaches the real home folder, /etc or /Users.
+/// paths, the clock, the output streams, the system's account database and
+/// mount table, and the run log that start-up installs. The shipped entry point fills it with the
+/// fixed values; tests install their own with ScopedProcess, so nothing in a test reaches the real
+/// home folder, /etc or /Users.
 struct Process {
   bool systemMode = false;
   bool checkMode = false;
@@ -61,8 +60,6 @@ struct Process {
   std::ostream* out = nullptr;
   std::ostream* err = nullptr;
 
-  /// Installed by start-up; owned there. Null before.
-  Settings* settings = nullptr;
   /// The run log; null whenever no run log is open ("LogToFile" off).
   TrashLog* runLog = nullptr;
 };

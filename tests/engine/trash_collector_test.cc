@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <map>
 
-#include "os/exception.h"
 #include "fs/path.h"
+#include "os/exception.h"
 #include "settings/settings.h"
 #include "support/engine_fixture.h"
 #include "support/fs_tree.h"
@@ -51,7 +51,6 @@ class CollectorTest : public EngineTest {
       : database(home() + "/Library/Application Support/Sweeply/Sweeply.data"),
         inbox(home() + "/Inbox") {
     makeFolder(inbox);
-    context_.settings = &settings;
   }
 
   void makeDatabaseFolder() { fs::create_directories(fs::path(database).parent_path()); }
@@ -74,6 +73,7 @@ class CollectorTest : public EngineTest {
     TrashApplication application;
     TrashCollector collector;
     collector.setSafe(&application);
+    collector.setSettings(&settings);
     return collector.run();
   }
 

@@ -40,7 +40,6 @@ class TrashLogTest : public ::testing::Test {
     context.executableDirectory = dir.path();
     context.clock = [this] { return now; };
     context.err = &errors;
-    context.settings = &settings;
     settings.setObject(Value::text("2"), "LogLimit");
   }
 
@@ -58,8 +57,7 @@ class TrashLogTest : public ::testing::Test {
   /// the text this run added.
   std::string run() {
     TrashLog log;
-    log.open(logPath,
-             context.settings ? context.settings->objectForKey("LogLimit").numericReading() : 0);
+    log.open(logPath, settings.objectForKey("LogLimit").numericReading());
     context.runLog = &log;
     log.log(marker(now));
     logLine("Saved the folder list.");
@@ -146,8 +144,8 @@ TEST_F(TrashLogTest, WhatOpeningCuts) {
   }
 }
 
-TEST_F(TrashLogTest, WithoutASettingsObjectNothingIsCut) {
-  context.settings = nullptr;
+TEST_F(TrashLogTest, ALimitOfZeroCutsNothing) {
+  settings.setObject(Value::text("0"), "LogLimit");
   const std::string file = section(daysAgo(5)) + section(daysAgo(1));
   dir.write("Sweeply.log", file);
   const std::string added = run();
