@@ -202,10 +202,10 @@ RemovalPlan planUnlink(const TrashFolder& folder, const DirHandle& watched, cons
           process().systemMode ? accountFolderOf(watched.entryPath(name)) : std::string();
       if (!account.empty()) return planPlacing(folder, joinPath(account, ".Trash"), name, claimed);
       const TrashFinder finder(process().systemMode ? std::nullopt : process().userTrashPath);
-      const std::optional<TrashPlace> place = finder.placeFor(watched, name);
+      const std::optional<std::string> place = finder.placeFor(watched, name);
       if (!place) return outcomeOf(RemovalResult::kNoTrash);
-      return planPlacing(folder, joinPath(place->path, "files"), name, claimed,
-                         joinPath(place->path, "info"));
+      return planPlacing(folder, joinPath(*place, "files"), name, claimed,
+                         joinPath(*place, "info"));
     }
   }
 }

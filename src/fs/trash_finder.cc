@@ -189,33 +189,22 @@ OpenStatus TrashFinder::openTrashFor(const DirHandle& watched, const std::string
   return openHome(*home, trash, error);
 }
 
-std::optional<TrashPlace> TrashFinder::placeFor(const DirHandle& watched,
-                                                const std::string& name) const {
+std::optional<std::string> TrashFinder::placeFor(const DirHandle& watched,
+                                                 const std::string& name) const {
   std::optional<Candidate> home, top;
   std::string notes, error;
   if (!candidatesFor(watched, name, home, top, notes, error)) return std::nullopt;
-  TrashPlace place;
-  if (home && !home->acrossVolumes) {
-    place.owner = home->owner;
-    place.path = home->trashPath;
-    return place;
-  }
-  if (top) {
-    place.owner = top->owner;
-    place.topdir = top->trashPath;
-    DirHandle topdir;
-    std::optional<EntryAttributes> shared;
-    if (DirHandle::openDirectory(top->trashPath, topdir, error) == OpenStatus::kOpened)
-      shared = topdir.statEntry(".Trash");
-    const std::string user = std::to_string(top->user);
-    place.path = shared && shared->isDirectory() && (shared->mode & S_ISVTX)
-                     ? joinPath(top->trashPath, ".Trash/" + user)
-                     : joinPath(top->trashPath, ".Trash-" + user);
-    return place;
-  }
-  place.owner = home->owner;
-  place.path = home->trashPath;
-  return place;
+  // The order of openTrashFor: a home Trash on the entry's file system, else
+  // the top-directory Trash, else a home Trash elsewhere.
+  if ((home && !home->acrossVolumes) || !top) return home->trashPath;
+  DirHandle topdir;
+  std::optional<EntryAttributes> shared;
+  if (DirHandle::openDirectory(top->trashPath, topdir, error) == OpenStatus::kOpened)
+    shared = topdir.statEntry(".Trash");
+  const std::string user = std::to_string(top->user);
+  return shared && shared->isDirectory() && (shared->mode & S_ISVTX)
+             ? joinPath(top->trashPath, ".Trash/" + user)
+             : joinPath(top->trashPath, ".Trash-" + user);
 }
 
 }  // namespace sweeprun

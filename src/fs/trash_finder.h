@@ -8,17 +8,6 @@
 
 namespace sweeprun {
 
-/// Where a Trash for an entry lies, chosen by the entry's file system and
-/// owner as the freedesktop.org Trash layout that desktop tools read asks.
-struct TrashPlace {
-  /// The Trash folder (which holds "files" and "info").
-  std::string path;
-  /// The mount point of a top-directory Trash; empty for a home Trash.
-  std::string topdir;
-  /// Whom the Trash belongs to, when it is not the running user's own.
-  std::optional<UserTrash::Owner> owner;
-};
-
 /// Finds and opens the Trash of entries: in the home Trash of their user
 /// when they lie on the home folder's file system, else in the
 /// top-directory Trash of their own file system: "$topdir/.Trash/$uid" when
@@ -42,9 +31,10 @@ class TrashFinder {
   OpenStatus openTrashFor(const DirHandle& watched, const std::string& name, UserTrash& trash,
                           std::string& notes, std::string& error) const;
 
-  /// Where openTrashFor would put the entry, touching nothing (for a
-  /// preview); none when no Trash could be had.
-  std::optional<TrashPlace> placeFor(const DirHandle& watched, const std::string& name) const;
+  /// The Trash folder (which holds "files" and "info") openTrashFor would
+  /// put the entry in, touching nothing (for a preview); none when no Trash
+  /// could be had.
+  std::optional<std::string> placeFor(const DirHandle& watched, const std::string& name) const;
 
  private:
   struct Candidate;
