@@ -62,7 +62,7 @@ int runPreview(const CompanionCommand& command, const std::vector<std::string>& 
     TrashCollector collector;
     collector.setSafe(&application);
     collector.setSettings(settings.settings());
-    collector.setObserver(&recorder);
+    collector.addObserver(&recorder);
     collector.setDryRun(true);
     try {
       collector.run();

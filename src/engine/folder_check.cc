@@ -204,7 +204,7 @@ void TrashCollector::checkFolder(TrashFolder& folder) {
     examined = true;
   }
 
-  if (observer_) observer_->folderChecked(folder, examined);
+  for (RunObserver* observer : observers_) observer->folderChecked(folder, examined);
   if (examined) {
     bool listed = false;
     std::vector<std::string> names = dir.listNames(listed);
@@ -252,7 +252,9 @@ void TrashCollector::checkFolder(TrashFolder& folder) {
           dispose(folder, dir, name, outcome);
           kind = reportRemoval(outcome, shown, localized("- %@", {shown}), removed, lines);
         }
-        if (observer_) observer_->entryDecided(folder, name, {kind, &item, rule, outcome});
+        for (RunObserver* observer : observers_) {
+          observer->entryDecided(folder, name, {kind, &item, rule, outcome});
+        }
         if (kind == EntryDecision::kTakenIn || kind == EntryDecision::kDeferred) {
           fresh->push_back(std::move(item));
         }
@@ -266,8 +268,8 @@ void TrashCollector::checkFolder(TrashFolder& folder) {
         // Changed since it was last seen: tracking starts again, untested.
         TrashItem item = TrashItem::withAttributes(entryPath, now, process().clock());
         lines.seen(lines.restarted, name);
-        if (observer_) {
-          observer_->entryDecided(folder, name, {EntryDecision::kRestarted, &item, nullptr, {}});
+        for (RunObserver* observer : observers_) {
+          observer->entryDecided(folder, name, {EntryDecision::kRestarted, &item, nullptr, {}});
         }
         fresh->push_back(std::move(item));
         continue;
@@ -285,7 +287,9 @@ void TrashCollector::checkFolder(TrashFolder& folder) {
                                        {shown, standardDateText(known.value("idat").asDate())}),
                              removed, lines);
       }
-      if (observer_) observer_->entryDecided(folder, name, {kind, &known, rule, outcome});
+      for (RunObserver* observer : observers_) {
+        observer->entryDecided(folder, name, {kind, &known, rule, outcome});
+      }
       if (kind == EntryDecision::kKept || kind == EntryDecision::kDeferred) {
         fresh->push_back(std::move(known));
       }

@@ -52,6 +52,7 @@ bool TrashCollector::run() {
   DatabaseLock lock;
   if (!dryRun_ && !lockDatabase(lock)) {
     logLine(localized("Sweeply finished at %@.", {standardDateText(context.clock())}));
+    for (RunObserver* observer : observers_) observer->runFinished(failures_);
     return true;  // nothing was read, so nothing is checked: a failure, not an empty list
   }
   readDB();
@@ -63,8 +64,8 @@ bool TrashCollector::run() {
       TrashFolder& folder = safe->objectInTrashFolderListAtIndex(index);
       const std::string path = loggableText(folder.path());
       const ScheduleAnswer answer = canCheckToday(folder, start);
-      if (observer_ && answer != ScheduleAnswer::kCheckNow) {
-        observer_->folderSkipped(folder, answer);
+      if (answer != ScheduleAnswer::kCheckNow) {
+        for (RunObserver* observer : observers_) observer->folderSkipped(folder, answer);
       }
       switch (answer) {
         case ScheduleAnswer::kNotEnabled:
@@ -86,6 +87,7 @@ bool TrashCollector::run() {
 
   if (!dryRun_) saveDB();
   logLine(localized("Sweeply finished at %@.", {standardDateText(context.clock())}));
+  for (RunObserver* observer : observers_) observer->runFinished(failures_);
   return result;
 }
 

@@ -46,6 +46,8 @@ class RunObserver {
   virtual void folderChecked(const TrashFolder& folder, bool examined) = 0;
   virtual void entryDecided(const TrashFolder& folder, const std::string& name,
                             const EntryDecision& decision) = 0;
+  /// The run is over (its database saved or not); |failures| as failures().
+  virtual void runFinished(int failures) { (void)failures; }
 };
 
 /// One run of the tool over the folder list: read the folder database, check
@@ -64,8 +66,11 @@ class TrashCollector {
   /// System mode: the configuration file, which also names the database,
   /// the names to pass over everywhere, and the folders to merge in.
   void setConfiguration(TrashConfigFileParser* configuration) { configuration_ = configuration; }
-  /// Reports every decision of the run to |observer| (may be null).
-  void setObserver(RunObserver* observer) { observer_ = observer; }
+  /// Reports every decision of the run to |observer| as well, in the order
+  /// the observers were added (a null one is ignored).
+  void addObserver(RunObserver* observer) {
+    if (observer) observers_.push_back(observer);
+  }
   /// A dry run decides everything a run would, but removes nothing, writes
   /// no read-me file, repairs no setting, saves no database and reports no
   /// error (the observer hears of every decision). Entries it plans to move
@@ -109,7 +114,7 @@ class TrashCollector {
   TrashConfigFileParser* configuration_ = nullptr;
   Date start;
   std::vector<std::string> vips;
-  RunObserver* observer_ = nullptr;
+  std::vector<RunObserver*> observers_;
   bool dryRun_ = false;
   int failures_ = 0;
   // Whether the user-mode database existed when the run read it; a run

@@ -19,7 +19,7 @@ class PreviewTest : public CompanionTest {
     TrashApplication application;
     TrashCollector collector;
     collector.setSafe(&application);
-    collector.setObserver(&recorder);
+    collector.addObserver(&recorder);
     collector.run();
     now_.seconds += 60;
     return recorder.result();
