@@ -64,8 +64,7 @@ int setEnabled(const CompanionCommand& command, const std::vector<std::string>& 
   int status = kCompanionSuccess;
   if (!parseCommandArguments(command, arguments, {}, 1, 1, parsed, status)) return status;
   FolderDatabase database(FolderDatabase::userDatabasePath());
-  DatabaseLock lock;
-  if (!loadDatabaseForChange(command, database, true, lock)) return kCompanionFailure;
+  if (!loadDatabaseForChange(command, database, true)) return kCompanionFailure;
   TrashFolder* folder = findFolder(command, database, parsed.operands[0]);
   if (!folder) return kCompanionFailure;
   const std::string path(folder->path());
@@ -115,8 +114,7 @@ int runAdd(const CompanionCommand& command, const std::vector<std::string>& argu
   }
 
   FolderDatabase database(FolderDatabase::userDatabasePath());
-  DatabaseLock lock;
-  if (!loadDatabaseForChange(command, database, false, lock)) return kCompanionFailure;
+  if (!loadDatabaseForChange(command, database, false)) return kCompanionFailure;
   if (database.find(path)) {
     return failure(command,
                    localized("'%@' is watched already; change it with 'sweeply edit'", {path}));
@@ -149,8 +147,7 @@ int runEdit(const CompanionCommand& command, const std::vector<std::string>& arg
   if (changes.empty()) return usageError(command, localizedString("nothing to change"));
 
   FolderDatabase database(FolderDatabase::userDatabasePath());
-  DatabaseLock lock;
-  if (!loadDatabaseForChange(command, database, true, lock)) return kCompanionFailure;
+  if (!loadDatabaseForChange(command, database, true)) return kCompanionFailure;
   TrashFolder* folder = findFolder(command, database, parsed.operands[0]);
   if (!folder) return kCompanionFailure;
   const std::string path(folder->path());
@@ -190,8 +187,7 @@ int runRemove(const CompanionCommand& command, const std::vector<std::string>& a
   int status = kCompanionSuccess;
   if (!parseCommandArguments(command, arguments, {}, 1, 1, parsed, status)) return status;
   FolderDatabase database(FolderDatabase::userDatabasePath());
-  DatabaseLock lock;
-  if (!loadDatabaseForChange(command, database, true, lock)) return kCompanionFailure;
+  if (!loadDatabaseForChange(command, database, true)) return kCompanionFailure;
   TrashFolder* folder = findFolder(command, database, parsed.operands[0]);
   if (!folder) return kCompanionFailure;
   const std::string path(folder->path());
@@ -214,8 +210,7 @@ int runCheckNow(const CompanionCommand& command, const std::vector<std::string>&
   int status = kCompanionSuccess;
   if (!parseCommandArguments(command, arguments, {}, 1, 1, parsed, status)) return status;
   FolderDatabase database(FolderDatabase::userDatabasePath());
-  DatabaseLock lock;
-  if (!loadDatabaseForChange(command, database, true, lock)) return kCompanionFailure;
+  if (!loadDatabaseForChange(command, database, true)) return kCompanionFailure;
   TrashFolder* folder = findFolder(command, database, parsed.operands[0]);
   if (!folder) return kCompanionFailure;
   const std::string path(folder->path());

@@ -55,8 +55,7 @@ int runImport(const CompanionCommand& command, const std::vector<std::string>& a
     return failure(command, localized("cannot import '%@': %@", {file, error}));
   }
   FolderDatabase database(FolderDatabase::userDatabasePath());
-  DatabaseLock lock;
-  if (!loadDatabaseForChange(command, database, false, lock)) return kCompanionFailure;
+  if (!loadDatabaseForChange(command, database, false)) return kCompanionFailure;
 
   ImportOutcome outcome = importConfiguredFolders(parser, database.folders());
   for (const std::string& message : outcome.warnings) warning(command, message);

@@ -274,7 +274,7 @@ bool loadDatabase(const CompanionCommand& command, FolderDatabase& database, boo
 }
 
 bool loadDatabaseForChange(const CompanionCommand& command, FolderDatabase& database,
-                           bool mustExist, DatabaseLock& lock) {
+                           bool mustExist) {
   // The lock file lives beside the database; a first "add" makes its folder.
   std::string error;
   DirHandle folder;
@@ -283,7 +283,7 @@ bool loadDatabaseForChange(const CompanionCommand& command, FolderDatabase& data
     failure(command, localized("cannot make the folder of '%@': %@", {database.path(), error}));
     return false;
   }
-  switch (DatabaseLock::acquire(database.path(), kChangeLockWait, lock, error)) {
+  switch (database.lock(kChangeLockWait, error)) {
     case DatabaseLock::Status::kLocked:
       return loadDatabase(command, database, mustExist);
     case DatabaseLock::Status::kBusy:

@@ -58,10 +58,10 @@ void warning(const CompanionCommand& command, const std::string& message);
 bool loadDatabase(const CompanionCommand& command, FolderDatabase& database, bool mustExist);
 /// Takes the database's lock (waiting up to kChangeLockWait for a run to
 /// save), then loads it as loadDatabase does. False, after reporting why,
-/// when a run kept the lock all that time or the lock could not be taken;
-/// |lock| is then not held. Hold |lock| until the save.
+/// when a run kept the lock all that time or the lock could not be taken.
+/// The lock is held as long as |database| lives.
 bool loadDatabaseForChange(const CompanionCommand& command, FolderDatabase& database,
-                           bool mustExist, DatabaseLock& lock);
+                           bool mustExist);
 /// How long a command that changes the database waits for a run.
 constexpr std::chrono::seconds kChangeLockWait{30};
 /// Saves it; false after reporting why.

@@ -1,49 +1,21 @@
 #include "companion/folder_database.h"
 
 #include "fs/dir_handle.h"
-#include "os/exception.h"
-#include "fs/file_io.h"
-#include "archive/keyed_archive.h"
-#include "os/localization.h"
 #include "fs/path.h"
-#include "os/process.h"
-#include "fs/temporary_file.h"
+#include "os/exception.h"
 
 namespace sweeprun {
 
-namespace {
-
-constexpr const char* kUserDatabase = "~/Library/Application Support/Sweeply/Sweeply.data";
-
-}  // namespace
-
-std::string FolderDatabase::userDatabasePath() {
-  return standardizePath(kUserDatabase, process().homeDirectory);
-}
-
 FolderDatabase::LoadStatus FolderDatabase::load(std::string& error) {
-  application_.setTrashFolderList(FolderList());
-  loadedBytes_.reset();
-  if (!fileExists(path_)) return status_ = LoadStatus::kMissing;
-
-  std::string bytes;
-  if (!readFile(path_, bytes, error)) return status_ = LoadStatus::kDamaged;
-  FolderList folders;
   try {
-    // The decoding the tool does, alias resolution included.
-    if (!unarchiveRootObjectArray(bytes, "TrashFolder", [&folders](KeyedDecoder& element) {
-          folders.push_back(TrashFolder::fromCoder(element));
-        })) {
-      error = localized("the archive has no root object");
-      return status_ = LoadStatus::kDamaged;
-    }
+    const LoadStatus status = store_.load(application_, nullptr, error);
+    if (status != LoadStatus::kDamaged) return status;
   } catch (const PlatformException& e) {
     error = e.what();
-    return status_ = LoadStatus::kDamaged;
   }
-  application_.setTrashFolderList(std::move(folders));
-  loadedBytes_ = std::move(bytes);
-  return status_ = LoadStatus::kLoaded;
+  // A damaged file shows as an empty list; the store never saves over it.
+  application_.setTrashFolderList(FolderList());
+  return LoadStatus::kDamaged;
 }
 
 TrashFolder* FolderDatabase::find(std::string_view path) {
@@ -60,36 +32,12 @@ std::optional<size_t> FolderDatabase::indexOf(std::string_view path) const {
 }
 
 bool FolderDatabase::save(std::string& error) {
-  if (status_ == LoadStatus::kDamaged) {
-    error = localized("the folder database could not be read, so it is left as it is");
-    return false;
-  }
-  // A run (or another command) that saved since we read would lose its
-  // work to our write; better to ask the user to try again.
-  std::string current;
-  std::string ignored;
-  const bool exists = fileExists(path_);
-  if (exists != loadedBytes_.has_value() ||
-      (exists && (!readFile(path_, current, ignored) || current != *loadedBytes_))) {
-    error = localized(
-        "the folder database changed while this command ran; nothing was saved, "
-        "please try again");
-    return false;
-  }
   DirHandle folder;
-  if (DirHandle::createDirectories(deletingLastPathComponent(path_), folder, error) !=
+  if (DirHandle::createDirectories(deletingLastPathComponent(path()), folder, error) !=
       OpenStatus::kOpened) {
     return false;
   }
-  const FolderList& list = folders();
-  std::string bytes = archiveRootObjectArray(
-      list.size(), [&list](size_t i) -> const ArchivableObject& { return list[i]; });
-  // Every command that saves holds the database's lock: a temporary file
-  // beside it was left by a killed save, whatever its age.
-  removeAbandonedTemporariesOf(path_, 0);
-  if (!writeFileAtomically(path_, bytes, error)) return false;
-  loadedBytes_ = std::move(bytes);
-  return true;
+  return store_.save(application_, error);
 }
 
 }  // namespace sweeprun

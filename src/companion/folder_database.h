@@ -4,29 +4,29 @@
 #include <string>
 #include <string_view>
 
+#include "model/folder_store.h"
 #include "model/trash_application.h"
 #include "model/trash_folder.h"
 
 namespace sweeprun {
 
-/// The user's folder database as the companion command edits it: read whole,
-/// changed in memory, written back whole with the tool's own archive and
-/// atomic save, and only when something changed.
+/// The user's folder database as the companion command edits it: read whole
+/// through the folder store the run uses as well, changed in memory, written
+/// back whole, and only when something changed.
 class FolderDatabase {
  public:
-  enum class LoadStatus {
-    kLoaded,   // the file held a folder list
-    kMissing,  // no file yet: an empty list
-    kDamaged,  // a file that cannot be read or decoded; it is never written
-  };
+  using LoadStatus = FolderStore::LoadStatus;
 
-  /// The database at "~/Library/Application Support/Sweeply/Sweeply.data"
-  /// below the home folder of the process context.
-  static std::string userDatabasePath();
+  static std::string userDatabasePath() { return FolderStore::userDatabasePath(); }
 
-  explicit FolderDatabase(std::string path) : path_(std::move(path)) {}
+  explicit FolderDatabase(std::string path) : store_(std::move(path)) {}
 
-  const std::string& path() const { return path_; }
+  const std::string& path() const { return store_.path(); }
+
+  /// Takes the database's lock (see FolderStore::lock).
+  DatabaseLock::Status lock(std::chrono::milliseconds wait, std::string& error) {
+    return store_.lock(wait, error);
+  }
 
   /// Reads the file. kDamaged with the reason in |error| when it cannot be
   /// read or decoded; the folder list is then empty and save() refuses.
@@ -40,18 +40,14 @@ class FolderDatabase {
   /// Its position in the list, or none.
   std::optional<size_t> indexOf(std::string_view path) const;
 
-  /// Writes the list back, creating the database's folder when missing.
+  /// Writes the list back (see FolderStore::save), making the database's
+  /// folder first when it is missing.
   /// REQUIRES: the database's lock is held (see loadDatabaseForChange).
-  /// Refuses (false, with the reason in |error|) after a damaged load, and
-  /// when the file changed on disk since it was loaded, so that a change
-  /// saved meanwhile by a run is never overwritten.
   bool save(std::string& error);
 
  private:
-  std::string path_;
+  FolderStore store_;
   TrashApplication application_;
-  LoadStatus status_ = LoadStatus::kMissing;
-  std::optional<std::string> loadedBytes_;  // none when there was no file
 };
 
 }  // namespace sweeprun

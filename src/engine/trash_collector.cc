@@ -2,11 +2,10 @@
 
 #include "engine/daily_schedule.h"
 #include "engine/loggable_text.h"
-#include "fs/database_lock.h"
 #include "fs/file_io.h"
 #include "fs/path.h"
-#include "fs/temporary_file.h"
 #include "log/trash_log.h"
+#include "model/folder_store.h"
 #include "os/localization.h"
 #include "os/process.h"
 #include "os/version.h"
@@ -23,12 +22,6 @@ const std::vector<std::string> TrashCollector::kBuiltInIgnoreNames = {
 const std::vector<std::string> TrashCollector::kTimeSpecifiers = {
     "%c", "%H", "%I", "%k", "%l", "%M", "%R", "%r", "%S", "%s", "%T", "%X", "%+",
 };
-
-namespace {
-
-constexpr const char* kUserDatabase = "~/Library/Application Support/Sweeply/Sweeply.data";
-
-}  // namespace
 
 bool TrashCollector::run() {
   Process& context = process();
@@ -49,8 +42,8 @@ bool TrashCollector::run() {
   if (!dryRun_) repairDateFormat();
   // Held from the read to the save, so that a change sweeply saves in
   // between is never overwritten (a dry run saves nothing and takes none).
-  DatabaseLock lock;
-  if (!dryRun_ && !lockDatabase(lock)) {
+  store_.reset();
+  if (!dryRun_ && !lockDatabase()) {
     logLine(localized("Sweeply finished at %@.", {standardDateText(context.clock())}));
     for (RunObserver* observer : observers_) observer->runFinished(failures_);
     return true;  // nothing was read, so nothing is checked: a failure, not an empty list
@@ -115,16 +108,17 @@ std::string TrashCollector::databasePath() const {
     TrashConfigFileParser* parser = configuration_;
     return parser && parser->dbPath() ? *parser->dbPath() : std::string();
   }
-  return standardizePath(kUserDatabase, process().homeDirectory);
+  return FolderStore::userDatabasePath();
 }
 
-bool TrashCollector::lockDatabase(DatabaseLock& lock) {
-  const std::string path = databasePath();
+bool TrashCollector::lockDatabase() {
+  store_.emplace(databasePath());
+  const std::string& path = store_->path();
   // No folder for the database: there is nothing to read, and nothing will
   // be saved.
   if (path.empty() || !directoryExists(deletingLastPathComponent(path))) return true;
   std::string error;
-  switch (DatabaseLock::acquire(path, kLockWait, lock, error)) {
+  switch (store_->lock(kLockWait, error)) {
     case DatabaseLock::Status::kLocked:
       return true;
     case DatabaseLock::Status::kBusy:
@@ -142,16 +136,17 @@ bool TrashCollector::lockDatabase(DatabaseLock& lock) {
 }
 
 void TrashCollector::readDB() {
-  std::string path = databasePath();
+  if (!store_) store_.emplace(databasePath());
   FolderListMerger* merger = process().systemMode ? configuration_ : nullptr;
-  databaseExisted_ = !path.empty() && fileExists(path);
-  if (databaseExisted_) {
-    safe->unarchiveWithFile(path, merger);
-  } else if (!process().systemMode) {
+  if (store_->path().empty()) {
+    safe->unarchiveWithFile(std::nullopt, merger);
+    return;
+  }
+  std::string ignored;  // a file that yields no list is reported at the save
+  if (store_->load(*safe, merger, ignored) == FolderStore::LoadStatus::kMissing &&
+      !process().systemMode) {
     reportError(localizedString(
         "No folder database exists. Use 'sweeply add FOLDER' to watch a folder and create one."));
-  } else {
-    safe->unarchiveWithFile(std::nullopt, merger);
   }
 }
 
@@ -160,18 +155,15 @@ void TrashCollector::reportError(std::string_view message) const {
 }
 
 void TrashCollector::saveDB() {
-  std::string path = databasePath();
-  if (path.empty()) return;
+  if (!store_ || store_->path().empty()) return;
+  const std::string& path = store_->path();
   // A user-mode run without a database has nothing to keep, and an empty
   // database saved here would only hide from the next run that none exists.
-  if (!process().systemMode && !databaseExisted_) return;
+  if (!process().systemMode && store_->status() == FolderStore::LoadStatus::kMissing) return;
   // Without a folder for the database there is nothing to save into.
   if (!directoryExists(deletingLastPathComponent(path))) return;
-  // The lock is held: no other save of this database runs, so whatever
-  // temporary file is beside it was left by a killed one.
-  removeAbandonedTemporariesOf(path, 0);
   std::string error;
-  if (!safe->archiveToFile(path, error)) {
+  if (!store_->save(*safe, error)) {
     ++failures_;
     TrashLog::err(localized("Unable to save the folder database to '%@'.", {path}));
     if (!error.empty()) TrashLog::err(error);

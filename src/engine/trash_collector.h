@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -8,6 +9,7 @@
 
 #include "engine/daily_schedule.h"
 #include "engine/removal.h"
+#include "model/folder_store.h"
 #include "model/trash_application.h"
 #include "model/trash_folder.h"
 #include "model/trash_rule.h"
@@ -15,7 +17,6 @@
 
 namespace sweeprun {
 
-class DatabaseLock;
 class Settings;
 class TrashConfigFileParser;
 
@@ -99,7 +100,7 @@ class TrashCollector {
   std::string databasePath() const;
   /// Takes the database's lock for the run; false (reported, counted as a
   /// failure) when another program kept it, or it could not be taken.
-  bool lockDatabase(DatabaseLock& lock);
+  bool lockDatabase();
   /// How long a run waits for a sweeply command to save.
   static constexpr std::chrono::seconds kLockWait{5};
   void repairDateFormat();
@@ -117,9 +118,9 @@ class TrashCollector {
   std::vector<RunObserver*> observers_;
   bool dryRun_ = false;
   int failures_ = 0;
-  // Whether the user-mode database existed when the run read it; a run
-  // never creates one.
-  bool databaseExisted_ = false;
+  // The database of the run's mode: read, locked from the read to the save
+  // (a dry run takes no lock and saves nothing).
+  std::optional<FolderStore> store_;
   // In a dry run: the paths that the entries planned so far would occupy.
   std::set<std::string> planned_;
 };

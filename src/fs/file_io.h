@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -52,6 +53,27 @@ class ByteSink {
 /// In every failure the old file is intact and the temporary file removed.
 bool writeFileAtomicallyFrom(const std::string& path, const std::function<bool(ByteSink&)>& produce,
                              std::string& error, unsigned newFileMode = 0644);
+
+/// What tells one version of a file from another without reading it: every
+/// save replaces the file by rename (a new inode), and a change in place
+/// moves its modification and change times.
+struct FileIdentity {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  uint64_t size = 0;
+  int64_t modifiedNanoseconds = 0;
+  int64_t changedNanoseconds = 0;
+  bool operator==(const FileIdentity& other) const {
+    return device == other.device && inode == other.inode && size == other.size &&
+           modifiedNanoseconds == other.modifiedNanoseconds &&
+           changedNanoseconds == other.changedNanoseconds;
+  }
+  bool operator!=(const FileIdentity& other) const { return !(*this == other); }
+};
+
+/// The identity of the file at |path| (a final link followed, as fileExists
+/// does), or none when nothing is there or it cannot be read.
+std::optional<FileIdentity> identityOfFile(const std::string& path);
 
 /// Whether something is at |path| itself (a final link is not followed).
 /// False with |error| empty when nothing is there, false with |error| when

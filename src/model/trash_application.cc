@@ -2,8 +2,9 @@
 
 #include <utility>
 
-#include "fs/file_io.h"
 #include "archive/keyed_archive.h"
+#include "fs/file_io.h"
+#include "os/localization.h"
 
 namespace sweeprun {
 
@@ -30,7 +31,7 @@ bool TrashApplication::archiveToFile(const std::string& path, std::string& error
 }
 
 void TrashApplication::unarchiveWithFile(const std::optional<std::string>& path,
-                                         FolderListMerger* merger) {
+                                         FolderListMerger* merger, std::string* reason) {
   if (path) {
     std::string error;
     std::optional<FolderList> decoded;
@@ -42,10 +43,12 @@ void TrashApplication::unarchiveWithFile(const std::optional<std::string>& path,
             },
             error))
       decoded = std::move(folders);
-    if (decoded)
+    if (decoded) {
       keptFile_.reset();
-    else if (fileExists(*path))
+    } else if (fileExists(*path)) {
       keptFile_ = *path;
+      if (reason) *reason = error.empty() ? localized("the archive has no root object") : error;
+    }
     setTrashFolderList(std::move(decoded));
   }
   if (merger) {

@@ -52,9 +52,11 @@ class TrashApplication {
   bool archiveToFile(const std::string& path, std::string& error) const;
   /// Reads the folder list from |path| (when given), then, when |merger| is
   /// given (system mode), merges the configured folders and takes the global
-  /// ignore list. A file that cannot be read yields no list. Throws
-  /// PlatformException for content that is not a keyed archive of folders.
-  void unarchiveWithFile(const std::optional<std::string>& path, FolderListMerger* merger);
+  /// ignore list. A file that cannot be read yields no list, and |error|
+  /// (when given) says why. Throws PlatformException for content that is not
+  /// a keyed archive of folders.
+  void unarchiveWithFile(const std::optional<std::string>& path, FolderListMerger* merger,
+                         std::string* error = nullptr);
 
   void addObserver(TrashFolderListObserver* observer) { observers_.push_back(observer); }
 

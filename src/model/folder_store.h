@@ -1,0 +1,64 @@
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+
+#include "fs/database_lock.h"
+#include "fs/file_io.h"
+
+namespace sweeprun {
+
+class FolderListMerger;
+class TrashApplication;
+
+/// The folder database of one mode, as both commands read and write it: the
+/// run (which checks the folders) and sweeply (which edits the list). It
+/// knows where the user's database lives (in system mode the configuration
+/// names it), takes the lock that keeps two programs from saving over each
+/// other, reads the file, and writes it back atomically, never over a file it
+/// could not read nor over one that changed on disk since it was read.
+class FolderStore {
+ public:
+  enum class LoadStatus {
+    kLoaded,   // the file held a folder list
+    kMissing,  // no file yet
+    kDamaged,  // a file that cannot be read or holds no list; it is never written
+  };
+
+  /// "~/Library/Application Support/Sweeply/Sweeply.data" below the home
+  /// folder of the process context.
+  static std::string userDatabasePath();
+
+  explicit FolderStore(std::string path) : path_(std::move(path)) {}
+
+  const std::string& path() const { return path_; }
+
+  /// Takes the database's lock, waiting up to |wait| for the program that
+  /// holds it. Held until the store goes. The database's folder must exist.
+  DatabaseLock::Status lock(std::chrono::milliseconds wait, std::string& error);
+
+  /// Reads the file into |application| and, when |merger| is given (system
+  /// mode), merges the configured folders, also when there is no file. A
+  /// missing file leaves an empty list; kDamaged says why in |error| and
+  /// leaves no list. Throws PlatformException for content that is not a
+  /// keyed archive of folders.
+  LoadStatus load(TrashApplication& application, FolderListMerger* merger, std::string& error);
+
+  LoadStatus status() const { return status_; }
+
+  /// Writes |application|'s folder list back in place of the file it was
+  /// loaded from. The lock must be held and the folder exist. Refuses
+  /// (false, with the reason in |error|) after a damaged load, and when the
+  /// file changed on disk since it was loaded, so that a change saved by a
+  /// program that did not take the lock is never overwritten either.
+  bool save(const TrashApplication& application, std::string& error);
+
+ private:
+  std::string path_;
+  DatabaseLock lock_;
+  LoadStatus status_ = LoadStatus::kMissing;
+  std::optional<FileIdentity> loaded_;  // none when there was no file
+};
+
+}  // namespace sweeprun
