@@ -11,7 +11,7 @@
 #include "companion/companion_app.h"
 #include "companion/folder_database.h"
 #include "os/process.h"
-#include "support/temp_dir.h"
+#include "support/test_process.h"
 
 namespace sweeprun {
 
@@ -24,26 +24,21 @@ class CompanionTest : public ::testing::Test {
   static constexpr double kNowUnixSeconds = 1796644800;
 
   CompanionTest() {
+    now_ = Date::fromUnix(kNowUnixSeconds);
     context_.homeDirectory = temp_.file("home");
-    context_.usersFolder = temp_.file("Users");
     context_.userTrashPath = temp_.file("home/.local/share/Trash/files");
-    context_.clock = [this] { return now_; };
-    context_.out = &out_;
-    context_.err = &err_;
     std::filesystem::create_directories(context_.homeDirectory);
-    scope_ = std::make_unique<ScopedProcess>(context_);
   }
 
   /// Runs "sweeply" with |arguments|; out() and err() then hold what it
   /// printed (only this call's output).
   int sweeply(std::vector<std::string> arguments) {
-    out_.str("");
-    err_.str("");
+    test_.clearOutput();
     arguments.insert(arguments.begin(), "sweeply");
     return runCompanion(arguments);
   }
-  std::string out() const { return out_.str(); }
-  std::string err() const { return err_.str(); }
+  std::string out() const { return test_.out(); }
+  std::string err() const { return test_.err(); }
 
   /// A new folder below the temporary folder; returns its path.
   std::string folder(const std::string& relative) const {
@@ -59,12 +54,10 @@ class CompanionTest : public ::testing::Test {
     return database.folders();
   }
 
-  TempDir temp_;
-  Process context_;
-  Date now_ = Date::fromUnix(kNowUnixSeconds);
-  std::ostringstream out_;
-  std::ostringstream err_;
-  std::unique_ptr<ScopedProcess> scope_;
+  TestProcess test_;
+  const TempDir& temp_ = test_.dir();
+  Process& context_ = test_.context;
+  Date& now_ = test_.now;
 };
 
 }  // namespace sweeprun

@@ -9,7 +9,7 @@
 
 #include "os/exception.h"
 #include "os/process.h"
-#include "support/temp_dir.h"
+#include "support/test_process.h"
 
 namespace sweeprun {
 namespace {
@@ -52,24 +52,15 @@ constexpr std::string_view kArchiveWithoutRoot = R"(<?xml version="1.0" encoding
 
 class TrashApplicationTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    context_.homeDirectory = dir_.path();
-    context_.usersFolder = dir_.path();
-    context_.err = &errors_;
-  }
-
   TrashFolder folderAt(const std::string& name) {
-    const std::string path = dir_.file(name);
+    const std::string path = test_.dir().file(name);
     EXPECT_EQ(0, mkdir(path.c_str(), 0755));
     TrashFolder folder = TrashFolder::folderWithPath();
     folder.setPath(path);
     return folder;
   }
 
-  TempDir dir_;
-  std::ostringstream errors_;
-  Process context_;
-  ScopedProcess scope_{context_};
+  TestProcess test_;
 };
 
 TEST_F(TrashApplicationTest, ReplacingTheListNotifiesTheOldCountBeforeAndAfter) {
@@ -88,7 +79,7 @@ TEST_F(TrashApplicationTest, FileRoundTripKeepsUnknownKeysKindsItemsAndAliases) 
   first.setValue("xtra", Value::array({Value::unsignedInteger(1), Value::data("\x01\x02")}));
   first.setDate(Date{12345.5}, "last");
   first.incrForKey("hits");
-  TrashItem item = TrashItem::withAttributes(dir_.file("Inbox/a.txt"), nullptr, Date{99.25});
+  TrashItem item = TrashItem::withAttributes(test_.dir().file("Inbox/a.txt"), nullptr, Date{99.25});
   item.setValue("cdat", Value::date(Date{-5}));
   first.setItems(std::make_shared<ItemList>(ItemList{item}));
   TrashRule rule(kNameRule);
@@ -102,7 +93,7 @@ TEST_F(TrashApplicationTest, FileRoundTripKeepsUnknownKeysKindsItemsAndAliases) 
   folders.push_back(std::move(first));  // a copy would turn "no items" into an empty list
   folders.push_back(std::move(second));
   app.setTrashFolderList(std::move(folders));
-  const std::string database = dir_.file("db.data");
+  const std::string database = test_.dir().file("db.data");
   std::string archiveError;
   ASSERT_TRUE(app.archiveToFile(database, archiveError));
 
@@ -122,12 +113,12 @@ TEST_F(TrashApplicationTest, FileRoundTripKeepsUnknownKeysKindsItemsAndAliases) 
   ASSERT_TRUE(back.objectInTrashFolderListAtIndex(0).items());
   EXPECT_EQ(item.data, back.objectInTrashFolderListAtIndex(0).items()->at(0).data);
   EXPECT_FALSE(back.objectInTrashFolderListAtIndex(1).items());  // none stays none
-  EXPECT_EQ("", errors_.str());
+  EXPECT_EQ("", test_.err());
 }
 
 TEST_F(TrashApplicationTest, DatabaseThatYieldedNoListIsNeverReplaced) {
-  const std::string withoutRoot = dir_.write("noroot.data", kArchiveWithoutRoot);
-  const std::string unreadable = dir_.file("folder.data");
+  const std::string withoutRoot = test_.dir().write("noroot.data", kArchiveWithoutRoot);
+  const std::string unreadable = test_.dir().file("folder.data");
   ASSERT_EQ(0, mkdir(unreadable.c_str(), 0755));
 
   for (const std::string& path : {withoutRoot, unreadable}) {
@@ -137,16 +128,16 @@ TEST_F(TrashApplicationTest, DatabaseThatYieldedNoListIsNeverReplaced) {
     EXPECT_EQ(nullptr, app.trashFolderList());
     std::string archiveError;
     EXPECT_FALSE(app.archiveToFile(path, archiveError));
-    EXPECT_TRUE(app.archiveToFile(dir_.file("elsewhere.data"), archiveError));
+    EXPECT_TRUE(app.archiveToFile(test_.dir().file("elsewhere.data"), archiveError));
   }
-  EXPECT_EQ(kArchiveWithoutRoot, dir_.read("noroot.data"));
+  EXPECT_EQ(kArchiveWithoutRoot, test_.dir().read("noroot.data"));
   struct stat st;
   ASSERT_EQ(0, stat(unreadable.c_str(), &st));
   EXPECT_TRUE(S_ISDIR(st.st_mode));
 }
 
 TEST_F(TrashApplicationTest, ContentThatIsNotAKeyedArchiveThrows) {
-  const std::string path = dir_.write("text.data", "just some text");
+  const std::string path = test_.dir().write("text.data", "just some text");
   TrashApplication app;
   EXPECT_THROW(app.unarchiveWithFile(path, nullptr), PlatformException);
 }
@@ -154,7 +145,7 @@ TEST_F(TrashApplicationTest, ContentThatIsNotAKeyedArchiveThrows) {
 TEST_F(TrashApplicationTest, MergerJoinsTheListThatWasReadAndGivesTheIgnoreList) {
   TrashApplication stored;
   stored.setTrashFolderList(FolderList{folderAt("Inbox")});
-  const std::string database = dir_.file("db.data");
+  const std::string database = test_.dir().file("db.data");
   std::string archiveError;
   ASSERT_TRUE(stored.archiveToFile(database, archiveError));
 

@@ -8,21 +8,15 @@
 
 #include "model/fake_coder.h"
 #include "os/process.h"
-#include "support/temp_dir.h"
+#include "support/test_process.h"
 
 namespace sweeprun {
 namespace {
 
 class TrashFolderTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    context_.homeDirectory = home_.path();
-    context_.usersFolder = home_.path();
-    context_.err = &errors_;
-  }
-
   std::string makeDirectory(const std::string& relative) {
-    const std::string path = home_.file(relative);
+    const std::string path = test_.dir().file(relative);
     EXPECT_EQ(0, mkdir(path.c_str(), 0755)) << path;
     return path;
   }
@@ -42,10 +36,7 @@ class TrashFolderTest : public ::testing::Test {
     return TrashFolder::fromCoder(decoder);
   }
 
-  TempDir home_;
-  std::ostringstream errors_;
-  Process context_;
-  ScopedProcess scope_{context_};
+  TestProcess test_;
 };
 
 TEST_F(TrashFolderTest, NewRecordHasExactlyTheSevenDefaultsAndOneRule) {
@@ -64,7 +55,7 @@ TEST_F(TrashFolderTest, NewRecordHasExactlyTheSevenDefaultsAndOneRule) {
 TEST_F(TrashFolderTest, SetPathStandardizesNamesAndMakesAnAliasOnlyForAnExistingFolder) {
   TrashFolder folder = TrashFolder::folderWithPath();
   folder.setPath("~/Projects/Inbox/");
-  EXPECT_EQ(home_.path() + "/Projects/Inbox", folder.value("data.path").asText());
+  EXPECT_EQ(test_.dir().path() + "/Projects/Inbox", folder.value("data.path").asText());
   EXPECT_EQ("Inbox", folder.value("name").asText());
   EXPECT_FALSE(folder.aliasRecord());
 
@@ -100,26 +91,26 @@ TEST_F(TrashFolderTest, MergeTakesRememberedStateButKeepsTheConfiguration) {
   makeDirectory("First");
   makeDirectory("Second");
   TrashFolder first = TrashFolder::folderWithPath();
-  first.setPath(home_.file("First"));
+  first.setPath(test_.dir().file("First"));
   first.setDate(Date{100}, "last");
   first.setValue("busy", Value::text("yes"));
   first.setItems(std::make_shared<ItemList>(ItemList{item(1, "/a/x")}));
   TrashFolder second = TrashFolder::folderWithPath();
-  second.setPath(home_.file("Second"));
+  second.setPath(test_.dir().file("Second"));
   second.setDate(Date{200}, "last");
   second.setValue("play", Value::integer(TrashFolder::kDeleteAction));
   second.rules().clear();
   second.setItems(std::make_shared<ItemList>(ItemList{item(2, "/b/y")}));
 
   TrashFolder configured = TrashFolder::folderWithPath();
-  configured.setPath(home_.file("Missing"));  // no alias of its own
+  configured.setPath(test_.dir().file("Missing"));  // no alias of its own
   configured.setDate(Date{50}, "next");
   configured.setValue("move", Value::text("/dest"));
   configured.mergeFolder(first);
   configured.mergeFolder(second);
 
   EXPECT_EQ(first.aliasRecord(), configured.aliasRecord());
-  EXPECT_EQ(home_.file("Second"), configured.path());
+  EXPECT_EQ(test_.dir().file("Second"), configured.path());
   EXPECT_EQ(Date{200}, configured.dateForKey("last"));
   EXPECT_EQ(Date{50}, configured.dateForKey("next"));  // the stored records have none
   EXPECT_EQ(Value::text("yes"), configured.value("busy"));
@@ -129,7 +120,7 @@ TEST_F(TrashFolderTest, MergeTakesRememberedStateButKeepsTheConfiguration) {
   EXPECT_EQ(1u, configured.rules().size());
 
   TrashFolder withAlias = TrashFolder::folderWithPath();
-  withAlias.setPath(home_.file("Second"));
+  withAlias.setPath(test_.dir().file("Second"));
   const auto ownAlias = withAlias.aliasRecord();
   withAlias.mergeFolder(first);
   EXPECT_EQ(ownAlias, withAlias.aliasRecord());
@@ -157,7 +148,7 @@ TEST_F(TrashFolderTest, DecodingFollowsAMovedFolderIntoPathNameAndItems) {
   makeDirectory("Data");
   makeDirectory("Data/Inbox");
   makeDirectory("Data/Archive");
-  const std::string oldPath = home_.file("Data/Inbox");
+  const std::string oldPath = test_.dir().file("Data/Inbox");
   TrashFolder stored = TrashFolder::folderWithPath();
   stored.setPath(oldPath);
   stored.setValue("xtra", Value::unsignedInteger(7));
@@ -165,7 +156,7 @@ TEST_F(TrashFolderTest, DecodingFollowsAMovedFolderIntoPathNameAndItems) {
       item(1, oldPath + "/report.pdf"), item(2, oldPath), item(3, oldPath + "2/other.pdf")}));
   Dictionary encoded = FakeEncoder::encode(stored);
 
-  const std::string newPath = home_.file("Data/Archive/Inbox");
+  const std::string newPath = test_.dir().file("Data/Archive/Inbox");
   ASSERT_EQ(0, std::rename(oldPath.c_str(), newPath.c_str()));
   FakeDecoder decoder(encoded);
   TrashFolder moved = TrashFolder::fromCoder(decoder);
@@ -181,7 +172,7 @@ TEST_F(TrashFolderTest, DecodingFollowsAMovedFolderIntoPathNameAndItems) {
   // its name as a prefix.
   EXPECT_EQ(oldPath + "2/other.pdf", (*moved.items())[2].path());
   ASSERT_EQ(1u, moved.rules().size());
-  EXPECT_EQ("", errors_.str());
+  EXPECT_EQ("", test_.err());
 
   // The record now points at the new place, so the next run finds it at once.
   FakeDecoder again(FakeEncoder::encode(moved));
@@ -191,9 +182,9 @@ TEST_F(TrashFolderTest, DecodingFollowsAMovedFolderIntoPathNameAndItems) {
 TEST_F(TrashFolderTest, AliasThatFailsDisablesTheFolderUnlessItMayBeAbsent) {
   makeDirectory("Gone");
   TrashFolder made = TrashFolder::folderWithPath();
-  made.setPath(home_.file("Gone"));
+  made.setPath(test_.dir().file("Gone"));
   const std::string alias = *made.aliasRecord();
-  ASSERT_EQ(0, rmdir(home_.file("Gone").c_str()));
+  ASSERT_EQ(0, rmdir(test_.dir().file("Gone").c_str()));
 
   const struct {
     const char* label;
@@ -204,35 +195,35 @@ TEST_F(TrashFolderTest, AliasThatFailsDisablesTheFolderUnlessItMayBeAbsent) {
   } kCases[] = {
       {"missing folder",
        alias,
-       {{"path", Value::text(home_.file("Gone"))}, {"ison", Value::boolean(true)}},
+       {{"path", Value::text(test_.dir().file("Gone"))}, {"ison", Value::boolean(true)}},
        false,
        true},
       {"missing folder marked temp",
        alias,
-       {{"path", Value::text(home_.file("Gone"))},
+       {{"path", Value::text(test_.dir().file("Gone"))},
         {"ison", Value::boolean(true)},
         {"temp", Value::boolean(true)}},
        true,
        false},
       {"no alias bytes",
        "",
-       {{"path", Value::text(home_.path())}, {"ison", Value::boolean(true)}},
+       {{"path", Value::text(test_.dir().path())}, {"ison", Value::boolean(true)}},
        false,
        true},
       {"foreign alias, folder still there",
        "\x01\x02 made elsewhere",
-       {{"path", Value::text(home_.path())}, {"ison", Value::boolean(true)}},
+       {{"path", Value::text(test_.dir().path())}, {"ison", Value::boolean(true)}},
        true,
        false},
       {"foreign alias, folder gone",
        "\x01\x02 made elsewhere",
-       {{"path", Value::text(home_.file("Gone"))}, {"ison", Value::boolean(true)}},
+       {{"path", Value::text(test_.dir().file("Gone"))}, {"ison", Value::boolean(true)}},
        false,
        true},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.label);
-    errors_.str("");
+    test_.clearOutput();
     TrashFolder folder = decode(c.alias, c.data);
     EXPECT_EQ(c.ison, folder.value("ison").asBool());
     EXPECT_TRUE(folder.value("temp").isBoolean());  // filled in when missing
@@ -242,9 +233,9 @@ TEST_F(TrashFolderTest, AliasThatFailsDisablesTheFolderUnlessItMayBeAbsent) {
     if (c.reported) {
       EXPECT_EQ("Unable to resolve alias to '" + std::string(c.data.get("path").asText()) +
                     "' (Error -43).\n",
-                errors_.str());
+                test_.err());
     } else {
-      EXPECT_EQ("", errors_.str());
+      EXPECT_EQ("", test_.err());
     }
   }
 }

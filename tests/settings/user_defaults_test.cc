@@ -4,36 +4,32 @@
 
 #include <filesystem>
 
-#include "settings/defaults_domain.h"
 #include "os/process.h"
 #include "plist/property_list.h"
+#include "settings/defaults_domain.h"
 #include "settings/settings_keys.h"
-#include "support/temp_dir.h"
+#include "support/test_process.h"
 
 namespace sweeprun {
 namespace {
 
 class UserDefaultsTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::filesystem::create_directories(home.file("Library/Preferences"));
-    context.homeDirectory = home.path();
-  }
+  void SetUp() override { std::filesystem::create_directories(home().file("Library/Preferences")); }
 
   void writeDomain(std::string_view domain, const Dictionary& values) {
-    home.write("Library/Preferences/" + std::string(domain) + ".plist",
-               writeXmlPropertyList(Value::dictionary(values)));
+    home().write("Library/Preferences/" + std::string(domain) + ".plist",
+                 writeXmlPropertyList(Value::dictionary(values)));
   }
   UserDefaults userDefaults(std::vector<std::string> arguments = {"sweeprun"}) {
-    UserDefaults defaults(home.path(), arguments);
+    UserDefaults defaults(home().path(), arguments);
     defaults.addSuiteNamed(kCompanionDomain);
     defaults.registerDefaults(userModeRegisteredDefaults());
     return defaults;
   }
 
-  TempDir home;
-  Process context;
-  ScopedProcess scoped{context};
+  const TempDir& home() const { return test_.dir(); }
+  TestProcess test_;
 };
 
 TEST_F(UserDefaultsTest, FirstDomainHoldingAKeyWins) {
@@ -104,7 +100,7 @@ TEST_F(UserDefaultsTest, ArgumentDomainTakesKeyValuePairs) {
 }
 
 TEST_F(UserDefaultsTest, ADamagedDomainReadsAsEmpty) {
-  home.write("Library/Preferences/org.sweeply.Sweeply.plist", "bplist00 broken");
+  home().write("Library/Preferences/org.sweeply.Sweeply.plist", "bplist00 broken");
   UserDefaults defaults = userDefaults();
   EXPECT_EQ(Value::text("NO"), defaults.objectForKey(kLogToFile));
 }
@@ -115,7 +111,7 @@ TEST_F(UserDefaultsTest, SetObjectStaysInMemoryBelowTheArguments) {
   defaults.setObject(Value::text("9"), kLogLimit);
   EXPECT_EQ(Value::text("%F"), defaults.objectForKey(kDateFormat));
   EXPECT_EQ(Value::text("2"), defaults.objectForKey(kLogLimit));
-  EXPECT_FALSE(std::filesystem::exists(home.file("Library/Preferences/sweeprun.plist")));
+  EXPECT_FALSE(std::filesystem::exists(home().file("Library/Preferences/sweeprun.plist")));
 }
 
 TEST_F(UserDefaultsTest, CompanionValueIsWrittenToDiskAndSeenAtOnce) {
@@ -128,17 +124,17 @@ TEST_F(UserDefaultsTest, CompanionValueIsWrittenToDiskAndSeenAtOnce) {
   Dictionary stored;
   std::string error;
   ASSERT_EQ(DomainReadStatus::kRead,
-            readDefaultsDomain(home.path(), kCompanionDomain, stored, error));
+            readDefaultsDomain(home().path(), kCompanionDomain, stored, error));
   EXPECT_EQ((Dictionary{{"DateFormat", Value::text("%F")}, {"LogToFile", Value::boolean(true)}}),
             stored);
 }
 
 TEST_F(UserDefaultsTest, CompanionDomainThatCannotBeReadIsNotOverwritten) {
   const std::string damaged = "<plist><dict><key>DateFormat</key><string>%H";
-  home.write("Library/Preferences/org.sweeply.Sweeply.plist", damaged);
+  home().write("Library/Preferences/org.sweeply.Sweeply.plist", damaged);
   UserDefaults defaults = userDefaults();
   EXPECT_FALSE(defaults.setCompanionValue(Value::text("%F"), kDateFormat));
-  EXPECT_EQ(damaged, home.read("Library/Preferences/org.sweeply.Sweeply.plist"));
+  EXPECT_EQ(damaged, home().read("Library/Preferences/org.sweeply.Sweeply.plist"));
 }
 
 }  // namespace
