@@ -5,8 +5,9 @@
 #include "companion/companion_app.h"
 #include "companion/folder_options.h"
 #include "companion/folder_report.h"
-#include "os/date.h"
 #include "fs/dir_handle.h"
+#include "model/record_keys.h"
+#include "os/date.h"
 #include "os/localization.h"
 #include "os/process.h"
 
@@ -68,12 +69,12 @@ int setEnabled(const CompanionCommand& command, const std::vector<std::string>& 
   TrashFolder* folder = findFolder(command, database, parsed.operands[0]);
   if (!folder) return kCompanionFailure;
   const std::string path(folder->path());
-  if (folder->value("ison").asBool() == enabled) {
+  if (folder->value(folder_key::kEnabled).asBool() == enabled) {
     companionOut() << localized(
         enabled ? "'%@' is already enabled.\n" : "'%@' is already disabled.\n", {path});
     return kCompanionSuccess;
   }
-  folder->setValue("ison", Value::boolean(enabled));
+  folder->setValue(folder_key::kEnabled, Value::boolean(enabled));
   if (!saveDatabase(command, database)) return kCompanionFailure;
   companionOut() << localized(enabled ? "Enabled '%@'.\n" : "Disabled '%@'.\n", {path});
   return kCompanionSuccess;
@@ -151,13 +152,14 @@ int runEdit(const CompanionCommand& command, const std::vector<std::string>& arg
   TrashFolder* folder = findFolder(command, database, parsed.operands[0]);
   if (!folder) return kCompanionFailure;
   const std::string path(folder->path());
-  if (changes.readMeText && !changes.readMeName && !folder->value("rfil").isText()) {
+  if (changes.readMeText && !changes.readMeName &&
+      !folder->value(folder_key::kReadMeName).isText()) {
     return usageError(command, localizedString("'--readme-text' needs '--readme NAME'"));
   }
   if (changes.destination && *changes.destination == path) {
     return usageError(command, localizedString("a folder cannot move its entries into itself"));
   }
-  const bool network = changes.network.value_or(folder->value("temp").asBool());
+  const bool network = changes.network.value_or(folder->value(folder_key::kMayBeAbsent).asBool());
   if (changes.destination &&
       !checkUsable(command, *changes.destination, network,
                    "cannot move entries to '%@': %@ (use --network for a destination that may "
@@ -214,20 +216,21 @@ int runCheckNow(const CompanionCommand& command, const std::vector<std::string>&
   TrashFolder* folder = findFolder(command, database, parsed.operands[0]);
   if (!folder) return kCompanionFailure;
   const std::string path(folder->path());
-  if (!folder->value("once").asBool()) {
+  if (!folder->value(folder_key::kOnceADay).asBool()) {
     // The schedule looks at "next" only for once-a-day folders.
     companionOut() << localized("'%@' is checked on every run; no extra check is needed.\n",
                                 {path});
     return kCompanionSuccess;
   }
   const Date now = process().clock();
-  if (!folder->value("next").isNone() && dayStamp(folder->dateForKey("next")) == dayStamp(now)) {
+  if (!folder->value(folder_key::kCheckAgainOn).isNone() &&
+      dayStamp(folder->dateForKey(folder_key::kCheckAgainOn)) == dayStamp(now)) {
     companionOut() << localized("An extra check of '%@' is already requested for today.\n", {path});
     return kCompanionSuccess;
   }
-  folder->setDate(now, "next");
+  folder->setDate(now, folder_key::kCheckAgainOn);
   if (!saveDatabase(command, database)) return kCompanionFailure;
-  if (!folder->value("ison").asBool()) {
+  if (!folder->value(folder_key::kEnabled).asBool()) {
     warning(command, localized("'%@' is disabled: enable it for the check to happen", {path}));
   }
   companionOut() << localized("The next run today checks '%@' again.\n", {path});

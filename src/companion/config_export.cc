@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "engine/rule_evaluation.h"
+#include "model/record_keys.h"
 #include "os/localization.h"
 #include "os/process.h"
 #include "plist/property_list.h"
@@ -31,39 +32,40 @@ const char* unitWord(int64_t tune, bool one) {
 }
 
 int64_t namePart(const TrashRule& rule) {
-  int64_t part = rule.value("part").asInteger();
+  int64_t part = rule.value(rule_key::kNamePart).asInteger();
   return part >= 1 && part <= 3 ? part : 0;  // any other value acts as 0
 }
 
-bool reversed(const TrashRule& rule) { return rule.value("oppo").asInteger() == 1; }
+bool reversed(const TrashRule& rule) { return rule.value(rule_key::kReversed).asInteger() == 1; }
 
 // Whether two rules test entries alike: the same kind and the values that
 // kind reads.
 bool sameTest(const TrashRule& a, const TrashRule& b) {
-  const int64_t kind = a.value("type").asInteger();
-  if (kind != b.value("type").asInteger()) return false;
+  const int64_t kind = a.value(rule_key::kKind).asInteger();
+  if (kind != b.value(rule_key::kKind).asInteger()) return false;
   switch (kind) {
     case kAgeRule:
-      return a.value("teve").asReal() == b.value("teve").asReal() &&
-             a.value("tune").asInteger() == b.value("tune").asInteger();
+      return a.value(rule_key::kCount).asReal() == b.value(rule_key::kCount).asReal() &&
+             a.value(rule_key::kUnit).asInteger() == b.value(rule_key::kUnit).asInteger();
     case kNameRule:
-      return a.value("name").asText() == b.value("name").asText() && namePart(a) == namePart(b) &&
-             reversed(a) == reversed(b);
+      return a.value(rule_key::kName).asText() == b.value(rule_key::kName).asText() &&
+             namePart(a) == namePart(b) && reversed(a) == reversed(b);
     case kSizeRule:
-      return a.value("size").asReal() == b.value("size").asReal() && reversed(a) == reversed(b);
+      return a.value(rule_key::kSize).asReal() == b.value(rule_key::kSize).asReal() &&
+             reversed(a) == reversed(b);
   }
   return false;
 }
 
 std::optional<std::string> draftExpression(const TrashRule& rule, std::string& why) {
-  switch (rule.value("type").asInteger()) {
+  switch (rule.value(rule_key::kKind).asInteger()) {
     case kAgeRule: {
       if (reversed(rule)) {
         why = localized("an age condition cannot be reversed in a condition expression");
         return std::nullopt;
       }
-      const double count = rule.value("teve").asReal();
-      const char* unit = unitWord(rule.value("tune").asInteger(), count == 1);
+      const double count = rule.value(rule_key::kCount).asReal();
+      const char* unit = unitWord(rule.value(rule_key::kUnit).asInteger(), count == 1);
       if (!unit) {
         why = localized("its time unit has no condition word");
         return std::nullopt;
@@ -71,7 +73,7 @@ std::optional<std::string> draftExpression(const TrashRule& rule, std::string& w
       return "delay: " + shortestNumber(count) + " " + unit;
     }
     case kNameRule: {
-      const std::string name(rule.value("name").asText());
+      const std::string name(rule.value(rule_key::kName).asText());
       // Trailing blanks would read back, but nobody sees them in a file.
       if (!name.empty() && (std::isspace(static_cast<unsigned char>(name.front())) ||
                             std::isspace(static_cast<unsigned char>(name.back())))) {
@@ -91,7 +93,7 @@ std::optional<std::string> draftExpression(const TrashRule& rule, std::string& w
     }
     case kSizeRule:
       return (reversed(rule) ? "size: < " : "size: > ") +
-             shortestNumber(rule.value("size").asReal());
+             shortestNumber(rule.value(rule_key::kSize).asReal());
   }
   why = localized("its kind has no condition expression");
   return std::nullopt;
@@ -100,7 +102,7 @@ std::optional<std::string> draftExpression(const TrashRule& rule, std::string& w
 }  // namespace
 
 std::optional<std::string> conditionExpression(const TrashRule& rule, std::string& why) {
-  if (!rule.value("ison").asBool()) {
+  if (!rule.value(rule_key::kEnabled).asBool()) {
     why = localized("it is disabled, and a condition expression is always enabled");
     return std::nullopt;
   }
@@ -132,24 +134,30 @@ std::string exportConfiguration(const FolderList& folders, const std::string& da
       quoted += c;
     }
     entry.set("Path", Value::text(quoted));
-    switch (folder.value("play").asInteger()) {
+    switch (folder.value(folder_key::kAction).asInteger()) {
       case TrashFolder::kDeleteAction:
         entry.set("Action", Value::text("delete"));
         break;
       case TrashFolder::kMoveAction:
-        entry.set("Action", Value::text("moveto:" + std::string(folder.value("move").asText())));
+        entry.set(
+            "Action",
+            Value::text("moveto:" + std::string(folder.value(folder_key::kDestination).asText())));
         break;
       default:
         entry.set("Action", Value::text("trash"));
         break;
     }
-    if (!folder.value("ison").asBool()) entry.set("Disabled", Value::boolean(true));
-    if (folder.value("datf").asBool()) entry.set("MoveWithDate", Value::boolean(true));
-    if (folder.value("temp").asBool()) entry.set("NetworkDisk", Value::boolean(true));
-    entry.set("MeetAllConditions", Value::integer(folder.value("gran").asInteger() == 1 ? 1 : 0));
-    if (folder.value("rfil").isText()) {
-      entry.set("ReadMeFileName", folder.value("rfil"));
-      if (folder.value("rtxt").isText()) entry.set("ReadMeText", folder.value("rtxt"));
+    if (!folder.value(folder_key::kEnabled).asBool()) entry.set("Disabled", Value::boolean(true));
+    if (folder.value(folder_key::kDatedFolder).asBool())
+      entry.set("MoveWithDate", Value::boolean(true));
+    if (folder.value(folder_key::kMayBeAbsent).asBool())
+      entry.set("NetworkDisk", Value::boolean(true));
+    entry.set("MeetAllConditions",
+              Value::integer(folder.value(folder_key::kMatchAll).asInteger() == 1 ? 1 : 0));
+    if (folder.value(folder_key::kReadMeName).isText()) {
+      entry.set("ReadMeFileName", folder.value(folder_key::kReadMeName));
+      if (folder.value(folder_key::kReadMeText).isText())
+        entry.set("ReadMeText", folder.value(folder_key::kReadMeText));
     }
 
     Array conditions;
@@ -161,7 +169,7 @@ std::string exportConfiguration(const FolderList& folders, const std::string& da
         continue;
       }
       TrashRule described(rule);
-      described.setValue("ison", Value::boolean(true));
+      described.setValue(folder_key::kEnabled, Value::boolean(true));
       std::string description = prepareWithLog(described, true, process().clock())
                                     .value_or(localized("(unknown condition)"));
       warnings.push_back(localized("folder '%@': condition %@ (%@) left out: %@",

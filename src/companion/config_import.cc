@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "model/record_keys.h"
 #include "os/localization.h"
 
 namespace sweeprun {
@@ -21,7 +22,7 @@ ImportOutcome importConfiguredFolders(TrashConfigFileParser& parser, FolderList&
   FolderList patterns;
   if (parser.folders()) {
     for (const TrashFolder& folder : *parser.folders()) {
-      if (folder.value("glob").isText()) patterns.push_back(folder);
+      if (folder.value(folder_key::kUnmatchedPattern).isText()) patterns.push_back(folder);
     }
   }
 
@@ -29,14 +30,15 @@ ImportOutcome importConfiguredFolders(TrashConfigFileParser& parser, FolderList&
   parser.merge(&merged);
 
   for (const TrashFolder& pattern : patterns) {
-    const Value& text = pattern.value("glob");
-    const bool tookAny = std::any_of(merged.begin(), merged.end(),
-                                     [&](const TrashFolder& f) { return f.value("glob") == text; });
+    const Value& text = pattern.value(folder_key::kUnmatchedPattern);
+    const bool tookAny = std::any_of(merged.begin(), merged.end(), [&](const TrashFolder& f) {
+      return f.value(folder_key::kUnmatchedPattern) == text;
+    });
     if (tookAny) continue;
-    if (pattern.value("temp").asBool() && !hasWildcard(text.asText())) {
+    if (pattern.value(folder_key::kMayBeAbsent).asBool() && !hasWildcard(text.asText())) {
       // A folder on a volume that is not mounted now is still a folder to watch.
       TrashFolder folder(pattern);
-      folder.data.remove("glob");
+      folder.data.remove(folder_key::kUnmatchedPattern);
       merged.push_back(std::move(folder));
       continue;
     }
@@ -53,7 +55,7 @@ ImportOutcome importConfiguredFolders(TrashConfigFileParser& parser, FolderList&
   for (const TrashFolder& old : stored) {
     auto match = std::find_if(merged.begin(), merged.end(), [&](const TrashFolder& f) {
       return !placed[static_cast<size_t>(&f - merged.data())] &&
-             f.value("path") == old.value("path");
+             f.value(folder_key::kPath) == old.value(folder_key::kPath);
     });
     if (match == merged.end()) {
       result.push_back(old);

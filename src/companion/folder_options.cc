@@ -3,8 +3,9 @@
 #include <filesystem>
 #include <system_error>
 
-#include "os/localization.h"
 #include "fs/path.h"
+#include "model/record_keys.h"
+#include "os/localization.h"
 #include "os/process.h"
 #include "os/text_case.h"
 #include "settings/condition_parser.h"
@@ -116,7 +117,7 @@ bool readFolderChanges(const ParsedArguments& arguments, bool editing, FolderCha
     std::string warning;
     if (!parseCondition(expression, rule, error, &warning)) return false;
     if (!warning.empty()) changes.warnings.push_back(std::move(warning));
-    if (rule.value("type").asInteger() == kAgeRule) changes.once = rule.checkOnce();
+    if (rule.value(rule_key::kKind).asInteger() == kAgeRule) changes.once = rule.checkOnce();
     changes.rules.push_back(std::move(rule));
   }
   return true;
@@ -124,26 +125,29 @@ bool readFolderChanges(const ParsedArguments& arguments, bool editing, FolderCha
 
 void applyFolderChanges(const FolderChanges& changes, TrashFolder& folder) {
   if (changes.action) {
-    folder.setValue("play", Value::integer(*changes.action));
-    folder.setValue("move", Value::text(changes.destination.value_or("")));
+    folder.setValue(folder_key::kAction, Value::integer(*changes.action));
+    folder.setValue(folder_key::kDestination, Value::text(changes.destination.value_or("")));
   }
-  if (changes.dated) folder.setValue("datf", Value::boolean(*changes.dated));
-  if (changes.network) folder.setValue("temp", Value::boolean(*changes.network));
-  if (changes.enabled) folder.setValue("ison", Value::boolean(*changes.enabled));
-  if (changes.matchAll) folder.setValue("gran", Value::integer(*changes.matchAll ? 1 : 0));
+  if (changes.dated) folder.setValue(folder_key::kDatedFolder, Value::boolean(*changes.dated));
+  if (changes.network) folder.setValue(folder_key::kMayBeAbsent, Value::boolean(*changes.network));
+  if (changes.enabled) folder.setValue(folder_key::kEnabled, Value::boolean(*changes.enabled));
+  if (changes.matchAll)
+    folder.setValue(folder_key::kMatchAll, Value::integer(*changes.matchAll ? 1 : 0));
   if (changes.removeReadMe) {
-    folder.data.remove("rfil");
-    folder.data.remove("rtxt");
+    folder.data.remove(folder_key::kReadMeName);
+    folder.data.remove(folder_key::kReadMeText);
   }
-  if (changes.readMeName) folder.setValue("rfil", Value::text(*changes.readMeName));
-  if (changes.readMeText) folder.setValue("rtxt", Value::text(*changes.readMeText));
+  if (changes.readMeName)
+    folder.setValue(folder_key::kReadMeName, Value::text(*changes.readMeName));
+  if (changes.readMeText)
+    folder.setValue(folder_key::kReadMeText, Value::text(*changes.readMeText));
 
   if (changes.clearConditions) {
     folder.setRules({});
-    folder.data.remove("once");
+    folder.data.remove(folder_key::kOnceADay);
   }
   for (const TrashRule& rule : changes.rules) folder.rules().push_back(rule);
-  if (changes.once) folder.setValue("once", Value::boolean(*changes.once));
+  if (changes.once) folder.setValue(folder_key::kOnceADay, Value::boolean(*changes.once));
 }
 
 std::string userPath(std::string_view typed) {

@@ -6,8 +6,9 @@
 #include "companion/config_export.h"
 #include "companion/json_text.h"
 #include "engine/rule_evaluation.h"
-#include "os/localization.h"
 #include "fs/path.h"
+#include "model/record_keys.h"
+#include "os/localization.h"
 
 namespace sweeprun {
 
@@ -32,13 +33,13 @@ const char* actionName(int64_t play) {
 Value ruleSummary(const TrashRule& rule, Date now) {
   // A disabled rule yields no phrase; describe it as if it were on.
   TrashRule described(rule);
-  described.setValue("ison", Value::boolean(true));
+  described.setValue(folder_key::kEnabled, Value::boolean(true));
   std::string why;
   std::optional<std::string> expression = conditionExpression(described, why);
   Dictionary entry;
   entry.set("description", Value::text(prepareWithLog(described, true, now).value_or("")));
   entry.set("expression", expression ? Value::text(*expression) : Value());
-  entry.set("enabled", Value::boolean(rule.value("ison").asBool()));
+  entry.set("enabled", Value::boolean(rule.value(rule_key::kEnabled).asBool()));
   return Value::dictionary(std::move(entry));
 }
 
@@ -63,28 +64,30 @@ std::string yesNo(const Value& value, const char* yes, const char* no) {
 
 Value folderSummary(const TrashFolder& folder, Date now, bool withItems) {
   Dictionary summary;
-  const int64_t play = folder.value("play").asInteger();
+  const int64_t play = folder.value(folder_key::kAction).asInteger();
   setFileText(summary, "path", folder.path());
-  summary.set("name", Value::text(folder.value("name").asText()));
-  summary.set("enabled", Value::boolean(folder.value("ison").asBool()));
+  summary.set("name", Value::text(folder.value(folder_key::kName).asText()));
+  summary.set("enabled", Value::boolean(folder.value(folder_key::kEnabled).asBool()));
   summary.set("action", Value::text(actionName(play)));
   summary.set("destination", play == TrashFolder::kMoveAction
-                                 ? Value::text(folder.value("move").asText())
+                                 ? Value::text(folder.value(folder_key::kDestination).asText())
                                  : Value());
-  summary.set("dated", Value::boolean(folder.value("datf").asBool()));
-  summary.set("network", Value::boolean(folder.value("temp").asBool()));
-  summary.set("onceADay", Value::boolean(folder.value("once").asBool()));
-  summary.set("matchAll", Value::boolean(folder.value("gran").asInteger() == 1));
-  summary.set("lastCheck", dateOrNull(folder, "last"));
-  summary.set("checkRequestedFor", dateOrNull(folder, "next"));
-  summary.set("checks", Value::unsignedInteger(folder.value("hits").asUnsigned()));
-  summary.set("takenIn", Value::unsignedInteger(folder.value("ckin").asUnsigned()));
-  summary.set("movedOut", Value::unsignedInteger(folder.value("cout").asUnsigned()));
-  summary.set("removedByLastCheck", Value::integer(folder.value("loud").asInteger()));
-  if (folder.value("rfil").isText()) {
-    summary.set("readMe",
-                Value::dictionary({{"name", folder.value("rfil")},
-                                   {"text", Value::text(folder.value("rtxt").asText())}}));
+  summary.set("dated", Value::boolean(folder.value(folder_key::kDatedFolder).asBool()));
+  summary.set("network", Value::boolean(folder.value(folder_key::kMayBeAbsent).asBool()));
+  summary.set("onceADay", Value::boolean(folder.value(folder_key::kOnceADay).asBool()));
+  summary.set("matchAll", Value::boolean(folder.value(folder_key::kMatchAll).asInteger() == 1));
+  summary.set("lastCheck", dateOrNull(folder, folder_key::kLastCheck));
+  summary.set("checkRequestedFor", dateOrNull(folder, folder_key::kCheckAgainOn));
+  summary.set("checks", Value::unsignedInteger(folder.value(folder_key::kChecks).asUnsigned()));
+  summary.set("takenIn", Value::unsignedInteger(folder.value(folder_key::kTakenIn).asUnsigned()));
+  summary.set("movedOut", Value::unsignedInteger(folder.value(folder_key::kMovedOut).asUnsigned()));
+  summary.set("removedByLastCheck",
+              Value::integer(folder.value(folder_key::kRemovedByLastCheck).asInteger()));
+  if (folder.value(folder_key::kReadMeName).isText()) {
+    summary.set(
+        "readMe",
+        Value::dictionary({{"name", folder.value(folder_key::kReadMeName)},
+                           {"text", Value::text(folder.value(folder_key::kReadMeText).asText())}}));
   } else {
     summary.set("readMe", Value());
   }

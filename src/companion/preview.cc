@@ -5,6 +5,7 @@
 #include "engine/removal.h"
 #include "fs/file_io.h"
 #include "fs/path.h"
+#include "model/record_keys.h"
 #include "os/localization.h"
 
 namespace sweeprun {
@@ -58,7 +59,7 @@ const char* decisionName(EntryDecision::Kind kind) {
 }
 
 const char* actionName(const TrashFolder& folder) {
-  switch (folder.value("play").asInteger()) {
+  switch (folder.value(folder_key::kAction).asInteger()) {
     case TrashFolder::kDeleteAction:
       return "delete";
     case TrashFolder::kMoveAction:
@@ -92,7 +93,7 @@ void PreviewRecorder::folderChecked(const TrashFolder& folder, bool examined) {
     const std::string path(folder.path());
     reason = directoryExists(path)
                  ? Value::text(localized("destination folder '%@' is not accessible",
-                                         {folder.value("move").asText()}))
+                                         {folder.value(folder_key::kDestination).asText()}))
                  : Value::text(localized("no folder found at '%@'", {path}));
   }
   folders_.push_back(Value::dictionary({{"path", Value::text(folder.path())},

@@ -10,6 +10,7 @@
 #include "fs/file_io.h"
 #include "fs/path.h"
 #include "log/trash_log.h"
+#include "model/record_keys.h"
 #include "os/localization.h"
 #include "os/process.h"
 
@@ -21,7 +22,7 @@ constexpr unsigned kReadMeMode = 0444;
 
 // The read-me name is the last component of "rfil"; none when absent or empty.
 std::string readMeName(const TrashFolder& folder) {
-  std::string_view stored = folder.value("rfil").asText();
+  std::string_view stored = folder.value(folder_key::kReadMeName).asText();
   if (stored.empty()) return {};
   return lastPathComponent(stored);
 }
@@ -33,9 +34,10 @@ std::string readMeName(const TrashFolder& folder) {
 std::vector<std::string> destinationHolders(const TrashFolder& folder, const std::string& path) {
   std::vector<std::string> destinations;
   const Process& context = process();
-  switch (folder.value("play").asInteger()) {
+  switch (folder.value(folder_key::kAction).asInteger()) {
     case TrashFolder::kMoveAction:
-      destinations.push_back(standardizePath(folder.value("move").asText(), context.homeDirectory));
+      destinations.push_back(
+          standardizePath(folder.value(folder_key::kDestination).asText(), context.homeDirectory));
       break;
     case TrashFolder::kDeleteAction:
       break;
@@ -80,7 +82,7 @@ void refreshReadMe(const TrashFolder& folder, const DirHandle& dir, const std::s
     }
     dir.removeFile(name, error);
   }
-  dir.createFileExclusive(name, folder.value("rtxt").asText(), kReadMeMode, error);
+  dir.createFileExclusive(name, folder.value(folder_key::kReadMeText).asText(), kReadMeMode, error);
 }
 
 // The entry lines of one check. A line that only tells what was seen is
@@ -195,11 +197,11 @@ void TrashCollector::checkFolder(TrashFolder& folder) {
   bool examined = false;
   if (DirHandle::openDirectory(path, dir, error) != OpenStatus::kOpened) {
     reportError(localized("No folder found at '%@'.", {shownPath}));
-  } else if (folder.value("play").asInteger() == TrashFolder::kMoveAction &&
-             !directoryExists(std::string(folder.value("move").asText())) &&
-             !folder.value("temp").asBool()) {
+  } else if (folder.value(folder_key::kAction).asInteger() == TrashFolder::kMoveAction &&
+             !directoryExists(std::string(folder.value(folder_key::kDestination).asText())) &&
+             !folder.value(folder_key::kMayBeAbsent).asBool()) {
     reportError(localized("Destination folder '%@' is not accessible.",
-                          {loggableText(folder.value("move").asText())}));
+                          {loggableText(folder.value(folder_key::kDestination).asText())}));
   } else {
     examined = true;
   }
@@ -297,16 +299,17 @@ void TrashCollector::checkFolder(TrashFolder& folder) {
 
     folder.setItems(std::move(fresh));
     if (checkedIn > 0) {
-      folder.setValue("ckin",
-                      Value::unsignedInteger(folder.value("ckin").asUnsigned() + checkedIn));
+      folder.setValue(
+          folder_key::kTakenIn,
+          Value::unsignedInteger(folder.value(folder_key::kTakenIn).asUnsigned() + checkedIn));
     }
     lines.flush();
     if (!readMe.empty() && !dryRun_) refreshReadMe(folder, dir, readMe);
   }
 
-  folder.setValue("loud", Value::integer(removed));
-  folder.incrForKey("hits");
-  folder.setDate(process().clock(), "last");
+  folder.setValue(folder_key::kRemovedByLastCheck, Value::integer(removed));
+  folder.incrForKey(folder_key::kChecks);
+  folder.setDate(process().clock(), folder_key::kLastCheck);
   logLine(removed == 1 ? localized("%d item was removed.", {"1"})
                        : localized("%d items were removed.", {std::to_string(removed)}));
   logLine("");

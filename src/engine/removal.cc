@@ -4,6 +4,7 @@
 #include "fs/place_entry.h"
 #include "fs/trash_finder.h"
 #include "fs/trash_info.h"
+#include "model/record_keys.h"
 #include "os/date_style.h"
 #include "os/process.h"
 
@@ -25,7 +26,7 @@ RemovalResult openFailure(OpenStatus status) {
 
 RemovalResult moveResult(TrashFolder& folder, MoveStatus status) {
   if (status != MoveStatus::kMoved) return RemovalResult::kMoveFailed;
-  folder.incrForKey("cout");
+  folder.incrForKey(folder_key::kMovedOut);
   return RemovalResult::kRemoved;
 }
 
@@ -48,7 +49,7 @@ RemovalResult placeInto(TrashFolder& folder, const DirHandle& watched, const std
                         const DirHandle& destination, RemovalPlan& done) {
   std::string& error = done.reason;
   done.destination = destination.path();
-  if (!folder.value("datf").asBool()) {
+  if (!folder.value(folder_key::kDatedFolder).asBool()) {
     return moveResult(folder, placeEntry(watched, name, destination, done.targetName, error));
   }
   DirHandle dated;
@@ -72,7 +73,7 @@ RemovalResult toTrash(TrashFolder& folder, const DirHandle& watched, const std::
   if (status != OpenStatus::kOpened) return openFailure(status);
   Date now = process().clock();
   done.destination = trash.files().path();
-  if (!folder.value("datf").asBool()) {
+  if (!folder.value(folder_key::kDatedFolder).asBool()) {
     return moveResult(folder, trash.trashEntry(watched, name, now, done.targetName, error));
   }
   DirHandle dated;
@@ -88,15 +89,16 @@ RemovalResult dispose(TrashFolder& folder, const DirHandle& watched, const std::
   if (!watched.isDeletable(name)) return RemovalResult::kNotDeletable;
   std::string& error = done.reason;
 
-  switch (folder.value("play").asInteger()) {
+  switch (folder.value(folder_key::kAction).asInteger()) {
     case TrashFolder::kMoveAction: {
       // The move-to folder itself is never created.
       DirHandle destination;
-      done.destination = std::string(folder.value("move").asText());
+      done.destination = std::string(folder.value(folder_key::kDestination).asText());
       OpenStatus status = DirHandle::openDirectory(done.destination, destination, error);
       if (status == OpenStatus::kMissing) {
-        return folder.value("temp").asBool() ? RemovalResult::kDestinationAbsentNow
-                                             : RemovalResult::kDestinationMissing;
+        return folder.value(folder_key::kMayBeAbsent).asBool()
+                   ? RemovalResult::kDestinationAbsentNow
+                   : RemovalResult::kDestinationMissing;
       }
       if (status == OpenStatus::kNotDirectory) return RemovalResult::kDestinationNotDirectory;
       if (status != OpenStatus::kOpened) return RemovalResult::kMoveFailed;
@@ -153,7 +155,7 @@ RemovalPlan planPlacing(const TrashFolder& folder, const std::string& path, cons
   if (status == OpenStatus::kFailed) return outcomeOf(RemovalResult::kDestinationMissing, path);
   if (!infoPath.empty()) DirHandle::openDirectory(infoPath, info, error);
   plan.destination = path;
-  if (folder.value("datf").asBool()) {
+  if (folder.value(folder_key::kDatedFolder).asBool()) {
     std::string datedName = datedFolderName(process().clock());
     plan.destination = joinPath(path, datedName);
     DirHandle dated;
@@ -178,14 +180,15 @@ RemovalPlan planUnlink(const TrashFolder& folder, const DirHandle& watched, cons
                        const std::set<std::string>* claimed) {
   if (!watched.isDeletable(name)) return outcomeOf(RemovalResult::kNotDeletable);
   std::string error;
-  switch (folder.value("play").asInteger()) {
+  switch (folder.value(folder_key::kAction).asInteger()) {
     case TrashFolder::kMoveAction: {
-      std::string path(folder.value("move").asText());
+      std::string path(folder.value(folder_key::kDestination).asText());
       DirHandle destination;
       OpenStatus status = DirHandle::openDirectory(path, destination, error);
       if (status == OpenStatus::kMissing) {
-        return outcomeOf(folder.value("temp").asBool() ? RemovalResult::kDestinationAbsentNow
-                                                       : RemovalResult::kDestinationMissing,
+        return outcomeOf(folder.value(folder_key::kMayBeAbsent).asBool()
+                             ? RemovalResult::kDestinationAbsentNow
+                             : RemovalResult::kDestinationMissing,
                          path);
       }
       if (status == OpenStatus::kNotDirectory)

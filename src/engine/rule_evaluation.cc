@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 
+#include "model/record_keys.h"
 #include "os/localization.h"
 
 namespace sweeprun {
@@ -92,23 +93,23 @@ bool matches(const PreparedRules::Rule& rule, const TrashItem& item) {
 }  // namespace
 
 std::optional<std::string> prepareWithLog(TrashRule& rule, bool describe, Date now) {
-  if (!rule.value("ison").asBool()) return std::nullopt;
+  if (!rule.value(rule_key::kEnabled).asBool()) return std::nullopt;
   std::string text;
-  switch (rule.value("type").asInteger()) {
+  switch (rule.value(rule_key::kKind).asInteger()) {
     case kSizeRule:
-      rule.invert = rule.value("oppo").asInteger() == 1;
+      rule.invert = rule.value(rule_key::kReversed).asInteger() == 1;
       if (describe) {
         text = localized(rule.invert ? "whose size is at most %@" : "whose size is at least %@",
-                         {plainNumber(rule.value("size").asReal())});
+                         {plainNumber(rule.value(rule_key::kSize).asReal())});
       }
       break;
     case kNameRule: {
-      rule.invert = rule.value("oppo").asInteger() == 1;
-      NamePhrases phrases = namePhrases(rule.value("part").asInteger());
+      rule.invert = rule.value(rule_key::kReversed).asInteger() == 1;
+      NamePhrases phrases = namePhrases(rule.value(rule_key::kNamePart).asInteger());
       rule.nameOpt = phrases.options;
       if (describe) {
         text = localized(rule.invert ? phrases.reversed : phrases.plain,
-                         {rule.value("name").asText()});
+                         {rule.value(rule_key::kName).asText()});
       }
       break;
     }
@@ -136,7 +137,7 @@ std::optional<std::string> prepareWithLog(TrashRule& rule, bool describe, Date n
 }
 
 bool trash(const TrashRule& rule, const TrashItem& item) {
-  if (!rule.value("ison").asBool()) return false;
+  if (!rule.value(rule_key::kEnabled).asBool()) return false;
   return matches(PreparedRules::Rule(rule), item);
 }
 
@@ -149,7 +150,8 @@ std::optional<std::string> prepareWithLog(TrashFolder& folder, bool describe, Da
     if (!text) continue;
     if (any) {
       if (conjunction.empty()) {
-        conjunction = localizedString(folder.value("gran").asInteger() == 0 ? " or " : " and ");
+        conjunction = localizedString(
+            folder.value(folder_key::kMatchAll).asInteger() == 0 ? " or " : " and ");
       }
       joined += conjunction;
     }
@@ -165,18 +167,18 @@ std::optional<std::string> prepareWithLog(TrashFolder& folder, bool describe, Da
 
 PreparedRules::Rule::Rule(const TrashRule& rule)
     : rule(&rule),
-      kind(rule.value("type").asInteger()),
+      kind(rule.value(rule_key::kKind).asInteger()),
       invert(rule.invert),
       nameOpt(rule.nameOpt),
-      pattern(rule.value("name").asText()),
+      pattern(rule.value(rule_key::kName).asText()),
       limit(rule.limit),
       timeValue(rule.timeValue),
       bestDate(rule.bestDate) {}
 
 PreparedRules::PreparedRules(const TrashFolder& folder)
-    : all_(folder.value("gran").asInteger() == 1) {
+    : all_(folder.value(folder_key::kMatchAll).asInteger() == 1) {
   for (const TrashRule& rule : folder.rules()) {
-    if (rule.value("ison").asBool()) rules_.emplace_back(rule);
+    if (rule.value(rule_key::kEnabled).asBool()) rules_.emplace_back(rule);
   }
 }
 

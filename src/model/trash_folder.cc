@@ -3,11 +3,12 @@
 #include <string>
 #include <utility>
 
+#include "fs/alias_record.h"
+#include "fs/path.h"
 #include "log/trash_log.h"
 #include "model/key_path.h"
-#include "fs/alias_record.h"
+#include "model/record_keys.h"
 #include "os/localization.h"
-#include "fs/path.h"
 #include "os/process.h"
 
 namespace sweeprun {
@@ -15,8 +16,10 @@ namespace sweeprun {
 namespace {
 
 // The remembered state that a stored record hands to the configured one.
-constexpr std::string_view kMergedKeys[] = {"name", "path", "loud", "last", "next",
-                                            "ckin", "cout", "busy", "hits"};
+constexpr std::string_view kMergedKeys[] = {
+    folder_key::kName,      folder_key::kPath,           folder_key::kRemovedByLastCheck,
+    folder_key::kLastCheck, folder_key::kCheckAgainOn,   folder_key::kTakenIn,
+    folder_key::kMovedOut,  folder_key::kCompanionState, folder_key::kChecks};
 
 // The base directory new alias records are made relative to.
 const std::string& aliasBase() {
@@ -33,7 +36,7 @@ bool isWithin(std::string_view path, std::string_view folder) {
 
 std::vector<TrashRule> decodeRules(KeyedDecoder& coder) {
   std::vector<TrashRule> rules;
-  coder.decodeObjectArray("full", "TrashRule", [&rules](KeyedDecoder& element) {
+  coder.decodeObjectArray(archive_key::kFolderRules, "TrashRule", [&rules](KeyedDecoder& element) {
     rules.push_back(TrashRule::fromCoder(element));
   });
   return rules;
@@ -42,7 +45,7 @@ std::vector<TrashRule> decodeRules(KeyedDecoder& coder) {
 std::shared_ptr<ItemList> decodeItems(KeyedDecoder& coder) {
   auto items = std::make_shared<ItemList>();
   const bool present = coder.decodeObjectArray(
-      "fist", "TrashItem",
+      archive_key::kFolderItems, "TrashItem",
       [&items](KeyedDecoder& element) { items->push_back(TrashItem::fromCoder(element)); });
   if (!present) return nullptr;
   return items;
@@ -53,27 +56,28 @@ std::shared_ptr<ItemList> decodeItems(KeyedDecoder& coder) {
 TrashFolder TrashFolder::folderWithPath(std::string_view /*path*/) {
   TrashFolder folder;
   folder.data.reserve(7);
-  folder.data.set("loud", Value::integer(0));
-  folder.data.set("play", Value::integer(kTrashAction));
-  folder.data.set("move", Value::text(""));
-  folder.data.set("datf", Value::boolean(false));
-  folder.data.set("ison", Value::boolean(true));
-  folder.data.set("temp", Value::boolean(false));
-  folder.data.set("gran", Value::integer(1));
+  folder.data.set(folder_key::kRemovedByLastCheck, Value::integer(0));
+  folder.data.set(folder_key::kAction, Value::integer(kTrashAction));
+  folder.data.set(folder_key::kDestination, Value::text(""));
+  folder.data.set(folder_key::kDatedFolder, Value::boolean(false));
+  folder.data.set(folder_key::kEnabled, Value::boolean(true));
+  folder.data.set(folder_key::kMayBeAbsent, Value::boolean(false));
+  folder.data.set(folder_key::kMatchAll, Value::integer(1));
   folder.ruls.push_back(TrashRule::trashRule());
   return folder;
 }
 
 TrashFolder TrashFolder::fromCoder(KeyedDecoder& coder) {
   TrashFolder folder;
-  const std::string aliasBytes = coder.decodeBytes("fink");
+  const std::string aliasBytes = coder.decodeBytes(archive_key::kFolderAlias);
   // An empty alias record is no alias record: it never resolves, and a merge
   // must not prefer it over a real one.
   if (!aliasBytes.empty()) folder.aliasH = aliasBytes;
 
-  Value stored = coder.decodeValue("fdat");
+  Value stored = coder.decodeValue(archive_key::kFolderData);
   if (Dictionary* dictionary = stored.dictionaryPtr()) folder.data = std::move(*dictionary);
-  if (!folder.data.contains("temp")) folder.data.set("temp", Value::boolean(false));
+  if (!folder.data.contains(folder_key::kMayBeAbsent))
+    folder.data.set(folder_key::kMayBeAbsent, Value::boolean(false));
 
   // Stored aliases resolve against the home folder in every mode, even those
   // made against the users folder in system mode.
@@ -83,20 +87,20 @@ TrashFolder TrashFolder::fromCoder(KeyedDecoder& coder) {
 
   std::optional<std::string> oldPath;
   if (resolution.resultCode != 0) {
-    if (!folder.data.get("temp").asBool()) {
-      folder.data.set("ison", Value::boolean(false));
+    if (!folder.data.get(folder_key::kMayBeAbsent).asBool()) {
+      folder.data.set(folder_key::kEnabled, Value::boolean(false));
       TrashLog::err(localized("Unable to resolve alias to '%@' (Error %d).",
                               {storedPath, std::to_string(resolution.resultCode)}));
     }
   } else if (resolution.changed) {
     oldPath = storedPath;
     const std::string newPath = standardizePath(resolution.path, process().homeDirectory);
-    folder.data.set("path", Value::text(newPath));
+    folder.data.set(folder_key::kPath, Value::text(newPath));
     // Keep the record current, so the next run finds the folder at once.
     if (auto remade = makeAliasRecord(newPath, aliasBase())) folder.aliasH = std::move(remade);
   }
-  if (folder.data.get("path").isText())
-    folder.data.set("name", Value::text(lastPathComponent(folder.path())));
+  if (folder.data.get(folder_key::kPath).isText())
+    folder.data.set(folder_key::kName, Value::text(lastPathComponent(folder.path())));
 
   folder.items_ = decodeItems(coder);
   if (oldPath && folder.items_ && !oldPath->empty()) {
@@ -130,23 +134,24 @@ TrashFolder& TrashFolder::operator=(const TrashFolder& other) {
 }
 
 void TrashFolder::encodeWithCoder(KeyedEncoder& coder) const {
-  coder.encodeBytes("fink", aliasH ? std::string_view(*aliasH) : std::string_view());
-  coder.encodeDictionary("fdat", data);
+  coder.encodeBytes(archive_key::kFolderAlias,
+                    aliasH ? std::string_view(*aliasH) : std::string_view());
+  coder.encodeDictionary(archive_key::kFolderData, data);
   if (items_) {
     const ItemList& items = *items_;
-    coder.encodeObjectArray("fist", items.size(),
+    coder.encodeObjectArray(archive_key::kFolderItems, items.size(),
                             [&items](size_t i) -> const ArchivableObject& { return items[i]; });
   } else {
-    coder.encodeValue("fist", Value::none());
+    coder.encodeValue(archive_key::kFolderItems, Value::none());
   }
-  coder.encodeObjectArray("full", ruls.size(),
+  coder.encodeObjectArray(archive_key::kFolderRules, ruls.size(),
                           [this](size_t i) -> const ArchivableObject& { return ruls[i]; });
 }
 
 void TrashFolder::setPath(std::string_view path) {
   const std::string standardized = standardizePath(path, process().homeDirectory);
-  data.set("path", Value::text(standardized));
-  data.set("name", Value::text(lastPathComponent(standardized)));
+  data.set(folder_key::kPath, Value::text(standardized));
+  data.set(folder_key::kName, Value::text(lastPathComponent(standardized)));
   aliasH = makeAliasRecord(standardized, aliasBase());
 }
 

@@ -7,10 +7,11 @@
 #include <string_view>
 #include <vector>
 
+#include "archive/keyed_archive.h"
+#include "model/record_keys.h"
 #include "model/trash_item.h"
 #include "model/trash_rule.h"
 #include "os/date.h"
-#include "archive/keyed_archive.h"
 #include "plist/value.h"
 
 namespace sweeprun {
@@ -73,7 +74,7 @@ class TrashFolder : public ArchivableObject {
   /// Key-path access: "data.<key>" or the bare key both reach |data|.
   const Value& value(std::string_view keyPath) const;
   void setValue(std::string_view keyPath, Value value);
-  std::string_view path() const { return data.get("path").asText(); }
+  std::string_view path() const { return data.get(folder_key::kPath).asText(); }
 
   /// The alias record's bytes; none when the record has no alias.
   const std::optional<std::string>& aliasRecord() const { return aliasH; }

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "model/key_path.h"
+#include "model/record_keys.h"
 
 namespace sweeprun {
 
@@ -22,14 +23,14 @@ constexpr int64_t kDefaultSize = 524288;
 Dictionary defaultData(int64_t type) {
   Dictionary data;
   data.reserve(8);
-  data.set("type", Value::integer(type));
-  data.set("ison", Value::boolean(true));
-  data.set("teve", Value::integer(kDefaultTeve));
-  data.set("tune", Value::integer(kDefaultTune));
-  data.set("name", Value::text(""));
-  data.set("part", Value::integer(0));
-  data.set("oppo", Value::integer(0));
-  data.set("size", Value::integer(kDefaultSize));
+  data.set(rule_key::kKind, Value::integer(type));
+  data.set(rule_key::kEnabled, Value::boolean(true));
+  data.set(rule_key::kCount, Value::integer(kDefaultTeve));
+  data.set(rule_key::kUnit, Value::integer(kDefaultTune));
+  data.set(rule_key::kName, Value::text(""));
+  data.set(rule_key::kNamePart, Value::integer(0));
+  data.set(rule_key::kReversed, Value::integer(0));
+  data.set(rule_key::kSize, Value::integer(kDefaultSize));
   return data;
 }
 
@@ -42,7 +43,7 @@ const double TrashRule::kUnitSeconds[8] = {60, 3600, 86400, 604800, 2629742.4, 3
 TrashRule TrashRule::trashRuleWithType(int64_t type) { return TrashRule(type); }
 
 TrashRule TrashRule::fromCoder(KeyedDecoder& coder) {
-  Value stored = coder.decodeValue("rdat");
+  Value stored = coder.decodeValue(archive_key::kRuleData);
   Dictionary* dictionary = stored.dictionaryPtr();
   return TrashRule(FromStored{}, dictionary ? std::move(*dictionary) : Dictionary());
 }
@@ -63,17 +64,17 @@ TrashRule& TrashRule::operator=(const TrashRule& other) {
 }
 
 void TrashRule::encodeWithCoder(KeyedEncoder& coder) const {
-  coder.encodeDictionary("rdat", data);
+  coder.encodeDictionary(archive_key::kRuleData, data);
 }
 
 void TrashRule::update() {
-  switch (data.get("type").asInteger()) {
+  switch (data.get(rule_key::kKind).asInteger()) {
     case kSizeRule:
-      limit = data.get("size").asReal();
+      limit = data.get(rule_key::kSize).asReal();
       break;
     case kAgeRule: {
-      const int64_t tune = data.get("tune").asInteger();
-      const double teve = data.get("teve").asReal();
+      const int64_t tune = data.get(rule_key::kUnit).asInteger();
+      const double teve = data.get(rule_key::kCount).asReal();
       // Stored files may hold any unit index or count. A unit outside the
       // table, or a count that is not a finite number, makes the rule match
       // nothing: the longest span with a positive count, so that neither
@@ -95,7 +96,7 @@ void TrashRule::update() {
 }
 
 bool TrashRule::checkOnce() const {
-  return data.get("type").asInteger() == kAgeRule && limit > 259200;
+  return data.get(rule_key::kKind).asInteger() == kAgeRule && limit > 259200;
 }
 
 const Value& TrashRule::value(std::string_view keyPath) const {
