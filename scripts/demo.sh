@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # A tour in a throw-away home folder: sweeply sets up a demo folder with two
-# conditions and turns the run log on, shows what a run would do, sweeprun
-# runs, and the run log and the Trash show what happened. Nothing outside the
-# throw-away folder is touched; set KEEP=1 to keep it for a look afterwards.
+# conditions and turns the run log and the metrics file on, shows what a run
+# would do, sweeprun runs, and the run log, the metrics and the Trash show
+# what happened. Nothing outside the throw-away folder is touched; set KEEP=1
+# to keep it for a look afterwards.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -34,8 +35,10 @@ ls -l Downloads
 step "$bin/sweeply" add Downloads --condition 'name: *.dmg' --condition 'size: > 1000000' --any
 step "$bin/sweeply" prefs LogToFile yes
 step "$bin/sweeply" prefs LogFileName "$demo/sweeply.log"
+step "$bin/sweeply" prefs MetricsFile "$demo/sweeprun.prom"
 step "$bin/sweeply" preview
 step "$bin/sweeprun"
 step cat "$demo/sweeply.log"
+step cat "$demo/sweeprun.prom"
 step ls -l "$XDG_DATA_HOME/Trash/files"
 step "$bin/sweeply" show Downloads

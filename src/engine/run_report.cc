@@ -101,10 +101,10 @@ void RunReport::finish(int exitStatus) {
         {"SWEEPRUN_EXIT_STATUS", std::to_string(exitStatus)},
     };
     const std::string message = localized(
-        "Run finished with status %@: %@ folders checked, %@ entries seen, %@ taken in, %@ "
-        "removed, %@ failed, in %@ s.",
-        {std::to_string(exitStatus), fields[1].value, fields[2].value, fields[3].value,
-         fields[4].value, fields[5].value, duration});
+        "Run finished with status %@ in %@ s: folders checked %@, entries seen %@, taken in %@, "
+        "removed %@, failed %@.",
+        {std::to_string(exitStatus), duration, fields[1].value, fields[2].value, fields[3].value,
+         fields[4].value, fields[5].value});
     std::string error;
     sendJournalRecord(message, exitStatus == 0 ? LogPriority::kNotice : LogPriority::kError, fields,
                       error);
