@@ -1,6 +1,7 @@
 // What a run leaves for the tools that watch a fleet: the journal records
 // of its removals and its summary, read back from a journal socket of the
-// test's own, and the metrics file, read by the text format's grammar. The
+// test's own and with journalctl from a journal daemon of the test's own,
+// and the metrics file, read by the text format's grammar. The
 // run removes one entry, keeps one and fails on one (its move-to folder is
 // full, or read-only without root), beside a disabled folder.
 #include <gtest/gtest.h>
@@ -32,12 +33,20 @@ constexpr char kEntryId[] = "c7323adfabdf43ed8a62c8ad041c476d";
 
 using JournalRecord = std::map<std::string, std::string>;
 
-// One datagram of the journal's native protocol: "NAME=value\n", or, for a
-// value of any bytes, "NAME\n", its length as 64-bit little-endian, the
-// bytes and "\n".
-bool parseJournalDatagram(const std::string& bytes, JournalRecord& record) {
+// Journal records in the native protocol (one per datagram) or the export
+// format (separated by empty lines): "NAME=value\n", or, for a value of any
+// bytes, "NAME\n", its length as 64-bit little-endian, the bytes and "\n".
+// False when the bytes break the form.
+bool parseJournalRecords(const std::string& bytes, std::vector<JournalRecord>& records) {
   size_t at = 0;
+  JournalRecord record;
   while (at < bytes.size()) {
+    if (bytes[at] == '\n') {  // the empty line after a record of the export format
+      if (!record.empty()) records.push_back(std::move(record));
+      record.clear();
+      ++at;
+      continue;
+    }
     const size_t end = bytes.find('\n', at);
     if (end == std::string::npos) return false;
     const size_t equals = bytes.find('=', at);
@@ -56,6 +65,7 @@ bool parseJournalDatagram(const std::string& bytes, JournalRecord& record) {
     record[name] = bytes.substr(at, length);
     at += length + 1;
   }
+  if (!record.empty()) records.push_back(std::move(record));
   return true;
 }
 
@@ -96,9 +106,10 @@ class JournalSink {
       }
       const ssize_t n = recv(fd_, buffer.data(), buffer.size(), 0);
       if (n <= 0) continue;
-      JournalRecord record;
-      if (parseJournalDatagram(buffer.substr(0, static_cast<size_t>(n)), record)) {
-        records_.push_back(std::move(record));
+      std::vector<JournalRecord> records;
+      if (parseJournalRecords(buffer.substr(0, static_cast<size_t>(n)), records) &&
+          records.size() == 1) {
+        records_.push_back(std::move(records[0]));
       } else {
         ++unparsed_;
       }
@@ -146,14 +157,16 @@ class FleetEndToEndTest : public ::testing::Test {
   }
 
   /// One run, as root in a mount namespace of its own, after |setUp| (shell
-  /// commands) there.
-  ProgramResult runInNamespace(const std::string& setUp) {
+  /// commands, each followed by "&&") there; |thenRun| replaces the run
+  /// itself.
+  ProgramResult runInNamespace(const std::string& setUp, const std::string& thenRun = "") {
     const std::string script = "mount --make-rprivate / && mount -t tmpfs -o size=64k none '" +
-                               archive() + "' && umask 077 && " + setUp + "exec '" +
-                               SWEEPRUN_TOOL_PATH + "'";
+                               archive() + "' && umask 077 && " + setUp +
+                               (thenRun.empty() ? "exec '" + tool() + "'" : thenRun);
     return runProgram("/usr/bin/unshare", {"unshare", "-m", "sh", "-c", script},
                       toolEnvironment(home, "alice", temp.path()), temp.path());
   }
+  static std::string tool() { return SWEEPRUN_TOOL_PATH; }
   bool canUseNamespaces() const {
     return geteuid() == 0 && system("command -v unshare >/dev/null 2>&1") == 0;
   }
@@ -225,9 +238,8 @@ TEST_F(FleetEndToEndTest, MetricsFileTellsWhatTheRunDidAndReplacesALinkUntouched
   // A file of other bits (an administrator's chmod) gets them back at the
   // next run.
   fs::permissions(metrics(), fs::perms(0600));
-  const ProgramResult again =
-      runProgram(SWEEPRUN_TOOL_PATH, {"sweeprun"}, toolEnvironment(home, "alice", temp.path()),
-                 temp.path());
+  const ProgramResult again = runProgram(SWEEPRUN_TOOL_PATH, {"sweeprun"},
+                                         toolEnvironment(home, "alice", temp.path()), temp.path());
   ASSERT_EQ(0, lstat(metrics().c_str(), &status)) << again.err;
   EXPECT_EQ(0644u, status.st_mode & 07777);
 
@@ -297,6 +309,42 @@ TEST_F(FleetEndToEndTest, JournalRecordsCarryEachRemovalAndTheRunsSummary) {
   for (const auto& [field, value] : kCounts) EXPECT_EQ(value, summary->at(field)) << field;
   EXPECT_NE(std::string::npos, summary->at("SWEEPRUN_DURATION_SECONDS").find('.'));
   EXPECT_EQ("3", summary->at("PRIORITY")) << "a run that failed is an error";
+}
+
+// The same run against the system's own journal daemon, in the run's
+// namespace, and read back with journalctl by the fields a query uses: the
+// daemon keeps only fields whose names it accepts.
+TEST_F(FleetEndToEndTest, JournalctlFindsTheRecordsByTheirFields) {
+  const char* daemon = "/lib/systemd/systemd-journald";
+  if (!canUseNamespaces()) GTEST_SKIP() << "needs root and unshare for a journal of its own";
+  if (access(daemon, X_OK) != 0) GTEST_SKIP() << "no " << daemon;
+  const std::string exported = temp.file("exported");
+  const std::string query = "journalctl --directory=\"$(ls -d /run/log/journal/*)\" -o export ";
+  // The daemon's socket appears once it listens; the run waits for it, and
+  // journalctl --sync until the daemon has written what it received. The
+  // host's persistent journal, if any, is hidden too.
+  const ProgramResult result = runInNamespace(
+      "mount -t tmpfs none /run && mkdir -p /run/systemd/journal /run/log/journal && "
+      "{ [ ! -d /var/log/journal ] || mount -t tmpfs none /var/log/journal; } && ",
+      std::string(daemon) +
+          " >/dev/null 2>&1 & daemon=$!; trap 'kill $daemon; wait $daemon' EXIT; i=0; " +
+          "while [ ! -S /run/systemd/journal/socket ] && [ $i -lt 600 ]; do sleep 0.1; " +
+          "i=$((i+1)); done; '" + tool() + "'; status=$?; journalctl --sync && " + query +
+          "SWEEPRUN_FOLDER='" + temp.file("Moving") + "' SWEEPRUN_RESULT=failed > '" + exported +
+          "' && " + query + "MESSAGE_ID=" + kSummaryId + " >> '" + exported +
+          "' || status=1; exit $status");
+  ASSERT_EQ(74, result.exitStatus) << result.err;
+
+  std::vector<JournalRecord> records;
+  ASSERT_TRUE(parseJournalRecords(temp.read("exported"), records));
+  ASSERT_EQ(2u, records.size()) << temp.read("exported");
+  EXPECT_EQ("big.bin", records[0]["SWEEPRUN_ENTRY"]);
+  EXPECT_EQ("move", records[0]["SWEEPRUN_ACTION"]);
+  EXPECT_EQ(kEntryId, records[0]["MESSAGE_ID"]);
+  EXPECT_EQ("sweeprun", records[1]["SYSLOG_IDENTIFIER"]);
+  EXPECT_EQ("74", records[1]["SWEEPRUN_EXIT_STATUS"]);
+  EXPECT_EQ("1", records[1]["SWEEPRUN_ENTRIES_REMOVED"]);
+  EXPECT_EQ("3", records[1]["PRIORITY"]);
 }
 
 }  // namespace
