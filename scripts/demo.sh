@@ -40,5 +40,10 @@ step "$bin/sweeply" preview
 step "$bin/sweeprun"
 step cat "$demo/sweeply.log"
 step cat "$demo/sweeprun.prom"
+# Under systemd the run's removals are journal records as well.
+if [ -S /run/systemd/journal/socket ] && command -v journalctl >/dev/null; then
+  journalctl --sync 2>/dev/null || true  # root only; elsewhere the records come soon enough
+  step journalctl --no-pager SYSLOG_IDENTIFIER=sweeprun SWEEPRUN_FOLDER="$demo/Downloads" || true
+fi
 step ls -l "$XDG_DATA_HOME/Trash/files"
 step "$bin/sweeply" show Downloads
