@@ -311,6 +311,36 @@ TEST_F(FleetEndToEndTest, JournalRecordsCarryEachRemovalAndTheRunsSummary) {
   EXPECT_EQ("3", summary->at("PRIORITY")) << "a run that failed is an error";
 }
 
+// In system mode the root key "MetricsFile" names the file, here in a folder
+// of another account, as the exporter's textfile folder often is.
+TEST_F(FleetEndToEndTest, SystemModeWritesTheConfiguredMetricsFile) {
+  if (geteuid() != 0) GTEST_SKIP() << "system mode runs as root";
+  ASSERT_EQ(0, chown(temp.file("metrics").c_str(), 1, 1));
+  temp.write("sweeprun.plist",
+             "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict>"
+             "<key>DataFile</key><string>" +
+                 temp.file("system.data") + "</string><key>MetricsFile</key><string>" + metrics() +
+                 "</string><key>Folders</key><array><dict><key>Path</key><string>" +
+                 temp.file("Inbox") +
+                 "</string><key>Action</key><string>delete</string>"
+                 "<key>Condition</key><string>name: *.old</string></dict></array></dict></plist>");
+  fs::permissions(temp.file("sweeprun.plist"), fs::perms(0600));
+  const std::string driver = readOnlyDriverIn(temp.path());
+  const ProgramResult result =
+      runProgram(driver, {driver, "-s"}, toolEnvironment(home, "root", temp.path()), temp.path());
+  ASSERT_EQ(0, result.exitStatus) << result.out << result.err;
+
+  struct stat status;
+  ASSERT_EQ(0, lstat(metrics().c_str(), &status));
+  EXPECT_EQ(0u, status.st_uid);
+  EXPECT_EQ(0644u, status.st_mode & 07777);
+  const ParsedMetrics parsed = parseMetricsText(temp.read("metrics/sweeprun.prom"));
+  ASSERT_EQ("", parsed.error);
+  EXPECT_EQ(1, parsed.samples.at(seriesKey("sweeprun_folder_last_run_entries_removed", "folder",
+                                           temp.file("Inbox"))));
+  EXPECT_EQ(0, parsed.samples.at("sweeprun_last_run_exit_status"));
+}
+
 // The same run against the system's own journal daemon, in the run's
 // namespace, and read back with journalctl by the fields a query uses: the
 // daemon keeps only fields whose names it accepts.
