@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # A tour in a throw-away home folder: sweeply sets up a demo folder with two
-# conditions and turns the run log on, shows what a run would do, sweeprun
-# runs, and the run log and the Trash show what happened. Nothing outside the
-# throw-away folder is touched; set KEEP=1 to keep it for a look afterwards.
+# conditions and turns the run log and the metrics file on, shows what a run
+# would do, sweeprun runs, and the run log, the metrics and the Trash show
+# what happened. Nothing outside the throw-away folder is touched; set KEEP=1
+# to keep it for a look afterwards.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -34,8 +35,15 @@ ls -l Downloads
 step "$bin/sweeply" add Downloads --condition 'name: *.dmg' --condition 'size: > 1000000' --any
 step "$bin/sweeply" prefs LogToFile yes
 step "$bin/sweeply" prefs LogFileName "$demo/sweeply.log"
+step "$bin/sweeply" prefs MetricsFile "$demo/sweeprun.prom"
 step "$bin/sweeply" preview
 step "$bin/sweeprun"
 step cat "$demo/sweeply.log"
+step cat "$demo/sweeprun.prom"
+# Under systemd the run's removals are journal records as well.
+if [ -S /run/systemd/journal/socket ] && command -v journalctl >/dev/null; then
+  journalctl --sync 2>/dev/null || true  # root only; elsewhere the records come soon enough
+  step journalctl --no-pager SYSLOG_IDENTIFIER=sweeprun SWEEPRUN_FOLDER="$demo/Downloads" || true
+fi
 step ls -l "$XDG_DATA_HOME/Trash/files"
 step "$bin/sweeply" show Downloads

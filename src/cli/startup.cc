@@ -9,6 +9,7 @@
 #include <string_view>
 #include <thread>
 
+#include "engine/run_report.h"
 #include "engine/trash_collector.h"
 #include "fs/entry_attributes.h"
 #include "fs/mount_table.h"
@@ -45,8 +46,20 @@ int runCollection(Settings& settings, TrashConfigFileParser* configuration) {
   collector.setSafe(&application);
   collector.setSettings(&settings);
   collector.setConfiguration(configuration);
-  if (!collector.run()) return 1;
-  return collector.failures() > 0 ? kRunFailures : 0;
+  // The journal records and the metrics file of the run.
+  std::optional<std::string> metricsFile = settings.stringForKey(kMetricsFile);
+  if (metricsFile) *metricsFile = standardizePath(*metricsFile, process().homeDirectory);
+  RunReport report(process().clock(), std::move(metricsFile));
+  collector.addObserver(&report);
+  int status = 1;
+  try {
+    if (collector.run()) status = collector.failures() > 0 ? kRunFailures : 0;
+  } catch (...) {
+    report.finish(1);  // a damaged database ends the run, as status 1 tells
+    throw;
+  }
+  report.finish(status);
+  return status;
 }
 
 /// What start-up makes for the run: the settings and the run log (which it

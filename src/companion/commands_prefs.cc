@@ -6,6 +6,8 @@
 #include "companion/companion_app.h"
 #include "companion/json_text.h"
 #include "engine/trash_collector.h"
+#include "fs/file_io.h"
+#include "fs/path.h"
 #include "settings/defaults_domain.h"
 #include "os/localization.h"
 #include "os/process.h"
@@ -17,7 +19,8 @@ namespace sweeprun {
 
 namespace {
 
-constexpr std::string_view kSharedKeys[] = {kLogToFile, kLogFileName, kLogLimit, kDateFormat};
+constexpr std::string_view kSharedKeys[] = {kLogToFile, kLogFileName, kLogLimit, kDateFormat,
+                                            kMetricsFile};
 
 bool isSharedKey(std::string_view key) {
   for (std::string_view shared : kSharedKeys) {
@@ -76,6 +79,20 @@ bool storedValue(std::string_view key, const std::string& typed, Value& value, s
     value = Value::text(typed);
     return true;
   }
+  if (key == kMetricsFile) {
+    // A run replaces the file through its folder and makes no folder.
+    if (typed.empty() || (typed[0] != '/' && typed[0] != '~') ||
+        !directoryExists(
+            deletingLastPathComponent(standardizePath(typed, process().homeDirectory)))) {
+      error = localized(
+          "MetricsFile takes an absolute path or one that starts with '~', in a folder that "
+          "exists, not '%@'",
+          {typed});
+      return false;
+    }
+    value = Value::text(typed);
+    return true;
+  }
   // DateFormat: a run would replace a format that holds a time of day.
   if (typed.empty()) {
     error = localizedString("DateFormat cannot be empty; use --unset to remove it");
@@ -115,7 +132,7 @@ Domains readDomains(const CompanionCommand& command) {
 const char* sourceOf(const Domains& domains, std::string_view key) {
   if (domains.tool.contains(key)) return "sweeprun";
   if (domains.companion.contains(key)) return "companion";
-  if (key == kDateFormat) return "unset";
+  if (key == kDateFormat || key == kMetricsFile) return "unset";
   return "default";
 }
 
@@ -146,7 +163,7 @@ int runPrefs(const CompanionCommand& command, const std::vector<std::string>& ar
   for (size_t i = 0; i < std::min<size_t>(parsed.operands.size(), 1); ++i) {
     if (!isSharedKey(parsed.operands[i])) {
       return usageError(command, localized("'%@' is not a shared setting (LogToFile, LogFileName, "
-                                           "LogLimit, DateFormat)",
+                                           "LogLimit, DateFormat, MetricsFile)",
                                            {parsed.operands[i]}));
     }
   }

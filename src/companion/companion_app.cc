@@ -140,13 +140,15 @@ const CompanionCommand kCommands[] = {
      "usage: sweeply prefs [KEY [VALUE]]\n"
      "       sweeply prefs --unset KEY\n"
      "\n"
-     "Without KEY shows the four shared settings as runs read them, and where\n"
+     "Without KEY shows the shared settings as runs read them, and where\n"
      "each comes from. KEY alone shows one. KEY VALUE stores it in the\n"
      "companion's preferences (org.sweeply.Sweeply):\n"
      "  LogToFile    yes or no: keep a run log\n"
      "  LogFileName  the run log's path (a leading ~ is the home folder)\n"
      "  LogLimit     days of run log to keep; 0 keeps everything\n"
-     "  DateFormat   an strftime format without a time of day, such as %F\n",
+     "  DateFormat   an strftime format without a time of day, such as %F\n"
+     "  MetricsFile  the metrics file each run replaces (a leading ~ is the\n"
+     "               home folder; its folder must exist)\n",
      runPrefs},
 };
 

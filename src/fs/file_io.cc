@@ -126,8 +126,12 @@ bool writeFileAtomically(const std::string& path, std::string_view bytes, std::s
       path, [bytes](ByteSink& sink) { return sink.append(bytes); }, error, newFileMode);
 }
 
-bool writeFileAtomicallyFrom(const std::string& path, const std::function<bool(ByteSink&)>& produce,
-                             std::string& error, unsigned newFileMode) {
+namespace {
+
+// The save of writeFileAtomicallyFrom; |keepOld| keeps the permission bits
+// and owner of a file already there, else the file gets |mode| exactly.
+bool saveAtomically(const std::string& path, const std::function<bool(ByteSink&)>& produce,
+                    std::string& error, unsigned newFileMode, bool keepOld) {
   DirHandle folder;
   std::string name;
   if (!openContainingFolder(path, folder, name, error)) return false;
@@ -137,7 +141,7 @@ bool writeFileAtomicallyFrom(const std::string& path, const std::function<bool(B
   struct stat old;
   const bool hadFile =
       ::fstatat(folder.fd(), name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(old.st_mode);
-  if (hadFile) mode = old.st_mode & 07777;
+  if (hadFile && keepOld) mode = old.st_mode & 07777;
 
   std::string temporary;
   int fd = -1;
@@ -173,7 +177,7 @@ bool writeFileAtomicallyFrom(const std::string& path, const std::function<bool(B
     }
   } cleanup{fd, folder, temporary, created};
 
-  if (hadFile) {
+  if (hadFile && keepOld) {
     // Keep the owner when root rewrites somebody else's file. An ordinary
     // user cannot give files away, and the failure is harmless then: the
     // file stays the user's own.
@@ -211,6 +215,19 @@ bool writeFileAtomicallyFrom(const std::string& path, const std::function<bool(B
   // Make the rename itself durable; the new content is already on disk.
   ::fsync(folder.fd());
   return true;
+}
+
+}  // namespace
+
+bool writeFileAtomicallyFrom(const std::string& path, const std::function<bool(ByteSink&)>& produce,
+                             std::string& error, unsigned newFileMode) {
+  return saveAtomically(path, produce, error, newFileMode, true);
+}
+
+bool replaceFileAtomically(const std::string& path, std::string_view bytes, unsigned mode,
+                           std::string& error) {
+  return saveAtomically(
+      path, [bytes](ByteSink& sink) { return sink.append(bytes); }, error, mode, false);
 }
 
 bool entryExists(const std::string& path, std::string& error) {

@@ -28,6 +28,13 @@ bool readFile(const std::string& path, std::string& bytes, std::string& error);
 bool writeFileAtomically(const std::string& path, std::string_view bytes, std::string& error,
                          unsigned newFileMode = 0644);
 
+/// Replaces the file at |path| atomically, as writeFileAtomically does, but
+/// the new file gets exactly |mode|, whatever the umask and the old file's
+/// bits, and the writer as its owner: for a file that others read by a
+/// fixed contract, such as a metrics file a collector's account reads.
+bool replaceFileAtomically(const std::string& path, std::string_view bytes, unsigned mode,
+                           std::string& error);
+
 /// Where the bytes of a file being made go: appended in order, or put at an
 /// offset (a table whose place is known before its content). Once a write
 /// has failed, every later one fails too.

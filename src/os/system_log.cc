@@ -4,14 +4,18 @@
 
 #include <algorithm>
 #include <climits>
+#include <iostream>
 #include <ostream>
 #include <string>
 
 #include "os/process.h"
+#include "os/systemd_journal.h"
 
 namespace sweeprun {
 
-void systemLog(std::string_view message, LogPriority priority) {
+namespace {
+
+void sendToSyslog(std::string_view message, LogPriority priority) {
   static const bool opened = [] {
     openlog("sweeprun", LOG_PID, LOG_USER);
     return true;
@@ -20,7 +24,18 @@ void systemLog(std::string_view message, LogPriority priority) {
   // The message is data: it goes through "%.*s", never as the format.
   const int length = static_cast<int>(std::min<size_t>(message.size(), INT_MAX));
   syslog(priority == LogPriority::kError ? LOG_ERR : LOG_NOTICE, "%.*s", length, message.data());
+}
+
+}  // namespace
+
+void systemLog(std::string_view message, LogPriority priority) {
+  std::string error;
+  const bool journaled = journalIsPresent() && sendJournalRecord(message, priority, {}, error);
+  if (!journaled) sendToSyslog(message, priority);
   if (std::ostream* err = process().err) {
+    // Under the service manager standard error is a stream into the journal
+    // too: the echo would be the same message again, without its fields.
+    if (journaled && err == &std::cerr && standardErrorIsJournal()) return;
     *err << message << '\n';
     err->flush();
   }

@@ -3,11 +3,13 @@
 // files. They run after the whole file has been read, since the keys they
 // relate come in no defined order.
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "fs/entry_attributes.h"
+#include "fs/file_io.h"
 #include "fs/folder_attributes.h"
 #include "os/localization.h"
 #include "fs/path.h"
@@ -92,6 +94,31 @@ bool holds(const std::string& folder, const std::string& file) {
 
 }  // namespace
 
+bool TrashConfigFileParser::checkMetricsFile(std::string& error) const {
+  const std::optional<std::string> metrics = stringForKey(kMetricsFile);
+  if (!metrics) return true;
+  if (metrics->empty() || (*metrics)[0] != '/') {
+    error = localized("MetricsFile '%@' is not an absolute path.", {*metrics});
+    return false;
+  }
+  const std::string file = standardizePath(*metrics, "");
+  const std::string folder = deletingLastPathComponent(file);
+  if (file == "/" || !directoryExists(folder)) {
+    error = localized("MetricsFile '%@' names no file in an existing folder.", {*metrics});
+    return false;
+  }
+  // Each run renames a fresh file over this name, so a link here would only
+  // be replaced; but a link or a folder says the name is meant for
+  // something else.
+  if (const auto existing = attributesOfItemAtPath(file); existing && !existing->isRegularFile()) {
+    error = localized(
+        "MetricsFile '%@' is not a regular file: it must name a plain file, or nothing yet.",
+        {*metrics});
+    return false;
+  }
+  return true;
+}
+
 bool TrashConfigFileParser::checkSafety(std::string& error) const {
   const std::string home = process().homeDirectory;
   const std::string dataFile = standardizePath(*dbPath_, "");
@@ -111,6 +138,9 @@ bool TrashConfigFileParser::checkSafety(std::string& error) const {
     error = checkFileFolders("LogFileName", logFile);
     if (!error.empty()) return false;
   }
+
+  const std::optional<std::string> metrics = stringForKey(kMetricsFile);
+  const std::string metricsFile = metrics ? standardizePath(*metrics, "") : std::string();
 
   const std::string configFile = standardizePath(configFile_, home);
   const std::string accounts = standardizePath(process().usersFolder, "");
@@ -142,6 +172,11 @@ bool TrashConfigFileParser::checkSafety(std::string& error) const {
           "Path '%@' gives the watched folder %@, which holds the log file %@: "
           "watch a folder that holds none of the tool's own files.",
           {pattern, watched, logFile});
+    } else if (!metricsFile.empty() && holds(watched, metricsFile)) {
+      error = localized(
+          "Path '%@' gives the watched folder %@, which holds the MetricsFile %@: "
+          "watch a folder that holds none of the tool's own files.",
+          {pattern, watched, metricsFile});
     }
     if (!error.empty()) return false;
   }

@@ -17,6 +17,9 @@ inline constexpr std::string_view kLogLimit = "LogLimit";
 /// strftime format shared with the companion application; must hold no
 /// conversion of the time of day.
 inline constexpr std::string_view kDateFormat = "DateFormat";
+/// Optional path of the metrics file each run replaces (Prometheus text
+/// format); standardized before use. None: no metrics file.
+inline constexpr std::string_view kMetricsFile = "MetricsFile";
 /// System mode: the run is enabled (the configuration's "Disabled" inverted).
 inline constexpr std::string_view kIsOn = "ison";
 /// Accepted and kept, read by no part of the tool.

@@ -37,6 +37,7 @@ enum KeyCode : int {
   kLogLimit = 18,
   kFolders = 19,
   kDataFile = 20,
+  kMetricsFile = 21,
 };
 
 enum class Kind { kNotAllowed, kText, kNumber, kArray, kDictionary, kArrayOrText };
@@ -53,6 +54,7 @@ Kind requiredKind(int level, int code) {
         case kDisabledGrowlMessages:
         case kLogFileName:
         case kDataFile:
+        case kMetricsFile:
           return Kind::kText;
         case kDisabled:
         case kUseGrowl:
@@ -121,13 +123,13 @@ void reportParseError(const std::string& message) {
 
 }  // namespace
 
-const std::array<std::string_view, 21> TrashConfigFileParser::xmlKeys = {
+const std::array<std::string_view, 22> TrashConfigFileParser::xmlKeys = {
     "MoveWithDate", "Disabled",          "NetworkDisk",     "ReadMeFileName",
     "ReadMeText",   "MeetAllConditions", "Action",          "Path",
     "Condition",    "Conditions",        "Description",     "FilesToIgnore",
     "DateFormat",   "UseGrowl",          "GrowlnotifyPath", "DisabledGrowlMessages",
     "LogToFile",    "LogFileName",       "LogLimit",        "Folders",
-    "DataFile",
+    "DataFile",     "MetricsFile",
 };
 
 const std::array<std::string_view, 6> TrashConfigFileParser::tlxKeys = {
@@ -296,6 +298,9 @@ bool TrashConfigFileParser::applyItem(const Value& item, int index, int level, s
     case kDataFile:
       dbPath_ = std::string(item.asText());
       return true;
+    case kMetricsFile:
+      data_.set(xmlKeys[index], item);
+      return true;
     default:
       if (index >= kDateFormat && index <= kLogLimit) data_.set(xmlKeys[index], item);
       return true;
@@ -350,7 +355,7 @@ bool TrashConfigFileParser::checkRoot(std::string& error) const {
     error = localized("Folders missing or empty.");
     return false;
   }
-  return checkSafety(error);
+  return checkMetricsFile(error) && checkSafety(error);
 }
 
 }  // namespace sweeprun

@@ -51,7 +51,7 @@ class TrashConfigFileParser : public Settings, public FolderListMerger {
   const std::optional<FolderList>& folders() const { return folders_; }
 
   /// The configuration-file key vocabulary; a key's position is its code.
-  static const std::array<std::string_view, 21> xmlKeys;
+  static const std::array<std::string_view, 22> xmlKeys;
   /// Folder-record key paths for the key codes 0 to 5.
   static const std::array<std::string_view, 6> tlxKeys;
 
@@ -76,6 +76,9 @@ class TrashConfigFileParser : public Settings, public FolderListMerger {
   /// watched folder that is the root, the accounts folder or a folder that
   /// holds the configuration file, the database or the run log.
   bool checkSafety(std::string& error) const;
+  /// "MetricsFile", when given: an absolute path in an existing folder, of
+  /// a regular file or of nothing yet.
+  bool checkMetricsFile(std::string& error) const;
   /// Appends the rule of one condition expression to |rules_|; for an age
   /// condition also sets the current folder's "once".
   bool parseRule(const std::string& text, std::string& error);

@@ -51,6 +51,10 @@ TEST_F(CompanionAppTest, BadInputIsRefusedWithUsageOrFailureStatus) {
       {{"prefs", "LogToFile", "maybe"}, kCompanionUsage, "yes or no"},
       {{"prefs", "LogFileName", "logs/run.log"}, kCompanionUsage, "absolute path"},
       {{"prefs", "DateFormat", "%F %H:%M"}, kCompanionUsage, "holds '%H'"},
+      {{"prefs", "MetricsFile", "metrics.prom"}, kCompanionUsage, "in a folder that exists"},
+      {{"prefs", "MetricsFile", missing + "/metrics.prom"},
+       kCompanionUsage,
+       "in a folder that exists"},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.arguments.empty() ? "(none)" : c.arguments[0] + " " + c.message);
@@ -194,12 +198,14 @@ TEST_F(CompanionAppTest, PrefsStoreWhatRunsRead) {
   ASSERT_EQ(0, sweeply({"prefs", "LogToFile", "on"}));
   ASSERT_EQ(0, sweeply({"prefs", "LogLimit", "14"}));
   ASSERT_EQ(0, sweeply({"prefs", "DateFormat", "%d.%m.%Y"}));
+  ASSERT_EQ(0, sweeply({"prefs", "MetricsFile", "~/sweeprun.prom"}));
   Dictionary companion;
   std::string error;
   ASSERT_EQ(DomainReadStatus::kRead,
             readDefaultsDomain(context_.homeDirectory, kCompanionDomain, companion, error));
   EXPECT_EQ(Value::text("YES"), companion.get("LogToFile"));
   EXPECT_EQ(Value::text("14"), companion.get("LogLimit"));
+  EXPECT_EQ(Value::text("~/sweeprun.prom"), companion.get("MetricsFile"));
 
   ASSERT_EQ(0, sweeply({"prefs"}));
   EXPECT_NE(std::string::npos, out().find("LogToFile   YES  (companion)")) << out();

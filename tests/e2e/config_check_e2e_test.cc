@@ -113,6 +113,12 @@ TEST_F(ConfigCheckEndToEndTest, RefusesDangerousConfigurationsInCheckAndSystemMo
        kDataFile + kWatched + logTo("$T/logs/run.log"), [&] { makeFolder("logs", 0, 01777); },
        "LogFileName '$T/logs/run.log' lies in $T/logs, which users other than root can write: "
        "the folder must belong to root and be writable by root alone."},
+      {"a metrics file in a folder of the exporter's account",
+       kDataFile + kWatched + "<key>MetricsFile</key><string>$T/data/sweeprun.prom</string>",
+       [&] { makeFolder("data", kOtherUser, 0755); }, ""},
+      {"a metrics file in a missing folder",
+       kDataFile + kWatched + "<key>MetricsFile</key><string>$T/data/sweeprun.prom</string>",
+       nullptr, "MetricsFile '$T/data/sweeprun.prom' names no file in an existing folder."},
       {"a pattern that looks at too many entries", kDataFile + folders("$T/watched/*"),
        [&] {
          for (const char* name : {"a", "b", "c"})

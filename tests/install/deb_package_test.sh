@@ -49,7 +49,7 @@ expect_same "package contents" "$(sort -k3 <<<"$expected")" "$contents"
 # replace /etc/sweeprun.plist.
 [ "$(dpkg-deb --field "$package" Package)" = sweeprun ] || fail "package name"
 depends=$(dpkg-deb --field "$package" Depends)
-for library in libplist libicu libstdc++; do
+for library in libplist libicu libsystemd libstdc++; do
   [[ $depends == *"$library"* ]] || fail "Depends lacks $library: $depends"
 done
 dpkg-deb --ctrl-tarfile "$package" | tar -t | grep -q conffiles && fail "the package has conffiles"

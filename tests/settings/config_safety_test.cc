@@ -132,5 +132,58 @@ TEST(ConfigSafetyTest, RefusesDangerousConfigurationsAndAcceptsTheirNeighbours) 
   }
 }
 
+// "MetricsFile" names a file each run replaces: by an absolute path, in a
+// folder that is there (a run makes none), never a folder or a link, and
+// outside every watched folder.
+TEST(ConfigSafetyTest, MetricsFileMustNameAFileInAnExistingFolder) {
+  auto metrics = [](const std::string& value) { return "<key>MetricsFile</key>" + value; };
+  const struct {
+    const char* label;
+    std::string config;
+    std::function<void(const ConfigTestEnv&)> prepare;
+    std::string message;  // empty: accepted
+  } kCases[] = {
+      {"a file in an existing folder",
+       configRoot(folderEntry(), metrics("<string>$DIR/m/s.prom</string>")),
+       [](const ConfigTestEnv& env) { env.makeDir("m"); }, ""},
+      {"a number", configRoot(folderEntry(), metrics("<integer>1</integer>")), nullptr,
+       "Value for key 'MetricsFile' is of incorrect type."},
+      {"a relative path", configRoot(folderEntry(), metrics("<string>m/s.prom</string>")), nullptr,
+       "MetricsFile 'm/s.prom' is not an absolute path."},
+      {"an empty text", configRoot(folderEntry(), metrics("<string></string>")), nullptr,
+       "MetricsFile '' is not an absolute path."},
+      {"a missing folder", configRoot(folderEntry(), metrics("<string>$DIR/m/s.prom</string>")),
+       nullptr, "MetricsFile '$DIR/m/s.prom' names no file in an existing folder."},
+      {"a folder", configRoot(folderEntry(), metrics("<string>$DIR/m</string>")),
+       [](const ConfigTestEnv& env) { env.makeDir("m"); },
+       "MetricsFile '$DIR/m' is not a regular file: it must name a plain file, or nothing yet."},
+      {"a link", configRoot(folderEntry(), metrics("<string>$DIR/m/s.prom</string>")),
+       [](const ConfigTestEnv& env) {
+         fs::create_symlink(env.dir + "/elsewhere", env.makeDir("m") + "/s.prom");
+       },
+       "MetricsFile '$DIR/m/s.prom' is not a regular file: it must name a plain file, or nothing "
+       "yet."},
+      {"in a watched folder",
+       configRoot(entryWithPath("$DIR/m"), metrics("<string>$DIR/m/s.prom</string>")),
+       [](const ConfigTestEnv& env) { env.makeDir("m"); },
+       "Path '$DIR/m' gives the watched folder $DIR/m, which holds the MetricsFile $DIR/m/s.prom: "
+       "watch a folder that holds none of the tool's own files."},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    ConfigTestEnv env;
+    env.makeDir("watched");
+    if (c.prepare) c.prepare(env);
+    TrashConfigFileParser parser;
+    const bool accepted = parser.parse(env.writeConfig(withDir(c.config, env.dir)));
+    EXPECT_EQ(c.message.empty(), accepted);
+    EXPECT_EQ(c.message.empty() ? "" : "Error: " + withDir(c.message, env.dir) + "\n",
+              env.out.str());
+    if (accepted) {
+      EXPECT_EQ(withDir("$DIR/m/s.prom", env.dir), parser.stringForKey("MetricsFile"));
+    }
+  }
+}
+
 }  // namespace
 }  // namespace sweeprun

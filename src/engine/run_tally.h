@@ -1,0 +1,73 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/trash_collector.h"
+#include "os/date.h"
+
+namespace sweeprun {
+
+/// What one run did in one watched folder, and what the folder holds after it.
+struct FolderTally {
+  std::string path;
+  bool enabled = false;
+  bool checked = false;           // checked in this run (else skipped by the schedule)
+  uint64_t seen = 0;              // entries decided on in this run
+  uint64_t takenIn = 0;           // new entries, kept and tracked from now on
+  uint64_t removed = 0;           // trashed, deleted or moved
+  uint64_t failed = 0;            // condemned, but the removal failed
+  uint64_t tracked = 0;           // entries the folder tracks after the run
+  std::optional<Date> lastCheck;  // none when the folder was never checked
+};
+
+/// What a whole run did: an observer that counts every decision, folder by
+/// folder, for the run's summary record and the metrics file. The counts of
+/// a run are complete once it told runFinished.
+class RunTally : public RunObserver {
+ public:
+  /// |start| is the moment the run begins.
+  explicit RunTally(Date start) : start_(start) {}
+
+  void folderSkipped(const TrashFolder& folder, ScheduleAnswer answer) override;
+  void folderChecked(const TrashFolder& folder, bool examined) override;
+  void entryDecided(const TrashFolder& folder, const std::string& name,
+                    const EntryDecision& decision) override;
+  void runFinished(int failures) override;
+
+  /// Every folder of the run's list, in the order the run met them.
+  const std::vector<FolderTally>& folders() const { return folders_; }
+  Date start() const { return start_; }
+  /// The moment the run finished; its start before then.
+  Date finish() const { return finish_ ? *finish_ : start_; }
+  double durationSeconds() const { return finish().seconds - start_.seconds; }
+  /// Failures as the run counted them (failed entries, a database that was
+  /// locked or not saved).
+  int failures() const { return failures_; }
+
+  /// Sums over the folders.
+  uint64_t foldersChecked() const;
+  uint64_t seen() const { return sum(&FolderTally::seen); }
+  uint64_t takenIn() const { return sum(&FolderTally::takenIn); }
+  uint64_t removed() const { return sum(&FolderTally::removed); }
+  uint64_t failed() const { return sum(&FolderTally::failed); }
+
+  /// True when the removal |plan| of a condemned entry counts as a failure:
+  /// an action tried that did not come off, or a Trash or destination
+  /// refused with a reason. An entry that may not be deleted or whose
+  /// destination is away for now stays, without failing.
+  static bool isFailure(const RemovalPlan& plan);
+
+ private:
+  FolderTally& tallyOf(const TrashFolder& folder);
+  uint64_t sum(uint64_t FolderTally::*count) const;
+
+  Date start_;
+  std::optional<Date> finish_;
+  int failures_ = 0;
+  std::vector<FolderTally> folders_;
+};
+
+}  // namespace sweeprun
