@@ -6,8 +6,7 @@
 #include "engine/removal.h"
 #include "engine/rule_evaluation.h"
 #include "engine/trash_collector.h"
-#include "fs/dir_handle.h"
-#include "fs/file_io.h"
+#include "fs/folder.h"
 #include "fs/path.h"
 #include "log/trash_log.h"
 #include "model/record_keys.h"
@@ -72,7 +71,7 @@ bool unchangedSince(const TrashItem& tracked, const EntryAttributes* now) {
 // Rewrites the read-me file: whatever holds its name (but a folder) is
 // removed, and a fresh read-only file is created in its place, never
 // through a link planted under that name.
-void refreshReadMe(const TrashFolder& folder, const DirHandle& dir, const std::string& name) {
+void refreshReadMe(const TrashFolder& folder, const Folder& dir, const std::string& name) {
   std::string error;
   if (std::optional<EntryAttributes> existing = dir.statEntry(name)) {
     if (existing->isDirectory()) {
@@ -165,16 +164,16 @@ EntryDecision::Kind reportRemoval(const RemovalPlan& outcome, const std::string&
 
 }  // namespace
 
-RemovalResult TrashCollector::dispose(TrashFolder& folder, const DirHandle& dir,
+RemovalResult TrashCollector::dispose(TrashFolder& folder, const Folder& dir,
                                       const std::string& name, RemovalPlan& outcome) {
   if (dryRun_) {
-    outcome = planUnlink(folder, dir, name, &planned_);
+    outcome = planUnlink(folder, dir, name, &planned_, *folders_);
     if (outcome.result == RemovalResult::kRemoved && !outcome.targetName.empty()) {
       planned_.insert(joinPath(outcome.destination, outcome.targetName));
     }
     return outcome.result;
   }
-  const RemovalResult result = unlink(folder, dir, name, &outcome);
+  const RemovalResult result = unlink(folder, dir, name, &outcome, *folders_);
   // A failure is an action that was tried and did not come off; an entry
   // that no Trash was even looked for, or whose destination is away for
   // now, is not one.
@@ -192,13 +191,14 @@ void TrashCollector::checkFolder(TrashFolder& folder) {
   logLine(localized("Checking folder '%@'.", {shownPath}));
   int32_t removed = 0;
 
-  DirHandle dir;
+  std::unique_ptr<Folder> opened;
   std::string error;
   bool examined = false;
-  if (DirHandle::openDirectory(path, dir, error) != OpenStatus::kOpened) {
+  if (folders_->openDirectory(path, opened, error) != OpenStatus::kOpened) {
     reportError(localized("No folder found at '%@'.", {shownPath}));
   } else if (folder.value(folder_key::kAction).asInteger() == TrashFolder::kMoveAction &&
-             !directoryExists(std::string(folder.value(folder_key::kDestination).asText())) &&
+             !folders_->folderExists(
+                 std::string(folder.value(folder_key::kDestination).asText())) &&
              !folder.value(folder_key::kMayBeAbsent).asBool()) {
     reportError(localized("Destination folder '%@' is not accessible.",
                           {loggableText(folder.value(folder_key::kDestination).asText())}));
@@ -208,6 +208,7 @@ void TrashCollector::checkFolder(TrashFolder& folder) {
 
   for (RunObserver* observer : observers_) observer->folderChecked(folder, examined);
   if (examined) {
+    const Folder& dir = *opened;
     bool listed = false;
     std::vector<std::string> names = dir.listNames(listed);
 

@@ -1,5 +1,7 @@
 #include "engine/removal.h"
 
+#include <memory>
+
 #include "fs/path.h"
 #include "fs/place_entry.h"
 #include "fs/trash_finder.h"
@@ -45,25 +47,25 @@ std::string accountFolderOf(std::string_view path) {
 
 // Moves the entry into |destination|, or into its dated sub-folder when the
 // folder asks for one.
-RemovalResult placeInto(TrashFolder& folder, const DirHandle& watched, const std::string& name,
-                        const DirHandle& destination, RemovalPlan& done) {
+RemovalResult placeInto(TrashFolder& folder, const Folder& watched, const std::string& name,
+                        const Folder& destination, RemovalPlan& done) {
   std::string& error = done.reason;
   done.destination = destination.path();
   if (!folder.value(folder_key::kDatedFolder).asBool()) {
     return moveResult(folder, placeEntry(watched, name, destination, done.targetName, error));
   }
-  DirHandle dated;
+  std::unique_ptr<Folder> dated;
   bool created = false;
   OpenStatus status =
       destination.createChild(datedFolderName(process().clock()), dated, created, error);
   if (status != OpenStatus::kOpened) return openFailure(status);
-  done.destination = dated.path();
-  return moveResult(folder, placeEntry(watched, name, dated, done.targetName, error));
+  done.destination = dated->path();
+  return moveResult(folder, placeEntry(watched, name, *dated, done.targetName, error));
 }
 
 // Into the Trash of the entry's file system and user (see TrashFinder): the
 // running user's in user mode, the entry's owner's in system mode.
-RemovalResult toTrash(TrashFolder& folder, const DirHandle& watched, const std::string& name,
+RemovalResult toTrash(TrashFolder& folder, const Folder& watched, const std::string& name,
                       RemovalPlan& done) {
   std::string& error = done.reason;
   UserTrash trash;
@@ -84,17 +86,17 @@ RemovalResult toTrash(TrashFolder& folder, const DirHandle& watched, const std::
   return moveResult(folder, placeEntry(watched, name, dated, done.targetName, error));
 }
 
-RemovalResult dispose(TrashFolder& folder, const DirHandle& watched, const std::string& name,
-                      RemovalPlan& done) {
+RemovalResult dispose(TrashFolder& folder, const Folder& watched, const std::string& name,
+                      const FolderOpener& folders, RemovalPlan& done) {
   if (!watched.isDeletable(name)) return RemovalResult::kNotDeletable;
   std::string& error = done.reason;
 
   switch (folder.value(folder_key::kAction).asInteger()) {
     case TrashFolder::kMoveAction: {
       // The move-to folder itself is never created.
-      DirHandle destination;
+      std::unique_ptr<Folder> destination;
       done.destination = std::string(folder.value(folder_key::kDestination).asText());
-      OpenStatus status = DirHandle::openDirectory(done.destination, destination, error);
+      OpenStatus status = folders.openDirectory(done.destination, destination, error);
       if (status == OpenStatus::kMissing) {
         return folder.value(folder_key::kMayBeAbsent).asBool()
                    ? RemovalResult::kDestinationAbsentNow
@@ -102,7 +104,7 @@ RemovalResult dispose(TrashFolder& folder, const DirHandle& watched, const std::
       }
       if (status == OpenStatus::kNotDirectory) return RemovalResult::kDestinationNotDirectory;
       if (status != OpenStatus::kOpened) return RemovalResult::kMoveFailed;
-      return placeInto(folder, watched, name, destination, done);
+      return placeInto(folder, watched, name, *destination, done);
     }
     case TrashFolder::kDeleteAction: {
       RemoveStatus status = watched.removeEntry(name, error);
@@ -123,20 +125,17 @@ RemovalResult dispose(TrashFolder& folder, const DirHandle& watched, const std::
 }
 
 // The name placeEntry would choose in the folder at |path| (|destination|,
-// absent or closed for a folder that would be created, where every name is
-// free on disk). |infoFolder| is a second folder the name must be free in,
-// as the user Trash's "info" is; |claimed| holds paths that entries planned
-// earlier would occupy.
-std::string freeName(const std::string& path, const DirHandle* destination, const std::string& name,
+// null for a folder that would be created, where every name is free on
+// disk). |infoFolder| is a second folder the name must be free in, as the
+// user Trash's "info" is; |claimed| holds paths that entries planned earlier
+// would occupy.
+std::string freeName(const std::string& path, const Folder* destination, const std::string& name,
                      const std::set<std::string>* claimed, size_t maxBytes,
-                     const DirHandle* infoFolder = nullptr) {
-  const bool onDisk = destination && destination->isOpen();
+                     const Folder* infoFolder = nullptr) {
   for (unsigned long n = 0;; ++n) {
     std::string candidate = placeableName(name, n, maxBytes);
-    if (onDisk && destination->statEntry(candidate)) continue;
-    if (onDisk && infoFolder && infoFolder->isOpen() &&
-        infoFolder->statEntry(candidate + ".trashinfo"))
-      continue;
+    if (destination && destination->statEntry(candidate)) continue;
+    if (destination && infoFolder && infoFolder->statEntry(candidate + ".trashinfo")) continue;
     if (claimed && claimed->count(joinPath(path, candidate))) continue;
     return candidate;
   }
@@ -145,46 +144,47 @@ std::string freeName(const std::string& path, const DirHandle* destination, cons
 // Plans the placing into the folder at |path| (which may not exist yet and
 // would then be created), into its dated sub-folder when asked for.
 RemovalPlan planPlacing(const TrashFolder& folder, const std::string& path, const std::string& name,
-                        const std::set<std::string>* claimed, const std::string& infoPath = {}) {
+                        const std::set<std::string>* claimed, const FolderOpener& folders,
+                        const std::string& infoPath = {}) {
   RemovalPlan plan;
   std::string error;
-  DirHandle destination, info;
-  OpenStatus status = DirHandle::openDirectory(path, destination, error);
+  std::unique_ptr<Folder> destination, info;
+  OpenStatus status = folders.openDirectory(path, destination, error);
   if (status == OpenStatus::kNotDirectory)
     return outcomeOf(RemovalResult::kDestinationNotDirectory, path);
   if (status == OpenStatus::kFailed) return outcomeOf(RemovalResult::kDestinationMissing, path);
-  if (!infoPath.empty()) DirHandle::openDirectory(infoPath, info, error);
+  if (!infoPath.empty()) folders.openDirectory(infoPath, info, error);
   plan.destination = path;
   if (folder.value(folder_key::kDatedFolder).asBool()) {
     std::string datedName = datedFolderName(process().clock());
     plan.destination = joinPath(path, datedName);
-    DirHandle dated;
-    if (destination.isOpen()) {
-      std::optional<EntryAttributes> existing = destination.statEntry(datedName);
+    std::unique_ptr<Folder> dated;
+    if (destination) {
+      std::optional<EntryAttributes> existing = destination->statEntry(datedName);
       if (existing && !existing->isDirectory())
         return outcomeOf(RemovalResult::kDestinationNotDirectory, plan.destination);
-      if (existing) destination.openChild(datedName, dated, error);
+      if (existing) destination->openChild(datedName, dated, error);
     }
     // Entries inside a dated folder of the Trash have no info files.
-    plan.targetName = freeName(plan.destination, &dated, name, claimed, kMaxNameBytes);
+    plan.targetName = freeName(plan.destination, dated.get(), name, claimed, kMaxNameBytes);
     return plan;
   }
-  plan.targetName = freeName(path, &destination, name, claimed,
-                             infoPath.empty() ? kMaxNameBytes : kMaxTrashedNameBytes, &info);
+  plan.targetName = freeName(path, destination.get(), name, claimed,
+                             infoPath.empty() ? kMaxNameBytes : kMaxTrashedNameBytes, info.get());
   return plan;
 }
 
 }  // namespace
 
-RemovalPlan planUnlink(const TrashFolder& folder, const DirHandle& watched, const std::string& name,
-                       const std::set<std::string>* claimed) {
+RemovalPlan planUnlink(const TrashFolder& folder, const Folder& watched, const std::string& name,
+                       const std::set<std::string>* claimed, const FolderOpener& folders) {
   if (!watched.isDeletable(name)) return outcomeOf(RemovalResult::kNotDeletable);
   std::string error;
   switch (folder.value(folder_key::kAction).asInteger()) {
     case TrashFolder::kMoveAction: {
       std::string path(folder.value(folder_key::kDestination).asText());
-      DirHandle destination;
-      OpenStatus status = DirHandle::openDirectory(path, destination, error);
+      std::unique_ptr<Folder> destination;
+      OpenStatus status = folders.openDirectory(path, destination, error);
       if (status == OpenStatus::kMissing) {
         return outcomeOf(folder.value(folder_key::kMayBeAbsent).asBool()
                              ? RemovalResult::kDestinationAbsentNow
@@ -194,7 +194,7 @@ RemovalPlan planUnlink(const TrashFolder& folder, const DirHandle& watched, cons
       if (status == OpenStatus::kNotDirectory)
         return outcomeOf(RemovalResult::kDestinationNotDirectory, path);
       if (status != OpenStatus::kOpened) return outcomeOf(RemovalResult::kMoveFailed, path);
-      return planPlacing(folder, path, name, claimed);
+      return planPlacing(folder, path, name, claimed, folders);
     }
     case TrashFolder::kDeleteAction:
       return outcomeOf(RemovalResult::kRemoved);
@@ -203,20 +203,21 @@ RemovalPlan planUnlink(const TrashFolder& folder, const DirHandle& watched, cons
         return outcomeOf(RemovalResult::kNoTrash);
       const std::string account =
           process().systemMode ? accountFolderOf(watched.entryPath(name)) : std::string();
-      if (!account.empty()) return planPlacing(folder, joinPath(account, ".Trash"), name, claimed);
+      if (!account.empty())
+        return planPlacing(folder, joinPath(account, ".Trash"), name, claimed, folders);
       const TrashFinder finder(process().systemMode ? std::nullopt : process().userTrashPath);
       const std::optional<std::string> place = finder.placeFor(watched, name);
       if (!place) return outcomeOf(RemovalResult::kNoTrash);
-      return planPlacing(folder, joinPath(*place, "files"), name, claimed,
+      return planPlacing(folder, joinPath(*place, "files"), name, claimed, folders,
                          joinPath(*place, "info"));
     }
   }
 }
 
-RemovalResult unlink(TrashFolder& folder, const DirHandle& watched, const std::string& name,
-                     RemovalPlan* done) {
+RemovalResult unlink(TrashFolder& folder, const Folder& watched, const std::string& name,
+                     RemovalPlan* done, const FolderOpener& folders) {
   RemovalPlan outcome;
-  outcome.result = dispose(folder, watched, name, outcome);
+  outcome.result = dispose(folder, watched, name, folders, outcome);
   if (outcome.result == RemovalResult::kRemoved)
     outcome.reason.clear();  // a step that failed, then went well
   if (done) *done = outcome;

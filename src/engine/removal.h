@@ -3,7 +3,7 @@
 #include <set>
 #include <string>
 
-#include "fs/dir_handle.h"
+#include "fs/folder.h"
 #include "model/trash_folder.h"
 
 namespace sweeprun {
@@ -36,15 +36,18 @@ struct RemovalPlan {
 /// named after today's date, under a " copy N" name when the name is taken.
 /// Every step works on the entry through |watched|, never through a path.
 /// Adds one to "cout" after each successful move. |done|, when given,
-/// receives the result and where the entry went.
-RemovalResult unlink(TrashFolder& folder, const DirHandle& watched, const std::string& name,
-                     RemovalPlan* done = nullptr);
+/// receives the result and where the entry went. The move-to folder is
+/// opened through |folders|.
+RemovalResult unlink(TrashFolder& folder, const Folder& watched, const std::string& name,
+                     RemovalPlan* done = nullptr, const FolderOpener& folders = diskFolders());
 
 /// Works out what unlink would do now, touching nothing: folders it would
 /// create count as created, and the target name is the first free one.
 /// |claimed|, when given, holds paths that entries planned before this one
-/// would occupy; they count as taken.
-RemovalPlan planUnlink(const TrashFolder& folder, const DirHandle& watched, const std::string& name,
-                       const std::set<std::string>* claimed = nullptr);
+/// would occupy; they count as taken. Destinations are opened through
+/// |folders|.
+RemovalPlan planUnlink(const TrashFolder& folder, const Folder& watched, const std::string& name,
+                       const std::set<std::string>* claimed = nullptr,
+                       const FolderOpener& folders = diskFolders());
 
 }  // namespace sweeprun

@@ -8,6 +8,7 @@
 #include "fs/file_io.h"
 #include "fs/path.h"
 #include "log/trash_log.h"
+#include "model/record_keys.h"
 #include "os/localization.h"
 #include "os/process.h"
 #include "os/systemd_journal.h"
@@ -20,7 +21,7 @@ namespace {
 constexpr unsigned kMetricsFileMode = 0644;
 
 std::string actionName(const TrashFolder& folder) {
-  switch (folder.value("play").asInteger()) {
+  switch (folder.value(folder_key::kAction).asInteger()) {
     case TrashFolder::kDeleteAction:
       return "delete";
     case TrashFolder::kMoveAction:

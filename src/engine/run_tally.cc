@@ -1,6 +1,7 @@
 #include "engine/run_tally.h"
 
 #include "os/process.h"
+#include "model/record_keys.h"
 
 namespace sweeprun {
 
@@ -11,7 +12,7 @@ FolderTally& RunTally::tallyOf(const TrashFolder& folder) {
   if (folders_.empty() || folders_.back().path != path) {
     FolderTally tally;
     tally.path = std::string(path);
-    tally.enabled = folder.value("ison").asBool();
+    tally.enabled = folder.value(folder_key::kEnabled).asBool();
     folders_.push_back(std::move(tally));
   }
   return folders_.back();
@@ -23,7 +24,7 @@ void RunTally::folderSkipped(const TrashFolder& folder, ScheduleAnswer answer) {
   tally.tracked = folder.items() ? folder.items()->size() : 0;
   // Stored as a number or a date, by the run or the companion; absent when
   // the folder was never checked.
-  if (!folder.value("last").isNone()) tally.lastCheck = folder.dateForKey("last");
+  if (!folder.value(folder_key::kLastCheck).isNone()) tally.lastCheck = folder.dateForKey(folder_key::kLastCheck);
 }
 
 void RunTally::folderChecked(const TrashFolder& folder, bool examined) {

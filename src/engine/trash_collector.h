@@ -78,6 +78,9 @@ class TrashCollector {
   /// into one folder get the names a run would give them there, also when
   /// they take a name away from each other.
   void setDryRun(bool dryRun) { dryRun_ = dryRun; }
+  /// Opens the watched folders and the move-to folders through |folders|
+  /// instead of the disk's (which must outlive the collector).
+  void setFolders(const FolderOpener& folders) { folders_ = &folders; }
 
   /// Performs the run. True when the folder list held at least one folder
   /// when the walk began. Exceptions from decoding the database leave the run
@@ -105,7 +108,7 @@ class TrashCollector {
   static constexpr std::chrono::seconds kLockWait{5};
   void repairDateFormat();
 
-  RemovalResult dispose(TrashFolder& folder, const DirHandle& dir, const std::string& name,
+  RemovalResult dispose(TrashFolder& folder, const Folder& dir, const std::string& name,
                         RemovalPlan& outcome);
   /// TrashLog::err, but only in a run that does its work.
   void reportError(std::string_view message) const;
@@ -116,6 +119,7 @@ class TrashCollector {
   Date start;
   std::vector<std::string> vips;
   std::vector<RunObserver*> observers_;
+  const FolderOpener* folders_ = &diskFolders();
   bool dryRun_ = false;
   int failures_ = 0;
   // The database of the run's mode: read, locked from the read to the save

@@ -166,11 +166,6 @@ bool DirHandle::adopt(int fd, std::string path, std::string& error) {
   return true;
 }
 
-std::string DirHandle::entryPath(const std::string& name) const {
-  if (path_.empty() || path_.back() == '/') return path_ + name;
-  return path_ + "/" + name;
-}
-
 OpenStatus DirHandle::openChild(const std::string& name, DirHandle& child,
                                 std::string& error) const {
   if (!isEntryName(name)) {
@@ -185,6 +180,22 @@ OpenStatus DirHandle::openChild(const std::string& name, DirHandle& child,
     return e == ELOOP || e == ENOTDIR ? OpenStatus::kNotDirectory : OpenStatus::kFailed;
   }
   return child.adopt(fd, entryPath(name), error) ? OpenStatus::kOpened : OpenStatus::kFailed;
+}
+
+OpenStatus DirHandle::openChild(const std::string& name, std::unique_ptr<Folder>& child,
+                                std::string& error) const {
+  auto opened = std::make_unique<DirHandle>();
+  const OpenStatus status = openChild(name, *opened, error);
+  if (status == OpenStatus::kOpened) child = std::move(opened);
+  return status;
+}
+
+OpenStatus DirHandle::createChild(const std::string& name, std::unique_ptr<Folder>& child,
+                                  bool& created, std::string& error) const {
+  auto opened = std::make_unique<DirHandle>();
+  const OpenStatus status = createChild(name, *opened, created, error);
+  if (status == OpenStatus::kOpened) child = std::move(opened);
+  return status;
 }
 
 OpenStatus DirHandle::createChild(const std::string& name, DirHandle& child, bool& created,
@@ -226,9 +237,11 @@ std::vector<std::string> DirHandle::listNames(bool& ok) const {
   return fs::readNames(fd_, ok);
 }
 
-std::optional<EntryAttributes> DirHandle::statEntry(const std::string& name) const {
+std::optional<EntryAttributes> DirHandle::statEntry(const std::string& name,
+                                                    int& errorNumber) const {
   fs::EntryStatus status;
-  if (!isEntryName(name) || fs::statusAt(fd_, name, status) != 0) return std::nullopt;
+  errorNumber = isEntryName(name) ? fs::statusAt(fd_, name, status) : EINVAL;
+  if (errorNumber != 0) return std::nullopt;
   return status.attributes;
 }
 

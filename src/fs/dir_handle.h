@@ -3,6 +3,7 @@
 // fs: every descriptor-relative file-system operation, atomic files, paths, alias records and the Trash.
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -10,48 +11,20 @@
 #include <vector>
 
 #include "fs/entry_attributes.h"
+#include "fs/folder.h"
+#include "fs/folder_status.h"
 
 namespace sweeprun {
-
-/// How opening (or creating) a folder came out.
-enum class OpenStatus {
-  kOpened,
-  kMissing,       // nothing at the path
-  kNotDirectory,  // something that is not a folder, or a link we refuse to follow
-  kFailed,        // any other failure; the message says which
-};
-
-/// How removing an entry came out.
-enum class RemoveStatus {
-  kRemoved,
-  kGone,         // the entry was already gone
-  kSkipped,      // another file system is mounted there (or below): left alone
-  kIsDirectory,  // removeFile() met a folder and left it
-  kFailed,
-};
-
-/// How moving an entry came out.
-enum class MoveStatus {
-  kMoved,
-  kGone,           // the source entry was already gone
-  kTargetExists,   // something holds the target name; nothing was changed
-  kSourceRemains,  // copied to the target (other volume), but the source could
-                   // not be removed completely
-  kFailed,         // nothing at the target name; the source is intact
-};
-
-/// How creating a file came out.
-enum class CreateStatus { kCreated, kExists, kFailed };
 
 /// An open folder. Every operation on an entry works relative to the folder's
 /// descriptor on the entry itself: a symbolic link is acted on as the link and
 /// never followed, and nothing crosses into another mounted file system, so an
 /// entry swapped for a link at any moment cannot redirect the work outside.
 /// Move-only; the descriptor closes with the handle.
-class DirHandle {
+class DirHandle : public Folder {
  public:
   DirHandle() = default;
-  ~DirHandle();
+  ~DirHandle() override;
   DirHandle(DirHandle&& other) noexcept;
   DirHandle& operator=(DirHandle&& other) noexcept;
   DirHandle(const DirHandle&) = delete;
@@ -68,32 +41,37 @@ class DirHandle {
 
   /// Opens the folder |name| of this folder; a link is never followed.
   OpenStatus openChild(const std::string& name, DirHandle& child, std::string& error) const;
+  OpenStatus openChild(const std::string& name, std::unique_ptr<Folder>& child,
+                       std::string& error) const override;
   /// Opens the folder |name| of this folder, creating it with |mode| (less
   /// the umask) when missing; |created| tells which (a folder of another
   /// owner that took the name meanwhile is not one we created). A link is
   /// never followed.
   OpenStatus createChild(const std::string& name, DirHandle& child, bool& created,
                          std::string& error, unsigned mode = 0777) const;
+  OpenStatus createChild(const std::string& name, std::unique_ptr<Folder>& child, bool& created,
+                         std::string& error) const override;
 
   /// Gives the folder itself (through its descriptor) to |owner| and |group|.
   bool changeOwner(uint32_t owner, uint32_t group, std::string& error);
 
   bool isOpen() const { return fd_ >= 0; }
   /// The path the folder was opened by (for messages and joined paths).
-  const std::string& path() const { return path_; }
-  uint64_t device() const { return device_; }
+  const std::string& path() const override { return path_; }
+  uint64_t device() const override { return device_; }
   uint32_t owner() const { return owner_; }
-  /// The folder's path joined with |name|.
-  std::string entryPath(const std::string& name) const;
+  const DirHandle& realFolder() const override { return *this; }
 
   /// The names of one level: every entry including hidden ones, without "."
   /// and "..", in the file system's order. On failure an empty list and
   /// |ok| false.
-  std::vector<std::string> listNames(bool& ok) const;
+  std::vector<std::string> listNames(bool& ok) const override;
 
   /// The attributes of entry |name| itself; none when it is gone or cannot be
   /// read. The creation date is the birth time where the file system keeps it.
-  std::optional<EntryAttributes> statEntry(const std::string& name) const;
+  using Folder::statEntry;
+  std::optional<EntryAttributes> statEntry(const std::string& name,
+                                           int& errorNumber) const override;
 
   /// The locked flag (the immutable attribute) of |name|. A link, or an
   /// entry that is neither a file nor a folder, has none: false.
@@ -101,22 +79,22 @@ class DirHandle {
   /// Clears the locked flag of |name|. True when it is clear afterwards. A
   /// file with other hard links stays locked (false): the flag is also that
   /// of the file behind the other links, which may lie outside.
-  bool unlock(const std::string& name) const;
+  bool unlock(const std::string& name) const override;
 
   /// Whether the effective user may delete |name| from this folder: write and
   /// search permission on the folder, the sticky-bit rule, and no immutable or
   /// append-only flag on the folder (which stop root too). False for a gone
   /// entry and for a mount point.
-  bool isDeletable(const std::string& name) const;
+  bool isDeletable(const std::string& name) const override;
 
   /// Deletes entry |name| as the removal rules say: a file or link is
   /// unlocked (as unlock()) and unlinked; a folder has every entry below it
   /// unlocked (not itself) and is removed through descriptors, depth-capped,
   /// without following links or leaving the device (a mount point below is
   /// skipped, and the folder holding it stays).
-  RemoveStatus removeEntry(const std::string& name, std::string& error) const;
+  RemoveStatus removeEntry(const std::string& name, std::string& error) const override;
   /// Unlinks |name| when it is not a folder.
-  RemoveStatus removeFile(const std::string& name, std::string& error) const;
+  RemoveStatus removeFile(const std::string& name, std::string& error) const override;
 
   /// Moves |name| into |destination| as |targetName|, never replacing an
   /// existing target. Across volumes the entry is copied as it is (modes,
@@ -127,13 +105,13 @@ class DirHandle {
   /// source that the effective user could not delete completely, unlocking
   /// nothing (a locked or append-only entry, a folder it may not change, the
   /// sticky-bit rule), is not copied: kFailed.
-  MoveStatus moveEntry(const std::string& name, const DirHandle& destination,
-                       const std::string& targetName, std::string& error) const;
+  MoveStatus moveEntry(const std::string& name, const Folder& destination,
+                       const std::string& targetName, std::string& error) const override;
 
   /// Creates the file |name| with |contents| and permission bits |mode|.
   /// Never opens an existing entry (a planted link gives kExists).
   CreateStatus createFileExclusive(const std::string& name, std::string_view contents,
-                                   unsigned mode, std::string& error) const;
+                                   unsigned mode, std::string& error) const override;
   /// The same, the new file given to |owner| and |group| (through its
   /// descriptor) before it is complete.
   CreateStatus createFileExclusive(const std::string& name, std::string_view contents,

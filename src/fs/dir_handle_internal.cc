@@ -27,9 +27,9 @@ void fillFromStat(const struct stat& st, EntryStatus& status) {
   a.size = static_cast<uint64_t>(st.st_size);
   a.mode = st.st_mode;
   a.owner = st.st_uid;
+  a.group = st.st_gid;
   a.device = st.st_dev;
   a.modificationDate = dateOf(st.st_mtim.tv_sec, static_cast<uint32_t>(st.st_mtim.tv_nsec));
-  status.group = st.st_gid;
   status.specialDevice = st.st_rdev;
   status.accessSeconds = st.st_atim.tv_sec;
   status.accessNanoseconds = st.st_atim.tv_nsec;
@@ -81,6 +81,7 @@ int statusAt(int dirFd, const std::string& name, EntryStatus& status) {
     a.size = sx.stx_size;
     a.mode = sx.stx_mode;
     a.owner = sx.stx_uid;
+    a.group = sx.stx_gid;
     a.device = makedev(sx.stx_dev_major, sx.stx_dev_minor);
     a.modificationDate = dateOf(sx.stx_mtime.tv_sec, sx.stx_mtime.tv_nsec);
     if (sx.stx_mask & STATX_BTIME)
@@ -91,7 +92,6 @@ int statusAt(int dirFd, const std::string& name, EntryStatus& status) {
     status.flagsKnown = (sx.stx_attributes_mask & kPinning) == kPinning;
     status.immutable = sx.stx_attributes & STATX_ATTR_IMMUTABLE;
     status.appendOnly = sx.stx_attributes & STATX_ATTR_APPEND;
-    status.group = sx.stx_gid;
     status.specialDevice = makedev(sx.stx_rdev_major, sx.stx_rdev_minor);
     status.accessSeconds = sx.stx_atime.tv_sec;
     status.accessNanoseconds = sx.stx_atime.tv_nsec;

@@ -34,7 +34,6 @@ struct EntryStatus {
   bool flagsKnown = false;  // whether the two flags below were read with the status
   bool immutable = false;
   bool appendOnly = false;
-  uint32_t group = 0;
   uint64_t specialDevice = 0;  // st_rdev of a device node
   int64_t accessSeconds = 0;
   int64_t accessNanoseconds = 0;

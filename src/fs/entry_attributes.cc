@@ -24,6 +24,7 @@ std::optional<EntryAttributes> attributesFromLstat(const std::string& path) {
       dateOf(st.st_mtim.tv_sec, static_cast<uint32_t>(st.st_mtim.tv_nsec));
   attributes.mode = st.st_mode;
   attributes.owner = st.st_uid;
+  attributes.group = st.st_gid;
   attributes.device = st.st_dev;
   return attributes;
 }
@@ -48,6 +49,7 @@ std::optional<EntryAttributes> attributesOfItemAtPath(const std::string& path) {
   attributes.modificationDate = dateOf(stx.stx_mtime.tv_sec, stx.stx_mtime.tv_nsec);
   attributes.mode = stx.stx_mode;
   attributes.owner = stx.stx_uid;
+  attributes.group = stx.stx_gid;
   attributes.device = makedev(stx.stx_dev_major, stx.stx_dev_minor);
   return attributes;
 }

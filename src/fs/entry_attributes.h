@@ -17,6 +17,7 @@ struct EntryAttributes {
   std::optional<Date> modificationDate;
   uint32_t mode = 0;  // type and permission bits, as st_mode
   uint32_t owner = 0;
+  uint32_t group = 0;
   uint64_t device = 0;
   bool isDirectory() const { return (mode & 0170000) == 0040000; }
   bool isSymbolicLink() const { return (mode & 0170000) == 0120000; }

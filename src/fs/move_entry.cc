@@ -164,7 +164,7 @@ struct TreeCopy {
     if (symlinkat(target.c_str(), toDir, toName.c_str()) < 0) return fail("symlinkat", path, errno);
     // A link has no mode of its own; its owner and times are set on the link
     // itself, never on what it points to.
-    if (asRoot && fchownat(toDir, toName.c_str(), status.attributes.owner, status.group,
+    if (asRoot && fchownat(toDir, toName.c_str(), status.attributes.owner, status.attributes.group,
                            AT_SYMLINK_NOFOLLOW) < 0) {
       return fail("fchownat", path, errno);
     }
@@ -191,7 +191,7 @@ struct TreeCopy {
       return fail("mknodat", path, ESTALE);
     }
     // Owners first: a change of owner clears the set-id bits.
-    if (asRoot && fchownat(toDir, toName.c_str(), a.owner, status.group, AT_SYMLINK_NOFOLLOW) < 0) {
+    if (asRoot && fchownat(toDir, toName.c_str(), a.owner, a.group, AT_SYMLINK_NOFOLLOW) < 0) {
       return fail("fchownat", path, errno);
     }
     if (fchmodat(toDir, toName.c_str(), a.mode & 07777, 0) < 0)
@@ -208,7 +208,7 @@ struct TreeCopy {
   bool setOwnerModeTimes(int fd, const fs::EntryStatus& status, const std::string& path) {
     const EntryAttributes& a = status.attributes;
     // Owners first: a change of owner clears the set-id bits.
-    if (asRoot && fchown(fd, a.owner, status.group) < 0) return fail("fchown", path, errno);
+    if (asRoot && fchown(fd, a.owner, a.group) < 0) return fail("fchown", path, errno);
     if (fchmod(fd, a.mode & 07777) < 0) return fail("fchmod", path, errno);
     const timespec times[2] = {{status.accessSeconds, status.accessNanoseconds},
                                {status.modificationSeconds, status.modificationNanoseconds}};
@@ -288,8 +288,9 @@ class StagingFolder {
 
 }  // namespace
 
-MoveStatus DirHandle::moveEntry(const std::string& name, const DirHandle& destination,
+MoveStatus DirHandle::moveEntry(const std::string& name, const Folder& destinationFolder,
                                 const std::string& targetName, std::string& error) const {
+  const DirHandle& destination = destinationFolder.realFolder();
   const std::string targetPath = destination.entryPath(targetName);
   if (!fs::isEntryName(name) || !fs::isEntryName(targetName) || !destination.isOpen()) {
     error = errorText("renameat", entryPath(name), EINVAL);

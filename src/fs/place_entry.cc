@@ -36,8 +36,8 @@ std::string placeableName(std::string_view name, unsigned long n, size_t maxByte
   return std::string(stem.substr(0, room)) + suffix + std::string(extension);
 }
 
-MoveStatus placeEntry(const DirHandle& source, const std::string& name,
-                      const DirHandle& destination, std::string& placedName, std::string& error) {
+MoveStatus placeEntry(const Folder& source, const std::string& name, const Folder& destination,
+                      std::string& placedName, std::string& error) {
   // No upper bound on n: every round either finds a taken name or attempts
   // the move, and a move fails for good on anything but a taken name.
   for (unsigned long n = 0;; ++n) {

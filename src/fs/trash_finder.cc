@@ -64,16 +64,17 @@ struct TrashFinder::Candidate {
   bool acrossVolumes = false;             // a home Trash on another file system
 };
 
-bool TrashFinder::candidatesFor(const DirHandle& watched, const std::string& name,
+bool TrashFinder::candidatesFor(const Folder& watched, const std::string& name,
                                 std::optional<Candidate>& home, std::optional<Candidate>& top,
                                 std::string& notes, std::string& error) const {
-  fs::EntryStatus entry;
-  if (const int e = fs::statusAt(watched.fd(), name, entry)) {
-    error = fs::errorText("statx", watched.entryPath(name), e);
+  int statError = 0;
+  const std::optional<EntryAttributes> entry = watched.statEntry(name, statError);
+  if (!entry) {
+    error = fs::errorText("statx", watched.entryPath(name), statError);
     return false;
   }
   Candidate base;
-  base.device = entry.attributes.device;
+  base.device = entry->device;
   if (homeTrashFiles_) {
     base.user = geteuid();
     const std::string trash = deletingLastPathComponent(*homeTrashFiles_);
@@ -82,9 +83,9 @@ bool TrashFinder::candidatesFor(const DirHandle& watched, const std::string& nam
       home->trashPath = trash;
     }
   } else {
-    base.user = entry.attributes.owner;
+    base.user = entry->owner;
     const std::optional<UserAccount> account = process().accountOf(base.user);
-    base.owner = UserTrash::Owner{base.user, account ? account->group : entry.group};
+    base.owner = UserTrash::Owner{base.user, account ? account->group : entry->group};
     if (account && !account->home.empty()) {
       DirHandle folder;
       std::string ignored;
@@ -169,7 +170,7 @@ OpenStatus TrashFinder::openTop(const Candidate& top, UserTrash& trash, std::str
   return UserTrash::openIn(std::move(own), top.owner, top.trashPath, trash, error);
 }
 
-OpenStatus TrashFinder::openTrashFor(const DirHandle& watched, const std::string& name,
+OpenStatus TrashFinder::openTrashFor(const Folder& watched, const std::string& name,
                                      UserTrash& trash, std::string& notes,
                                      std::string& error) const {
   std::optional<Candidate> home, top;
@@ -189,7 +190,7 @@ OpenStatus TrashFinder::openTrashFor(const DirHandle& watched, const std::string
   return openHome(*home, trash, error);
 }
 
-std::optional<std::string> TrashFinder::placeFor(const DirHandle& watched,
+std::optional<std::string> TrashFinder::placeFor(const Folder& watched,
                                                  const std::string& name) const {
   std::optional<Candidate> home, top;
   std::string notes, error;

@@ -28,19 +28,18 @@ class TrashFinder {
   /// file system, no mount point known); otherwise as the last Trash tried
   /// opened, with the reason in |error|. |notes| receives the reasons a
   /// preferred Trash was passed over, for the run log.
-  OpenStatus openTrashFor(const DirHandle& watched, const std::string& name, UserTrash& trash,
+  OpenStatus openTrashFor(const Folder& watched, const std::string& name, UserTrash& trash,
                           std::string& notes, std::string& error) const;
 
   /// The Trash folder (which holds "files" and "info") openTrashFor would
   /// put the entry in, touching nothing (for a preview); none when no Trash
   /// could be had.
-  std::optional<std::string> placeFor(const DirHandle& watched, const std::string& name) const;
+  std::optional<std::string> placeFor(const Folder& watched, const std::string& name) const;
 
  private:
   struct Candidate;
-  bool candidatesFor(const DirHandle& watched, const std::string& name,
-                     std::optional<Candidate>& home, std::optional<Candidate>& top,
-                     std::string& notes, std::string& error) const;
+  bool candidatesFor(const Folder& watched, const std::string& name, std::optional<Candidate>& home,
+                     std::optional<Candidate>& top, std::string& notes, std::string& error) const;
   OpenStatus openHome(const Candidate& home, UserTrash& trash, std::string& error) const;
   OpenStatus openTop(const Candidate& top, UserTrash& trash, std::string& notes,
                      std::string& error) const;

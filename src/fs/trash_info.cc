@@ -113,9 +113,8 @@ CreateStatus UserTrash::createInfoFile(const std::string& name, const std::strin
   return info_.createFileExclusive(name, text, kInfoMode, error);
 }
 
-MoveStatus UserTrash::trashEntry(const DirHandle& source, const std::string& name,
-                                 Date deletionDate, std::string& placedName,
-                                 std::string& error) const {
+MoveStatus UserTrash::trashEntry(const Folder& source, const std::string& name, Date deletionDate,
+                                 std::string& placedName, std::string& error) const {
   const std::string info = trashInfoText(recordedPath(source.entryPath(name)), deletionDate);
   for (unsigned long n = 0;; ++n) {
     const std::string candidate = placeableName(name, n, kMaxTrashedNameBytes);

@@ -60,7 +60,7 @@ class UserTrash {
   /// keeps the whole original path, so a restore gives back the whole name.
   /// The info file is created, exclusively, before the move and removed
   /// again when the move fails.
-  MoveStatus trashEntry(const DirHandle& source, const std::string& name, Date deletionDate,
+  MoveStatus trashEntry(const Folder& source, const std::string& name, Date deletionDate,
                         std::string& placedName, std::string& error) const;
 
   /// Opens the dated sub-folder |folderName| of "files", creating it when
