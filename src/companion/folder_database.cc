@@ -21,10 +21,13 @@ std::string FolderDatabase::userDatabasePath() {
   return standardizePath(kUserDatabase, process().homeDirectory);
 }
 
-FolderDatabase::LoadStatus FolderDatabase::load(std::string& error) {
+FolderDatabase::LoadStatus FolderDatabase::load(std::string& error,
+                                                const TrashFolder::ItemSelection& withItems) {
   application_.setTrashFolderList(FolderList());
   loadedBytes_.reset();
+  forReportOnly_ = static_cast<bool>(withItems);
   if (!fileExists(path_)) return status_ = LoadStatus::kMissing;
+  if (forReportOnly_) return loadForReport(error, withItems);
 
   std::string bytes;
   if (!readFile(path_, bytes, error)) return status_ = LoadStatus::kDamaged;
@@ -46,6 +49,27 @@ FolderDatabase::LoadStatus FolderDatabase::load(std::string& error) {
   return status_ = LoadStatus::kLoaded;
 }
 
+FolderDatabase::LoadStatus FolderDatabase::loadForReport(
+    std::string& error, const TrashFolder::ItemSelection& withItems) {
+  FolderList folders;
+  try {
+    if (!unarchiveRootObjectArrayFromFile(
+            path_, "TrashFolder",
+            [&](KeyedDecoder& element) {
+              folders.push_back(TrashFolder::fromCoder(element, withItems));
+            },
+            error)) {
+      if (error.empty()) error = localized("the archive has no root object");
+      return status_ = LoadStatus::kDamaged;
+    }
+  } catch (const PlatformException& e) {
+    error = e.what();
+    return status_ = LoadStatus::kDamaged;
+  }
+  application_.setTrashFolderList(std::move(folders));
+  return status_ = LoadStatus::kLoaded;
+}
+
 TrashFolder* FolderDatabase::find(std::string_view path) {
   std::optional<size_t> index = indexOf(path);
   return index ? &folders()[*index] : nullptr;
@@ -62,6 +86,11 @@ std::optional<size_t> FolderDatabase::indexOf(std::string_view path) const {
 bool FolderDatabase::save(std::string& error) {
   if (status_ == LoadStatus::kDamaged) {
     error = localized("the folder database could not be read, so it is left as it is");
+    return false;
+  }
+  if (forReportOnly_) {
+    // Folders loaded without their entries would be saved without them.
+    error = "the folder database was loaded for a report only";
     return false;
   }
   // A run (or another command) that saved since we read would lose its

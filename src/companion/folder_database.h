@@ -30,7 +30,10 @@ class FolderDatabase {
 
   /// Reads the file. kDamaged with the reason in |error| when it cannot be
   /// read or decoded; the folder list is then empty and save() refuses.
-  LoadStatus load(std::string& error);
+  /// With |withItems|, only the folders it picks get their tracked entries
+  /// (see TrashFolder::fromCoder), the file is read through a mapping
+  /// instead of a copy, and save() refuses: for commands that only report.
+  LoadStatus load(std::string& error, const TrashFolder::ItemSelection& withItems = nullptr);
 
   FolderList& folders() { return *application_.trashFolderList(); }
   const FolderList& folders() const { return *application_.trashFolderList(); }
@@ -48,9 +51,12 @@ class FolderDatabase {
   bool save(std::string& error);
 
  private:
+  LoadStatus loadForReport(std::string& error, const TrashFolder::ItemSelection& withItems);
+
   std::string path_;
   TrashApplication application_;
   LoadStatus status_ = LoadStatus::kMissing;
+  bool forReportOnly_ = false;
   std::optional<std::string> loadedBytes_;  // none when there was no file
 };
 

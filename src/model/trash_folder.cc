@@ -64,7 +64,7 @@ TrashFolder TrashFolder::folderWithPath(std::string_view /*path*/) {
   return folder;
 }
 
-TrashFolder TrashFolder::fromCoder(KeyedDecoder& coder) {
+TrashFolder TrashFolder::fromCoder(KeyedDecoder& coder, const ItemSelection& withItems) {
   TrashFolder folder;
   const std::string aliasBytes = coder.decodeBytes("fink");
   // An empty alias record is no alias record: it never resolves, and a merge
@@ -98,7 +98,9 @@ TrashFolder TrashFolder::fromCoder(KeyedDecoder& coder) {
   if (folder.data.get("path").isText())
     folder.data.set("name", Value::text(lastPathComponent(folder.path())));
 
-  folder.items_ = decodeItems(coder);
+  // Reports on folders read only their settings: the entries are most of
+  // the archive.
+  if (!withItems || withItems(folder.path())) folder.items_ = decodeItems(coder);
   if (oldPath && folder.items_ && !oldPath->empty()) {
     const std::string newPath(folder.path());
     for (TrashItem& item : *folder.items_) {
