@@ -24,7 +24,7 @@ bool isUnescaped(unsigned char c) {
 
 std::string localTimeText(Date date) {
   const time_t seconds = static_cast<time_t>(date.unix());
-  tzset();
+  readTimeZoneUnlessHeld();
   struct tm local;
   if (!localtime_r(&seconds, &local)) return "1970-01-01T00:00:00";
   char text[64];
