@@ -1,15 +1,29 @@
 #include "engine/removal.h"
 
+#include <functional>
+#include <map>
+
 #include "fs/path.h"
 #include "fs/place_entry.h"
 #include "fs/trash_finder.h"
 #include "fs/trash_info.h"
+#include "os/date.h"
 #include "os/date_style.h"
 #include "os/process.h"
 
 namespace sweeprun {
 
+struct RemovalSession::Places {
+  HeldTimeZone zone;
+  TrashFinder finder{process().systemMode ? std::nullopt : process().userTrashPath};
+  std::string movePath;  // the move-to folder kept in |destination|, with the watched folder
+  DirHandle destination;
+  std::map<std::string, DirHandle> dated;  // by path
+};
+
 namespace {
+
+RemovalSession::Places* sessionPlaces = nullptr;
 
 RemovalPlan outcomeOf(RemovalResult result, std::string destination = {}) {
   RemovalPlan plan;
@@ -42,6 +56,26 @@ std::string accountFolderOf(std::string_view path) {
   return entryPath.substr(0, end);
 }
 
+// The dated sub-folder |datedName| of |parent| in |dated|: the one the
+// session keeps, or one |open| opens into |own| (and the session then keeps).
+OpenStatus datedFolder(const DirHandle& parent, const std::string& datedName, DirHandle& own,
+                       const DirHandle*& dated, const std::function<OpenStatus(DirHandle&)>& open) {
+  const std::string path = joinPath(parent.path(), datedName);
+  if (sessionPlaces) {
+    auto kept = sessionPlaces->dated.find(path);
+    if (kept != sessionPlaces->dated.end()) {
+      dated = &kept->second;
+      return OpenStatus::kOpened;
+    }
+  }
+  const OpenStatus status = open(own);
+  dated = &own;
+  if (status == OpenStatus::kOpened && sessionPlaces) {
+    dated = &(sessionPlaces->dated[path] = std::move(own));
+  }
+  return status;
+}
+
 // Moves the entry into |destination|, or into its dated sub-folder when the
 // folder asks for one.
 RemovalResult placeInto(TrashFolder& folder, const DirHandle& watched, const std::string& name,
@@ -51,13 +85,16 @@ RemovalResult placeInto(TrashFolder& folder, const DirHandle& watched, const std
   if (!folder.value("datf").asBool()) {
     return moveResult(folder, placeEntry(watched, name, destination, done.targetName, error));
   }
-  DirHandle dated;
-  bool created = false;
-  OpenStatus status =
-      destination.createChild(datedFolderName(process().clock()), dated, created, error);
+  DirHandle own;
+  const DirHandle* dated = nullptr;
+  const std::string datedName = datedFolderName(process().clock());
+  const OpenStatus status = datedFolder(destination, datedName, own, dated, [&](DirHandle& opened) {
+    bool created = false;
+    return destination.createChild(datedName, opened, created, error);
+  });
   if (status != OpenStatus::kOpened) return openFailure(status);
-  done.destination = dated.path();
-  return moveResult(folder, placeEntry(watched, name, dated, done.targetName, error));
+  done.destination = dated->path();
+  return moveResult(folder, placeEntry(watched, name, *dated, done.targetName, error));
 }
 
 // Into the Trash of the entry's file system and user (see TrashFinder): the
@@ -65,22 +102,29 @@ RemovalResult placeInto(TrashFolder& folder, const DirHandle& watched, const std
 RemovalResult toTrash(TrashFolder& folder, const DirHandle& watched, const std::string& name,
                       RemovalPlan& done) {
   std::string& error = done.reason;
-  UserTrash trash;
-  const TrashFinder finder(process().systemMode ? std::nullopt : process().userTrashPath);
-  const OpenStatus status = finder.openTrashFor(watched, name, trash, done.note, error);
+  UserTrash own;
+  const UserTrash* trash = &own;
+  const OpenStatus status =
+      sessionPlaces ? sessionPlaces->finder.sharedTrashFor(watched, name, trash, done.note, error)
+                    : TrashFinder(process().systemMode ? std::nullopt : process().userTrashPath)
+                          .openTrashFor(watched, name, own, done.note, error);
   if (status == OpenStatus::kMissing) return RemovalResult::kNoTrash;
   if (status != OpenStatus::kOpened) return openFailure(status);
   Date now = process().clock();
-  done.destination = trash.files().path();
+  done.destination = trash->files().path();
   if (!folder.value("datf").asBool()) {
-    return moveResult(folder, trash.trashEntry(watched, name, now, done.targetName, error));
+    return moveResult(folder, trash->trashEntry(watched, name, now, done.targetName, error));
   }
-  DirHandle dated;
+  DirHandle ownDated;
+  const DirHandle* dated = nullptr;
+  const std::string datedName = datedFolderName(now);
   const OpenStatus datedStatus =
-      trash.openDatedFolder(datedFolderName(now), watched.path(), now, dated, error);
+      datedFolder(trash->files(), datedName, ownDated, dated, [&](DirHandle& opened) {
+        return trash->openDatedFolder(datedName, watched.path(), now, opened, error);
+      });
   if (datedStatus != OpenStatus::kOpened) return openFailure(datedStatus);
-  done.destination = dated.path();
-  return moveResult(folder, placeEntry(watched, name, dated, done.targetName, error));
+  done.destination = dated->path();
+  return moveResult(folder, placeEntry(watched, name, *dated, done.targetName, error));
 }
 
 RemovalResult dispose(TrashFolder& folder, const DirHandle& watched, const std::string& name,
@@ -90,9 +134,14 @@ RemovalResult dispose(TrashFolder& folder, const DirHandle& watched, const std::
 
   switch (folder.value("play").asInteger()) {
     case TrashFolder::kMoveAction: {
-      // The move-to folder itself is never created.
-      DirHandle destination;
+      // The move-to folder itself is never created. A session keeps it open
+      // for the rest of the folder's check.
       done.destination = std::string(folder.value("move").asText());
+      const std::string key = watched.path() + '\0' + done.destination;
+      if (sessionPlaces && sessionPlaces->movePath == key) {
+        return placeInto(folder, watched, name, sessionPlaces->destination, done);
+      }
+      DirHandle destination;
       OpenStatus status = DirHandle::openDirectory(done.destination, destination, error);
       if (status == OpenStatus::kMissing) {
         return folder.value("temp").asBool() ? RemovalResult::kDestinationAbsentNow
@@ -100,6 +149,11 @@ RemovalResult dispose(TrashFolder& folder, const DirHandle& watched, const std::
       }
       if (status == OpenStatus::kNotDirectory) return RemovalResult::kDestinationNotDirectory;
       if (status != OpenStatus::kOpened) return RemovalResult::kMoveFailed;
+      if (sessionPlaces) {
+        sessionPlaces->movePath = key;
+        sessionPlaces->destination = std::move(destination);
+        return placeInto(folder, watched, name, sessionPlaces->destination, done);
+      }
       return placeInto(folder, watched, name, destination, done);
     }
     case TrashFolder::kDeleteAction: {
@@ -173,6 +227,12 @@ RemovalPlan planPlacing(const TrashFolder& folder, const std::string& path, cons
 }
 
 }  // namespace
+
+RemovalSession::RemovalSession() : places_(std::make_unique<Places>()), outer_(sessionPlaces) {
+  sessionPlaces = places_.get();
+}
+
+RemovalSession::~RemovalSession() { sessionPlaces = outer_; }
 
 RemovalPlan planUnlink(const TrashFolder& folder, const DirHandle& watched, const std::string& name,
                        const std::set<std::string>* claimed) {
