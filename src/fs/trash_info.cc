@@ -119,7 +119,8 @@ MoveStatus UserTrash::trashEntry(const DirHandle& source, const std::string& nam
   const std::string info = trashInfoText(recordedPath(source.entryPath(name)), deletionDate);
   for (unsigned long n = 0;; ++n) {
     const std::string candidate = placeableName(name, n, kMaxTrashedNameBytes);
-    if (files_.statEntry(candidate)) continue;
+    // A name taken in "files" is not looked for first: the move refuses to
+    // replace it, and the info file made for it goes again.
     const std::string infoName = candidate + kInfoSuffix;
     error.clear();
     switch (createInfoFile(infoName, info, error)) {
