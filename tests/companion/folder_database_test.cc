@@ -99,9 +99,8 @@ TEST_F(FolderDatabaseTest, AReportDecodesOnlyTheEntriesItShows) {
   FolderDatabase database(databasePath());
   std::string error;
   const std::string shown = folder_("B");
-  ASSERT_EQ(FolderDatabase::LoadStatus::kLoaded,
-            database.load(error, [&](std::string_view path) { return path == shown; }))
-      << error;
+  const auto onlyShown = [&](std::string_view path) { return path == shown; };
+  ASSERT_EQ(FolderDatabase::LoadStatus::kLoaded, database.load(error, onlyShown)) << error;
   ASSERT_EQ(2u, database.folders().size());
   EXPECT_EQ(nullptr, database.folders()[0].items());
   ASSERT_NE(nullptr, database.folders()[1].items());

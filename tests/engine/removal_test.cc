@@ -246,7 +246,8 @@ TEST_F(RemovalTest, ASessionKeepsItsFoldersOpenAndFollowsNoSwappedLink) {
   for (const char* name : {"a.txt", "b.txt"}) writeText(inbox + "/" + name, name);
   ASSERT_EQ(RemovalResult::kRemoved, remove(trasher, "a.txt"));
   ASSERT_EQ(RemovalResult::kRemoved, remove(mover, "b.txt"));
-  EXPECT_EQ(0600u, static_cast<unsigned>(fs::status(trashInfo() + "/a.txt.trashinfo").permissions()));
+  EXPECT_EQ(0600u,
+            static_cast<unsigned>(fs::status(trashInfo() + "/a.txt.trashinfo").permissions()));
 
   fs::rename(trash, at("kept-trash"));
   fs::create_directory_symlink(at("outside"), trash);
