@@ -2,6 +2,7 @@
 #include <ostream>
 
 #include "companion/companion_app.h"
+#include "companion/folder_options.h"
 #include "companion/folder_report.h"
 #include "companion/json_text.h"
 #include "os/localization.h"
@@ -22,7 +23,10 @@ int runList(const CompanionCommand& command, const std::vector<std::string>& arg
     return status;
   }
   FolderDatabase database(FolderDatabase::userDatabasePath());
-  if (!loadDatabase(command, database, false)) return kCompanionFailure;
+  // The summaries show no tracked entry: none is decoded.
+  if (!loadDatabase(command, database, false, [](std::string_view) { return false; })) {
+    return kCompanionFailure;
+  }
   const Date now = process().clock();
   if (parsed.has("json")) {
     Array folders;
@@ -53,7 +57,12 @@ int runShow(const CompanionCommand& command, const std::vector<std::string>& arg
     return status;
   }
   FolderDatabase database(FolderDatabase::userDatabasePath());
-  if (!loadDatabase(command, database, true)) return kCompanionFailure;
+  // Only the entries of the folder shown are decoded (findFolder accepts the
+  // path in standard form or as typed).
+  const std::string& typed = parsed.operands[0];
+  const std::string standard = userPath(typed);
+  const auto named = [&](std::string_view path) { return path == standard || path == typed; };
+  if (!loadDatabase(command, database, true, named)) return kCompanionFailure;
   const TrashFolder* folder = findFolder(command, database, parsed.operands[0]);
   if (!folder) return kCompanionFailure;
   const Date now = process().clock();

@@ -255,9 +255,10 @@ void warning(const CompanionCommand& command, const std::string& message) {
                  << "\n";
 }
 
-bool loadDatabase(const CompanionCommand& command, FolderDatabase& database, bool mustExist) {
+bool loadDatabase(const CompanionCommand& command, FolderDatabase& database, bool mustExist,
+                  const TrashFolder::ItemSelection& withItems) {
   std::string error;
-  switch (database.load(error)) {
+  switch (database.load(error, withItems)) {
     case FolderDatabase::LoadStatus::kLoaded:
       return true;
     case FolderDatabase::LoadStatus::kMissing:

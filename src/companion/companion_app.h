@@ -54,8 +54,10 @@ int failure(const CompanionCommand& command, const std::string& message);
 void warning(const CompanionCommand& command, const std::string& message);
 
 /// Loads the user's folder database. False, after reporting why, when it is
-/// damaged, or when it is missing and |mustExist|.
-bool loadDatabase(const CompanionCommand& command, FolderDatabase& database, bool mustExist);
+/// damaged, or when it is missing and |mustExist|. |withItems| as
+/// FolderDatabase::load takes it: given, the load is for a report only.
+bool loadDatabase(const CompanionCommand& command, FolderDatabase& database, bool mustExist,
+                  const TrashFolder::ItemSelection& withItems = nullptr);
 /// Takes the database's lock (waiting up to kChangeLockWait for a run to
 /// save), then loads it as loadDatabase does. False, after reporting why,
 /// when a run kept the lock all that time or the lock could not be taken.

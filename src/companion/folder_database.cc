@@ -6,9 +6,10 @@
 
 namespace sweeprun {
 
-FolderDatabase::LoadStatus FolderDatabase::load(std::string& error) {
+FolderDatabase::LoadStatus FolderDatabase::load(std::string& error,
+                                                const TrashFolder::ItemSelection& withItems) {
   try {
-    const LoadStatus status = store_.load(application_, nullptr, error);
+    const LoadStatus status = store_.load(application_, nullptr, error, withItems);
     if (status != LoadStatus::kDamaged) return status;
   } catch (const PlatformException& e) {
     error = e.what();

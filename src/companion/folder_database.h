@@ -30,7 +30,10 @@ class FolderDatabase {
 
   /// Reads the file. kDamaged with the reason in |error| when it cannot be
   /// read or decoded; the folder list is then empty and save() refuses.
-  LoadStatus load(std::string& error);
+  /// With |withItems|, only the folders it picks get their tracked entries
+  /// (see TrashFolder::fromCoder), and save() refuses: for commands that
+  /// only report.
+  LoadStatus load(std::string& error, const TrashFolder::ItemSelection& withItems = nullptr);
 
   FolderList& folders() { return *application_.trashFolderList(); }
   const FolderList& folders() const { return *application_.trashFolderList(); }

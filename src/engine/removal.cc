@@ -1,5 +1,7 @@
 #include "engine/removal.h"
 
+#include <functional>
+#include <map>
 #include <memory>
 
 #include "fs/path.h"
@@ -7,12 +9,23 @@
 #include "fs/trash_finder.h"
 #include "fs/trash_info.h"
 #include "model/record_keys.h"
+#include "os/date.h"
 #include "os/date_style.h"
 #include "os/process.h"
 
 namespace sweeprun {
 
+struct RemovalSession::Places {
+  HeldTimeZone zone;
+  TrashFinder finder{process().systemMode ? std::nullopt : process().userTrashPath};
+  std::string movePath;  // the move-to folder kept in |destination|, with the watched folder
+  std::unique_ptr<Folder> destination;
+  std::map<std::string, std::unique_ptr<Folder>> dated;  // by path
+};
+
 namespace {
+
+RemovalSession::Places* sessionPlaces = nullptr;
 
 RemovalPlan outcomeOf(RemovalResult result, std::string destination = {}) {
   RemovalPlan plan;
@@ -45,6 +58,26 @@ std::string accountFolderOf(std::string_view path) {
   return entryPath.substr(0, end);
 }
 
+// The dated sub-folder |datedName| of |parent|: the one the session keeps,
+// or one |open| opens into |own| (and the session then keeps). Null when it
+// could not be opened.
+const Folder* datedFolder(const Folder& parent, const std::string& datedName,
+                          std::unique_ptr<Folder>& own, OpenStatus& status,
+                          const std::function<OpenStatus(std::unique_ptr<Folder>&)>& open) {
+  const std::string path = joinPath(parent.path(), datedName);
+  if (sessionPlaces) {
+    auto kept = sessionPlaces->dated.find(path);
+    if (kept != sessionPlaces->dated.end()) {
+      status = OpenStatus::kOpened;
+      return kept->second.get();
+    }
+  }
+  status = open(own);
+  if (status != OpenStatus::kOpened || !own) return nullptr;
+  if (!sessionPlaces) return own.get();
+  return (sessionPlaces->dated[path] = std::move(own)).get();
+}
+
 // Moves the entry into |destination|, or into its dated sub-folder when the
 // folder asks for one.
 RemovalResult placeInto(TrashFolder& folder, const Folder& watched, const std::string& name,
@@ -54,11 +87,15 @@ RemovalResult placeInto(TrashFolder& folder, const Folder& watched, const std::s
   if (!folder.value(folder_key::kDatedFolder).asBool()) {
     return moveResult(folder, placeEntry(watched, name, destination, done.targetName, error));
   }
-  std::unique_ptr<Folder> dated;
-  bool created = false;
-  OpenStatus status =
-      destination.createChild(datedFolderName(process().clock()), dated, created, error);
-  if (status != OpenStatus::kOpened) return openFailure(status);
+  std::unique_ptr<Folder> own;
+  OpenStatus status;
+  const std::string datedName = datedFolderName(process().clock());
+  const Folder* dated =
+      datedFolder(destination, datedName, own, status, [&](std::unique_ptr<Folder>& opened) {
+        bool created = false;
+        return destination.createChild(datedName, opened, created, error);
+      });
+  if (!dated) return openFailure(status);
   done.destination = dated->path();
   return moveResult(folder, placeEntry(watched, name, *dated, done.targetName, error));
 }
@@ -68,22 +105,33 @@ RemovalResult placeInto(TrashFolder& folder, const Folder& watched, const std::s
 RemovalResult toTrash(TrashFolder& folder, const Folder& watched, const std::string& name,
                       RemovalPlan& done) {
   std::string& error = done.reason;
-  UserTrash trash;
-  const TrashFinder finder(process().systemMode ? std::nullopt : process().userTrashPath);
-  const OpenStatus status = finder.openTrashFor(watched, name, trash, done.note, error);
+  UserTrash own;
+  const UserTrash* trash = &own;
+  const OpenStatus status =
+      sessionPlaces ? sessionPlaces->finder.sharedTrashFor(watched, name, trash, done.note, error)
+                    : TrashFinder(process().systemMode ? std::nullopt : process().userTrashPath)
+                          .openTrashFor(watched, name, own, done.note, error);
   if (status == OpenStatus::kMissing) return RemovalResult::kNoTrash;
   if (status != OpenStatus::kOpened) return openFailure(status);
   Date now = process().clock();
-  done.destination = trash.files().path();
+  done.destination = trash->files().path();
   if (!folder.value(folder_key::kDatedFolder).asBool()) {
-    return moveResult(folder, trash.trashEntry(watched, name, now, done.targetName, error));
+    return moveResult(folder, trash->trashEntry(watched, name, now, done.targetName, error));
   }
-  DirHandle dated;
-  const OpenStatus datedStatus =
-      trash.openDatedFolder(datedFolderName(now), watched.path(), now, dated, error);
-  if (datedStatus != OpenStatus::kOpened) return openFailure(datedStatus);
-  done.destination = dated.path();
-  return moveResult(folder, placeEntry(watched, name, dated, done.targetName, error));
+  std::unique_ptr<Folder> ownDated;
+  OpenStatus datedStatus;
+  const std::string datedName = datedFolderName(now);
+  const Folder* dated = datedFolder(
+      trash->files(), datedName, ownDated, datedStatus, [&](std::unique_ptr<Folder>& opened) {
+        auto handle = std::make_unique<DirHandle>();
+        const OpenStatus opening =
+            trash->openDatedFolder(datedName, watched.path(), now, *handle, error);
+        opened = std::move(handle);
+        return opening;
+      });
+  if (!dated) return openFailure(datedStatus);
+  done.destination = dated->path();
+  return moveResult(folder, placeEntry(watched, name, *dated, done.targetName, error));
 }
 
 RemovalResult dispose(TrashFolder& folder, const Folder& watched, const std::string& name,
@@ -93,9 +141,14 @@ RemovalResult dispose(TrashFolder& folder, const Folder& watched, const std::str
 
   switch (folder.value(folder_key::kAction).asInteger()) {
     case TrashFolder::kMoveAction: {
-      // The move-to folder itself is never created.
-      std::unique_ptr<Folder> destination;
+      // The move-to folder itself is never created. A session keeps it open
+      // for the rest of the folder's check.
       done.destination = std::string(folder.value(folder_key::kDestination).asText());
+      const std::string key = watched.path() + '\0' + done.destination;
+      if (sessionPlaces && sessionPlaces->destination && sessionPlaces->movePath == key) {
+        return placeInto(folder, watched, name, *sessionPlaces->destination, done);
+      }
+      std::unique_ptr<Folder> destination;
       OpenStatus status = folders.openDirectory(done.destination, destination, error);
       if (status == OpenStatus::kMissing) {
         return folder.value(folder_key::kMayBeAbsent).asBool()
@@ -104,6 +157,11 @@ RemovalResult dispose(TrashFolder& folder, const Folder& watched, const std::str
       }
       if (status == OpenStatus::kNotDirectory) return RemovalResult::kDestinationNotDirectory;
       if (status != OpenStatus::kOpened) return RemovalResult::kMoveFailed;
+      if (sessionPlaces) {
+        sessionPlaces->movePath = key;
+        sessionPlaces->destination = std::move(destination);
+        return placeInto(folder, watched, name, *sessionPlaces->destination, done);
+      }
       return placeInto(folder, watched, name, *destination, done);
     }
     case TrashFolder::kDeleteAction: {
@@ -175,6 +233,12 @@ RemovalPlan planPlacing(const TrashFolder& folder, const std::string& path, cons
 }
 
 }  // namespace
+
+RemovalSession::RemovalSession() : places_(std::make_unique<Places>()), outer_(sessionPlaces) {
+  sessionPlaces = places_.get();
+}
+
+RemovalSession::~RemovalSession() { sessionPlaces = outer_; }
 
 RemovalPlan planUnlink(const TrashFolder& folder, const Folder& watched, const std::string& name,
                        const std::set<std::string>* claimed, const FolderOpener& folders) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <set>
 #include <string>
 
@@ -40,6 +41,27 @@ struct RemovalPlan {
 /// opened through |folders|.
 RemovalResult unlink(TrashFolder& folder, const Folder& watched, const std::string& name,
                      RemovalPlan* done = nullptr, const FolderOpener& folders = diskFolders());
+
+/// While it lives, unlink keeps the folders entries go to open and shares
+/// them between entries instead of opening them for each one: each Trash
+/// (see TrashFinder::sharedTrashFor), the move-to folder of the folder
+/// being checked, and the dated sub-folders; and the time zone is read once
+/// (see HeldTimeZone). A run makes one. The folders are kept as open
+/// descriptors, so one replaced by a link meanwhile is never followed; one
+/// that could not be opened is tried again for the next entry.
+class RemovalSession {
+ public:
+  RemovalSession();
+  ~RemovalSession();
+  RemovalSession(const RemovalSession&) = delete;
+  RemovalSession& operator=(const RemovalSession&) = delete;
+
+  struct Places;
+
+ private:
+  std::unique_ptr<Places> places_;
+  Places* outer_;
+};
 
 /// Works out what unlink would do now, touching nothing: folders it would
 /// create count as created, and the target name is the first free one.

@@ -2,6 +2,7 @@
 
 #include "engine/daily_schedule.h"
 #include "engine/loggable_text.h"
+#include "engine/removal.h"
 #include "fs/file_io.h"
 #include "fs/path.h"
 #include "log/trash_log.h"
@@ -49,6 +50,8 @@ bool TrashCollector::run() {
     return true;  // nothing was read, so nothing is checked: a failure, not an empty list
   }
   readDB();
+  // The removals of the run share the folders they go to.
+  RemovalSession removals;
 
   bool result = false;
   if (safe->countOfTrashFolderList() > 0) {

@@ -300,6 +300,20 @@ RemoveStatus DirHandle::removeFile(const std::string& name, std::string& error) 
   return RemoveStatus::kFailed;
 }
 
+namespace {
+
+// The process's umask, read once: nothing in the tool changes it.
+mode_t processUmask() {
+  static const mode_t mask = [] {
+    const mode_t current = umask(0);
+    umask(current);
+    return current;
+  }();
+  return mask;
+}
+
+}  // namespace
+
 CreateStatus DirHandle::createFileExclusive(const std::string& name, std::string_view contents,
                                             unsigned mode, std::string& error) const {
   return createFile(name, contents, mode, error, std::nullopt);
@@ -318,8 +332,11 @@ CreateStatus DirHandle::createFile(const std::string& name, std::string_view con
     error = errorText("openat", entryPath(name), EINVAL);
     return CreateStatus::kFailed;
   }
+  // Made with its final bits, so that the usual file (an info file for
+  // every trashed entry) takes one create, one write and one close.
+  const unsigned bits = mode & 07777;
   const int fd =
-      openat(fd_, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+      openat(fd_, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, bits);
   if (fd < 0) {
     const int e = errno;
     error = errorText("openat", entryPath(name), e);
@@ -337,9 +354,14 @@ CreateStatus DirHandle::createFile(const std::string& name, std::string_view con
     written += static_cast<size_t>(n);
   }
   if (!failure && owner && fchown(fd, owner->first, owner->second) < 0) failure = errno;
-  if (!failure && fchmod(fd, mode & 07777) < 0) failure = errno;
+  // The bits again only when the umask took some away, or when a change of
+  // owner cleared the set-id ones.
+  const bool bitsChanged = (bits & processUmask()) != 0 || (owner && (bits & 06000) != 0);
+  if (!failure && bitsChanged && fchmod(fd, bits) < 0) failure = errno;
   struct stat created;
-  const bool known = fstat(fd, &created) == 0;
+  const bool known = failure && fstat(fd, &created) == 0;
+  // (A file whose close alone fails stays: it can no longer be told apart
+  // from one that took its name meanwhile.)
   if (close(fd) < 0 && !failure) failure = errno;
   if (!failure) return CreateStatus::kCreated;
   error = errorText("write", entryPath(name), failure);

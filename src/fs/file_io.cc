@@ -331,6 +331,22 @@ bool FileHandle::readAll(std::string& bytes) const {
   return isOpen() && readFromDescriptor(fd_, 0, bytes);
 }
 
+bool FileHandle::readAt(uint64_t offset, size_t count, std::string& bytes) const {
+  bytes.resize(count);
+  size_t got = 0;
+  while (got < count) {
+    const ssize_t n =
+        ::pread(fd_, bytes.data() + got, count - got, static_cast<off_t>(offset + got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      bytes.resize(got);
+      return n == 0;
+    }
+    got += static_cast<size_t>(n);
+  }
+  return true;
+}
+
 bool FileHandle::write(std::string_view bytes) { return isOpen() && writeAll(fd_, bytes); }
 
 bool FileHandle::seekTo(uint64_t offset) {

@@ -131,6 +131,9 @@ class FileHandle {
 
   /// The whole content, read from offset 0 without moving the position.
   bool readAll(std::string& bytes) const;
+  /// Up to |count| bytes from |offset| into |bytes|, fewer only at the end of
+  /// the file, without moving the position. False when a read fails.
+  bool readAt(uint64_t offset, size_t count, std::string& bytes) const;
   /// Writes all of |bytes| at the current position and moves past them.
   bool write(std::string_view bytes);
   /// Moves the position; false when the handle is closed or the seek fails.

@@ -42,7 +42,10 @@ MoveStatus placeEntry(const Folder& source, const std::string& name, const Folde
   // the move, and a move fails for good on anything but a taken name.
   for (unsigned long n = 0;; ++n) {
     const std::string candidate = placeableName(name, n);
-    if (destination.statEntry(candidate)) continue;
+    // On one file system the rename itself refuses a taken name; a move to
+    // another one copies first, which a taken name would waste.
+    const bool renamed = source.device() == destination.device();
+    if (!renamed && destination.statEntry(candidate)) continue;
     error.clear();
     const MoveStatus status = source.moveEntry(name, destination, candidate, error);
     if (status == MoveStatus::kTargetExists) continue;

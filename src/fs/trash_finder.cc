@@ -190,6 +190,34 @@ OpenStatus TrashFinder::openTrashFor(const Folder& watched, const std::string& n
   return openHome(*home, trash, error);
 }
 
+OpenStatus TrashFinder::sharedTrashFor(const Folder& watched, const std::string& name,
+                                       const UserTrash*& trash, std::string& notes,
+                                       std::string& error) {
+  // What openTrashFor's choice depends on: the entry's file system and, in
+  // system mode, its owner (in user mode the Trash is always the running
+  // user's).
+  int failure = 0;
+  const std::optional<EntryAttributes> entry = watched.statEntry(name, failure);
+  if (!entry) {
+    error = fs::errorText("statx", watched.entryPath(name), failure);
+    return OpenStatus::kMissing;
+  }
+  const uint32_t user = homeTrashFiles_ ? 0 : entry->owner;
+  const std::pair<uint64_t, uint32_t> key{entry->device, user};
+  auto kept = kept_.find(key);
+  if (kept == kept_.end()) {
+    Kept opened;
+    const OpenStatus status = openTrashFor(watched, name, opened.trash, opened.notes, error);
+    if (!opened.notes.empty()) addNote(notes, opened.notes);
+    if (status != OpenStatus::kOpened) return status;
+    trash = &kept_.emplace(key, std::move(opened)).first->second.trash;
+    return status;
+  }
+  if (!kept->second.notes.empty()) addNote(notes, kept->second.notes);
+  trash = &kept->second.trash;
+  return OpenStatus::kOpened;
+}
+
 std::optional<std::string> TrashFinder::placeFor(const Folder& watched,
                                                  const std::string& name) const {
   std::optional<Candidate> home, top;

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "fs/dir_handle.h"
 #include "fs/trash_info.h"
@@ -31,6 +34,16 @@ class TrashFinder {
   OpenStatus openTrashFor(const Folder& watched, const std::string& name, UserTrash& trash,
                           std::string& notes, std::string& error) const;
 
+  /// As openTrashFor, but each Trash opened is kept while the finder lives,
+  /// keyed by the entry's file system and user, and handed to the later
+  /// entries of those (with the notes it gave) without opening it again; a
+  /// Trash that could not be opened is tried again for the next entry. A
+  /// kept Trash is a set of open folder descriptors: a Trash replaced by a
+  /// link meanwhile is never followed, its entries keep going where the
+  /// first one went. |trash| points into the finder.
+  OpenStatus sharedTrashFor(const Folder& watched, const std::string& name, const UserTrash*& trash,
+                            std::string& notes, std::string& error);
+
   /// The Trash folder (which holds "files" and "info") openTrashFor would
   /// put the entry in, touching nothing (for a preview); none when no Trash
   /// could be had.
@@ -45,6 +58,11 @@ class TrashFinder {
                      std::string& error) const;
 
   std::optional<std::string> homeTrashFiles_;
+  struct Kept {
+    UserTrash trash;
+    std::string notes;
+  };
+  std::map<std::pair<uint64_t, uint32_t>, Kept> kept_;  // by device and user
 };
 
 }  // namespace sweeprun

@@ -24,7 +24,7 @@ bool isUnescaped(unsigned char c) {
 
 std::string localTimeText(Date date) {
   const time_t seconds = static_cast<time_t>(date.unix());
-  tzset();
+  readTimeZoneUnlessHeld();
   struct tm local;
   if (!localtime_r(&seconds, &local)) return "1970-01-01T00:00:00";
   char text[64];
@@ -118,7 +118,8 @@ MoveStatus UserTrash::trashEntry(const Folder& source, const std::string& name, 
   const std::string info = trashInfoText(recordedPath(source.entryPath(name)), deletionDate);
   for (unsigned long n = 0;; ++n) {
     const std::string candidate = placeableName(name, n, kMaxTrashedNameBytes);
-    if (files_.statEntry(candidate)) continue;
+    // A name taken in "files" is not looked for first: the move refuses to
+    // replace it, and the info file made for it goes again.
     const std::string infoName = candidate + kInfoSuffix;
     error.clear();
     switch (createInfoFile(infoName, info, error)) {

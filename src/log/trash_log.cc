@@ -1,5 +1,6 @@
 #include "log/trash_log.h"
 
+#include <cstdint>
 #include <random>
 #include <string>
 #include <vector>
@@ -19,6 +20,9 @@ namespace sweeprun {
 namespace {
 
 constexpr char kClosingLineList[] = "log.plist";
+
+// How much of the log trimming holds at a time.
+constexpr size_t kTrimPieceSize = 1 << 16;
 
 // The texts of the closing-line list beside the executable; empty when the
 // list is missing, unreadable or not an array.
@@ -70,20 +74,53 @@ void TrashLog::open(const std::string& path, double limitDays) {
   logFile = FileHandle::openForUpdate(path, error, newFile);
   if (!logFile.isOpen()) return;  // a log that cannot be opened stays silent
 
-  bool trimmed = false;
-  std::string text;
-  if (!process().systemMode && limitDays > 0 && logFile.readAll(text) && !text.empty() &&
-      isValidUtf8(text)) {
-    const size_t keptStart = keptTextStart(text, process().clock(), limitDays);
-    if (keptStart > 0) {
-      // Cut at once rather than at close, so that a run that dies before
-      // closing leaves no bytes of the old sections behind the kept text.
-      const std::string_view kept = std::string_view(text).substr(keptStart);
-      trimmed = logFile.seekTo(0) && logFile.write(kept) && logFile.truncateAtPosition();
-    }
-  }
-  if (!trimmed) logFile.seekToEnd();
+  if (!process().systemMode && limitDays > 0) cutOldSections(path, limitDays);
+  logFile.seekToEnd();
   if (logFile.position() != 0) logFile.write("\n");
+}
+
+bool TrashLog::cutOldSections(const std::string& path, double limitDays) {
+  // Read from the start only as far as the first recent section: in the
+  // usual log, whose first section is recent, that is one piece.
+  KeptTextFinder finder(process().clock(), limitDays);
+  Utf8Checker checker;
+  std::string piece;
+  uint64_t read = 0;
+  while (!finder.decided()) {
+    if (!logFile.readAt(read, kTrimPieceSize, piece)) return false;
+    if (piece.empty()) {
+      finder.finish();
+      break;
+    }
+    checker.feed(piece);
+    finder.feed(piece);
+    read += piece.size();
+  }
+  const uint64_t keptStart = finder.keptStart();
+  if (keptStart == 0) return false;
+  // The kept text goes into a new file that replaces the log at once: a run
+  // that dies meanwhile leaves the old log whole, one that dies later no
+  // bytes of the old sections. The part not read yet is checked on the way.
+  std::string error;
+  const bool replaced = writeFileAtomicallyFrom(
+      path,
+      [&](ByteSink& sink) {
+        for (uint64_t from = keptStart;; from += piece.size()) {
+          if (!logFile.readAt(from, kTrimPieceSize, piece)) return false;
+          if (piece.empty()) break;
+          if (from + piece.size() > read) {
+            checker.feed(std::string_view(piece).substr(from < read ? read - from : 0));
+            read = from + piece.size();
+          }
+          if (!sink.append(piece)) return false;
+        }
+        // A log that is not UTF-8 throughout is only ever appended to.
+        return checker.valid();
+      },
+      error);
+  if (!replaced) return false;
+  logFile = FileHandle::openForUpdate(path, error);
+  return logFile.isOpen();
 }
 
 void TrashLog::log(std::string_view line) {

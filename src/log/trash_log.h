@@ -47,6 +47,12 @@ class TrashLog {
   static void err(std::string_view message);
 
  private:
+  /// Cuts the sections that began more than |limitDays| days ago from the
+  /// open log at |path|, in bounded memory, replacing the file atomically
+  /// only when something goes; the handle then refers to the new file. True
+  /// when the log was replaced.
+  bool cutOldSections(const std::string& path, double limitDays);
+
   FileHandle logFile;
 };
 

@@ -1,5 +1,6 @@
 #include "model/folder_store.h"
 
+#include "archive/keyed_archive.h"
 #include "fs/path.h"
 #include "fs/temporary_file.h"
 #include "model/trash_application.h"
@@ -23,7 +24,9 @@ DatabaseLock::Status FolderStore::lock(std::chrono::milliseconds wait, std::stri
 }
 
 FolderStore::LoadStatus FolderStore::load(TrashApplication& application, FolderListMerger* merger,
-                                          std::string& error) {
+                                          std::string& error,
+                                          const TrashFolder::ItemSelection& withItems) {
+  forReportOnly_ = static_cast<bool>(withItems);
   // Taken before the read: a file replaced in between then counts as changed
   // at the save, which refuses rather than overwrite what it never read.
   loaded_ = identityOfFile(path_);
@@ -34,6 +37,21 @@ FolderStore::LoadStatus FolderStore::load(TrashApplication& application, FolderL
   }
   // Until the decoding is through, a save must not replace the file.
   status_ = LoadStatus::kDamaged;
+  if (forReportOnly_) {
+    FolderList folders;
+    if (!unarchiveRootObjectArrayFromFile(
+            path_, "TrashFolder",
+            [&](KeyedDecoder& element) {
+              folders.push_back(TrashFolder::fromCoder(element, withItems));
+            },
+            error)) {
+      if (error.empty()) error = localized("the archive has no root object");
+      application.setTrashFolderList(std::nullopt);
+      return status_;
+    }
+    application.setTrashFolderList(std::move(folders));
+    return status_ = LoadStatus::kLoaded;
+  }
   application.unarchiveWithFile(path_, merger, &error);
   return status_ = application.trashFolderList() ? LoadStatus::kLoaded : LoadStatus::kDamaged;
 }
@@ -41,6 +59,10 @@ FolderStore::LoadStatus FolderStore::load(TrashApplication& application, FolderL
 bool FolderStore::save(const TrashApplication& application, std::string& error) {
   if (status_ == LoadStatus::kDamaged) {
     error = localized("the folder database could not be read, so it is left as it is");
+    return false;
+  }
+  if (forReportOnly_) {
+    error = "the folder database was loaded for a report only";
     return false;
   }
   if (identityOfFile(path_) != loaded_) {

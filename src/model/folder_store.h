@@ -6,6 +6,7 @@
 
 #include "fs/database_lock.h"
 #include "fs/file_io.h"
+#include "model/trash_folder.h"
 
 namespace sweeprun {
 
@@ -42,8 +43,12 @@ class FolderStore {
   /// mode), merges the configured folders, also when there is no file. A
   /// missing file leaves an empty list; kDamaged says why in |error| and
   /// leaves no list. Throws PlatformException for content that is not a
-  /// keyed archive of folders.
-  LoadStatus load(TrashApplication& application, FolderListMerger* merger, std::string& error);
+  /// keyed archive of folders. With |withItems|, only the folders it picks
+  /// get their tracked entries (see TrashFolder::fromCoder) and save()
+  /// refuses, since the others would be saved without theirs: for commands
+  /// that only report.
+  LoadStatus load(TrashApplication& application, FolderListMerger* merger, std::string& error,
+                  const TrashFolder::ItemSelection& withItems = nullptr);
 
   LoadStatus status() const { return status_; }
 
@@ -59,6 +64,7 @@ class FolderStore {
   DatabaseLock lock_;
   LoadStatus status_ = LoadStatus::kMissing;
   std::optional<FileIdentity> loaded_;  // none when there was no file
+  bool forReportOnly_ = false;
 };
 
 }  // namespace sweeprun

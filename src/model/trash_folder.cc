@@ -67,7 +67,7 @@ TrashFolder TrashFolder::folderWithPath(std::string_view /*path*/) {
   return folder;
 }
 
-TrashFolder TrashFolder::fromCoder(KeyedDecoder& coder) {
+TrashFolder TrashFolder::fromCoder(KeyedDecoder& coder, const ItemSelection& withItems) {
   TrashFolder folder;
   const std::string aliasBytes = coder.decodeBytes(archive_key::kFolderAlias);
   // An empty alias record is no alias record: it never resolves, and a merge
@@ -102,7 +102,9 @@ TrashFolder TrashFolder::fromCoder(KeyedDecoder& coder) {
   if (folder.data.get(folder_key::kPath).isText())
     folder.data.set(folder_key::kName, Value::text(lastPathComponent(folder.path())));
 
-  folder.items_ = decodeItems(coder);
+  // Reports on folders read only their settings: the entries are most of
+  // the archive.
+  if (!withItems || withItems(folder.path())) folder.items_ = decodeItems(coder);
   if (oldPath && folder.items_ && !oldPath->empty()) {
     const std::string newPath(folder.path());
     for (TrashItem& item : *folder.items_) {

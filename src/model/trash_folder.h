@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -32,7 +33,11 @@ class TrashFolder : public ArchivableObject {
   /// Decodes a stored record: resolves its alias relative to the home
   /// directory, disables a folder whose alias fails (unless "temp"), and
   /// follows a moved folder in "path", "name" and the item paths.
-  static TrashFolder fromCoder(KeyedDecoder& coder);
+  /// |withItems|, when given, picks by the folder's path (once resolved) the
+  /// folders whose tracked entries are decoded at all; the others get no
+  /// item list, as if the record had none, and must not be saved.
+  using ItemSelection = std::function<bool(std::string_view folderPath)>;
+  static TrashFolder fromCoder(KeyedDecoder& coder, const ItemSelection& withItems = nullptr);
 
   TrashFolder();
   /// Deep copy: data, every item and every rule; the alias bytes duplicated.

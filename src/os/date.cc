@@ -131,6 +131,20 @@ std::optional<Date> parseStandardDateText(std::string_view text) {
   return Date::fromUnix(static_cast<double>(unixSeconds));
 }
 
+namespace {
+int timeZoneHolds = 0;
+}  // namespace
+
+HeldTimeZone::HeldTimeZone() {
+  if (timeZoneHolds++ == 0) tzset();
+}
+
+HeldTimeZone::~HeldTimeZone() { --timeZoneHolds; }
+
+void readTimeZoneUnlessHeld() {
+  if (timeZoneHolds == 0) tzset();
+}
+
 std::string dayStamp(Date date) {
   const std::time_t seconds = static_cast<std::time_t>(wholeUnixSeconds(date));
   std::tm local{};

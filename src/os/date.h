@@ -34,6 +34,22 @@ std::string standardDateText(Date date);
 /// accepted. None when the text is not of that form.
 std::optional<Date> parseStandardDateText(std::string_view text);
 
+/// Local-time conversions re-read the host time zone (TZ, /etc/localtime)
+/// each time, so that a change shows at once; while a HeldTimeZone lives
+/// they use the zone read when it was made. A run holds one: reading the
+/// zone for every entry it removes costs a system call each.
+class HeldTimeZone {
+ public:
+  HeldTimeZone();
+  ~HeldTimeZone();
+  HeldTimeZone(const HeldTimeZone&) = delete;
+  HeldTimeZone& operator=(const HeldTimeZone&) = delete;
+};
+
+/// Reads the host time zone for the next local-time conversion, unless a
+/// HeldTimeZone lives.
+void readTimeZoneUnlessHeld();
+
 /// The day stamp "%Y-%j" of a date in the local time zone (TZ honoured),
 /// e.g. "2026-340" for 6 December 2026.
 std::string dayStamp(Date date);

@@ -44,7 +44,7 @@ std::string mediumDateText(Date date, const std::string& localeId) {
       icu::DateFormat::createDateInstance(icu::DateFormat::kMedium, locale));
   if (!format) return isoDate(date);
   // The host zone is read afresh: ICU's default zone is fixed at first use.
-  tzset();
+  readTimeZoneUnlessHeld();
   format->adoptTimeZone(icu::TimeZone::detectHostTimeZone());
   icu::UnicodeString text;
   format->format(static_cast<UDate>(date.unix() * 1000.0), text);

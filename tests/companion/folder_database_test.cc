@@ -81,5 +81,35 @@ TEST_F(FolderDatabaseTest, ChangeSavedMeanwhileIsNotOverwritten) {
   EXPECT_EQ(1u, storedFolders().size());
 }
 
+// A report reads the tracked entries of the folders it names only, and a
+// database loaded for a report is never written back without them.
+TEST_F(FolderDatabaseTest, AReportDecodesOnlyTheEntriesItShows) {
+  writeTwoFolders();
+  {
+    FolderDatabase database(databasePath());
+    std::string error;
+    ASSERT_EQ(FolderDatabase::LoadStatus::kLoaded, database.load(error)) << error;
+    for (TrashFolder& folder : database.folders()) {
+      TrashItem item;
+      item.data.set("path", Value::text(std::string(folder.path()) + "/entry"));
+      folder.setItems(std::make_shared<ItemList>(ItemList{item}));
+    }
+    ASSERT_TRUE(database.save(error)) << error;
+  }
+  FolderDatabase database(databasePath());
+  std::string error;
+  const std::string shown = folder_("B");
+  const auto onlyShown = [&](std::string_view path) { return path == shown; };
+  ASSERT_EQ(FolderDatabase::LoadStatus::kLoaded, database.load(error, onlyShown)) << error;
+  ASSERT_EQ(2u, database.folders().size());
+  EXPECT_EQ(nullptr, database.folders()[0].items());
+  ASSERT_NE(nullptr, database.folders()[1].items());
+  EXPECT_EQ(shown + "/entry", database.folders()[1].items()->at(0).path());
+  EXPECT_EQ("companion state", database.folders()[1].value("busy").asText());
+  EXPECT_FALSE(database.save(error));
+  ASSERT_EQ(2u, storedFolders().size());
+  EXPECT_EQ(1u, storedFolders()[0].items()->size());
+}
+
 }  // namespace
 }  // namespace sweeprun

@@ -233,6 +233,35 @@ TEST_F(RemovalTest, MovesGoIntoTheDatedSubFolder) {
   }
 }
 
+// A session opens the Trash and the move-to folder once: a folder swapped
+// for a link after the first entry is never followed, the later entries
+// follow the folder the first one went into. Info files are private.
+TEST_F(RemovalTest, ASessionKeepsItsFoldersOpenAndFollowsNoSwappedLink) {
+  const std::string trash = fs::path(trashFiles()).parent_path().string();
+  makeFolder(at("target"));
+  makeFolder(at("outside"));
+  TrashFolder trasher = watching(inbox, {}, TrashFolder::kTrashAction);
+  TrashFolder mover = moving(inbox, at("target"));
+  RemovalSession session;
+  for (const char* name : {"a.txt", "b.txt"}) writeText(inbox + "/" + name, name);
+  ASSERT_EQ(RemovalResult::kRemoved, remove(trasher, "a.txt"));
+  ASSERT_EQ(RemovalResult::kRemoved, remove(mover, "b.txt"));
+  EXPECT_EQ(0600u,
+            static_cast<unsigned>(fs::status(trashInfo() + "/a.txt.trashinfo").permissions()));
+
+  fs::rename(trash, at("kept-trash"));
+  fs::create_directory_symlink(at("outside"), trash);
+  fs::rename(at("target"), at("kept-target"));
+  fs::create_directory_symlink(at("outside"), at("target"));
+  for (const char* name : {"c.txt", "d.txt"}) writeText(inbox + "/" + name, name);
+  ASSERT_EQ(RemovalResult::kRemoved, remove(trasher, "c.txt"));
+  ASSERT_EQ(RemovalResult::kRemoved, remove(mover, "d.txt"));
+  EXPECT_TRUE(entryExists(at("kept-trash/files/c.txt")));
+  EXPECT_TRUE(entryExists(at("kept-trash/info/c.txt.trashinfo")));
+  EXPECT_TRUE(entryExists(at("kept-target/d.txt")));
+  EXPECT_TRUE(fs::is_empty(at("outside")));
+}
+
 TEST_F(RemovalTest, DeletionUnlocksEverythingBelowTheEntry) {
   if (!canLock(at("probe"))) GTEST_SKIP() << "needs root and a file system with the flag";
   makeFolder(inbox + "/tree");

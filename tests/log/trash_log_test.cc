@@ -1,6 +1,7 @@
 #include "log/trash_log.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <optional>
@@ -161,6 +162,37 @@ TEST_F(TrashLogTest, TrimmingAndLinesReachTheFileAtOnce) {
   EXPECT_EQ(kept + "\n", dir.read("Sweeply.log"));
   log.log("Checking 50%s of %@");
   EXPECT_EQ(kept + "\nChecking 50%s of %@\n", dir.read("Sweeply.log"));
+}
+
+// Sections larger than what trimming reads at a time: the log is read only
+// as far as it must be, replaced (keeping its mode) only when something goes.
+TEST_F(TrashLogTest, ALargeLogIsReplacedOnlyWhenSomethingGoes) {
+  const std::string body(150000, 'x');
+  const std::string kept = section(daysAgo(1), body) + section(daysAgo(0.5), body);
+  const auto fileOf = [this] {
+    struct stat st {};
+    ::stat(logPath.c_str(), &st);
+    return std::make_pair(st.st_ino, st.st_mode & 07777);
+  };
+  dir.write("Sweeply.log", kept);
+  ::chmod(logPath.c_str(), 0600);
+  auto before = fileOf();
+  std::string added = run();
+  EXPECT_EQ(kept + "\n" + added, dir.read("Sweeply.log"));
+  EXPECT_EQ(before, fileOf()) << "nothing to cut: appended to in place";
+
+  dir.write("Sweeply.log", section(daysAgo(5), body) + section(daysAgo(3), body) + kept);
+  before = fileOf();
+  added = run();
+  EXPECT_EQ(kept + "\n" + added, dir.read("Sweeply.log"));
+  EXPECT_NE(before.first, fileOf().first) << "cut: replaced by a new file";
+  EXPECT_EQ(0600u, fileOf().second);
+
+  // A byte that is not UTF-8 far behind the cut still keeps the log whole.
+  const std::string damaged = section(daysAgo(5)) + kept + "\xff" + body + "\n";
+  dir.write("Sweeply.log", damaged);
+  added = run();
+  EXPECT_EQ(damaged + "\n" + added, dir.read("Sweeply.log"));
 }
 
 TEST_F(TrashLogTest, AClosingLineIsWrittenVerbatimAndABadListIsSkipped) {
