@@ -8,6 +8,7 @@ packages=(
   g++ cmake make pkg-config
   libplist-dev libplist-utils  # XML property lists
   libicu-dev                   # locale date styles
+  nlohmann-json3-dev           # the run journal (JSON Lines)
   libgtest-dev libgmock-dev libbenchmark-dev
   python3                      # tests read our archives with plistlib
   trash-cli                    # tests check trashed entries as desktop tools see them

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <thread>
 
+#include "engine/journal_keeper.h"
 #include "engine/trash_collector.h"
 #include "fs/entry_attributes.h"
 #include "fs/mount_table.h"
@@ -45,8 +46,11 @@ int runCollection(Settings& settings, TrashConfigFileParser* configuration) {
   collector.setSafe(&application);
   collector.setSettings(&settings);
   collector.setConfiguration(configuration);
+  JournalKeeper journal(journalPath(process().systemMode),
+                        settings.objectForKey(kLogLimit).numericReading());
+  collector.addObserver(&journal);
   if (!collector.run()) return 1;
-  return collector.failures() > 0 ? kRunFailures : 0;
+  return collector.failures() > 0 || journal.failed() ? kRunFailures : 0;
 }
 
 /// What start-up makes for the run: the settings and the run log (which it

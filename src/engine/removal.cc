@@ -47,9 +47,11 @@ std::string accountFolderOf(std::string_view path) {
 RemovalResult placeInto(TrashFolder& folder, const DirHandle& watched, const std::string& name,
                         const DirHandle& destination, RemovalPlan& done) {
   std::string& error = done.reason;
+  EntryAttributes& placed = done.placed.emplace();
   done.destination = destination.path();
   if (!folder.value("datf").asBool()) {
-    return moveResult(folder, placeEntry(watched, name, destination, done.targetName, error));
+    return moveResult(folder,
+                      placeEntry(watched, name, destination, done.targetName, error, &placed));
   }
   DirHandle dated;
   bool created = false;
@@ -57,7 +59,8 @@ RemovalResult placeInto(TrashFolder& folder, const DirHandle& watched, const std
       destination.createChild(datedFolderName(process().clock()), dated, created, error);
   if (status != OpenStatus::kOpened) return openFailure(status);
   done.destination = dated.path();
-  return moveResult(folder, placeEntry(watched, name, dated, done.targetName, error));
+  if (created) done.createdFolder = dated.path();
+  return moveResult(folder, placeEntry(watched, name, dated, done.targetName, error, &placed));
 }
 
 // Into the Trash of the entry's file system and user (see TrashFinder): the
@@ -71,16 +74,26 @@ RemovalResult toTrash(TrashFolder& folder, const DirHandle& watched, const std::
   if (status == OpenStatus::kMissing) return RemovalResult::kNoTrash;
   if (status != OpenStatus::kOpened) return openFailure(status);
   Date now = process().clock();
+  EntryAttributes& placed = done.placed.emplace();
   done.destination = trash.files().path();
   if (!folder.value("datf").asBool()) {
-    return moveResult(folder, trash.trashEntry(watched, name, now, done.targetName, error));
+    const MoveStatus status = trash.trashEntry(watched, name, now, done.targetName, error, &placed);
+    if (status == MoveStatus::kMoved) done.infoFile = trash.infoFilePath(done.targetName);
+    return moveResult(folder, status);
   }
   DirHandle dated;
+  bool created = false;
+  const std::string datedName = datedFolderName(now);
   const OpenStatus datedStatus =
-      trash.openDatedFolder(datedFolderName(now), watched.path(), now, dated, error);
+      trash.openDatedFolder(datedName, watched.path(), now, dated, error, &created);
   if (datedStatus != OpenStatus::kOpened) return openFailure(datedStatus);
   done.destination = dated.path();
-  return moveResult(folder, placeEntry(watched, name, dated, done.targetName, error));
+  // The folder's own info file goes with it when it is emptied again.
+  if (created) {
+    done.createdFolder = dated.path();
+    done.createdFolderInfo = trash.infoFilePath(datedName);
+  }
+  return moveResult(folder, placeEntry(watched, name, dated, done.targetName, error, &placed));
 }
 
 RemovalResult dispose(TrashFolder& folder, const DirHandle& watched, const std::string& name,
@@ -214,8 +227,11 @@ RemovalResult unlink(TrashFolder& folder, const DirHandle& watched, const std::s
                      RemovalPlan* done) {
   RemovalPlan outcome;
   outcome.result = dispose(folder, watched, name, outcome);
-  if (outcome.result == RemovalResult::kRemoved)
+  if (outcome.result == RemovalResult::kRemoved) {
     outcome.reason.clear();  // a step that failed, then went well
+  } else {
+    outcome.placed.reset();
+  }
   if (done) *done = outcome;
   return outcome.result;
 }

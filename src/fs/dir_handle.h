@@ -126,9 +126,12 @@ class DirHandle {
   /// a failure part-way leaves no partial copy and the source intact. A
   /// source that the effective user could not delete completely, unlocking
   /// nothing (a locked or append-only entry, a folder it may not change, the
-  /// sticky-bit rule), is not copied: kFailed.
+  /// sticky-bit rule), is not copied: kFailed. |placed|, when given,
+  /// receives the attributes of the moved entry at its target after kMoved
+  /// (those read before a rename, which keeps them; the copy's after a copy).
   MoveStatus moveEntry(const std::string& name, const DirHandle& destination,
-                       const std::string& targetName, std::string& error) const;
+                       const std::string& targetName, std::string& error,
+                       EntryAttributes* placed = nullptr) const;
 
   /// Creates the file |name| with |contents| and permission bits |mode|.
   /// Never opens an existing entry (a planted link gives kExists).

@@ -37,14 +37,15 @@ std::string placeableName(std::string_view name, unsigned long n, size_t maxByte
 }
 
 MoveStatus placeEntry(const DirHandle& source, const std::string& name,
-                      const DirHandle& destination, std::string& placedName, std::string& error) {
+                      const DirHandle& destination, std::string& placedName, std::string& error,
+                      EntryAttributes* placed) {
   // No upper bound on n: every round either finds a taken name or attempts
   // the move, and a move fails for good on anything but a taken name.
   for (unsigned long n = 0;; ++n) {
     const std::string candidate = placeableName(name, n);
     if (destination.statEntry(candidate)) continue;
     error.clear();
-    const MoveStatus status = source.moveEntry(name, destination, candidate, error);
+    const MoveStatus status = source.moveEntry(name, destination, candidate, error, placed);
     if (status == MoveStatus::kTargetExists) continue;
     if (status == MoveStatus::kMoved || status == MoveStatus::kSourceRemains) {
       placedName = candidate;

@@ -27,7 +27,9 @@ std::string placeableName(std::string_view name, unsigned long n,
 /// that is taken (or too long), the first free placeableName, which
 /// |placedName| receives.
 /// A name taken between the test and the move is skipped, never replaced.
+/// |placed| as DirHandle::moveEntry fills it.
 MoveStatus placeEntry(const DirHandle& source, const std::string& name,
-                      const DirHandle& destination, std::string& placedName, std::string& error);
+                      const DirHandle& destination, std::string& placedName, std::string& error,
+                      EntryAttributes* placed = nullptr);
 
 }  // namespace sweeprun
