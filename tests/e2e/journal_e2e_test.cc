@@ -288,3 +288,26 @@ TEST_F(JournalEndToEndTest, TheJournalIsTrimmedToTheLogLimitButKeepsTenRuns) {
 
 }  // namespace
 }  // namespace sweeprun
+
+namespace sweeprun {
+namespace {
+
+TEST_F(JournalEndToEndTest, ARunThatCannotKeepItsJournalStillActsAndFails) {
+  ASSERT_EQ(0, sweeply({"add", inbox, "--condition", "name: *.old"}).exitStatus);
+  file(inbox + "/a.old", "a");
+  // A link where the journal belongs is never written through.
+  fs::create_directories(fs::path(journal()).parent_path());
+  const std::string elsewhere = file(temp.file("elsewhere"), "");
+  fs::create_symlink(elsewhere, journal());
+
+  const ProgramResult collected = sweeprun();
+  EXPECT_EQ(74, collected.exitStatus);
+  EXPECT_NE(std::string::npos, collected.err.find("Unable to write the run journal"))
+      << collected.err;
+  EXPECT_FALSE(fs::exists(inbox + "/a.old"));
+  EXPECT_EQ("a", temp.read("home/.local/share/Trash/files/a.old"));
+  EXPECT_EQ("", temp.read("elsewhere"));
+}
+
+}  // namespace
+}  // namespace sweeprun
