@@ -67,19 +67,66 @@ std::optional<std::string> percentUnescaped(std::string_view text) {
   return out;
 }
 
-// A path as the file system holds it: as text when it is UTF-8, else as
-// text with U+FFFD for a reader and exactly in "<key>Bytes".
-void putPath(Json& object, const char* key, const std::string& path) {
-  if (path.empty()) {
-    object[key] = nullptr;
-  } else if (isValidUtf8(path)) {
-    object[key] = path;
-  } else {
-    object[key] = Json(path).dump(-1, ' ', false, Json::error_handler_t::replace);
-    object[key] = Json::parse(object[key].get<std::string>());
-    object[std::string(key) + "Bytes"] = percentEscaped(path);
+// One JSON object written member by member: a run writes a record per
+// entry it removes, and building a document for each would cost more than
+// the write (nlohmann-json reads the lines back).
+class LineWriter {
+ public:
+  LineWriter() { line_.reserve(512); }
+  void text(const char* key, std::string_view value) {
+    name(key);
+    quoted(value);
   }
-}
+  void number(const char* key, std::optional<uint64_t> value) {
+    name(key);
+    line_ += value ? std::to_string(*value) : "null";
+  }
+  /// A path as the file system holds it: as text when it is UTF-8, else as
+  /// text with U+FFFD for a reader and exactly in "<key>Bytes".
+  void path(const char* key, const std::string& value) {
+    if (value.empty()) {
+      name(key);
+      line_ += "null";
+    } else if (isValidUtf8(value)) {
+      text(key, value);
+    } else {
+      name(key);
+      line_ += Json(value).dump(-1, ' ', false, Json::error_handler_t::replace);
+      text((std::string(key) + "Bytes").c_str(), percentEscaped(value));
+    }
+  }
+  void null(const char* key) {
+    name(key);
+    line_ += "null";
+  }
+  std::string finish() { return line_ + "}"; }
+
+ private:
+  void name(const char* key) {
+    line_ += line_.empty() ? "{\"" : ",\"";
+    line_ += key;
+    line_ += "\":";
+  }
+  // |value| is UTF-8: only quotes, backslashes and control characters need
+  // escaping.
+  void quoted(std::string_view value) {
+    line_.push_back('"');
+    for (char c : value) {
+      if (c == '"' || c == '\\') {
+        line_.push_back('\\');
+        line_.push_back(c);
+      } else if (static_cast<unsigned char>(c) < 0x20) {
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned char>(c));
+        line_ += escaped;
+      } else {
+        line_.push_back(c);
+      }
+    }
+    line_.push_back('"');
+  }
+  std::string line_;
+};
 
 std::string pathOf(const Json& object, const char* key) {
   const auto exact = object.find(std::string(key) + "Bytes");
@@ -88,15 +135,6 @@ std::string pathOf(const Json& object, const char* key) {
   }
   const auto text = object.find(key);
   return text != object.end() && text->is_string() ? text->get<std::string>() : std::string();
-}
-
-template <typename T>
-void putOptional(Json& object, const char* key, const std::optional<T>& value) {
-  if (value) {
-    object[key] = *value;
-  } else {
-    object[key] = nullptr;
-  }
 }
 
 std::optional<uint64_t> numberOf(const Json& object, const char* key) {
@@ -126,33 +164,35 @@ std::string journalPath(bool systemMode) {
 }
 
 std::string journalLine(const JournalRecord& record) {
-  Json object;
-  if (record.kind == JournalRecord::Kind::kUndo) {
-    object["record"] = "undo";
-    object["run"] = record.run;
-    object["started"] = isoText(record.started);
-    object["entry"] = record.number;
-    object["undoneAt"] = isoText(record.undoneAt);
-    return object.dump(-1, ' ', false, Json::error_handler_t::replace);
+  LineWriter line;
+  const bool undo = record.kind == JournalRecord::Kind::kUndo;
+  line.text("record", undo ? "undo" : "entry");
+  line.path("run", record.run);
+  line.text("started", isoText(record.started));
+  if (undo) {
+    line.number("entry", record.number);
+    line.text("undoneAt", isoText(record.undoneAt));
+    return line.finish();
   }
-  object["record"] = "entry";
-  object["run"] = record.run;
-  object["started"] = isoText(record.started);
-  object["mode"] = record.mode;
-  object["entry"] = record.number;
-  putPath(object, "folder", record.folder);
-  object["action"] = record.action;
-  putPath(object, "original", record.original);
-  putPath(object, "destination", record.destination);
-  putPath(object, "trashInfo", record.trashInfo);
-  putPath(object, "createdFolder", record.createdFolder);
-  putPath(object, "createdFolderInfo", record.createdFolderInfo);
-  object["type"] = record.type.empty() ? Json(nullptr) : Json(record.type);
-  putOptional(object, "size", record.size);
-  putOptional(object, "device", record.device);
-  putOptional(object, "inode", record.inode);
-  object["modified"] = record.modified ? Json(isoText(*record.modified)) : Json(nullptr);
-  return object.dump(-1, ' ', false, Json::error_handler_t::replace);
+  line.path("mode", record.mode);
+  line.number("entry", record.number);
+  line.path("folder", record.folder);
+  line.path("action", record.action);
+  line.path("original", record.original);
+  line.path("destination", record.destination);
+  line.path("trashInfo", record.trashInfo);
+  line.path("createdFolder", record.createdFolder);
+  line.path("createdFolderInfo", record.createdFolderInfo);
+  line.path("type", record.type);
+  line.number("size", record.size);
+  line.number("device", record.device);
+  line.number("inode", record.inode);
+  if (record.modified) {
+    line.text("modified", isoText(*record.modified));
+  } else {
+    line.null("modified");
+  }
+  return line.finish();
 }
 
 std::optional<JournalRecord> parseJournalLine(std::string_view line) {

@@ -37,7 +37,7 @@ JournalRecord entryOf(const std::string& run, Date started, uint64_t number) {
 TEST(RunJournalTest, RecordsReadBackExactlyAlsoWithPathsThatAreNotUtf8) {
   JournalRecord record = entryOf("20261207T120000Z-42", kNow, 3);
   record.original = "/home/a/Downloads/caf\xe9 100%.txt";  // Latin-1, not UTF-8
-  record.createdFolder = "/srv/out/Dec 7, 2026";
+  record.createdFolder = "/srv/out/\"quoted\" \\ line\nfeed\x01 \xc3\xa9";
   const std::string line = journalLine(record);
   EXPECT_EQ(std::string::npos, line.find('\n'));
   const std::optional<JournalRecord> back = parseJournalLine(line);
