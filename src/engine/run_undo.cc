@@ -65,8 +65,7 @@ UndoStep putBack(const JournalRecord& record, bool dryRun) {
     step.outcome = UndoStep::kWouldPutBack;
     return step;
   }
-  EntryAttributes moved;
-  switch (placed.folder.moveEntry(placed.name, original.folder, original.name, error, &moved)) {
+  switch (placed.folder.moveEntry(placed.name, original.folder, original.name, error)) {
     case MoveStatus::kMoved:
       break;
     case MoveStatus::kTargetExists:
@@ -82,10 +81,12 @@ UndoStep putBack(const JournalRecord& record, bool dryRun) {
       step.detail = error;
       return step;
   }
-  // The entry moved is the one just checked, unless it was swapped in the
-  // moment between: then it goes back where it was found.
+  // Within one file system the entry was renamed, and is the one just
+  // checked unless it was swapped in the moment between: then it goes back
+  // where it was found. Across file systems it was copied, as a new entry.
   const std::optional<EntryAttributes> back = original.folder.statEntry(original.name);
-  if (!back || !sameEntry(*back, record)) {
+  const bool renamed = original.folder.device() == placed.folder.device();
+  if (!back || (renamed ? !sameEntry(*back, record) : record.type != typeName(*back))) {
     std::string ignored;
     original.folder.moveEntry(original.name, placed.folder, placed.name, ignored);
     step.outcome = UndoStep::kChanged;

@@ -4,6 +4,7 @@
 // the middle; and the trimming of old runs.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -307,6 +308,39 @@ TEST_F(JournalEndToEndTest, ARunThatCannotKeepItsJournalStillActsAndFails) {
   EXPECT_FALSE(fs::exists(inbox + "/a.old"));
   EXPECT_EQ("a", temp.read("home/.local/share/Trash/files/a.old"));
   EXPECT_EQ("", temp.read("elsewhere"));
+}
+
+}  // namespace
+}  // namespace sweeprun
+
+namespace sweeprun {
+namespace {
+
+TEST_F(JournalEndToEndTest, EntriesMovedToAnotherFileSystemComeBackAsCopies) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to mount a file system";
+  const std::string volume = temp.file("volume");
+  fs::create_directories(volume);
+  if (mount("none", volume.c_str(), "tmpfs", 0, "size=4m,mode=0755") != 0)
+    GTEST_SKIP() << "cannot mount a tmpfs here";
+  struct Unmount {
+    std::string path;
+    ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
+  } unmount{volume};
+  ASSERT_EQ(0, sweeply({"add", outbox, "--action", "moveto:" + volume, "--dated", "--condition",
+                        "name: *.done"})
+                   .exitStatus);
+  file(outbox + "/invoice.done", "paid", 0640);
+  fs::create_directories(outbox + "/album.done/inner");
+  file(outbox + "/album.done/inner/photo.jpg", "jpeg", 0600);
+  ASSERT_EQ(0, sweeprun().exitStatus);
+  ASSERT_FALSE(fs::exists(outbox + "/invoice.done"));
+
+  const ProgramResult undo = sweeply({"undo"});
+  EXPECT_EQ(0, undo.exitStatus) << undo.out << undo.err;
+  EXPECT_EQ("paid", temp.read("Outbox/invoice.done"));
+  EXPECT_EQ(0640u, modeOf(outbox + "/invoice.done"));
+  EXPECT_EQ("jpeg", temp.read("Outbox/album.done/inner/photo.jpg"));
+  EXPECT_TRUE(fs::is_empty(volume)) << "the dated folder goes with its last entry";
 }
 
 }  // namespace
