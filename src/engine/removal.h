@@ -30,9 +30,9 @@ struct RemovalPlan {
   std::string reason;       // why a removal failed, from the system: "renameat2(...): ..."
   std::string note;         // why a preferred Trash was passed over, for the run log
   // What the run's journal keeps of a removal that came off (unlink only):
-  std::string infoFile;       // the Trash info file made for the entry, if any
-  std::string createdFolder;  // the dated sub-folder this removal made, if any
-  std::string createdFolderInfo;  // that folder's own Trash info file, if any
+  std::string infoFile;                   // the Trash info file made for the entry, if any
+  std::string createdFolder;              // the dated sub-folder this removal made, if any
+  std::string createdFolderInfo;          // that folder's own Trash info file, if any
   std::optional<EntryAttributes> placed;  // the entry at its destination
 };
 

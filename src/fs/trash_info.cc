@@ -118,8 +118,8 @@ CreateStatus UserTrash::createInfoFile(const std::string& name, const std::strin
 }
 
 MoveStatus UserTrash::trashEntry(const DirHandle& source, const std::string& name,
-                                 Date deletionDate, std::string& placedName,
-                                 std::string& error, EntryAttributes* placed) const {
+                                 Date deletionDate, std::string& placedName, std::string& error,
+                                 EntryAttributes* placed) const {
   const std::string info = trashInfoText(recordedPath(source.entryPath(name)), deletionDate);
   for (unsigned long n = 0;; ++n) {
     const std::string candidate = placeableName(name, n, kMaxTrashedNameBytes);
@@ -147,8 +147,7 @@ MoveStatus UserTrash::trashEntry(const DirHandle& source, const std::string& nam
 
 OpenStatus UserTrash::openDatedFolder(const std::string& folderName,
                                       const std::string& originalFolder, Date date,
-                                      DirHandle& folder, std::string& error,
-                                      bool* madeNow) const {
+                                      DirHandle& folder, std::string& error, bool* madeNow) const {
   bool created = false;
   const OpenStatus status = files_.createChild(folderName, folder, created, error);
   if (madeNow) *madeNow = status == OpenStatus::kOpened && created;
