@@ -5,6 +5,7 @@
 #include "companion/companion_app.h"
 #include "companion/json_text.h"
 #include "engine/run_undo.h"
+#include "fs/file_io.h"
 #include "log/run_journal.h"
 #include "os/localization.h"
 #include "os/process.h"
@@ -278,6 +279,13 @@ int runUndo(const CompanionCommand& command, const std::vector<std::string>& arg
   std::string error;
   if (!dryRun && (!parsed.has("system") || effectiveUserId() == 0)) {
     const std::string path = journalPath(parsed.has("system"));
+    // Without a journal there is nothing to undo, and none is made.
+    if (!entryExists(path, error)) {
+      return failure(command, error.empty() ? localized("no journal at '%@' yet: no run has "
+                                                        "removed anything",
+                                                        {path})
+                                            : error);
+    }
     if (!journal.open(path, process().clock(), 0, kJournalWait, error))
       return failure(command, localized("cannot open the journal '%@': %@", {path, error}));
   }
