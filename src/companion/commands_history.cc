@@ -1,4 +1,5 @@
 // The commands over the run journal: history and undo.
+#include <algorithm>
 #include <map>
 #include <ostream>
 
@@ -69,22 +70,14 @@ size_t undoneCount(const JournalRun& run) {
 }
 
 // Per watched folder, in the order first met: how many entries each action took.
-std::vector<std::pair<std::string, std::map<std::string, uint64_t>>> countsOf(
-    const JournalRun& run) {
-  std::vector<std::pair<std::string, std::map<std::string, uint64_t>>> folders;
+using FolderCounts = std::vector<std::pair<std::string, std::map<std::string, uint64_t>>>;
+FolderCounts countsOf(const JournalRun& run) {
+  FolderCounts folders;
   for (const JournalRecord& entry : run.entries) {
-    if (folders.empty() || folders.back().first != entry.folder) {
-      bool found = false;
-      for (auto& folder : folders) {
-        if (folder.first == entry.folder) {
-          ++folder.second[entry.action];
-          found = true;
-        }
-      }
-      if (found) continue;
-      folders.push_back({entry.folder, {}});
-    }
-    ++folders.back().second[entry.action];
+    auto folder = std::find_if(folders.begin(), folders.end(),
+                               [&](const auto& counted) { return counted.first == entry.folder; });
+    if (folder == folders.end()) folder = folders.insert(folders.end(), {entry.folder, {}});
+    ++folder->second[entry.action];
   }
   return folders;
 }
