@@ -8,6 +8,11 @@
 //
 // Also times the journal's own work alone: N records formatted and written
 // to a journal, and the sync at the end, without any entry moved.
+//
+// On 2026-12-07 (2 shared cores, bench/journal_cost.sh): on tmpfs a trash
+// took 187 us per entry, a journalled run 3.0% more, the journal alone
+// 4.9 us (2.6%); on ext4 a trash took 1265 us, a journalled run -0.6%
+// (noise), the journal alone 8.5 us (0.7%).
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -189,7 +194,7 @@ int main(int argc, char** argv) {
   const double appends = sweeprun::median(alone) * 1e6 / static_cast<double>(size);
   std::printf("%zu entries trashed per run, median of %d rounds\n", size, rounds);
   std::printf("run without journal: %8.2f us per entry\n", perEntry);
-  std::printf("run with journal:    %8.2f us per entry (+%.2f us, %+.1f%%)\n", withJournal,
+  std::printf("run with journal:    %8.2f us per entry (%+.2f us, %+.1f%%)\n", withJournal,
               withJournal - perEntry, (withJournal - perEntry) * 100 / perEntry);
   std::printf("journal alone:       %8.2f us per record (%.1f%% of a trash)\n", appends,
               appends * 100 / perEntry);
