@@ -32,7 +32,11 @@ std::optional<Date> parseIsoText(std::string_view text) {
   if (text.size() != 20 || text[10] != 'T' || text[19] != 'Z') return std::nullopt;
   std::string standard(text.substr(0, 10));
   standard.append(" ").append(text.substr(11, 8)).append(" +0000");
-  return parseStandardDateText(standard);
+  // Only a text that the date gives back (not "2026-02-30"), so that a
+  // record reads back as it was written.
+  const std::optional<Date> date = parseStandardDateText(standard);
+  if (!date || isoText(*date) != text) return std::nullopt;
+  return date;
 }
 
 // Every byte outside printable ASCII, and "%", as %XX.

@@ -65,8 +65,11 @@ TEST(RunJournalTest, RecordsReadBackExactlyAlsoWithPathsThatAreNotUtf8) {
 
 TEST(RunJournalTest, LinesThatAreNoRecordsAreSkipped) {
   const std::string whole = journalLine(entryOf("r", kNow, 1));
+  // A date that does not exist, and so would not read back as written.
+  std::string badDate = whole;
+  badDate.replace(badDate.find("2026-12-07T"), 10, "2026-02-30");
   for (const std::string& line : {whole.substr(0, whole.size() / 2), std::string("[]"),
-                                  std::string("{\"record\":\"entry\"}"), std::string()}) {
+                                  std::string("{\"record\":\"entry\"}"), std::string(), badDate}) {
     EXPECT_FALSE(parseJournalLine(line)) << line;
   }
 }
