@@ -30,7 +30,7 @@ while [ $# -gt 0 ]; do
 done
 if [ ${#targets[@]} -eq 0 ]; then
   targets=(binary_plist_fuzzer xml_plist_fuzzer keyed_archive_fuzzer config_fuzzer
-           alias_record_fuzzer preferences_fuzzer)
+           alias_record_fuzzer preferences_fuzzer journal_fuzzer)
 fi
 
 for tool in clang clang++; do

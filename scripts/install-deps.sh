@@ -9,6 +9,7 @@ packages=(
   libplist-dev libplist-utils  # XML property lists
   libicu-dev                   # locale date styles
   libsystemd-dev               # journal records with fields (sd_journal_sendv)
+  nlohmann-json3-dev           # the run journal (JSON Lines)
   libgtest-dev libgmock-dev libbenchmark-dev
   python3                      # tests read our archives with plistlib
   trash-cli                    # tests check trashed entries as desktop tools see them

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <thread>
 
+#include "engine/journal_keeper.h"
 #include "engine/run_report.h"
 #include "engine/trash_collector.h"
 #include "fs/entry_attributes.h"
@@ -46,6 +47,10 @@ int runCollection(Settings& settings, TrashConfigFileParser* configuration) {
   collector.setSafe(&application);
   collector.setSettings(&settings);
   collector.setConfiguration(configuration);
+  // What the run did, entry by entry, for sweeply history and undo.
+  JournalKeeper journal(journalPath(process().systemMode),
+                        settings.objectForKey(kLogLimit).numericReading());
+  collector.addObserver(&journal);
   // The journal records and the metrics file of the run.
   std::optional<std::string> metricsFile = settings.stringForKey(kMetricsFile);
   if (metricsFile) *metricsFile = standardizePath(*metricsFile, process().homeDirectory);
@@ -53,7 +58,7 @@ int runCollection(Settings& settings, TrashConfigFileParser* configuration) {
   collector.addObserver(&report);
   int status = 1;
   try {
-    if (collector.run()) status = collector.failures() > 0 ? kRunFailures : 0;
+    if (collector.run()) status = collector.failures() > 0 || journal.failed() ? kRunFailures : 0;
   } catch (...) {
     report.finish(1);  // a damaged database ends the run, as status 1 tells
     throw;

@@ -150,6 +150,41 @@ const CompanionCommand kCommands[] = {
      "  MetricsFile  the metrics file each run replaces (a leading ~ is the\n"
      "               home folder; its folder must exist)\n",
      runPrefs},
+    {"history", "what recent runs removed, from the run journal",
+     "usage: sweeply history [--json] [--limit N] [--system]\n"
+     "       sweeply history RUN [--json] [--system]\n"
+     "\n"
+     "Lists the recent runs that trashed, moved or deleted anything, newest\n"
+     "first: when, the mode, and per watched folder how many entries each action\n"
+     "took. With RUN (its identifier, or a prefix only it has) lists every entry\n"
+     "of that run: the action, where it was and where it went.\n"
+     "\n"
+     "  --limit N  at most N runs (default 10)\n"
+     "  --system   the journal of system mode (as root)\n"
+     "  --json     for scripts: {\"journal\": PATH, \"runs\": [{run, started, mode,\n"
+     "             entries, putBack, folders: [{path, trash, move, delete}]}]};\n"
+     "             with RUN the run itself, with \"entries\": [{entry, action,\n"
+     "             folder, original, destination, trashInfo, type, size, device,\n"
+     "             inode, modified, putBack}]\n",
+     runHistory},
+    {"undo", "put back what a run trashed or moved",
+     "usage: sweeply undo [RUN] [--dry-run] [--json] [--system]\n"
+     "\n"
+     "Puts back every entry that the run RUN (default: the last run that removed\n"
+     "anything) trashed or moved, newest first. An entry goes back only while the\n"
+     "place it went still holds that same entry, and never over an entry at its\n"
+     "original path: either is reported and left where it is. A trashed entry's\n"
+     "Trash info file goes with it, and a dated sub-folder the run made goes when\n"
+     "it is empty again. Deleted entries are reported as not undoable. What was\n"
+     "put back is recorded in the journal, so a second undo leaves it alone.\n"
+     "Entries put back are new entries to the next run: their age starts again.\n"
+     "Exit status 1 when any entry could not be put back.\n"
+     "\n"
+     "  --dry-run  only tell what would be done\n"
+     "  --system   the journal of system mode (as root)\n"
+     "  --json     for scripts: {run, dryRun, entries: [{entry, action, original,\n"
+     "             destination, outcome, detail}], removedFolders}\n",
+     runUndo},
 };
 
 void printOverview(std::ostream& out) {

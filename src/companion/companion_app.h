@@ -86,5 +86,7 @@ int runPreview(const CompanionCommand&, const std::vector<std::string>&);
 int runImport(const CompanionCommand&, const std::vector<std::string>&);
 int runExport(const CompanionCommand&, const std::vector<std::string>&);
 int runPrefs(const CompanionCommand&, const std::vector<std::string>&);
+int runHistory(const CompanionCommand&, const std::vector<std::string>&);
+int runUndo(const CompanionCommand&, const std::vector<std::string>&);
 
 }  // namespace sweeprun

@@ -83,21 +83,24 @@ const Folder* datedFolder(const Folder& parent, const std::string& datedName,
 RemovalResult placeInto(TrashFolder& folder, const Folder& watched, const std::string& name,
                         const Folder& destination, RemovalPlan& done) {
   std::string& error = done.reason;
+  EntryAttributes& placed = done.placed.emplace();
   done.destination = destination.path();
   if (!folder.value(folder_key::kDatedFolder).asBool()) {
-    return moveResult(folder, placeEntry(watched, name, destination, done.targetName, error));
+    return moveResult(folder,
+                      placeEntry(watched, name, destination, done.targetName, error, &placed));
   }
   std::unique_ptr<Folder> own;
   OpenStatus status;
+  bool created = false;
   const std::string datedName = datedFolderName(process().clock());
   const Folder* dated =
       datedFolder(destination, datedName, own, status, [&](std::unique_ptr<Folder>& opened) {
-        bool created = false;
         return destination.createChild(datedName, opened, created, error);
       });
   if (!dated) return openFailure(status);
   done.destination = dated->path();
-  return moveResult(folder, placeEntry(watched, name, *dated, done.targetName, error));
+  if (created) done.createdFolder = dated->path();
+  return moveResult(folder, placeEntry(watched, name, *dated, done.targetName, error, &placed));
 }
 
 // Into the Trash of the entry's file system and user (see TrashFinder): the
@@ -114,24 +117,33 @@ RemovalResult toTrash(TrashFolder& folder, const Folder& watched, const std::str
   if (status == OpenStatus::kMissing) return RemovalResult::kNoTrash;
   if (status != OpenStatus::kOpened) return openFailure(status);
   Date now = process().clock();
+  EntryAttributes& placed = done.placed.emplace();
   done.destination = trash->files().path();
   if (!folder.value(folder_key::kDatedFolder).asBool()) {
-    return moveResult(folder, trash->trashEntry(watched, name, now, done.targetName, error));
+    const MoveStatus moved = trash->trashEntry(watched, name, now, done.targetName, error, &placed);
+    if (moved == MoveStatus::kMoved) done.infoFile = trash->infoFilePath(done.targetName);
+    return moveResult(folder, moved);
   }
   std::unique_ptr<Folder> ownDated;
   OpenStatus datedStatus;
+  bool created = false;
   const std::string datedName = datedFolderName(now);
   const Folder* dated = datedFolder(
       trash->files(), datedName, ownDated, datedStatus, [&](std::unique_ptr<Folder>& opened) {
         auto handle = std::make_unique<DirHandle>();
         const OpenStatus opening =
-            trash->openDatedFolder(datedName, watched.path(), now, *handle, error);
+            trash->openDatedFolder(datedName, watched.path(), now, *handle, error, &created);
         opened = std::move(handle);
         return opening;
       });
   if (!dated) return openFailure(datedStatus);
   done.destination = dated->path();
-  return moveResult(folder, placeEntry(watched, name, *dated, done.targetName, error));
+  // The folder's own info file goes with it when it is emptied again.
+  if (created) {
+    done.createdFolder = dated->path();
+    done.createdFolderInfo = trash->infoFilePath(datedName);
+  }
+  return moveResult(folder, placeEntry(watched, name, *dated, done.targetName, error, &placed));
 }
 
 RemovalResult dispose(TrashFolder& folder, const Folder& watched, const std::string& name,
@@ -282,8 +294,11 @@ RemovalResult unlink(TrashFolder& folder, const Folder& watched, const std::stri
                      RemovalPlan* done, const FolderOpener& folders) {
   RemovalPlan outcome;
   outcome.result = dispose(folder, watched, name, folders, outcome);
-  if (outcome.result == RemovalResult::kRemoved)
+  if (outcome.result == RemovalResult::kRemoved) {
     outcome.reason.clear();  // a step that failed, then went well
+  } else {
+    outcome.placed.reset();
+  }
   if (done) *done = outcome;
   return outcome.result;
 }

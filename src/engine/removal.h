@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -29,6 +30,11 @@ struct RemovalPlan {
   std::string targetName;   // the name it would get there
   std::string reason;       // why a removal failed, from the system: "renameat2(...): ..."
   std::string note;         // why a preferred Trash was passed over, for the run log
+  // What the run's journal keeps of a removal that came off (unlink only):
+  std::string infoFile;                   // the Trash info file made for the entry, if any
+  std::string createdFolder;              // the dated sub-folder this removal made, if any
+  std::string createdFolderInfo;          // that folder's own Trash info file, if any
+  std::optional<EntryAttributes> placed;  // the entry at its destination
 };
 
 /// Carries out |folder|'s action on entry |name| of the watched folder

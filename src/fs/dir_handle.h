@@ -1,6 +1,7 @@
 #pragma once
 
-// fs: every descriptor-relative file-system operation, atomic files, paths, alias records and the Trash.
+// fs: every descriptor-relative file-system operation, atomic files, paths, alias records and the
+// Trash.
 
 #include <cstdint>
 #include <memory>
@@ -104,9 +105,12 @@ class DirHandle : public Folder {
   /// a failure part-way leaves no partial copy and the source intact. A
   /// source that the effective user could not delete completely, unlocking
   /// nothing (a locked or append-only entry, a folder it may not change, the
-  /// sticky-bit rule), is not copied: kFailed.
+  /// sticky-bit rule), is not copied: kFailed. |placed|, when given,
+  /// receives the attributes of the moved entry at its target after kMoved
+  /// (those read before a rename, which keeps them; the copy's after a copy).
   MoveStatus moveEntry(const std::string& name, const Folder& destination,
-                       const std::string& targetName, std::string& error) const override;
+                       const std::string& targetName, std::string& error,
+                       EntryAttributes* placed = nullptr) const override;
 
   /// Creates the file |name| with |contents| and permission bits |mode|.
   /// Never opens an existing entry (a planted link gives kExists).

@@ -367,6 +367,8 @@ bool FileHandle::truncateAtPosition() {
   return offset >= 0 && ::ftruncate(fd_, offset) == 0;
 }
 
+bool FileHandle::sync() { return isOpen() && ::fdatasync(fd_) == 0; }
+
 void FileHandle::close() {
   if (fd_ >= 0) ::close(std::exchange(fd_, -1));
 }

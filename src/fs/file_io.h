@@ -143,6 +143,8 @@ class FileHandle {
   uint64_t position() const;
   /// Cuts the file at the current position.
   bool truncateAtPosition();
+  /// Flushes what was written to the disk (fdatasync).
+  bool sync();
   /// Closes the descriptor (the handle is then closed).
   void close();
 

@@ -47,8 +47,11 @@ class Folder {
 
   virtual RemoveStatus removeEntry(const std::string& name, std::string& error) const = 0;
   virtual RemoveStatus removeFile(const std::string& name, std::string& error) const = 0;
+  /// |placed|, when given, receives the attributes of the moved entry at
+  /// its target after kMoved (see DirHandle::moveEntry).
   virtual MoveStatus moveEntry(const std::string& name, const Folder& destination,
-                               const std::string& targetName, std::string& error) const = 0;
+                               const std::string& targetName, std::string& error,
+                               EntryAttributes* placed = nullptr) const = 0;
   virtual CreateStatus createFileExclusive(const std::string& name, std::string_view contents,
                                            unsigned mode, std::string& error) const = 0;
 

@@ -289,7 +289,8 @@ class StagingFolder {
 }  // namespace
 
 MoveStatus DirHandle::moveEntry(const std::string& name, const Folder& destinationFolder,
-                                const std::string& targetName, std::string& error) const {
+                                const std::string& targetName, std::string& error,
+                                EntryAttributes* placed) const {
   const DirHandle& destination = destinationFolder.realFolder();
   const std::string targetPath = destination.entryPath(targetName);
   if (!fs::isEntryName(name) || !fs::isEntryName(targetName) || !destination.isOpen()) {
@@ -307,7 +308,10 @@ MoveStatus DirHandle::moveEntry(const std::string& name, const Folder& destinati
     return MoveStatus::kFailed;
   }
   const int e = renameNoReplace(fd_, name.c_str(), destination.fd_, targetName.c_str());
-  if (e == 0) return MoveStatus::kMoved;
+  if (e == 0) {
+    if (placed) *placed = status.attributes;  // a rename keeps them all
+    return MoveStatus::kMoved;
+  }
   if (e != EXDEV) {
     error = errorText("renameat2", entryPath(name) + " -> " + targetPath, e);
     if (e == EEXIST) return MoveStatus::kTargetExists;
@@ -345,6 +349,8 @@ MoveStatus DirHandle::moveEntry(const std::string& name, const Folder& destinati
   switch (fs::removeAt(fd_, name, entryPath(name), device_, false, error)) {
     case RemoveStatus::kRemoved:
     case RemoveStatus::kGone:
+      // The copy is a new entry; after a whole copy one more stat is cheap.
+      if (placed) *placed = destination.statEntry(targetName).value_or(EntryAttributes());
       return MoveStatus::kMoved;
     default:
       return MoveStatus::kSourceRemains;

@@ -20,14 +20,15 @@ constexpr size_t kMaxNameBytes = 255;
 /// |maxBytes| bytes: |name| itself for 0, else collisionName(name, n). A
 /// name too long is cut short in its stem, at a character boundary, keeping
 /// the extension (when that is short) and the " copy N".
-std::string placeableName(std::string_view name, unsigned long n,
-                          size_t maxBytes = kMaxNameBytes);
+std::string placeableName(std::string_view name, unsigned long n, size_t maxBytes = kMaxNameBytes);
 
 /// Moves |name| of |source| into |destination| under the same name or, when
 /// that is taken (or too long), the first free placeableName, which
 /// |placedName| receives.
 /// A name taken between the test and the move is skipped, never replaced.
+/// |placed| as DirHandle::moveEntry fills it.
 MoveStatus placeEntry(const Folder& source, const std::string& name, const Folder& destination,
-                      std::string& placedName, std::string& error);
+                      std::string& placedName, std::string& error,
+                      EntryAttributes* placed = nullptr);
 
 }  // namespace sweeprun

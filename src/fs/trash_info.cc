@@ -99,6 +99,10 @@ OpenStatus UserTrash::openIn(DirHandle trashFolder, const std::optional<Owner>& 
 
 std::string UserTrash::path() const { return deletingLastPathComponent(files_.path()); }
 
+std::string UserTrash::infoFilePath(const std::string& placedName) const {
+  return info_.entryPath(placedName + kInfoSuffix);
+}
+
 std::string UserTrash::recordedPath(const std::string& path) const {
   if (topdir_.empty()) return path;
   if (topdir_ == "/") return path.substr(1);
@@ -114,7 +118,8 @@ CreateStatus UserTrash::createInfoFile(const std::string& name, const std::strin
 }
 
 MoveStatus UserTrash::trashEntry(const Folder& source, const std::string& name, Date deletionDate,
-                                 std::string& placedName, std::string& error) const {
+                                 std::string& placedName, std::string& error,
+                                 EntryAttributes* placed) const {
   const std::string info = trashInfoText(recordedPath(source.entryPath(name)), deletionDate);
   for (unsigned long n = 0;; ++n) {
     const std::string candidate = placeableName(name, n, kMaxTrashedNameBytes);
@@ -130,7 +135,7 @@ MoveStatus UserTrash::trashEntry(const Folder& source, const std::string& name, 
       case CreateStatus::kFailed:
         return MoveStatus::kFailed;
     }
-    const MoveStatus status = source.moveEntry(name, files_, candidate, error);
+    const MoveStatus status = source.moveEntry(name, files_, candidate, error, placed);
     if (status == MoveStatus::kMoved || status == MoveStatus::kSourceRemains) {
       placedName = candidate;
       return status;
@@ -143,9 +148,10 @@ MoveStatus UserTrash::trashEntry(const Folder& source, const std::string& name, 
 
 OpenStatus UserTrash::openDatedFolder(const std::string& folderName,
                                       const std::string& originalFolder, Date date,
-                                      DirHandle& folder, std::string& error) const {
+                                      DirHandle& folder, std::string& error, bool* madeNow) const {
   bool created = false;
   const OpenStatus status = files_.createChild(folderName, folder, created, error);
+  if (madeNow) *madeNow = status == OpenStatus::kOpened && created;
   if (status == OpenStatus::kOpened && created) {
     std::string ignored;
     if (owner_) folder.changeOwner(owner_->user, owner_->group, ignored);

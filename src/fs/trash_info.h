@@ -5,9 +5,9 @@
 #include <string>
 #include <string_view>
 
-#include "os/date.h"
 #include "fs/dir_handle.h"
 #include "fs/place_entry.h"
+#include "os/date.h"
 
 namespace sweeprun {
 
@@ -59,16 +59,20 @@ class UserTrash {
   /// kMaxTrashedNameBytes) free in both "files" and "info"; the info file
   /// keeps the whole original path, so a restore gives back the whole name.
   /// The info file is created, exclusively, before the move and removed
-  /// again when the move fails.
+  /// again when the move fails. |placed| as DirHandle::moveEntry fills it.
   MoveStatus trashEntry(const Folder& source, const std::string& name, Date deletionDate,
-                        std::string& placedName, std::string& error) const;
+                        std::string& placedName, std::string& error,
+                        EntryAttributes* placed = nullptr) const;
+  /// The path of the info file of the entry |placedName| of "files".
+  std::string infoFilePath(const std::string& placedName) const;
 
   /// Opens the dated sub-folder |folderName| of "files", creating it when
   /// missing; a new one gets an info file that restores it into
   /// |originalFolder|. Entries placed inside it have no info files of their
-  /// own.
+  /// own. |created|, when given, tells whether this call made the folder.
   OpenStatus openDatedFolder(const std::string& folderName, const std::string& originalFolder,
-                             Date date, DirHandle& folder, std::string& error) const;
+                             Date date, DirHandle& folder, std::string& error,
+                             bool* created = nullptr) const;
 
  private:
   /// The "Path=" text for |path|: relative to the top directory of a

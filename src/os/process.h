@@ -31,6 +31,8 @@ struct Process {
   unsigned postRunPauseSeconds = 11;
   /// Home folder of the user running the tool (user-mode stores live below).
   std::string homeDirectory;
+  /// System mode's own data folder: the journal of its runs lives there.
+  std::string systemDataFolder = "/var/lib/sweeprun";
   /// Where account folders live; an account's Trash is <account>/.Trash.
   std::string usersFolder = "/Users";
   /// The current user's Trash "files" folder; none in system mode or when it

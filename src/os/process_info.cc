@@ -42,6 +42,8 @@ std::string currentExecutableDirectory() {
 
 unsigned effectiveUserId() { return static_cast<unsigned>(geteuid()); }
 
+unsigned currentProcessId() { return static_cast<unsigned>(getpid()); }
+
 std::optional<UserAccount> accountOfUser(unsigned user) {
   struct passwd entry;
   struct passwd* found = nullptr;

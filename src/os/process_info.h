@@ -19,6 +19,8 @@ std::string currentExecutableDirectory();
 
 /// The effective user id of the process.
 unsigned effectiveUserId();
+/// The process id of the running process.
+unsigned currentProcessId();
 
 /// What the account database says of one user.
 struct UserAccount {

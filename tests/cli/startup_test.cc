@@ -40,6 +40,7 @@ class StartupTest : public ::testing::Test {
     context.homeDirectory = temp.path();
     context.configPath = temp.file("sweeprun.plist");
     context.usersFolder = temp.file("Users");
+    context.systemDataFolder = temp.file("lib");
     context.postRunPauseSeconds = 0;
     context.out = &out;
   }

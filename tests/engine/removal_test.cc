@@ -9,7 +9,10 @@
 #include <functional>
 #include <thread>
 
+#include "fs/entry_attributes.h"
+#include "fs/path.h"
 #include "fs/trash_info.h"
+#include "model/record_keys.h"
 #include "os/date_style.h"
 #include "support/engine_fixture.h"
 #include "support/fs_tree.h"
@@ -215,7 +218,8 @@ TEST_F(RemovalTest, MovesGoIntoTheDatedSubFolder) {
     makeFolder(at("target"));
     TrashFolder mover = moving(inbox, at("target"));
     TrashFolder trasher = watching(inbox, {}, TrashFolder::kTrashAction);
-    for (TrashFolder* folder : {&mover, &trasher}) folder->setValue("datf", Value::boolean(true));
+    for (TrashFolder* folder : {&mover, &trasher})
+      folder->setValue(folder_key::kDatedFolder, Value::boolean(true));
 
     for (const char* expected : {"a.txt", "a copy 1.txt"}) {
       writeText(inbox + "/a.txt", "");
@@ -260,6 +264,49 @@ TEST_F(RemovalTest, ASessionKeepsItsFoldersOpenAndFollowsNoSwappedLink) {
   EXPECT_TRUE(entryExists(at("kept-trash/info/c.txt.trashinfo")));
   EXPECT_TRUE(entryExists(at("kept-target/d.txt")));
   EXPECT_TRUE(fs::is_empty(at("outside")));
+}
+
+// What the run's journal records of each removal comes with the outcome.
+TEST_F(RemovalTest, TheOutcomeTellsWhereTheEntryWentAndWhatWasMadeForIt) {
+  ScopedEnv zone("TZ", "UTC");
+  ScopedEnv locale("LC_ALL", "ja_JP.UTF-8");
+  makeFolder(at("target"));
+  TrashFolder mover = moving(inbox, at("target"));
+  TrashFolder trasher = watching(inbox, {}, TrashFolder::kTrashAction);
+  TrashFolder datedTrasher = trasher;
+  for (TrashFolder* folder : {&mover, &datedTrasher})
+    folder->setValue(folder_key::kDatedFolder, Value::boolean(true));
+  DirHandle watched;
+  std::string error;
+  ASSERT_EQ(OpenStatus::kOpened, DirHandle::openDirectory(inbox, watched, error)) << error;
+
+  const struct {
+    TrashFolder* folder;
+    const char* name;
+    std::string placedAt, infoFile, createdFolder, createdFolderInfo;
+  } kCases[] = {
+      {&trasher, "a.txt", trashFiles() + "/a.txt", trashInfo() + "/a.txt.trashinfo", "", ""},
+      {&mover, "b.txt", at("target/2026-12-07/b.txt"), "", at("target/2026-12-07"), ""},
+      {&mover, "c.txt", at("target/2026-12-07/c.txt"), "", "", ""},  // the folder was there
+      {&datedTrasher, "d.txt", trashFiles() + "/2026-12-07/d.txt", "", trashFiles() + "/2026-12-07",
+       trashInfo() + "/2026-12-07.trashinfo"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    writeText(inbox + "/" + c.name, c.name);
+    RemovalPlan done;
+    ASSERT_EQ(RemovalResult::kRemoved, unlink(*c.folder, watched, c.name, &done));
+    EXPECT_EQ(c.placedAt, joinPath(done.destination, done.targetName));
+    EXPECT_EQ(c.infoFile, done.infoFile);
+    EXPECT_EQ(c.createdFolder, done.createdFolder);
+    EXPECT_EQ(c.createdFolderInfo, done.createdFolderInfo);
+    const std::optional<EntryAttributes> there = attributesOfItemAtPath(c.placedAt);
+    ASSERT_TRUE(there && done.placed);
+    EXPECT_EQ(there->fileNumber, done.placed->fileNumber);
+    EXPECT_EQ(there->device, done.placed->device);
+    EXPECT_EQ(there->size, done.placed->size);
+    EXPECT_EQ(there->mode, done.placed->mode);
+  }
 }
 
 TEST_F(RemovalTest, DeletionUnlocksEverythingBelowTheEntry) {

@@ -87,7 +87,8 @@ RemoveStatus FailingFolder::removeFile(const std::string& name, std::string& err
 }
 
 MoveStatus FailingFolder::moveEntry(const std::string& name, const Folder& destination,
-                                    const std::string& targetName, std::string& error) const {
+                                    const std::string& targetName, std::string& error,
+                                    EntryAttributes* placed) const {
   int e = errorFor(FolderOperation::kMove, name);
   // The target by its full path only: a bare name would be the source's.
   if (!e) e = failures_.errorFor(FolderOperation::kMove, destination.entryPath(targetName));
@@ -97,7 +98,7 @@ MoveStatus FailingFolder::moveEntry(const std::string& name, const Folder& desti
     error = errorText("renameat2", entryPath(name), e);
     return MoveStatus::kFailed;
   }
-  return real_->moveEntry(name, destination, targetName, error);
+  return real_->moveEntry(name, destination, targetName, error, placed);
 }
 
 CreateStatus FailingFolder::createFileExclusive(const std::string& name, std::string_view contents,

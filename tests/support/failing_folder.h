@@ -69,7 +69,8 @@ class FailingFolder : public Folder {
   RemoveStatus removeEntry(const std::string& name, std::string& error) const override;
   RemoveStatus removeFile(const std::string& name, std::string& error) const override;
   MoveStatus moveEntry(const std::string& name, const Folder& destination,
-                       const std::string& targetName, std::string& error) const override;
+                       const std::string& targetName, std::string& error,
+                       EntryAttributes* placed = nullptr) const override;
   CreateStatus createFileExclusive(const std::string& name, std::string_view contents,
                                    unsigned mode, std::string& error) const override;
   OpenStatus openChild(const std::string& name, std::unique_ptr<Folder>& child,

@@ -1,6 +1,7 @@
 // The tool's start-up for end-to-end tests: the same start-up as the shipped
 // binary, but the configuration file, the account folder, the post-run
-// pause and the bound of a folder pattern come from the environment, so
+// pause and the bound of a folder pattern come from the environment (and
+// the system data folder lies beside the configuration file), so
 // that tests of system and check mode never touch /etc or /Users. Built
 // with the tests only.
 #include <algorithm>
@@ -13,6 +14,7 @@
 
 #include "cli/startup.h"
 #include "fs/mount_table.h"
+#include "fs/path.h"
 #include "os/process.h"
 #include "os/process_info.h"
 #include "fs/trash_location.h"
@@ -29,6 +31,8 @@ int main(int argc, char** argv) {
   Process context;
   context.configPath = *config;
   context.usersFolder = *users;
+  // The system journal beside the configuration file, never in /var/lib.
+  context.systemDataFolder = deletingLastPathComponent(*config) + "/var-lib-sweeprun";
   const std::string pause = environmentValue("SWEEPRUN_TEST_PAUSE").value_or("0");
   context.postRunPauseSeconds = static_cast<unsigned>(std::strtoul(pause.c_str(), nullptr, 10));
   // A small bound lets a test reach "too many entries" with a small tree.

@@ -1,0 +1,347 @@
+// The commands over the run journal: history and undo.
+#include <algorithm>
+#include <map>
+#include <ostream>
+
+#include "companion/companion_app.h"
+#include "companion/json_text.h"
+#include "engine/run_undo.h"
+#include "fs/file_io.h"
+#include "log/run_journal.h"
+#include "os/localization.h"
+#include "os/process.h"
+#include "os/process_info.h"
+
+namespace sweeprun {
+
+namespace {
+
+// How long an undo waits for a run that keeps the journal.
+constexpr std::chrono::seconds kJournalWait{30};
+constexpr size_t kDefaultHistoryLimit = 10;
+
+const std::vector<OptionDefinition> kHistoryOptions = {
+    {"json", false}, {"limit", true}, {"system", false}};
+const std::vector<OptionDefinition> kUndoOptions = {
+    {"json", false}, {"dry-run", false}, {"system", false}};
+
+// The journal of the mode the command names; false after reporting when
+// system mode is asked for by anyone but root, or the journal is unreadable.
+bool loadRuns(const CompanionCommand& command, const ParsedArguments& parsed, std::string& path,
+              std::vector<JournalRun>& runs) {
+  const bool system = parsed.has("system");
+  if (system && effectiveUserId() != 0) {
+    failure(command, localizedString("--system needs root"));
+    return false;
+  }
+  path = journalPath(system);
+  std::vector<JournalRecord> records;
+  std::string error;
+  if (!readJournal(path, records, error)) {
+    failure(command, localized("cannot read the journal '%@': %@", {path, error}));
+    return false;
+  }
+  runs = journalRuns(records);
+  return true;
+}
+
+// The run named |typed|: its whole identifier or a prefix that only it has.
+const JournalRun* findRun(const CompanionCommand& command, const std::vector<JournalRun>& runs,
+                          const std::string& typed) {
+  const JournalRun* found = nullptr;
+  for (const JournalRun& run : runs) {
+    if (run.id == typed) return &run;
+    if (run.id.compare(0, typed.size(), typed) != 0) continue;
+    if (found) {
+      failure(command, localized("'%@' names more than one run (see 'sweeply history')", {typed}));
+      return nullptr;
+    }
+    found = &run;
+  }
+  if (!found)
+    failure(command, localized("no run '%@' in the journal (see 'sweeply history')", {typed}));
+  return found;
+}
+
+size_t undoneCount(const JournalRun& run) {
+  size_t count = 0;
+  for (const JournalRecord& entry : run.entries) count += run.isUndone(entry.number) ? 1 : 0;
+  return count;
+}
+
+// Per watched folder, in the order first met: how many entries each action took.
+using FolderCounts = std::vector<std::pair<std::string, std::map<std::string, uint64_t>>>;
+FolderCounts countsOf(const JournalRun& run) {
+  FolderCounts folders;
+  for (const JournalRecord& entry : run.entries) {
+    auto folder = std::find_if(folders.begin(), folders.end(),
+                               [&](const auto& counted) { return counted.first == entry.folder; });
+    if (folder == folders.end()) folder = folders.insert(folders.end(), {entry.folder, {}});
+    ++folder->second[entry.action];
+  }
+  return folders;
+}
+
+std::string countsText(const std::map<std::string, uint64_t>& counts) {
+  std::string text;
+  for (const auto& [action, label] : std::vector<std::pair<std::string, std::string>>{
+           {"trash", "trashed"}, {"move", "moved"}, {"delete", "deleted"}}) {
+    const auto found = counts.find(action);
+    if (found == counts.end()) continue;
+    if (!text.empty()) text += ", ";
+    text += std::to_string(found->second) + " " + label;
+  }
+  return text;
+}
+
+Value optionalText(const std::string& text) { return text.empty() ? Value() : Value::text(text); }
+
+template <typename T>
+Value optionalNumber(const std::optional<T>& number) {
+  return number ? Value::unsignedInteger(*number) : Value();
+}
+
+Value entryValue(const JournalRun& run, const JournalRecord& entry) {
+  Dictionary value;
+  value.set("entry", Value::unsignedInteger(entry.number));
+  value.set("action", Value::text(entry.action));
+  setFileText(value, "folder", entry.folder);
+  setFileText(value, "original", entry.original);
+  if (entry.destination.empty()) {
+    value.set("destination", Value());
+  } else {
+    setFileText(value, "destination", entry.destination);
+  }
+  value.set("trashInfo", optionalText(entry.trashInfo));
+  value.set("type", optionalText(entry.type));
+  value.set("size", optionalNumber(entry.size));
+  value.set("device", optionalNumber(entry.device));
+  value.set("inode", optionalNumber(entry.inode));
+  value.set("modified", entry.modified ? Value::date(*entry.modified) : Value());
+  value.set("putBack", Value::boolean(run.isUndone(entry.number)));
+  return Value::dictionary(std::move(value));
+}
+
+Value runSummary(const JournalRun& run) {
+  Array folders;
+  for (const auto& [path, counts] : countsOf(run)) {
+    Dictionary folder;
+    setFileText(folder, "path", path);
+    for (const char* action : {"trash", "move", "delete"}) {
+      const auto found = counts.find(action);
+      folder.set(action, Value::unsignedInteger(found == counts.end() ? 0 : found->second));
+    }
+    folders.push_back(Value::dictionary(std::move(folder)));
+  }
+  Dictionary summary;
+  summary.set("run", Value::text(run.id));
+  summary.set("started", Value::date(run.started));
+  summary.set("mode", Value::text(run.mode));
+  summary.set("entries", Value::unsignedInteger(run.entries.size()));
+  summary.set("putBack", Value::unsignedInteger(undoneCount(run)));
+  summary.set("folders", Value::array(std::move(folders)));
+  return Value::dictionary(std::move(summary));
+}
+
+std::string undoneNote(const JournalRun& run) {
+  const size_t undone = undoneCount(run);
+  if (undone == 0) return {};
+  return undone == run.entries.size() ? localizedString("  (put back)")
+                                      : localized("  (%@ put back)", {std::to_string(undone)});
+}
+
+void printRunEntries(const JournalRun& run) {
+  companionOut() << localized("run %@, started %@, %@ mode\n",
+                              {run.id, standardDateText(run.started), run.mode});
+  for (const JournalRecord& entry : run.entries) {
+    std::string action = entry.action;
+    action.resize(7, ' ');
+    companionOut() << "  " << action << terminalText(entry.original);
+    if (!entry.destination.empty()) companionOut() << " -> " << terminalText(entry.destination);
+    if (run.isUndone(entry.number)) companionOut() << localizedString("  (put back)");
+    companionOut() << "\n";
+  }
+}
+
+int printHistory(const CompanionCommand& command, const ParsedArguments& parsed,
+                 const std::string& path, const std::vector<JournalRun>& runs) {
+  size_t limit = kDefaultHistoryLimit;
+  if (const auto typed = parsed.last("limit")) {
+    char* end = nullptr;
+    const unsigned long long value = std::strtoull(typed->c_str(), &end, 10);
+    if (typed->empty() || *end != '\0' || value == 0)
+      return usageError(command, localized("--limit takes a number above 0, not '%@'", {*typed}));
+    limit = static_cast<size_t>(value);
+  }
+  const size_t shown = std::min(limit, runs.size());
+  if (parsed.has("json")) {
+    Array list;
+    for (size_t i = 0; i < shown; ++i) list.push_back(runSummary(runs[runs.size() - 1 - i]));
+    companionOut() << jsonText(Value::dictionary(
+        {{"journal", Value::text(path)}, {"runs", Value::array(std::move(list))}}));
+    return kCompanionSuccess;
+  }
+  if (runs.empty()) {
+    companionOut() << localized("No run has removed anything yet (journal: %@).\n", {path});
+    return kCompanionSuccess;
+  }
+  for (size_t i = 0; i < shown; ++i) {
+    const JournalRun& run = runs[runs.size() - 1 - i];
+    companionOut() << standardDateText(run.started) << "  " << run.id << "  " << run.mode
+                   << undoneNote(run) << "\n";
+    for (const auto& [folder, counts] : countsOf(run))
+      companionOut() << "  " << terminalText(folder) << ": " << countsText(counts) << "\n";
+  }
+  return kCompanionSuccess;
+}
+
+const char* outcomeName(UndoStep::Outcome outcome) {
+  switch (outcome) {
+    case UndoStep::kPutBack:
+      return "put back";
+    case UndoStep::kWouldPutBack:
+      return "would put back";
+    case UndoStep::kAlreadyPutBack:
+      return "already put back";
+    case UndoStep::kNotUndoable:
+      return "not undoable (deleted)";
+    case UndoStep::kChanged:
+      return "changed since";
+    case UndoStep::kTaken:
+      return "original path taken";
+    case UndoStep::kFailed:
+      return "failed";
+  }
+  return "failed";
+}
+
+const char* outcomeKey(UndoStep::Outcome outcome) {
+  switch (outcome) {
+    case UndoStep::kPutBack:
+      return "putBack";
+    case UndoStep::kWouldPutBack:
+      return "wouldPutBack";
+    case UndoStep::kAlreadyPutBack:
+      return "alreadyPutBack";
+    case UndoStep::kNotUndoable:
+      return "notUndoable";
+    case UndoStep::kChanged:
+      return "changed";
+    case UndoStep::kTaken:
+      return "taken";
+    case UndoStep::kFailed:
+      return "failed";
+  }
+  return "failed";
+}
+
+}  // namespace
+
+int runHistory(const CompanionCommand& command, const std::vector<std::string>& arguments) {
+  ParsedArguments parsed;
+  int status = kCompanionSuccess;
+  if (!parseCommandArguments(command, arguments, kHistoryOptions, 1, 0, parsed, status))
+    return status;
+  std::string path;
+  std::vector<JournalRun> runs;
+  if (!loadRuns(command, parsed, path, runs)) return kCompanionFailure;
+  if (parsed.operands.empty()) return printHistory(command, parsed, path, runs);
+  const JournalRun* run = findRun(command, runs, parsed.operands[0]);
+  if (!run) return kCompanionFailure;
+  if (parsed.has("json")) {
+    Value summary = runSummary(*run);
+    Array entries;
+    for (const JournalRecord& entry : run->entries) entries.push_back(entryValue(*run, entry));
+    Dictionary whole = *summary.dictionaryPtr();
+    whole.set("entries", Value::array(std::move(entries)));
+    companionOut() << jsonText(Value::dictionary(std::move(whole)));
+    return kCompanionSuccess;
+  }
+  printRunEntries(*run);
+  return kCompanionSuccess;
+}
+
+int runUndo(const CompanionCommand& command, const std::vector<std::string>& arguments) {
+  ParsedArguments parsed;
+  int status = kCompanionSuccess;
+  if (!parseCommandArguments(command, arguments, kUndoOptions, 1, 0, parsed, status)) return status;
+  const bool dryRun = parsed.has("dry-run");
+  // The journal is kept (locked) from the read to the last record written,
+  // so that no run appends in between and no two undos act at once.
+  JournalWriter journal;
+  std::string error;
+  if (!dryRun && (!parsed.has("system") || effectiveUserId() == 0)) {
+    const std::string path = journalPath(parsed.has("system"));
+    // Without a journal there is nothing to undo, and none is made.
+    if (!entryExists(path, error)) {
+      return failure(command, error.empty() ? localized("no journal at '%@' yet: no run has "
+                                                        "removed anything",
+                                                        {path})
+                                            : error);
+    }
+    if (!journal.open(path, process().clock(), 0, kJournalWait, error))
+      return failure(command, localized("cannot open the journal '%@': %@", {path, error}));
+  }
+  std::string path;
+  std::vector<JournalRun> runs;
+  if (!loadRuns(command, parsed, path, runs)) return kCompanionFailure;
+  if (runs.empty()) return failure(command, localized("the journal '%@' holds no run", {path}));
+  const JournalRun* run =
+      parsed.operands.empty() ? &runs.back() : findRun(command, runs, parsed.operands[0]);
+  if (!run) return kCompanionFailure;
+
+  const UndoReport report = undoRun(*run, dryRun, dryRun ? nullptr : &journal);
+  if (!journal.close(error) && report.journalError.empty())
+    warning(command, localized("the journal '%@' was not synced: %@", {path, error}));
+  std::map<UndoStep::Outcome, size_t> counts;
+  for (const UndoStep& step : report.steps) ++counts[step.outcome];
+
+  if (parsed.has("json")) {
+    Array steps;
+    for (const UndoStep& step : report.steps) {
+      Dictionary entry;
+      entry.set("entry", Value::unsignedInteger(step.record->number));
+      entry.set("action", Value::text(step.record->action));
+      setFileText(entry, "original", step.record->original);
+      entry.set("destination", optionalText(step.record->destination));
+      entry.set("outcome", Value::text(outcomeKey(step.outcome)));
+      entry.set("detail", optionalText(step.detail));
+      steps.push_back(Value::dictionary(std::move(entry)));
+    }
+    Array folders;
+    for (const std::string& folder : report.removedFolders) folders.push_back(Value::text(folder));
+    companionOut() << jsonText(
+        Value::dictionary({{"run", Value::text(run->id)},
+                           {"dryRun", Value::boolean(dryRun)},
+                           {"entries", Value::array(std::move(steps))},
+                           {"removedFolders", Value::array(std::move(folders))}}));
+  } else {
+    for (const UndoStep& step : report.steps) {
+      companionOut() << outcomeName(step.outcome) << ": " << terminalText(step.record->original);
+      if (!step.record->destination.empty() && step.outcome != UndoStep::kPutBack)
+        companionOut() << localized(" (at %@)", {terminalText(step.record->destination)});
+      if (!step.detail.empty()) companionOut() << ": " << terminalText(step.detail);
+      companionOut() << "\n";
+    }
+    for (const std::string& folder : report.removedFolders)
+      companionOut() << localized("removed the emptied folder %@\n", {terminalText(folder)});
+    const size_t left =
+        counts[UndoStep::kChanged] + counts[UndoStep::kTaken] + counts[UndoStep::kFailed];
+    companionOut() << localized(
+        dryRun ? "run %@: %@ would be put back, %@ already put back, %@ deleted (not "
+                 "undoable), %@ left where they are\n"
+               : "run %@: %@ put back, %@ already put back, %@ deleted (not undoable), %@ "
+                 "left where they are\n",
+        {run->id, std::to_string(counts[dryRun ? UndoStep::kWouldPutBack : UndoStep::kPutBack]),
+         std::to_string(counts[UndoStep::kAlreadyPutBack]),
+         std::to_string(counts[UndoStep::kNotUndoable]), std::to_string(left)});
+  }
+  if (!report.journalError.empty()) {
+    failure(command, localized("the undo could not be recorded in the journal '%@': %@",
+                               {path, report.journalError}));
+    return kCompanionFailure;
+  }
+  return report.anyLeft() ? kCompanionFailure : kCompanionSuccess;
+}
+
+}  // namespace sweeprun

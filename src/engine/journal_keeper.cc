@@ -1,0 +1,94 @@
+#include "engine/journal_keeper.h"
+
+#include "fs/path.h"
+#include "log/trash_log.h"
+#include "os/localization.h"
+#include "os/process.h"
+#include "os/process_info.h"
+#include "model/record_keys.h"
+
+namespace sweeprun {
+
+namespace {
+
+// How long a run waits for an undo that keeps the journal.
+constexpr std::chrono::seconds kJournalWait{5};
+
+const char* actionName(const TrashFolder& folder) {
+  switch (folder.value(folder_key::kAction).asInteger()) {
+    case TrashFolder::kMoveAction:
+      return "move";
+    case TrashFolder::kDeleteAction:
+      return "delete";
+    default:
+      return "trash";
+  }
+}
+
+const char* typeName(const EntryAttributes& attributes) {
+  if (attributes.isRegularFile()) return "file";
+  if (attributes.isDirectory()) return "folder";
+  if (attributes.isSymbolicLink()) return "link";
+  return "other";
+}
+
+}  // namespace
+
+JournalKeeper::JournalKeeper(std::string path, double limitDays)
+    : path_(std::move(path)),
+      limitDays_(limitDays),
+      started_(process().clock()),
+      runId_(journalRunId(started_, currentProcessId())) {}
+
+void JournalKeeper::entryDecided(const TrashFolder& folder, const std::string& name,
+                                 const EntryDecision& decision) {
+  if (decision.kind != EntryDecision::kRemoved || failed_) return;
+  std::string error;
+  if (!writer_.isOpen() && !writer_.open(path_, started_, limitDays_, kJournalWait, error)) {
+    fail(error);
+    return;
+  }
+  JournalRecord record;
+  record.run = runId_;
+  record.started = started_;
+  record.number = ++written_;
+  record.mode = process().systemMode ? "system" : "user";
+  record.folder = std::string(folder.path());
+  record.action = actionName(folder);
+  record.original = joinPath(folder.path(), name);
+  const RemovalPlan& removal = decision.removal;
+  if (record.action != std::string("delete")) {
+    record.destination = joinPath(removal.destination, removal.targetName);
+    record.trashInfo = removal.infoFile;
+    record.createdFolder = removal.createdFolder;
+    record.createdFolderInfo = removal.createdFolderInfo;
+  }
+  if (removal.placed) {
+    const EntryAttributes& placed = *removal.placed;
+    record.type = typeName(placed);
+    record.size = placed.size;
+    record.device = placed.device;
+    record.inode = placed.fileNumber;
+    record.modified = placed.modificationDate;
+  } else if (decision.item) {
+    // A deleted entry: what its record knew of it.
+    record.size = decision.item->value("size").asUnsigned();
+    if (decision.item->value("mdat").isDate())
+      record.modified = decision.item->value("mdat").asDate();
+  }
+  if (!writer_.append(record, error)) fail(error);
+}
+
+void JournalKeeper::runFinished(int) {
+  std::string error;
+  if (!writer_.close(error)) fail(error);
+}
+
+void JournalKeeper::fail(const std::string& reason) {
+  if (failed_) return;
+  failed_ = true;
+  TrashLog::err(localized("Unable to write the run journal '%@'.", {path_}));
+  if (!reason.empty()) TrashLog::err(reason);
+}
+
+}  // namespace sweeprun

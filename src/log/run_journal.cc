@@ -1,0 +1,381 @@
+#include "log/run_journal.h"
+
+#include <cstdio>
+#include <map>
+#include <nlohmann/json.hpp>
+
+#include "fs/dir_handle.h"
+#include "fs/path.h"
+#include "log/log_trimming.h"
+#include "os/process.h"
+
+namespace sweeprun {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+constexpr const char* kUserJournal = "~/Library/Logs/Sweeply-journal.jsonl";
+constexpr const char* kSystemJournalName = "journal.jsonl";
+constexpr unsigned kJournalMode = 0600;
+constexpr unsigned kJournalFolderMode = 0700;
+constexpr double kSecondsPerDay = 86400;
+
+// "2026-12-07T20:45:12Z": the standard date text in ISO form, which scripts
+// read without help.
+std::string isoText(Date date) {
+  std::string text = standardDateText(date);  // "2026-12-07 20:45:12 +0000"
+  return text.substr(0, 10) + "T" + text.substr(11, 8) + "Z";
+}
+
+std::optional<Date> parseIsoText(std::string_view text) {
+  if (text.size() != 20 || text[10] != 'T' || text[19] != 'Z') return std::nullopt;
+  std::string standard(text.substr(0, 10));
+  standard.append(" ").append(text.substr(11, 8)).append(" +0000");
+  // Only a text that the date gives back (not "2026-02-30"), so that a
+  // record reads back as it was written.
+  const std::optional<Date> date = parseStandardDateText(standard);
+  if (!date || isoText(*date) != text) return std::nullopt;
+  return date;
+}
+
+// Every byte outside printable ASCII, and "%", as %XX.
+std::string percentEscaped(std::string_view bytes) {
+  std::string out;
+  for (unsigned char c : bytes) {
+    if (c > 0x20 && c < 0x7f && c != '%') {
+      out.push_back(static_cast<char>(c));
+    } else {
+      char hex[4];
+      std::snprintf(hex, sizeof hex, "%%%02X", c);
+      out += hex;
+    }
+  }
+  return out;
+}
+
+std::optional<std::string> percentUnescaped(std::string_view text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '%') {
+      out.push_back(text[i]);
+      continue;
+    }
+    if (i + 2 >= text.size()) return std::nullopt;
+    unsigned value = 0;
+    if (std::sscanf(std::string(text.substr(i + 1, 2)).c_str(), "%2x", &value) != 1)
+      return std::nullopt;
+    out.push_back(static_cast<char>(value));
+    i += 2;
+  }
+  return out;
+}
+
+// One JSON object written member by member: a run writes a record per
+// entry it removes, and building a document for each would cost more than
+// the write (nlohmann-json reads the lines back).
+class LineWriter {
+ public:
+  LineWriter() { line_.reserve(512); }
+  void text(const char* key, std::string_view value) {
+    name(key);
+    quoted(value);
+  }
+  void number(const char* key, std::optional<uint64_t> value) {
+    name(key);
+    line_ += value ? std::to_string(*value) : "null";
+  }
+  /// A path as the file system holds it: as text when it is UTF-8, else as
+  /// text with U+FFFD for a reader and exactly in "<key>Bytes".
+  void path(const char* key, const std::string& value) {
+    if (value.empty()) {
+      name(key);
+      line_ += "null";
+    } else if (isValidUtf8(value)) {
+      text(key, value);
+    } else {
+      name(key);
+      line_ += Json(value).dump(-1, ' ', false, Json::error_handler_t::replace);
+      text((std::string(key) + "Bytes").c_str(), percentEscaped(value));
+    }
+  }
+  void null(const char* key) {
+    name(key);
+    line_ += "null";
+  }
+  std::string finish() { return line_ + "}"; }
+
+ private:
+  void name(const char* key) {
+    line_ += line_.empty() ? "{\"" : ",\"";
+    line_ += key;
+    line_ += "\":";
+  }
+  // |value| is UTF-8: only quotes, backslashes and control characters need
+  // escaping.
+  void quoted(std::string_view value) {
+    line_.push_back('"');
+    for (char c : value) {
+      if (c == '"' || c == '\\') {
+        line_.push_back('\\');
+        line_.push_back(c);
+      } else if (static_cast<unsigned char>(c) < 0x20) {
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned char>(c));
+        line_ += escaped;
+      } else {
+        line_.push_back(c);
+      }
+    }
+    line_.push_back('"');
+  }
+  std::string line_;
+};
+
+std::string pathOf(const Json& object, const char* key) {
+  const auto exact = object.find(std::string(key) + "Bytes");
+  if (exact != object.end() && exact->is_string()) {
+    if (auto bytes = percentUnescaped(exact->get<std::string>())) return *bytes;
+  }
+  const auto text = object.find(key);
+  return text != object.end() && text->is_string() ? text->get<std::string>() : std::string();
+}
+
+std::optional<uint64_t> numberOf(const Json& object, const char* key) {
+  const auto found = object.find(key);
+  if (found == object.end() || !found->is_number_unsigned()) return std::nullopt;
+  return found->get<uint64_t>();
+}
+
+std::string textOf(const Json& object, const char* key) {
+  const auto found = object.find(key);
+  return found != object.end() && found->is_string() ? found->get<std::string>() : std::string();
+}
+
+}  // namespace
+
+std::string journalRunId(Date started, unsigned processId) {
+  std::string id;
+  for (char c : isoText(started)) {
+    if (c != '-' && c != ':') id.push_back(c);
+  }
+  return id + "-" + std::to_string(processId);
+}
+
+std::string journalPath(bool systemMode) {
+  if (systemMode) return joinPath(process().systemDataFolder, kSystemJournalName);
+  return standardizePath(kUserJournal, process().homeDirectory);
+}
+
+std::string journalLine(const JournalRecord& record) {
+  LineWriter line;
+  const bool undo = record.kind == JournalRecord::Kind::kUndo;
+  line.text("record", undo ? "undo" : "entry");
+  line.path("run", record.run);
+  line.text("started", isoText(record.started));
+  if (undo) {
+    line.number("entry", record.number);
+    line.text("undoneAt", isoText(record.undoneAt));
+    return line.finish();
+  }
+  line.path("mode", record.mode);
+  line.number("entry", record.number);
+  line.path("folder", record.folder);
+  line.path("action", record.action);
+  line.path("original", record.original);
+  line.path("destination", record.destination);
+  line.path("trashInfo", record.trashInfo);
+  line.path("createdFolder", record.createdFolder);
+  line.path("createdFolderInfo", record.createdFolderInfo);
+  line.path("type", record.type);
+  line.number("size", record.size);
+  line.number("device", record.device);
+  line.number("inode", record.inode);
+  if (record.modified) {
+    line.text("modified", isoText(*record.modified));
+  } else {
+    line.null("modified");
+  }
+  return line.finish();
+}
+
+std::optional<JournalRecord> parseJournalLine(std::string_view line) {
+  const Json object = Json::parse(line.begin(), line.end(), nullptr, false);
+  if (!object.is_object()) return std::nullopt;
+  JournalRecord record;
+  const std::string kind = textOf(object, "record");
+  record.run = textOf(object, "run");
+  const std::optional<Date> started = parseIsoText(textOf(object, "started"));
+  const std::optional<uint64_t> number = numberOf(object, "entry");
+  if (record.run.empty() || !started || !number) return std::nullopt;
+  record.started = *started;
+  record.number = *number;
+  if (kind == "undo") {
+    record.kind = JournalRecord::Kind::kUndo;
+    record.undoneAt = parseIsoText(textOf(object, "undoneAt")).value_or(Date());
+    return record;
+  }
+  if (kind != "entry") return std::nullopt;
+  record.mode = textOf(object, "mode");
+  record.folder = pathOf(object, "folder");
+  record.action = textOf(object, "action");
+  record.original = pathOf(object, "original");
+  record.destination = pathOf(object, "destination");
+  record.trashInfo = pathOf(object, "trashInfo");
+  record.createdFolder = pathOf(object, "createdFolder");
+  record.createdFolderInfo = pathOf(object, "createdFolderInfo");
+  record.type = textOf(object, "type");
+  record.size = numberOf(object, "size");
+  record.device = numberOf(object, "device");
+  record.inode = numberOf(object, "inode");
+  record.modified = parseIsoText(textOf(object, "modified"));
+  if (record.original.empty()) return std::nullopt;
+  return record;
+}
+
+bool readJournal(const std::string& path, std::vector<JournalRecord>& records, std::string& error) {
+  records.clear();
+  std::string text;
+  if (!entryExists(path, error)) return error.empty();
+  if (!readFile(path, text, error)) return false;
+  size_t begin = 0;
+  while (begin < text.size()) {
+    size_t end = text.find('\n', begin);
+    if (end == std::string::npos) end = text.size();
+    if (auto record = parseJournalLine(std::string_view(text).substr(begin, end - begin)))
+      records.push_back(std::move(*record));
+    begin = end + 1;
+  }
+  return true;
+}
+
+std::string trimmedJournalText(std::string_view text, Date now, double limitDays, size_t keptRuns) {
+  struct Line {
+    std::string_view text;
+    std::string run;
+  };
+  std::vector<Line> lines;
+  std::vector<std::string> runs;  // in the order they first appear
+  std::map<std::string, Date> startOf;
+  size_t begin = 0;
+  while (begin < text.size()) {
+    size_t end = text.find('\n', begin);
+    if (end == std::string_view::npos) end = text.size();
+    const std::string_view line = text.substr(begin, end - begin);
+    begin = end + 1;
+    const std::optional<JournalRecord> record = parseJournalLine(line);
+    if (!record) continue;
+    if (startOf.emplace(record->run, record->started).second) runs.push_back(record->run);
+    lines.push_back({line, record->run});
+  }
+  std::map<std::string, bool> kept;
+  for (size_t i = 0; i < runs.size(); ++i) {
+    const bool recent =
+        limitDays <= 0 || startOf[runs[i]].seconds > now.seconds - limitDays * kSecondsPerDay;
+    kept[runs[i]] = recent || i + keptRuns >= runs.size();
+  }
+  std::string out;
+  for (const Line& line : lines) {
+    if (kept[line.run]) out.append(line.text).push_back('\n');
+  }
+  return out;
+}
+
+bool JournalWriter::open(const std::string& path, Date now, double limitDays,
+                         std::chrono::milliseconds wait, std::string& error) {
+  path_ = path;
+  DirHandle folder;
+  const std::string folderPath = deletingLastPathComponent(path);
+  if (DirHandle::openDirectory(folderPath, folder, error) == OpenStatus::kMissing) {
+    DirHandle parent;
+    error.clear();
+    if (DirHandle::createDirectories(deletingLastPathComponent(folderPath), parent, error) !=
+            OpenStatus::kOpened ||
+        !makeFolder(folderPath, kJournalFolderMode, error)) {
+      return false;
+    }
+  }
+  switch (DatabaseLock::acquire(path, wait, lock_, error)) {
+    case DatabaseLock::Status::kLocked:
+      break;
+    case DatabaseLock::Status::kBusy:
+      error = "another program keeps the journal '" + path + "' open";
+      return false;
+    case DatabaseLock::Status::kFailed:
+      return false;
+  }
+  file_ = FileHandle::openForUpdate(path, error, {kJournalMode, nullptr});
+  if (!file_.isOpen()) return false;
+  std::string text;
+  if (!file_.readAll(text)) {
+    error = "read(" + path + ") failed";
+    file_.close();
+    return false;
+  }
+  const std::string kept = trimmedJournalText(text, now, limitDays, kJournalKeptRuns);
+  if (kept.size() != text.size()) {
+    // Replaced whole, so that a kill part-way leaves the old journal; the
+    // file was checked above, and the new one keeps its mode.
+    file_.close();
+    if (!writeFileAtomically(path, kept, error, kJournalMode)) return false;
+    file_ = FileHandle::openForUpdate(path, error, {kJournalMode, nullptr});
+    if (!file_.isOpen()) return false;
+  }
+  if (!file_.seekToEnd()) {
+    error = "lseek(" + path + ") failed";
+    file_.close();
+    return false;
+  }
+  return true;
+}
+
+bool JournalWriter::append(const JournalRecord& record, std::string& error) {
+  std::string line = journalLine(record);
+  line.push_back('\n');
+  if (file_.write(line)) return true;
+  error = "write(" + path_ + ") failed";
+  return false;
+}
+
+bool JournalWriter::close(std::string& error) {
+  if (!file_.isOpen()) return true;
+  const bool synced = file_.sync();
+  file_.close();
+  lock_ = DatabaseLock();
+  if (!synced) error = "fdatasync(" + path_ + ") failed";
+  return synced;
+}
+
+}  // namespace sweeprun
+
+namespace sweeprun {
+
+bool JournalRun::isUndone(uint64_t number) const {
+  for (uint64_t done : undone) {
+    if (done == number) return true;
+  }
+  return false;
+}
+
+std::vector<JournalRun> journalRuns(const std::vector<JournalRecord>& records) {
+  std::vector<JournalRun> runs;
+  std::map<std::string, size_t> indexOf;
+  for (const JournalRecord& record : records) {
+    auto [found, added] = indexOf.emplace(record.run, runs.size());
+    if (added) {
+      runs.emplace_back();
+      runs.back().id = record.run;
+      runs.back().started = record.started;
+    }
+    JournalRun& run = runs[found->second];
+    if (record.kind == JournalRecord::Kind::kUndo) {
+      run.undone.push_back(record.number);
+    } else {
+      if (run.mode.empty()) run.mode = record.mode;
+      run.entries.push_back(record);
+    }
+  }
+  return runs;
+}
+
+}  // namespace sweeprun

@@ -1,0 +1,114 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "fs/database_lock.h"
+#include "fs/file_io.h"
+#include "os/date.h"
+
+namespace sweeprun {
+
+/// One line of the run journal: what a run did to one entry ("entry"), or
+/// that an undo put one back ("undo"). The journal is JSON Lines, one
+/// object per line, appended in the order things were done.
+struct JournalRecord {
+  enum class Kind { kEntry, kUndo };
+  Kind kind = Kind::kEntry;
+  std::string run;      // the run's identifier, "20261207T204512Z-4711"
+  Date started;         // when the run began
+  uint64_t number = 0;  // the entry's number within its run, from 1
+
+  // An entry record:
+  std::string mode;               // "user" or "system"
+  std::string folder;             // the watched folder
+  std::string action;             // "trash", "move" or "delete"
+  std::string original;           // the entry's path before the run
+  std::string destination;        // its path afterwards; empty after a deletion
+  std::string trashInfo;          // its Trash info file, if it got one
+  std::string createdFolder;      // the dated sub-folder the run made for it
+  std::string createdFolderInfo;  // that folder's Trash info file, if any
+  std::string type;               // "file", "folder", "link" or "other"
+  std::optional<uint64_t> size, device, inode;
+  std::optional<Date> modified;  // the entry's modification date
+
+  // An undo record: |run|, |number| and when the entry was put back.
+  Date undoneAt;
+};
+
+/// The journal's identifier for a run that began at |started| in process
+/// |processId|.
+std::string journalRunId(Date started, unsigned processId);
+
+/// The journal of the current mode: "~/Library/Logs/Sweeply-journal.jsonl"
+/// in user mode (with the run log's default folder), and "journal.jsonl" in
+/// the system data folder (/var/lib/sweeprun) in system mode.
+std::string journalPath(bool systemMode);
+
+/// |record| as one line of JSON, without the line feed. Paths that are not
+/// UTF-8 are written with U+FFFD and kept exactly in "<key>Bytes", as %XX.
+std::string journalLine(const JournalRecord& record);
+/// Reads one line back; none when it is not a journal record (a line cut
+/// short by a killed run, for instance).
+std::optional<JournalRecord> parseJournalLine(std::string_view line);
+
+/// Every record of the journal at |path| in order; lines that are no
+/// records are skipped. A missing journal is an empty one. The file is
+/// opened as readFile opens it. False with |error| when it cannot be read.
+bool readJournal(const std::string& path, std::vector<JournalRecord>& records, std::string& error);
+
+/// The lines of |text| to keep: those of every run that began less than
+/// |limitDays| days before |now| and of the last |keptRuns| runs whatever
+/// their age. Records that cannot be read are dropped. 0 days keeps all.
+std::string trimmedJournalText(std::string_view text, Date now, double limitDays, size_t keptRuns);
+
+/// How many runs the journal keeps whatever their age.
+constexpr size_t kJournalKeptRuns = 10;
+
+/// The open journal of one program: a run appending what it does, or an
+/// undo appending what it put back. Holds the journal's lock (the advisory
+/// lock of "<journal>.lock") while open, so that writers never interleave.
+class JournalWriter {
+ public:
+  /// Opens the journal at |path|, mode 0600, making its folder (0700) when
+  /// missing, and trims it first to |limitDays| days (see
+  /// trimmedJournalText). The folders on the way are opened as
+  /// DirHandle::openDirectory opens them, and a final link or a file with
+  /// other hard links is refused. Waits up to |wait| for another writer.
+  bool open(const std::string& path, Date now, double limitDays, std::chrono::milliseconds wait,
+            std::string& error);
+  bool isOpen() const { return file_.isOpen(); }
+  /// Hands |record| to the kernel at once as one write of one line.
+  bool append(const JournalRecord& record, std::string& error);
+  /// Flushes the journal to the disk and closes it.
+  bool close(std::string& error);
+
+ private:
+  DatabaseLock lock_;
+  FileHandle file_;
+  std::string path_;
+};
+
+}  // namespace sweeprun
+
+namespace sweeprun {
+
+/// One run as its journal records tell it.
+struct JournalRun {
+  std::string id;
+  Date started;
+  std::string mode;
+  std::vector<JournalRecord> entries;  // in the order the run acted
+  std::vector<uint64_t> undone;        // numbers of the entries put back since
+
+  bool isUndone(uint64_t number) const;
+};
+
+/// The runs of |records| in the order they first appear (oldest first).
+std::vector<JournalRun> journalRuns(const std::vector<JournalRecord>& records);
+
+}  // namespace sweeprun

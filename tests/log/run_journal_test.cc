@@ -1,0 +1,160 @@
+#include "log/run_journal.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "support/temp_dir.h"
+
+namespace sweeprun {
+namespace {
+
+constexpr double kDay = 86400;
+const Date kNow = Date::fromUnix(1796644800);  // 2026-12-07 12:00:00 UTC
+
+JournalRecord entryOf(const std::string& run, Date started, uint64_t number) {
+  JournalRecord record;
+  record.run = run;
+  record.started = started;
+  record.number = number;
+  record.mode = "user";
+  record.folder = "/home/a/Downloads";
+  record.action = "trash";
+  record.original = "/home/a/Downloads/x" + std::to_string(number);
+  record.destination = "/home/a/.local/share/Trash/files/x" + std::to_string(number);
+  record.trashInfo = "/home/a/.local/share/Trash/info/x.trashinfo";
+  record.type = "file";
+  record.size = 12;
+  record.device = 2049;
+  record.inode = 77;
+  record.modified = Date::fromUnix(1796640000);
+  return record;
+}
+
+TEST(RunJournalTest, RecordsReadBackExactlyAlsoWithPathsThatAreNotUtf8) {
+  JournalRecord record = entryOf("20261207T120000Z-42", kNow, 3);
+  record.original = "/home/a/Downloads/caf\xe9 100%.txt";  // Latin-1, not UTF-8
+  record.createdFolder = "/srv/out/\"quoted\" \\ line\nfeed\x01 \xc3\xa9";
+  const std::string line = journalLine(record);
+  EXPECT_EQ(std::string::npos, line.find('\n'));
+  const std::optional<JournalRecord> back = parseJournalLine(line);
+  ASSERT_TRUE(back);
+  EXPECT_EQ(record.original, back->original);
+  EXPECT_EQ(record.destination, back->destination);
+  EXPECT_EQ(record.createdFolder, back->createdFolder);
+  EXPECT_EQ("", back->createdFolderInfo);
+  EXPECT_EQ(record.inode, back->inode);
+  EXPECT_EQ(record.device, back->device);
+  EXPECT_EQ(record.type, back->type);
+  EXPECT_EQ(record.modified, back->modified);
+  EXPECT_EQ(kNow, back->started);
+
+  JournalRecord undo;
+  undo.kind = JournalRecord::Kind::kUndo;
+  undo.run = record.run;
+  undo.started = kNow;
+  undo.number = 3;
+  const std::optional<JournalRecord> undone = parseJournalLine(journalLine(undo));
+  ASSERT_TRUE(undone);
+  EXPECT_EQ(JournalRecord::Kind::kUndo, undone->kind);
+  EXPECT_EQ(3u, undone->number);
+}
+
+TEST(RunJournalTest, LinesThatAreNoRecordsAreSkipped) {
+  const std::string whole = journalLine(entryOf("r", kNow, 1));
+  // A date that does not exist, and so would not read back as written.
+  std::string badDate = whole;
+  badDate.replace(badDate.find("2026-12-07T"), 10, "2026-02-30");
+  for (const std::string& line : {whole.substr(0, whole.size() / 2), std::string("[]"),
+                                  std::string("{\"record\":\"entry\"}"), std::string(), badDate}) {
+    EXPECT_FALSE(parseJournalLine(line)) << line;
+  }
+}
+
+// Runs "r0".."r<count-1>", one record each, started |age| days before kNow.
+std::string journalOf(int count, double ageDays, const std::string& prefix = "r") {
+  std::string text;
+  for (int i = 0; i < count; ++i) {
+    text += journalLine(
+                entryOf(prefix + std::to_string(i), Date{kNow.seconds - ageDays * kDay + i}, 1)) +
+            "\n";
+  }
+  return text;
+}
+
+TEST(RunJournalTest, TrimmingKeepsRecentRunsAndTheLastTenWhateverTheirAge) {
+  struct Row {
+    int oldRuns;
+    int recentRuns;
+    double limitDays;
+    size_t keptRuns;
+  };
+  for (const Row& row : std::vector<Row>{{3, 0, 7, 3},       // fewer than ten: all stay
+                                         {14, 0, 7, 10},     // the last ten old ones
+                                         {14, 12, 7, 12},    // the recent ones are enough
+                                         {14, 4, 7, 10},     // six old ones make up ten
+                                         {14, 4, 0, 18}}) {  // 0 keeps everything
+    const std::string text =
+        journalOf(row.oldRuns, 30) + journalOf(row.recentRuns, 1, "new") + "{cut short";
+    std::vector<JournalRecord> records;
+    const std::string kept = trimmedJournalText(text, kNow, row.limitDays, kJournalKeptRuns);
+    for (size_t at = 0, end; (end = kept.find('\n', at)) != std::string::npos; at = end + 1)
+      records.push_back(*parseJournalLine(kept.substr(at, end - at)));
+    const std::vector<JournalRun> runs = journalRuns(records);
+    ASSERT_EQ(row.keptRuns, runs.size()) << row.oldRuns << " old, " << row.recentRuns << " new";
+    EXPECT_EQ(row.recentRuns > 0 ? "new" + std::to_string(row.recentRuns - 1)
+                                 : "r" + std::to_string(row.oldRuns - 1),
+              runs.back().id);
+  }
+}
+
+TEST(RunJournalTest, WriterMakesAPrivateJournalAndUndoRecordsJoinTheirRun) {
+  TempDir dir;
+  const std::string path = dir.file("data/journal.jsonl");
+  JournalWriter writer;
+  std::string error;
+  ASSERT_TRUE(writer.open(path, kNow, 7, std::chrono::milliseconds(0), error)) << error;
+  ASSERT_TRUE(writer.append(entryOf("a", kNow, 1), error));
+  ASSERT_TRUE(writer.append(entryOf("a", kNow, 2), error));
+  JournalRecord undo;
+  undo.kind = JournalRecord::Kind::kUndo;
+  undo.run = "a";
+  undo.started = kNow;
+  undo.number = 2;
+  ASSERT_TRUE(writer.append(undo, error));
+  // A second writer waits for the first; here it gives up at once.
+  JournalWriter other;
+  EXPECT_FALSE(other.open(path, kNow, 7, std::chrono::milliseconds(0), error));
+  ASSERT_TRUE(writer.close(error)) << error;
+
+  struct stat st {};
+  ASSERT_EQ(0, stat(path.c_str(), &st));
+  EXPECT_EQ(0600u, st.st_mode & 0777);
+  ASSERT_EQ(0, stat(dir.file("data").c_str(), &st));
+  EXPECT_EQ(0700u, st.st_mode & 0777);
+
+  std::vector<JournalRecord> records;
+  ASSERT_TRUE(readJournal(path, records, error)) << error;
+  const std::vector<JournalRun> runs = journalRuns(records);
+  ASSERT_EQ(1u, runs.size());
+  EXPECT_EQ(2u, runs[0].entries.size());
+  EXPECT_FALSE(runs[0].isUndone(1));
+  EXPECT_TRUE(runs[0].isUndone(2));
+}
+
+TEST(RunJournalTest, AJournalBehindALinkIsRefused) {
+  TempDir dir;
+  dir.write("elsewhere", "");
+  ASSERT_EQ(0, symlink(dir.file("elsewhere").c_str(), dir.file("journal.jsonl").c_str()));
+  JournalWriter writer;
+  std::string error;
+  EXPECT_FALSE(
+      writer.open(dir.file("journal.jsonl"), kNow, 7, std::chrono::milliseconds(0), error));
+  EXPECT_EQ("", dir.read("elsewhere"));
+}
+
+}  // namespace
+}  // namespace sweeprun
