@@ -220,8 +220,9 @@ void ApplicationFileRoundTrip(benchmark::State& state) {
   const std::string path = (context.home / "Sweeply.data").string();
   std::optional<TrashApplication> application(std::in_place);
   application->setTrashFolderList(makeFolders(entries));
+  std::string error;
   for (auto _ : state) {
-    application->archiveToFile(path);
+    if (!application->archiveToFile(path, error)) state.SkipWithError(error.c_str());
     application.emplace();
     application->unarchiveWithFile(path, nullptr);
     benchmark::DoNotOptimize(application->countOfTrashFolderList());

@@ -174,8 +174,9 @@ class Bench {
       application.setTrashFolderList(FolderList{folder});
     }
     application.objectInTrashFolderListAtIndex(0).setRules({nameEndsWith(condemnedSuffix)});
-    if (!application.archiveToFile(database_)) {
-      std::fprintf(stderr, "cannot write %s\n", database_.c_str());
+    std::string error;
+    if (!application.archiveToFile(database_, error)) {
+      std::fprintf(stderr, "cannot write %s: %s\n", database_.c_str(), error.c_str());
       std::exit(1);
     }
   }
