@@ -47,3 +47,9 @@ if [ -S /run/systemd/journal/socket ] && command -v journalctl >/dev/null; then
 fi
 step ls -l "$XDG_DATA_HOME/Trash/files"
 step "$bin/sweeply" show Downloads
+# Every run that removes something is journalled: history shows it, and undo
+# puts back what it trashed or moved.
+step "$bin/sweeply" history
+step "$bin/sweeply" undo --dry-run
+step "$bin/sweeply" undo
+step ls -l "$demo/Downloads"
