@@ -2,9 +2,9 @@
 
 #include <utility>
 
-#include "os/exception.h"
 #include "fs/file_io.h"
 #include "fs/mapped_file.h"
+#include "os/exception.h"
 #include "plist/property_list.h"
 
 namespace sweeprun {
@@ -74,6 +74,18 @@ class RecordDecoder : public KeyedDecoder {
     if (v.type == Type::kUid) return reader_.plainValue(reader_.uidOf(v), false);
     if (isContainer(v)) reader_.fail(uid_, "a container inline under \"" + std::string(key) + "\"");
     return reader_.view_->scalar(v);
+  }
+
+  bool decodeDictionary(std::string_view key, DictionaryVisitor& visitor) override {
+    bool present;
+    const auto v = reader_.field(record_, codedKey(key), present);
+    if (!present) return false;
+    if (v.type != Type::kUid) {
+      if (isContainer(v))
+        reader_.fail(uid_, "a container inline under \"" + std::string(key) + "\"");
+      return false;  // a scalar, as decodeValue reads it
+    }
+    return reader_.visitDictionary(reader_.uidOf(v), visitor);
   }
 
   bool decodeObjectArray(std::string_view key, std::string_view className,
@@ -275,6 +287,62 @@ Value KeyedArchiveReader::plainValue(uint64_t uid, bool anyClass, int depth) {
   }
   leave(uid);
   return result;
+}
+
+bool KeyedArchiveReader::visitDictionary(uint64_t uid, DictionaryVisitor& visitor) {
+  if (uid == 0) return false;
+  const Object o = objectAt(uid);
+  if (o.type != Type::kDictionary || classOf(o).category != Category::kDictionary) {
+    // Whatever it is, it must read (or fail) as plainValue has it.
+    plainValue(uid, false);
+    return false;
+  }
+  enter(uid);
+  bool present;
+  bool hasValues;
+  const Object keys = field(o, "NS.keys", present);
+  const Object values = field(o, "NS.objects", hasValues);
+  if (!present || !hasValues || keys.type != Type::kArray || values.type != Type::kArray ||
+      keys.count != values.count)
+    fail(uid, "dictionary without matching NS.keys and NS.objects");
+  if (keys.count > kMaxDictionaryEntries) fail(uid, "dictionary has too many entries");
+  charge(48 * keys.count);
+  for (uint64_t i = 0; i < keys.count; ++i) {
+    const Key key = keyFor(uidOf(view_->object(view_->ref(keys, i))), 1);
+    const uint64_t valueUid = uidOf(view_->object(view_->ref(values, i)));
+    if (valueUid == 0) {
+      visitor.value(key, Value());
+      continue;
+    }
+    // The kinds a record's fields hold are read in place; the rest as
+    // plainValue reads them.
+    const Object v = objectAt(valueUid);
+    if (v.type == Type::kAsciiText) {
+      charge(32 + 2 * v.count);
+      const std::string_view bytes(reinterpret_cast<const char*>(v.payload),
+                                   static_cast<size_t>(v.count));
+      bool plain = true;
+      for (unsigned char c : bytes) plain = plain && c < 0x80;
+      if (plain) {
+        visitor.text(key, bytes);
+      } else {
+        visitor.text(key, view_->text(v));
+      }
+    } else if (v.type == Type::kUtf16Text) {
+      charge(32 + 2 * v.count);
+      visitor.text(key, view_->text(v));
+    } else if (v.type == Type::kDictionary && classOf(v).category == Category::kDate) {
+      const Object time = field(v, "NS.time", present);
+      if (!present || (time.type != Type::kReal && time.type != Type::kInteger))
+        fail(valueUid, "date without NS.time");
+      charge(32);
+      visitor.date(key, Date{view_->scalar(time).asReal()});
+    } else {
+      visitor.visit(key, plainValue(valueUid, false, 1));
+    }
+  }
+  leave(uid);
+  return true;
 }
 
 KeyedArchiveReader::Object KeyedArchiveReader::objectAt(uint64_t uid) const {

@@ -42,6 +42,10 @@ class KeyedArchiveReader {
   /// refused unless |anyClass|, when they read as a dictionary of their
   /// coded keys plus "$class" with the class name (NSNull reads as none).
   Value plainValue(uint64_t uid, bool anyClass, int depth = 0);
+  /// Hands the entries of the dictionary object |uid| to |visitor|, reading
+  /// texts and dates in place; false, without calls, when |uid| is nil or
+  /// another kind of object. Fails as plainValue does.
+  bool visitDictionary(uint64_t uid, DictionaryVisitor& visitor);
 
  private:
   using Object = BinaryPlistView::Object;

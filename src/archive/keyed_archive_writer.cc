@@ -7,10 +7,10 @@
 #include <utility>
 #include <vector>
 
+#include "fs/file_io.h"
+#include "os/exception.h"
 #include "plist/binary_plist.h"
 #include "plist/binary_plist_stream.h"
-#include "os/exception.h"
-#include "fs/file_io.h"
 
 namespace sweeprun {
 
@@ -108,6 +108,12 @@ class ArchiveEncoder : public KeyedEncoder {
   void encodeDictionary(std::string_view key, const Dictionary& dictionary) override {
     const uint64_t keyRef = keyString(codedKey(key));
     const uint64_t uid = encodePlainDictionary(dictionary);
+    entries().emplace_back(keyRef, uidRef(uid));
+  }
+
+  void encodeEntries(std::string_view key, const PlainEntry* list, size_t count) override {
+    const uint64_t keyRef = keyString(codedKey(key));
+    const uint64_t uid = encodePlainEntries(list, count);
     entries().emplace_back(keyRef, uidRef(uid));
   }
 
@@ -260,13 +266,53 @@ class ArchiveEncoder : public KeyedEncoder {
   }
 
   uint64_t encodePlainDictionary(const Dictionary& d) {
+    return encodeDictionaryOf(
+        d.size(), [&d](size_t i) -> const Dictionary::Entry& { return *(d.begin() + i); },
+        [](const Dictionary::Entry& e) { return e.first; },
+        [](const Dictionary::Entry& e) { return !e.second.isNone() && !e.second.isUid(); },
+        [this](const Dictionary::Entry& e) { return encodePlain(e.second); });
+  }
+
+  uint64_t encodePlainEntries(const PlainEntry* entries, size_t count) {
+    return encodeDictionaryOf(
+        count, [entries](size_t i) -> const PlainEntry& { return entries[i]; },
+        [](const PlainEntry& e) { return e.key; },
+        [](const PlainEntry& e) {
+          switch (e.form) {
+            case PlainEntry::Form::kText:
+              return true;
+            case PlainEntry::Form::kScalar:
+              return !e.scalar.isNone() && !e.scalar.isUid();
+            case PlainEntry::Form::kValue:
+              break;
+          }
+          return !e.value->isNone() && !e.value->isUid();
+        },
+        [this](const PlainEntry& e) {
+          switch (e.form) {
+            case PlainEntry::Form::kText:
+              return emitPlainText(e.text);
+            case PlainEntry::Form::kScalar:
+              return encodePlain(e.scalar);
+            case PlainEntry::Form::kValue:
+              break;
+          }
+          return encodePlain(*e.value);
+        });
+  }
+
+  // A mutable dictionary of |count| entries reached by |at|; |keyOf| gives an
+  // entry's key, |kept| whether it is written and |encode| its value's uid.
+  template <typename At, typename KeyOf, typename Kept, typename Encode>
+  uint64_t encodeDictionaryOf(size_t count, At at, KeyOf keyOf, Kept kept, Encode encode) {
     const uint64_t uid = nextUid_++;
     // Keys first, then the values in the same order, as the platform does.
     const size_t keys = pushScratch();
-    for (const auto& e : d) {
-      if (e.second.isNone() || e.second.isUid()) continue;
+    for (size_t i = 0; i < count; ++i) {
+      const auto& e = at(i);
+      if (!kept(e)) continue;
       // Keys are interned, so the address of a key's text identifies it.
-      const std::string* key = &e.first.str();
+      const std::string* key = &keyOf(e).str();
       auto it = keyUids_.find(key);
       uint64_t keyUid;
       if (it != keyUids_.end()) {
@@ -278,9 +324,10 @@ class ArchiveEncoder : public KeyedEncoder {
       scratch_[keys].push_back(keyUid);
     }
     const size_t values = pushScratch();
-    for (const auto& e : d) {
-      if (e.second.isNone() || e.second.isUid()) continue;
-      const uint64_t child = encodePlain(e.second);
+    for (size_t i = 0; i < count; ++i) {
+      const auto& e = at(i);
+      if (!kept(e)) continue;
+      const uint64_t child = encode(e);
       scratch_[values].push_back(child);
     }
     const uint64_t cls = classUid("NSMutableDictionary");

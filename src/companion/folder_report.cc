@@ -50,8 +50,8 @@ Value itemSummary(const TrashItem& item, Date now) {
   entry.set("checkedIn", checkedIn.isNone() ? Value() : Value::date(checkedIn.asDate()));
   entry.set("ageSeconds",
             checkedIn.isNone() ? Value() : Value::real(now.seconds - checkedIn.asDate().seconds));
-  entry.set("hits", Value::unsignedInteger(item.value("hits").asUnsigned()));
-  entry.set("size", Value::unsignedInteger(item.value("size").asUnsigned()));
+  entry.set("hits", Value::unsignedInteger(item.hits()));
+  entry.set("size", Value::unsignedInteger(item.size()));
   return Value::dictionary(std::move(entry));
 }
 

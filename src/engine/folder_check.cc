@@ -62,9 +62,9 @@ std::vector<std::string> destinationHolders(const TrashFolder& folder, const std
 // as 0) and both modification dates are known and equal. |now| is none when
 // the entry's attributes could not be read.
 bool unchangedSince(const TrashItem& tracked, const EntryAttributes* now) {
-  const Value& trackedDate = tracked.value("mdat");
-  return tracked.value("size").asUnsigned() == (now ? now->size : 0) && trackedDate.isDate() &&
-         now && now->modificationDate && trackedDate.asDate() == *now->modificationDate;
+  const std::optional<Date> trackedDate = tracked.modified();
+  return tracked.size() == (now ? now->size : 0) && trackedDate && now &&
+         now->modificationDate && *trackedDate == *now->modificationDate;
 }
 
 // Rewrites the read-me file: whatever holds its name (but a folder) is
@@ -284,7 +284,7 @@ void TrashCollector::checkFolder(TrashFolder& folder) {
         const std::string shown = loggableText(name);
         kind = reportRemoval(outcome, shown,
                              localized("- %@ (checked in %@)",
-                                       {shown, standardDateText(known.value("idat").asDate())}),
+                                       {shown, standardDateText(known.checkedIn())}),
                              removed, lines);
       }
       for (RunObserver* observer : observers_) {

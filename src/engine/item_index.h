@@ -28,7 +28,8 @@ class ItemIndex {
   void take(int64_t index) { taken_[static_cast<size_t>(index)] = true; }
 
  private:
-  static uint64_t hashOf(std::string_view path, uint64_t fileNumber);
+  static uint64_t hashOf(uint32_t nameHash, uint64_t fileNumber);
+  int64_t find(std::string_view directory, std::string_view name, uint64_t fileNumber) const;
 
   const ItemList* items_;
   std::vector<uint32_t> slots_;  // position + 1; 0 is an empty slot

@@ -102,11 +102,12 @@ TrashFolder TrashFolder::fromCoder(KeyedDecoder& coder) {
   if (oldPath && folder.items_ && !oldPath->empty()) {
     const std::string newPath(folder.path());
     for (TrashItem& item : *folder.items_) {
-      const std::string_view itemPath = item.path();
+      if (!item.hasPath()) continue;
+      const std::string itemPath = item.path();
       if (!isWithin(itemPath, *oldPath)) continue;
-      std::string_view rest = itemPath.substr(oldPath->size());
+      std::string_view rest = std::string_view(itemPath).substr(oldPath->size());
       if (!rest.empty() && rest.front() == '/') rest.remove_prefix(1);
-      item.data.set("path", Value::text(rest.empty() ? newPath : joinPath(newPath, rest)));
+      item.setValue("path", Value::text(rest.empty() ? newPath : joinPath(newPath, rest)));
     }
   }
   folder.ruls = decodeRules(coder);
