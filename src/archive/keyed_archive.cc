@@ -40,8 +40,10 @@ Value PlainEntry::toValue() const {
   switch (form) {
     case Form::kText:
       return Value::text(text);
-    case Form::kScalar:
-      return scalar;
+    case Form::kUnsigned:
+      return Value::unsignedInteger(number);
+    case Form::kDate:
+      return Value::date(Date{seconds});
     case Form::kValue:
       break;
   }

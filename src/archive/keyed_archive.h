@@ -25,24 +25,29 @@ class ArchivableObject {
 };
 
 /// One entry of a plain dictionary that a record hands to encodeEntries
-/// without making a value of it: a text, a scalar held in |scalar| (numbers
-/// and dates, which never allocate), or any value by address.
+/// without making a value of it: a text, an unsigned number, a date, or any
+/// value by address. Trivially copied, so a record lists its entries at no
+/// cost.
 struct PlainEntry {
-  enum class Form : uint8_t { kText, kScalar, kValue };
+  enum class Form : uint8_t { kText, kUnsigned, kDate, kValue };
   Key key;
   Form form;
   std::string_view text;
-  Value scalar;
+  uint64_t number = 0;  // kUnsigned
+  double seconds = 0;   // kDate
   const Value* value = nullptr;
 
   static PlainEntry ofText(Key key, std::string_view text) {
-    return {key, Form::kText, text, Value(), nullptr};
+    return {key, Form::kText, text, 0, 0, nullptr};
   }
-  static PlainEntry ofScalar(Key key, Value scalar) {
-    return {key, Form::kScalar, {}, std::move(scalar), nullptr};
+  static PlainEntry ofUnsigned(Key key, uint64_t number) {
+    return {key, Form::kUnsigned, {}, number, 0, nullptr};
+  }
+  static PlainEntry ofDate(Key key, Date date) {
+    return {key, Form::kDate, {}, 0, date.seconds, nullptr};
   }
   static PlainEntry ofValue(Key key, const Value& value) {
-    return {key, Form::kValue, {}, Value(), &value};
+    return {key, Form::kValue, {}, 0, 0, &value};
   }
   /// The entry as a value.
   Value toValue() const;
@@ -106,6 +111,9 @@ class KeyedDecoder {
   /// as decodeValue would have read them. False, without calls, when the
   /// key is absent or holds something other than a dictionary.
   virtual bool decodeDictionary(std::string_view key, DictionaryVisitor& visitor);
+  /// The number of elements of the array of records under the key, as
+  /// stored, before they are decoded; 0 when unknown.
+  virtual size_t objectArrayCount(std::string_view /*key*/) { return 0; }
   /// Decodes the array of records of class |className| under the key,
   /// calling |each| once per element with a decoder positioned on it.
   /// False, without calls, when the key is absent or nil.

@@ -88,6 +88,18 @@ class RecordDecoder : public KeyedDecoder {
     return reader_.visitDictionary(reader_.uidOf(v), visitor);
   }
 
+  size_t objectArrayCount(std::string_view key) override {
+    bool present;
+    const auto v = reader_.field(record_, codedKey(key), present);
+    if (!present || v.type != Type::kUid) return 0;
+    const uint64_t uid = reader_.uidOf(v);
+    if (uid == 0) return 0;
+    const auto array = reader_.objectAt(uid);
+    if (array.type != Type::kDictionary) return 0;
+    const auto list = reader_.field(array, "NS.objects", present);
+    return present && list.type == Type::kArray ? static_cast<size_t>(list.count) : 0;
+  }
+
   bool decodeObjectArray(std::string_view key, std::string_view className,
                          const std::function<void(KeyedDecoder&)>& each) override {
     bool present;
@@ -332,11 +344,16 @@ bool KeyedArchiveReader::visitDictionary(uint64_t uid, DictionaryVisitor& visito
       charge(32 + 2 * v.count);
       visitor.text(key, view_->text(v));
     } else if (v.type == Type::kDictionary && classOf(v).category == Category::kDate) {
-      const Object time = field(v, "NS.time", present);
-      if (!present || (time.type != Type::kReal && time.type != Type::kInteger))
-        fail(valueUid, "date without NS.time");
+      // Equal dates are often one shared object (check-in dates of a run).
       charge(32);
-      visitor.date(key, Date{view_->scalar(time).asReal()});
+      CachedDate& cached = dates_[valueUid % kDateSlots];
+      if (cached.uid != valueUid) {
+        const Object time = field(v, "NS.time", present);
+        if (!present || (time.type != Type::kReal && time.type != Type::kInteger))
+          fail(valueUid, "date without NS.time");
+        cached = {valueUid, view_->scalar(time).asReal()};
+      }
+      visitor.date(key, Date{cached.seconds});
     } else {
       visitor.visit(key, plainValue(valueUid, false, 1));
     }
@@ -368,8 +385,33 @@ uint64_t KeyedArchiveReader::uidOf(const Object& reference) const {
 KeyedArchiveReader::Object KeyedArchiveReader::field(const Object& object, std::string_view key,
                                                      bool& present) const {
   uint64_t ref;
-  present = view_->find(object, key, ref);
+  present = findKey(object, key, ref);
   return present ? view_->object(ref) : Object{Type::kNull, 0, 0, nullptr};
+}
+
+bool KeyedArchiveReader::findKey(const Object& object, std::string_view key,
+                                 uint64_t& valueRef) const {
+  if (object.type != Type::kDictionary) return view_->find(object, key, valueRef);  // fails
+  // An archive writes each key text once and refers to it from every
+  // object, so the few key objects are read once and then known by index.
+  for (uint64_t i = 0; i < object.count; ++i) {
+    const uint64_t ref = view_->ref(object, i);
+    KeyText& slot = keyTexts_[ref % kKeyTextSlots];
+    if (slot.index != ref) {
+      const Object text = view_->object(ref);
+      slot.index = ref;
+      slot.ascii = text.type == Type::kAsciiText;
+      if (slot.ascii)
+        slot.text.assign(reinterpret_cast<const char*>(text.payload),
+                         static_cast<size_t>(text.count));
+    }
+    const bool equal = slot.ascii ? slot.text == key : view_->textEquals(view_->object(ref), key);
+    if (equal) {
+      valueRef = view_->ref(object, object.count + i);
+      return true;
+    }
+  }
+  return false;
 }
 
 const KeyedArchiveReader::ClassInfo& KeyedArchiveReader::classOf(const Object& object) {

@@ -8,8 +8,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "plist/binary_plist.h"
 #include "archive/keyed_archive.h"
+#include "plist/binary_plist.h"
 
 namespace sweeprun {
 
@@ -61,6 +61,7 @@ class KeyedArchiveReader {
   uint64_t uidOf(const Object& reference) const;
   const ClassInfo& classOf(const Object& object);
   Object field(const Object& object, std::string_view key, bool& present) const;
+  bool findKey(const Object& object, std::string_view key, uint64_t& valueRef) const;
   Key keyFor(uint64_t uid, int depth);
   void enter(uint64_t uid);
   void leave(uint64_t uid) { open_[uid] = false; }
@@ -83,6 +84,19 @@ class KeyedArchiveReader {
     std::optional<Key> key;
   };
   CachedKey keys_[64];
+  struct KeyText {
+    uint64_t index = ~uint64_t{0};
+    bool ascii = false;
+    std::string text;
+  };
+  static constexpr size_t kKeyTextSlots = 64;
+  mutable KeyText keyTexts_[kKeyTextSlots];
+  struct CachedDate {
+    uint64_t uid = 0;  // 0 is nil, never a date
+    double seconds = 0;
+  };
+  static constexpr size_t kDateSlots = 16;
+  CachedDate dates_[kDateSlots];
 };
 
 }  // namespace sweeprun

@@ -154,6 +154,8 @@ class ArchiveEncoder : public KeyedEncoder {
     classUids_.clear();
     keyArrays_.clear();
     for (uint64_t& k : fixedKeys_) k = kUnset;
+    for (RecentText& recent : recentStrings_) recent.ref = kUnset;
+    for (RecentText& recent : recentClasses_) recent.ref = kUnset;
     for (SharedSlot& slot : shared_) slot = SharedSlot();
   }
 
@@ -278,22 +280,16 @@ class ArchiveEncoder : public KeyedEncoder {
         count, [entries](size_t i) -> const PlainEntry& { return entries[i]; },
         [](const PlainEntry& e) { return e.key; },
         [](const PlainEntry& e) {
-          switch (e.form) {
-            case PlainEntry::Form::kText:
-              return true;
-            case PlainEntry::Form::kScalar:
-              return !e.scalar.isNone() && !e.scalar.isUid();
-            case PlainEntry::Form::kValue:
-              break;
-          }
-          return !e.value->isNone() && !e.value->isUid();
+          return e.form != PlainEntry::Form::kValue || (!e.value->isNone() && !e.value->isUid());
         },
         [this](const PlainEntry& e) {
           switch (e.form) {
             case PlainEntry::Form::kText:
               return emitPlainText(e.text);
-            case PlainEntry::Form::kScalar:
-              return encodePlain(e.scalar);
+            case PlainEntry::Form::kUnsigned:
+              return encodePlain(Value::unsignedInteger(e.number));
+            case PlainEntry::Form::kDate:
+              return encodePlain(Value::date(Date{e.seconds}));
             case PlainEntry::Form::kValue:
               break;
           }
@@ -362,6 +358,15 @@ class ArchiveEncoder : public KeyedEncoder {
 
   // The class description, added after the first object of the class.
   uint64_t classUid(std::string_view name) {
+    RecentText& recent = recentClasses_[name.size() % kRecentSlots];
+    if (recent.ref != kUnset && recent.text == name) return recent.ref;
+    const uint64_t uid = classUidOnce(name);
+    recent.text.assign(name);
+    recent.ref = uid;
+    return uid;
+  }
+
+  uint64_t classUidOnce(std::string_view name) {
     auto it = classUids_.find(name);
     if (it != classUids_.end()) return it->second;
     const uint64_t uid = nextUid_++;
@@ -390,6 +395,16 @@ class ArchiveEncoder : public KeyedEncoder {
 
   // A binary string object outside "$objects", written once per text.
   uint64_t keyString(std::string_view text) {
+    // Every record asks for the same few texts again.
+    RecentText& recent = recentStrings_[text.size() % kRecentSlots];
+    if (recent.ref != kUnset && recent.text == text) return recent.ref;
+    const uint64_t ref = keyStringOnce(text);
+    recent.text.assign(text);
+    recent.ref = ref;
+    return ref;
+  }
+
+  uint64_t keyStringOnce(std::string_view text) {
     auto it = strings_.find(std::string(text));
     if (it != strings_.end()) return it->second;
     const uint64_t ref = newExtra();
@@ -519,6 +534,14 @@ class ArchiveEncoder : public KeyedEncoder {
   static constexpr int kSharedBits = 10;
   SharedSlot shared_[1 << kSharedBits];
   uint64_t fixedKeys_[kFixedKeys] = {kUnset, kUnset, kUnset, kUnset};
+  // The last text of each length asked for, with its answer.
+  struct RecentText {
+    std::string text;
+    uint64_t ref = kUnset;
+  };
+  static constexpr size_t kRecentSlots = 16;
+  RecentText recentStrings_[kRecentSlots];
+  RecentText recentClasses_[kRecentSlots];
   std::vector<std::vector<Entry>> frames_;  // entries of the records being encoded
   size_t frameDepth_ = 0;
   std::vector<std::vector<uint64_t>> scratch_;  // element uids of open containers

@@ -1,13 +1,14 @@
 #include "model/trash_folder.h"
 
+#include <algorithm>
 #include <string>
 #include <utility>
 
+#include "fs/alias_record.h"
+#include "fs/path.h"
 #include "log/trash_log.h"
 #include "model/key_path.h"
-#include "fs/alias_record.h"
 #include "os/localization.h"
-#include "fs/path.h"
 #include "os/process.h"
 
 namespace sweeprun {
@@ -41,6 +42,11 @@ std::vector<TrashRule> decodeRules(KeyedDecoder& coder) {
 
 std::shared_ptr<ItemList> decodeItems(KeyedDecoder& coder) {
   auto items = std::make_shared<ItemList>();
+  // Room for every stored entry at once: growing by doubling would hold the
+  // old and the new array together, half again the list's size. A count far
+  // beyond any real folder is left to grow as the records come.
+  constexpr size_t kLargestReservation = size_t{1} << 22;
+  items->reserve(std::min(coder.objectArrayCount("fist"), kLargestReservation));
   const bool present = coder.decodeObjectArray(
       "fist", "TrashItem",
       [&items](KeyedDecoder& element) { items->push_back(TrashItem::fromCoder(element)); });

@@ -19,8 +19,22 @@ struct ItemKeys {
   Key path{"path"}, fnum{"fnum"}, size{"size"}, cdat{"cdat"}, mdat{"mdat"}, idat{"idat"},
       hits{"hits"};
   Key of(int field) const {
-    const Key all[] = {path, fnum, size, cdat, mdat, idat, hits};
-    return all[field];
+    switch (field) {
+      case 0:
+        return path;
+      case 1:
+        return fnum;
+      case 2:
+        return size;
+      case 3:
+        return cdat;
+      case 4:
+        return mdat;
+      case 5:
+        return idat;
+      default:
+        return hits;
+    }
   }
 };
 
@@ -167,7 +181,7 @@ void TrashItem::encodeWithCoder(KeyedEncoder& coder) const {
     if (field == kPathField) {
       entries->push_back(PlainEntry::ofText(k.path, *joined));
     } else {
-      entries->push_back(PlainEntry::ofScalar(k.of(field), fieldValue(field)));
+      entries->push_back(scalarEntry(field));
     }
   };
   entries->clear();
@@ -347,6 +361,24 @@ void TrashItem::storePath(std::string_view path) {
   name_ = CompactName(path.substr(split));
   nameHash_ = hashOfName(name_.view());
   present_ |= 1u << kPathField;
+}
+
+PlainEntry TrashItem::scalarEntry(Field field) const {
+  const ItemKeys& k = keys();
+  switch (field) {
+    case kFileNumberField:
+      return PlainEntry::ofUnsigned(k.fnum, fileNumber_);
+    case kSizeField:
+      return PlainEntry::ofUnsigned(k.size, size_);
+    case kCreatedField:
+      return PlainEntry::ofDate(k.cdat, Date{created_});
+    case kModifiedField:
+      return PlainEntry::ofDate(k.mdat, Date{modified_});
+    case kCheckedInField:
+      return PlainEntry::ofDate(k.idat, Date{checkedIn_});
+    default:
+      return PlainEntry::ofUnsigned(k.hits, hits_);
+  }
 }
 
 Value TrashItem::fieldValue(Field field) const {
