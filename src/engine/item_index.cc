@@ -40,6 +40,31 @@ ItemIndex::ItemIndex(const ItemList* items) : items_(items) {
   }
 }
 
+uint64_t ItemIndex::slotOf(size_t position, size_t holder) const {
+  const TrashItem& record = (*items_)[holder];
+  if (!record.hasPath()) return slots_.size();  // never indexed
+  for (uint64_t slot = hashOf(record.nameHash(), record.fileNumber()) & mask_; slots_[slot] != 0;
+       slot = (slot + 1) & mask_) {
+    if (slots_[slot] == position + 1) return slot;
+  }
+  return slots_.size();
+}
+
+void ItemIndex::swapPositions(int64_t a, int64_t b) {
+  const size_t first = static_cast<size_t>(a);
+  const size_t second = static_cast<size_t>(b);
+  // The record that was at |first| is at |second| now, and the other way
+  // round. Both slots are found before either changes, since their probe
+  // sequences may cross.
+  const uint64_t firstSlot = slotOf(first, second);
+  const uint64_t secondSlot = slotOf(second, first);
+  if (firstSlot < slots_.size()) slots_[firstSlot] = static_cast<uint32_t>(second + 1);
+  if (secondSlot < slots_.size()) slots_[secondSlot] = static_cast<uint32_t>(first + 1);
+  const bool firstTaken = taken_[first];
+  taken_[first] = taken_[second];
+  taken_[second] = firstTaken;
+}
+
 int64_t ItemIndex::find(const TrashItem& item) const {
   if (!item.hasPath()) return -1;  // equal to none
   return find(item.directory(), item.name(), item.fileNumber());
