@@ -218,7 +218,7 @@ void TrashCollector::checkFolder(TrashFolder& folder) {
     const std::vector<std::string> holders = destinationHolders(folder, path);
     std::shared_ptr<ItemList> tracked = folder.items();
     ItemIndex index(tracked.get());
-    NextItemList fresh(tracked.get(), index);
+    NextItemList fresh(tracked.get(), index, names.size());
     const PreparedRules rules(folder);
     EntryLines lines;
     // The folder's path and one separator, as joinPath puts them before a

@@ -4,6 +4,11 @@
 
 namespace sweeprun {
 
+NextItemList::NextItemList(ItemList* tracked, ItemIndex& index, size_t listed)
+    : tracked_(tracked), index_(index) {
+  if (!tracked || tracked->empty()) added_.reserve(listed);
+}
+
 void NextItemList::keep(int64_t position) {
   const size_t from = static_cast<size_t>(position);
   if (from != kept_) {
@@ -15,12 +20,7 @@ void NextItemList::keep(int64_t position) {
 }
 
 std::shared_ptr<ItemList> NextItemList::finish(std::shared_ptr<ItemList> tracked) {
-  if (!tracked || kept_ == 0) {
-    auto fresh = std::make_shared<ItemList>();
-    fresh->reserve(added_.size());
-    for (auto& entry : added_) fresh->push_back(std::move(entry.second));
-    return fresh;
-  }
+  if (!tracked || kept_ == 0) return std::make_shared<ItemList>(std::move(added_));
   ItemList& list = *tracked;
   list.erase(list.begin() + static_cast<std::ptrdiff_t>(kept_), list.end());
   if (added_.empty()) return tracked;
@@ -30,13 +30,14 @@ std::shared_ptr<ItemList> NextItemList::finish(std::shared_ptr<ItemList> tracked
   size_t keptLeft = kept_;
   size_t addedLeft = added_.size();
   for (size_t place = total; place-- > 0;) {
-    if (addedLeft > 0 && added_[addedLeft - 1].first == place) {
-      list[place] = std::move(added_[--addedLeft].second);
+    if (addedLeft > 0 && places_[addedLeft - 1] == place) {
+      list[place] = std::move(added_[--addedLeft]);
     } else {
       list[place] = std::move(list[--keptLeft]);
     }
   }
   added_.clear();
+  places_.clear();
   return tracked;
 }
 

@@ -20,14 +20,18 @@ namespace sweeprun {
 class NextItemList {
  public:
   /// |tracked| (may be null) is indexed by |index|; both must outlive this.
-  NextItemList(ItemList* tracked, ItemIndex& index) : tracked_(tracked), index_(index) {}
+  /// Without tracked records, room is made for |listed| new ones at once.
+  NextItemList(ItemList* tracked, ItemIndex& index, size_t listed);
 
   /// Keeps the tracked record at |position|, which the index handed out,
   /// as the next record of the list. Records not yet handed out may move;
   /// the index follows them.
   void keep(int64_t position);
   /// Adds a new record as the next record of the list.
-  void add(TrashItem item) { added_.emplace_back(kept_ + added_.size(), std::move(item)); }
+  void add(TrashItem item) {
+    places_.push_back(kept_ + added_.size());
+    added_.push_back(std::move(item));
+  }
   /// The records kept and added, in the order they were; the tracked list
   /// itself, reused, when there was one.
   std::shared_ptr<ItemList> finish(std::shared_ptr<ItemList> tracked);
@@ -36,7 +40,8 @@ class NextItemList {
   ItemList* tracked_;
   ItemIndex& index_;
   size_t kept_ = 0;
-  std::vector<std::pair<size_t, TrashItem>> added_;  // final place, record
+  ItemList added_;
+  std::vector<size_t> places_;  // the final place of each added record
 };
 
 }  // namespace sweeprun

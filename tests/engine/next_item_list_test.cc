@@ -35,7 +35,7 @@ TEST(NextItemListTest, BuildsInPlaceWhatAFreshListWouldHold) {
       const ItemList original = *tracked;  // a record's size is its place here
       std::vector<bool> taken(count, false);
       ItemIndex index(tracked.get());
-      NextItemList next(tracked.get(), index);
+      NextItemList next(tracked.get(), index, 60);
       ItemList expected;
       uint64_t fresh = 1000;
       for (int entry = 0; entry < 60; ++entry) {
