@@ -67,17 +67,17 @@ FolderList makeFolders(size_t entries) {
     for (size_t i = 0; i < count; ++i) {
       char name[64];
       std::snprintf(name, sizeof name, "/project-%02zu/file-%09zu.download", i % 97, i);
-      TrashItem item;
-      item.data.reserve(7);
-      item.data.set("path", Value::text(path + name));
-      item.data.set("fnum", Value::unsignedInteger(next() >> 20));
-      item.data.set("size", Value::unsignedInteger(next() % 50000000));
+      Dictionary data;
+      data.reserve(7);
+      data.set("path", Value::text(path + name));
+      data.set("fnum", Value::unsignedInteger(next() >> 20));
+      data.set("size", Value::unsignedInteger(next() % 50000000));
       const double created = 6.5e8 + static_cast<double>(next() % 100000000);
-      item.data.set("cdat", Value::date(Date{created}));
-      item.data.set("mdat", Value::date(Date{created + static_cast<double>(next() % 1000)}));
-      item.data.set("idat", Value::date(Date{7.6e8 + 86400.0 * static_cast<double>(i % 30)}));
-      item.data.set("hits", Value::unsignedInteger(next() % 40));
-      items->push_back(std::move(item));
+      data.set("cdat", Value::date(Date{created}));
+      data.set("mdat", Value::date(Date{created + static_cast<double>(next() % 1000)}));
+      data.set("idat", Value::date(Date{7.6e8 + 86400.0 * static_cast<double>(i % 30)}));
+      data.set("hits", Value::unsignedInteger(next() % 40));
+      items->push_back(TrashItem::withDictionary(data));
     }
     folder.setItems(std::move(items));
     folders.push_back(std::move(folder));

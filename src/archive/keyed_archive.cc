@@ -2,11 +2,11 @@
 
 #include <cstring>
 
-#include "os/exception.h"
-#include "fs/file_io.h"
-#include "fs/mapped_file.h"
 #include "archive/keyed_archive_reader.h"
 #include "archive/keyed_archive_writer.h"
+#include "fs/file_io.h"
+#include "fs/mapped_file.h"
+#include "os/exception.h"
 
 namespace sweeprun {
 
@@ -35,6 +35,55 @@ class StringSink : public ByteSink {
 };
 
 }  // namespace
+
+Value PlainEntry::toValue() const {
+  switch (form) {
+    case Form::kText:
+      return Value::text(text);
+    case Form::kUnsigned:
+      return Value::unsignedInteger(number);
+    case Form::kDate:
+      return Value::date(Date{seconds});
+    case Form::kValue:
+      break;
+  }
+  return *value;
+}
+
+void DictionaryVisitor::visit(Key key, Value value) {
+  switch (value.kind()) {
+    case Value::Kind::kText:
+      text(key, value.asText());
+      break;
+    case Value::Kind::kUnsigned:
+      unsignedNumber(key, value.asUnsigned());
+      break;
+    case Value::Kind::kDate:
+      date(key, value.asDate());
+      break;
+    default:
+      this->value(key, std::move(value));
+      break;
+  }
+}
+
+void KeyedEncoder::encodeEntries(std::string_view key, const PlainEntry* entries, size_t count) {
+  Dictionary dictionary;
+  dictionary.reserve(count);
+  for (size_t i = 0; i < count; ++i) {
+    Value value = entries[i].toValue();
+    if (!value.isNone()) dictionary.set(entries[i].key, std::move(value));
+  }
+  encodeDictionary(key, dictionary);
+}
+
+bool KeyedDecoder::decodeDictionary(std::string_view key, DictionaryVisitor& visitor) {
+  Value stored = decodeValue(key);
+  Dictionary* dictionary = stored.dictionaryPtr();
+  if (!dictionary) return false;
+  for (const auto& entry : *dictionary) visitor.visit(entry.first, entry.second);
+  return true;
+}
 
 std::string archiveRootObjectArray(size_t count, const ObjectAt& element) {
   std::string out;

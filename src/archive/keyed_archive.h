@@ -3,6 +3,7 @@
 // archive: the keyed archive, records to bytes and back.
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -21,6 +22,50 @@ class ArchivableObject {
   virtual ~ArchivableObject() = default;
   virtual std::string_view className() const = 0;
   virtual void encodeWithCoder(KeyedEncoder& coder) const = 0;
+};
+
+/// One entry of a plain dictionary that a record hands to encodeEntries
+/// without making a value of it: a text, an unsigned number, a date, or any
+/// value by address. Trivially copied, so a record lists its entries at no
+/// cost.
+struct PlainEntry {
+  enum class Form : uint8_t { kText, kUnsigned, kDate, kValue };
+  Key key;
+  Form form;
+  std::string_view text;
+  uint64_t number = 0;  // kUnsigned
+  double seconds = 0;   // kDate
+  const Value* value = nullptr;
+
+  static PlainEntry ofText(Key key, std::string_view text) {
+    return {key, Form::kText, text, 0, 0, nullptr};
+  }
+  static PlainEntry ofUnsigned(Key key, uint64_t number) {
+    return {key, Form::kUnsigned, {}, number, 0, nullptr};
+  }
+  static PlainEntry ofDate(Key key, Date date) {
+    return {key, Form::kDate, {}, 0, date.seconds, nullptr};
+  }
+  static PlainEntry ofValue(Key key, const Value& value) {
+    return {key, Form::kValue, {}, 0, 0, &value};
+  }
+  /// The entry as a value.
+  Value toValue() const;
+};
+
+/// Told the entries of a plain dictionary one by one, in stored order, as a
+/// decoder reads them; the common kinds come without a value made for them.
+class DictionaryVisitor {
+ public:
+  virtual ~DictionaryVisitor() = default;
+  /// A text; |text| lasts only for the call.
+  virtual void text(Key key, std::string_view text) = 0;
+  virtual void unsignedNumber(Key key, uint64_t number) = 0;
+  virtual void date(Key key, Date date) = 0;
+  /// Any other value, none included.
+  virtual void value(Key key, Value value) = 0;
+  /// Hands |value| to the method of its kind.
+  void visit(Key key, Value value);
 };
 
 /// Reaches element |index| of an ordered list of records.
@@ -42,6 +87,10 @@ class KeyedEncoder {
   virtual void encodeDictionary(std::string_view key, const Dictionary& dictionary) {
     encodeValue(key, Value::dictionary(dictionary));
   }
+  /// The same for a dictionary given as |count| entries, so a record with
+  /// typed fields need not build one. Entries whose value is none are left
+  /// out, as encodeValue leaves them out.
+  virtual void encodeEntries(std::string_view key, const PlainEntry* entries, size_t count);
   /// A mutable array of |count| records.
   virtual void encodeObjectArray(std::string_view key, size_t count, const ObjectAt& element) = 0;
 };
@@ -58,6 +107,13 @@ class KeyedDecoder {
   /// and immutable strings, arrays, dictionaries and data read alike; date
   /// objects read as date values.
   virtual Value decodeValue(std::string_view key) = 0;
+  /// Hands the entries of the plain dictionary under the key to |visitor|,
+  /// as decodeValue would have read them. False, without calls, when the
+  /// key is absent or holds something other than a dictionary.
+  virtual bool decodeDictionary(std::string_view key, DictionaryVisitor& visitor);
+  /// The number of elements of the array of records under the key, as
+  /// stored, before they are decoded; 0 when unknown.
+  virtual size_t objectArrayCount(std::string_view /*key*/) { return 0; }
   /// Decodes the array of records of class |className| under the key,
   /// calling |each| once per element with a decoder positioned on it.
   /// False, without calls, when the key is absent or nil.

@@ -2,9 +2,9 @@
 
 #include <utility>
 
-#include "os/exception.h"
 #include "fs/file_io.h"
 #include "fs/mapped_file.h"
+#include "os/exception.h"
 #include "plist/property_list.h"
 
 namespace sweeprun {
@@ -74,6 +74,30 @@ class RecordDecoder : public KeyedDecoder {
     if (v.type == Type::kUid) return reader_.plainValue(reader_.uidOf(v), false);
     if (isContainer(v)) reader_.fail(uid_, "a container inline under \"" + std::string(key) + "\"");
     return reader_.view_->scalar(v);
+  }
+
+  bool decodeDictionary(std::string_view key, DictionaryVisitor& visitor) override {
+    bool present;
+    const auto v = reader_.field(record_, codedKey(key), present);
+    if (!present) return false;
+    if (v.type != Type::kUid) {
+      if (isContainer(v))
+        reader_.fail(uid_, "a container inline under \"" + std::string(key) + "\"");
+      return false;  // a scalar, as decodeValue reads it
+    }
+    return reader_.visitDictionary(reader_.uidOf(v), visitor);
+  }
+
+  size_t objectArrayCount(std::string_view key) override {
+    bool present;
+    const auto v = reader_.field(record_, codedKey(key), present);
+    if (!present || v.type != Type::kUid) return 0;
+    const uint64_t uid = reader_.uidOf(v);
+    if (uid == 0) return 0;
+    const auto array = reader_.objectAt(uid);
+    if (array.type != Type::kDictionary) return 0;
+    const auto list = reader_.field(array, "NS.objects", present);
+    return present && list.type == Type::kArray ? static_cast<size_t>(list.count) : 0;
   }
 
   bool decodeObjectArray(std::string_view key, std::string_view className,
@@ -277,6 +301,67 @@ Value KeyedArchiveReader::plainValue(uint64_t uid, bool anyClass, int depth) {
   return result;
 }
 
+bool KeyedArchiveReader::visitDictionary(uint64_t uid, DictionaryVisitor& visitor) {
+  if (uid == 0) return false;
+  const Object o = objectAt(uid);
+  if (o.type != Type::kDictionary || classOf(o).category != Category::kDictionary) {
+    // Whatever it is, it must read (or fail) as plainValue has it.
+    plainValue(uid, false);
+    return false;
+  }
+  enter(uid);
+  bool present;
+  bool hasValues;
+  const Object keys = field(o, "NS.keys", present);
+  const Object values = field(o, "NS.objects", hasValues);
+  if (!present || !hasValues || keys.type != Type::kArray || values.type != Type::kArray ||
+      keys.count != values.count)
+    fail(uid, "dictionary without matching NS.keys and NS.objects");
+  if (keys.count > kMaxDictionaryEntries) fail(uid, "dictionary has too many entries");
+  charge(48 * keys.count);
+  for (uint64_t i = 0; i < keys.count; ++i) {
+    const Key key = keyFor(uidOf(view_->object(view_->ref(keys, i))), 1);
+    const uint64_t valueUid = uidOf(view_->object(view_->ref(values, i)));
+    if (valueUid == 0) {
+      visitor.value(key, Value());
+      continue;
+    }
+    // The kinds a record's fields hold are read in place; the rest as
+    // plainValue reads them.
+    const Object v = objectAt(valueUid);
+    if (v.type == Type::kAsciiText) {
+      charge(32 + 2 * v.count);
+      const std::string_view bytes(reinterpret_cast<const char*>(v.payload),
+                                   static_cast<size_t>(v.count));
+      bool plain = true;
+      for (unsigned char c : bytes) plain = plain && c < 0x80;
+      if (plain) {
+        visitor.text(key, bytes);
+      } else {
+        visitor.text(key, view_->text(v));
+      }
+    } else if (v.type == Type::kUtf16Text) {
+      charge(32 + 2 * v.count);
+      visitor.text(key, view_->text(v));
+    } else if (v.type == Type::kDictionary && classOf(v).category == Category::kDate) {
+      // Equal dates are often one shared object (check-in dates of a run).
+      charge(32);
+      CachedDate& cached = dates_[valueUid % kDateSlots];
+      if (cached.uid != valueUid) {
+        const Object time = field(v, "NS.time", present);
+        if (!present || (time.type != Type::kReal && time.type != Type::kInteger))
+          fail(valueUid, "date without NS.time");
+        cached = {valueUid, view_->scalar(time).asReal()};
+      }
+      visitor.date(key, Date{cached.seconds});
+    } else {
+      visitor.visit(key, plainValue(valueUid, false, 1));
+    }
+  }
+  leave(uid);
+  return true;
+}
+
 KeyedArchiveReader::Object KeyedArchiveReader::objectAt(uint64_t uid) const {
   if (uid >= count_) fail(uid, "reference out of range");
   // The reading moves through the objects, the offset table and the "$objects"
@@ -300,8 +385,33 @@ uint64_t KeyedArchiveReader::uidOf(const Object& reference) const {
 KeyedArchiveReader::Object KeyedArchiveReader::field(const Object& object, std::string_view key,
                                                      bool& present) const {
   uint64_t ref;
-  present = view_->find(object, key, ref);
+  present = findKey(object, key, ref);
   return present ? view_->object(ref) : Object{Type::kNull, 0, 0, nullptr};
+}
+
+bool KeyedArchiveReader::findKey(const Object& object, std::string_view key,
+                                 uint64_t& valueRef) const {
+  if (object.type != Type::kDictionary) return view_->find(object, key, valueRef);  // fails
+  // An archive writes each key text once and refers to it from every
+  // object, so the few key objects are read once and then known by index.
+  for (uint64_t i = 0; i < object.count; ++i) {
+    const uint64_t ref = view_->ref(object, i);
+    KeyText& slot = keyTexts_[ref % kKeyTextSlots];
+    if (slot.index != ref) {
+      const Object text = view_->object(ref);
+      slot.index = ref;
+      slot.ascii = text.type == Type::kAsciiText;
+      if (slot.ascii)
+        slot.text.assign(reinterpret_cast<const char*>(text.payload),
+                         static_cast<size_t>(text.count));
+    }
+    const bool equal = slot.ascii ? slot.text == key : view_->textEquals(view_->object(ref), key);
+    if (equal) {
+      valueRef = view_->ref(object, object.count + i);
+      return true;
+    }
+  }
+  return false;
 }
 
 const KeyedArchiveReader::ClassInfo& KeyedArchiveReader::classOf(const Object& object) {

@@ -8,8 +8,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "plist/binary_plist.h"
 #include "archive/keyed_archive.h"
+#include "plist/binary_plist.h"
 
 namespace sweeprun {
 
@@ -42,6 +42,10 @@ class KeyedArchiveReader {
   /// refused unless |anyClass|, when they read as a dictionary of their
   /// coded keys plus "$class" with the class name (NSNull reads as none).
   Value plainValue(uint64_t uid, bool anyClass, int depth = 0);
+  /// Hands the entries of the dictionary object |uid| to |visitor|, reading
+  /// texts and dates in place; false, without calls, when |uid| is nil or
+  /// another kind of object. Fails as plainValue does.
+  bool visitDictionary(uint64_t uid, DictionaryVisitor& visitor);
 
  private:
   using Object = BinaryPlistView::Object;
@@ -57,6 +61,7 @@ class KeyedArchiveReader {
   uint64_t uidOf(const Object& reference) const;
   const ClassInfo& classOf(const Object& object);
   Object field(const Object& object, std::string_view key, bool& present) const;
+  bool findKey(const Object& object, std::string_view key, uint64_t& valueRef) const;
   Key keyFor(uint64_t uid, int depth);
   void enter(uint64_t uid);
   void leave(uint64_t uid) { open_[uid] = false; }
@@ -79,6 +84,19 @@ class KeyedArchiveReader {
     std::optional<Key> key;
   };
   CachedKey keys_[64];
+  struct KeyText {
+    uint64_t index = ~uint64_t{0};
+    bool ascii = false;
+    std::string text;
+  };
+  static constexpr size_t kKeyTextSlots = 64;
+  mutable KeyText keyTexts_[kKeyTextSlots];
+  struct CachedDate {
+    uint64_t uid = 0;  // 0 is nil, never a date
+    double seconds = 0;
+  };
+  static constexpr size_t kDateSlots = 16;
+  CachedDate dates_[kDateSlots];
 };
 
 }  // namespace sweeprun

@@ -7,10 +7,10 @@
 #include <utility>
 #include <vector>
 
+#include "fs/file_io.h"
+#include "os/exception.h"
 #include "plist/binary_plist.h"
 #include "plist/binary_plist_stream.h"
-#include "os/exception.h"
-#include "fs/file_io.h"
 
 namespace sweeprun {
 
@@ -111,6 +111,12 @@ class ArchiveEncoder : public KeyedEncoder {
     entries().emplace_back(keyRef, uidRef(uid));
   }
 
+  void encodeEntries(std::string_view key, const PlainEntry* list, size_t count) override {
+    const uint64_t keyRef = keyString(codedKey(key));
+    const uint64_t uid = encodePlainEntries(list, count);
+    entries().emplace_back(keyRef, uidRef(uid));
+  }
+
   void encodeObjectArray(std::string_view key, size_t count, const ObjectAt& element) override {
     const uint64_t keyRef = keyString(codedKey(key));
     const uint64_t uid = encodeRecordArray(count, element);
@@ -148,6 +154,8 @@ class ArchiveEncoder : public KeyedEncoder {
     classUids_.clear();
     keyArrays_.clear();
     for (uint64_t& k : fixedKeys_) k = kUnset;
+    for (RecentText& recent : recentStrings_) recent.ref = kUnset;
+    for (RecentText& recent : recentClasses_) recent.ref = kUnset;
     for (SharedSlot& slot : shared_) slot = SharedSlot();
   }
 
@@ -260,13 +268,47 @@ class ArchiveEncoder : public KeyedEncoder {
   }
 
   uint64_t encodePlainDictionary(const Dictionary& d) {
+    return encodeDictionaryOf(
+        d.size(), [&d](size_t i) -> const Dictionary::Entry& { return *(d.begin() + i); },
+        [](const Dictionary::Entry& e) { return e.first; },
+        [](const Dictionary::Entry& e) { return !e.second.isNone() && !e.second.isUid(); },
+        [this](const Dictionary::Entry& e) { return encodePlain(e.second); });
+  }
+
+  uint64_t encodePlainEntries(const PlainEntry* entries, size_t count) {
+    return encodeDictionaryOf(
+        count, [entries](size_t i) -> const PlainEntry& { return entries[i]; },
+        [](const PlainEntry& e) { return e.key; },
+        [](const PlainEntry& e) {
+          return e.form != PlainEntry::Form::kValue || (!e.value->isNone() && !e.value->isUid());
+        },
+        [this](const PlainEntry& e) {
+          switch (e.form) {
+            case PlainEntry::Form::kText:
+              return emitPlainText(e.text);
+            case PlainEntry::Form::kUnsigned:
+              return encodePlain(Value::unsignedInteger(e.number));
+            case PlainEntry::Form::kDate:
+              return encodePlain(Value::date(Date{e.seconds}));
+            case PlainEntry::Form::kValue:
+              break;
+          }
+          return encodePlain(*e.value);
+        });
+  }
+
+  // A mutable dictionary of |count| entries reached by |at|; |keyOf| gives an
+  // entry's key, |kept| whether it is written and |encode| its value's uid.
+  template <typename At, typename KeyOf, typename Kept, typename Encode>
+  uint64_t encodeDictionaryOf(size_t count, At at, KeyOf keyOf, Kept kept, Encode encode) {
     const uint64_t uid = nextUid_++;
     // Keys first, then the values in the same order, as the platform does.
     const size_t keys = pushScratch();
-    for (const auto& e : d) {
-      if (e.second.isNone() || e.second.isUid()) continue;
+    for (size_t i = 0; i < count; ++i) {
+      const auto& e = at(i);
+      if (!kept(e)) continue;
       // Keys are interned, so the address of a key's text identifies it.
-      const std::string* key = &e.first.str();
+      const std::string* key = &keyOf(e).str();
       auto it = keyUids_.find(key);
       uint64_t keyUid;
       if (it != keyUids_.end()) {
@@ -278,9 +320,10 @@ class ArchiveEncoder : public KeyedEncoder {
       scratch_[keys].push_back(keyUid);
     }
     const size_t values = pushScratch();
-    for (const auto& e : d) {
-      if (e.second.isNone() || e.second.isUid()) continue;
-      const uint64_t child = encodePlain(e.second);
+    for (size_t i = 0; i < count; ++i) {
+      const auto& e = at(i);
+      if (!kept(e)) continue;
+      const uint64_t child = encode(e);
       scratch_[values].push_back(child);
     }
     const uint64_t cls = classUid("NSMutableDictionary");
@@ -315,6 +358,15 @@ class ArchiveEncoder : public KeyedEncoder {
 
   // The class description, added after the first object of the class.
   uint64_t classUid(std::string_view name) {
+    RecentText& recent = recentClasses_[name.size() % kRecentSlots];
+    if (recent.ref != kUnset && recent.text == name) return recent.ref;
+    const uint64_t uid = classUidOnce(name);
+    recent.text.assign(name);
+    recent.ref = uid;
+    return uid;
+  }
+
+  uint64_t classUidOnce(std::string_view name) {
     auto it = classUids_.find(name);
     if (it != classUids_.end()) return it->second;
     const uint64_t uid = nextUid_++;
@@ -343,6 +395,16 @@ class ArchiveEncoder : public KeyedEncoder {
 
   // A binary string object outside "$objects", written once per text.
   uint64_t keyString(std::string_view text) {
+    // Every record asks for the same few texts again.
+    RecentText& recent = recentStrings_[text.size() % kRecentSlots];
+    if (recent.ref != kUnset && recent.text == text) return recent.ref;
+    const uint64_t ref = keyStringOnce(text);
+    recent.text.assign(text);
+    recent.ref = ref;
+    return ref;
+  }
+
+  uint64_t keyStringOnce(std::string_view text) {
     auto it = strings_.find(std::string(text));
     if (it != strings_.end()) return it->second;
     const uint64_t ref = newExtra();
@@ -472,6 +534,14 @@ class ArchiveEncoder : public KeyedEncoder {
   static constexpr int kSharedBits = 10;
   SharedSlot shared_[1 << kSharedBits];
   uint64_t fixedKeys_[kFixedKeys] = {kUnset, kUnset, kUnset, kUnset};
+  // The last text of each length asked for, with its answer.
+  struct RecentText {
+    std::string text;
+    uint64_t ref = kUnset;
+  };
+  static constexpr size_t kRecentSlots = 16;
+  RecentText recentStrings_[kRecentSlots];
+  RecentText recentClasses_[kRecentSlots];
   std::vector<std::vector<Entry>> frames_;  // entries of the records being encoded
   size_t frameDepth_ = 0;
   std::vector<std::vector<uint64_t>> scratch_;  // element uids of open containers

@@ -47,12 +47,12 @@ Value itemSummary(const TrashItem& item, Date now) {
   Dictionary entry;
   setFileText(entry, "name", lastPathComponent(item.path()));
   setFileText(entry, "path", item.path());
-  const Value& checkedIn = item.value("idat");
+  const Value& checkedIn = item.value(item_key::kCheckedIn);
   entry.set("checkedIn", checkedIn.isNone() ? Value() : Value::date(checkedIn.asDate()));
   entry.set("ageSeconds",
             checkedIn.isNone() ? Value() : Value::real(now.seconds - checkedIn.asDate().seconds));
-  entry.set("hits", Value::unsignedInteger(item.value("hits").asUnsigned()));
-  entry.set("size", Value::unsignedInteger(item.value("size").asUnsigned()));
+  entry.set("hits", Value::unsignedInteger(item.hits()));
+  entry.set("size", Value::unsignedInteger(item.size()));
   return Value::dictionary(std::move(entry));
 }
 

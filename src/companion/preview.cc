@@ -130,7 +130,7 @@ void PreviewRecorder::entryDecided(const TrashFolder& folder, const std::string&
   }
   entry.set("reason", reason);
   entry.set("hits",
-            Value::unsignedInteger(decision.item ? decision.item->value("hits").asUnsigned() : 0));
+            Value::unsignedInteger(decision.item ? decision.item->hits() : 0));
   folders_.back().dictionaryPtr()->find("entries")->arrayPtr()->push_back(
       Value::dictionary(std::move(entry)));
 }

@@ -3,6 +3,7 @@
 
 #include "engine/item_index.h"
 #include "engine/loggable_text.h"
+#include "engine/next_item_list.h"
 #include "engine/removal.h"
 #include "engine/rule_evaluation.h"
 #include "engine/trash_collector.h"
@@ -63,9 +64,9 @@ std::vector<std::string> destinationHolders(const TrashFolder& folder, const std
 // as 0) and both modification dates are known and equal. |now| is none when
 // the entry's attributes could not be read.
 bool unchangedSince(const TrashItem& tracked, const EntryAttributes* now) {
-  const Value& trackedDate = tracked.value("mdat");
-  return tracked.value("size").asUnsigned() == (now ? now->size : 0) && trackedDate.isDate() &&
-         now && now->modificationDate && trackedDate.asDate() == *now->modificationDate;
+  const std::optional<Date> trackedDate = tracked.modified();
+  return tracked.size() == (now ? now->size : 0) && trackedDate && now && now->modificationDate &&
+         *trackedDate == *now->modificationDate;
 }
 
 // Rewrites the read-me file: whatever holds its name (but a folder) is
@@ -220,8 +221,7 @@ void TrashCollector::checkFolder(TrashFolder& folder) {
     const std::vector<std::string> holders = destinationHolders(folder, path);
     std::shared_ptr<ItemList> tracked = folder.items();
     ItemIndex index(tracked.get());
-    auto fresh = std::make_shared<ItemList>();
-    fresh->reserve(names.size());
+    NextItemList fresh(tracked.get(), index, names.size());
     const PreparedRules rules(folder);
     EntryLines lines;
     // The folder's path and one separator, as joinPath puts them before a
@@ -259,7 +259,7 @@ void TrashCollector::checkFolder(TrashFolder& folder) {
           observer->entryDecided(folder, name, {kind, &item, rule, outcome});
         }
         if (kind == EntryDecision::kTakenIn || kind == EntryDecision::kDeferred) {
-          fresh->push_back(std::move(item));
+          fresh.add(std::move(item));
         }
         ++checkedIn;
         continue;
@@ -274,7 +274,7 @@ void TrashCollector::checkFolder(TrashFolder& folder) {
         for (RunObserver* observer : observers_) {
           observer->entryDecided(folder, name, {EntryDecision::kRestarted, &item, nullptr, {}});
         }
-        fresh->push_back(std::move(item));
+        fresh.add(std::move(item));
         continue;
       }
       known.incrHits();
@@ -285,20 +285,20 @@ void TrashCollector::checkFolder(TrashFolder& folder) {
       } else {
         dispose(folder, dir, name, outcome);
         const std::string shown = loggableText(name);
-        kind = reportRemoval(outcome, shown,
-                             localized("- %@ (checked in %@)",
-                                       {shown, standardDateText(known.value("idat").asDate())}),
-                             removed, lines);
+        kind = reportRemoval(
+            outcome, shown,
+            localized("- %@ (checked in %@)", {shown, standardDateText(known.checkedIn())}),
+            removed, lines);
       }
       for (RunObserver* observer : observers_) {
         observer->entryDecided(folder, name, {kind, &known, rule, outcome});
       }
       if (kind == EntryDecision::kKept || kind == EntryDecision::kDeferred) {
-        fresh->push_back(std::move(known));
+        fresh.keep(position);
       }
     }
 
-    folder.setItems(std::move(fresh));
+    folder.setItems(fresh.finish(std::move(tracked)));
     if (checkedIn > 0) {
       folder.setValue(
           folder_key::kTakenIn,

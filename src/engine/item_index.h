@@ -26,9 +26,16 @@ class ItemIndex {
   int64_t find(std::string_view path, uint64_t fileNumber) const;
   /// Removes position |index| from the searchable set.
   void take(int64_t index) { taken_[static_cast<size_t>(index)] = true; }
+  /// Follows the records at positions |a| and |b| after they traded places
+  /// in the list.
+  void swapPositions(int64_t a, int64_t b);
 
  private:
-  static uint64_t hashOf(std::string_view path, uint64_t fileNumber);
+  static uint64_t hashOf(uint32_t nameHash, uint64_t fileNumber);
+  int64_t find(std::string_view directory, std::string_view name, uint64_t fileNumber) const;
+  // The slot that holds |position|, for the record now at |holder|; none
+  // (the slot count) when the record is not indexed.
+  uint64_t slotOf(size_t position, size_t holder) const;
 
   const ItemList* items_;
   std::vector<uint32_t> slots_;  // position + 1; 0 is an empty slot

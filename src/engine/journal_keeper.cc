@@ -2,10 +2,10 @@
 
 #include "fs/path.h"
 #include "log/trash_log.h"
+#include "model/record_keys.h"
 #include "os/localization.h"
 #include "os/process.h"
 #include "os/process_info.h"
-#include "model/record_keys.h"
 
 namespace sweeprun {
 
@@ -72,9 +72,8 @@ void JournalKeeper::entryDecided(const TrashFolder& folder, const std::string& n
     record.modified = placed.modificationDate;
   } else if (decision.item) {
     // A deleted entry: what its record knew of it.
-    record.size = decision.item->value("size").asUnsigned();
-    if (decision.item->value("mdat").isDate())
-      record.modified = decision.item->value("mdat").asDate();
+    record.size = decision.item->size();
+    record.modified = decision.item->modified();
   }
   if (!writer_.append(record, error)) fail(error);
 }

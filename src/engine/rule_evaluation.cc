@@ -71,20 +71,24 @@ std::string_view entryName(std::string_view path) {
 bool matches(const PreparedRules::Rule& rule, const TrashItem& item) {
   switch (rule.kind) {
     case kSizeRule: {
-      const double size = item.value("size").asReal();
+      const double size = static_cast<double>(item.size());
       return rule.invert ? size < rule.limit : size >= rule.limit;
     }
     case kNameRule: {
-      const bool found = nameFound(entryName(item.path()), rule.pattern, rule.nameOpt);
+      // A record's name is what follows the last "/" of its path; only a
+      // path that ends in "/" needs the longer reading.
+      const std::string_view name = item.name();
+      const bool found = name.empty() ? nameFound(entryName(item.path()), rule.pattern, rule.nameOpt)
+                                      : nameFound(name, rule.pattern, rule.nameOpt);
       return rule.invert ? !found : found;
     }
     case kAgeRule:
       if (rule.timeValue <= 0) return true;
       if (rule.limit >= 0) {
         // An unprepared rule has no cut-off and condemns nothing.
-        return rule.bestDate && *rule.bestDate > item.value("idat").asDate();
+        return rule.bestDate && *rule.bestDate > item.checkedIn();
       }
-      return item.value("hits").asReal() > rule.timeValue;
+      return static_cast<double>(item.hits()) > rule.timeValue;
     default:
       return false;
   }

@@ -43,6 +43,18 @@ inline constexpr std::string_view kReversed = "oppo";
 inline constexpr std::string_view kSize = "size";  // bytes
 }  // namespace rule_key
 
+/// A tracked entry (TrashItem keeps them in typed fields; these are their
+/// stored names).
+namespace item_key {
+inline constexpr std::string_view kPath = "path";
+inline constexpr std::string_view kFileNumber = "fnum";
+inline constexpr std::string_view kSize = "size";
+inline constexpr std::string_view kCreated = "cdat";
+inline constexpr std::string_view kModified = "mdat";
+inline constexpr std::string_view kCheckedIn = "idat";
+inline constexpr std::string_view kChecks = "hits";  // checks survived unchanged
+}  // namespace item_key
+
 /// The keys of the archived objects themselves.
 namespace archive_key {
 inline constexpr std::string_view kFolderAlias = "fink";

@@ -1,5 +1,6 @@
 #include "model/trash_folder.h"
 
+#include <algorithm>
 #include <string>
 #include <utility>
 
@@ -44,6 +45,11 @@ std::vector<TrashRule> decodeRules(KeyedDecoder& coder) {
 
 std::shared_ptr<ItemList> decodeItems(KeyedDecoder& coder) {
   auto items = std::make_shared<ItemList>();
+  // Room for every stored entry at once: growing by doubling would hold the
+  // old and the new array together, half again the list's size. A count far
+  // beyond any real folder is left to grow as the records come.
+  constexpr size_t kLargestReservation = size_t{1} << 22;
+  items->reserve(std::min(coder.objectArrayCount(archive_key::kFolderItems), kLargestReservation));
   const bool present = coder.decodeObjectArray(
       archive_key::kFolderItems, "TrashItem",
       [&items](KeyedDecoder& element) { items->push_back(TrashItem::fromCoder(element)); });
@@ -108,11 +114,12 @@ TrashFolder TrashFolder::fromCoder(KeyedDecoder& coder, const ItemSelection& wit
   if (oldPath && folder.items_ && !oldPath->empty()) {
     const std::string newPath(folder.path());
     for (TrashItem& item : *folder.items_) {
-      const std::string_view itemPath = item.path();
+      if (!item.hasPath()) continue;
+      const std::string itemPath = item.path();
       if (!isWithin(itemPath, *oldPath)) continue;
-      std::string_view rest = itemPath.substr(oldPath->size());
+      std::string_view rest = std::string_view(itemPath).substr(oldPath->size());
       if (!rest.empty() && rest.front() == '/') rest.remove_prefix(1);
-      item.data.set("path", Value::text(rest.empty() ? newPath : joinPath(newPath, rest)));
+      item.setValue(item_key::kPath, Value::text(rest.empty() ? newPath : joinPath(newPath, rest)));
     }
   }
   folder.ruls = decodeRules(coder);

@@ -91,7 +91,7 @@ TEST_F(FolderDatabaseTest, AReportDecodesOnlyTheEntriesItShows) {
     ASSERT_EQ(FolderDatabase::LoadStatus::kLoaded, database.load(error)) << error;
     for (TrashFolder& folder : database.folders()) {
       TrashItem item;
-      item.data.set("path", Value::text(std::string(folder.path()) + "/entry"));
+      item.setValue("path", Value::text(std::string(folder.path()) + "/entry"));
       folder.setItems(std::make_shared<ItemList>(ItemList{item}));
     }
     ASSERT_TRUE(database.save(error)) << error;

@@ -101,7 +101,7 @@ TEST_F(FolderCheckFailureTest, EachFailureWritesItsLines) {
     folder.setRules({nameEndsWith(".old")});
     writeText(entry, "x");
     TrashItem earlier;
-    earlier.data.set("path", Value::text(inbox + "/earlier"));
+    earlier.setValue("path", Value::text(inbox + "/earlier"));
     auto items = std::make_shared<ItemList>(*folder.items());
     items->push_back(earlier);
     folder.setItems(items);

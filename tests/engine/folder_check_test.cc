@@ -257,7 +257,7 @@ TEST_F(FolderCheckTest, UnusableFolderOrDestinationKeepsTrackedEntries) {
       folder.setValue("move", Value::text(c.move));
     }
     TrashItem known;
-    known.data.set("path", Value::text(c.path + "/earlier"));
+    known.setValue("path", Value::text(c.path + "/earlier"));
     folder.setItems(std::make_shared<ItemList>(ItemList{known}));
 
     const Lines lines = check(folder);
@@ -321,7 +321,7 @@ TEST_F(FolderCheckTest, DuplicateTrackedRecordsMatchOnce) {
   check(folder);
   TrashItem first = *tracked(folder, "a");
   TrashItem duplicate = first;
-  duplicate.data.set("hits", Value::unsignedInteger(7));
+  duplicate.setValue("hits", Value::unsignedInteger(7));
   folder.setItems(std::make_shared<ItemList>(ItemList{first, duplicate}));
 
   EXPECT_EQ(Lines{"  a"}, entryLines(check(folder)));

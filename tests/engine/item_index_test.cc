@@ -9,8 +9,8 @@ namespace {
 
 TrashItem record(std::string_view path, uint64_t fileNumber) {
   TrashItem item;
-  item.data.set("path", Value::text(path));
-  item.data.set("fnum", Value::unsignedInteger(fileNumber));
+  item.setValue("path", Value::text(path));
+  item.setValue("fnum", Value::unsignedInteger(fileNumber));
   return item;
 }
 
@@ -48,9 +48,9 @@ TEST(ItemIndexTest, AgreesWithAWalkFromTheStart) {
 
 TEST(ItemIndexTest, RecordsWithoutATextPathEqualNothing) {
   TrashItem noPath;
-  noPath.data.set("fnum", Value::unsignedInteger(1));
+  noPath.setValue("fnum", Value::unsignedInteger(1));
   TrashItem numberPath = record("", 1);
-  numberPath.data.set("path", Value::integer(5));
+  numberPath.setValue("path", Value::integer(5));
   ItemList items = {noPath, numberPath, record("/in/a", 0)};
   ItemIndex index(&items);
 

@@ -11,10 +11,10 @@ const Date kNow{800000000};
 TrashItem itemNamed(std::string_view name, uint64_t size = 0, Date checkedIn = kNow,
                     uint64_t hits = 0) {
   TrashItem item;
-  item.data.set("path", Value::text(std::string("/inbox/") + std::string(name)));
-  item.data.set("size", Value::unsignedInteger(size));
-  item.data.set("idat", Value::date(checkedIn));
-  item.data.set("hits", Value::unsignedInteger(hits));
+  item.setValue("path", Value::text(std::string("/inbox/") + std::string(name)));
+  item.setValue("size", Value::unsignedInteger(size));
+  item.setValue("idat", Value::date(checkedIn));
+  item.setValue("hits", Value::unsignedInteger(hits));
   return item;
 }
 

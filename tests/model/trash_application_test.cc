@@ -111,7 +111,7 @@ TEST_F(TrashApplicationTest, FileRoundTripKeepsUnknownKeysKindsItemsAndAliases) 
       EXPECT_EQ(original[i].rules()[r].data, folder.rules()[r].data);
   }
   ASSERT_TRUE(back.objectInTrashFolderListAtIndex(0).items());
-  EXPECT_EQ(item.data, back.objectInTrashFolderListAtIndex(0).items()->at(0).data);
+  EXPECT_EQ(item.dictionary(), back.objectInTrashFolderListAtIndex(0).items()->at(0).dictionary());
   EXPECT_FALSE(back.objectInTrashFolderListAtIndex(1).items());  // none stays none
   EXPECT_EQ("", test_.err());
 }

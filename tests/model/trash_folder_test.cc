@@ -22,8 +22,8 @@ class TrashFolderTest : public ::testing::Test {
   }
 
   static TrashItem item(uint64_t fnum, const std::string& path) {
-    TrashItem item;
-    item.data = {{"fnum", Value::unsignedInteger(fnum)}, {"path", Value::text(path)}};
+    TrashItem item = TrashItem::withDictionary(
+        {{"fnum", Value::unsignedInteger(fnum)}, {"path", Value::text(path)}});
     return item;
   }
 

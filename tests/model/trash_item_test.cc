@@ -11,11 +11,7 @@
 namespace sweeprun {
 namespace {
 
-TrashItem itemWith(Dictionary data) {
-  TrashItem item;
-  item.data = std::move(data);
-  return item;
-}
+TrashItem itemWith(const Dictionary& data) { return TrashItem::withDictionary(data); }
 
 TEST(TrashItemTest, EqualityNeedsTheSameFileNumberAndExactlyTheSamePath) {
   const Value path = Value::text("/a/Report.pdf");
@@ -92,7 +88,7 @@ TEST_F(TrashItemOnDiskTest, VanishedEntryGetsZerosAndStillChecksIn) {
                             {"size", Value::unsignedInteger(0)},
                             {"idat", Value::date(Date{700000000})},
                             {"hits", Value::unsignedInteger(0)}};
-  EXPECT_EQ(expected, item.data);
+  EXPECT_EQ(expected, item.dictionary());
 }
 
 TEST_F(TrashItemOnDiskTest, LinkIsDescribedAsItselfAndRoundTrips) {
@@ -108,7 +104,7 @@ TEST_F(TrashItemOnDiskTest, LinkIsDescribedAsItselfAndRoundTrips) {
   EXPECT_TRUE(item.value("cdat").isDate() || item.value("cdat").isNone());
 
   TrashItem back = recode<TrashItem>(item);
-  EXPECT_EQ(item.data, back.data);
+  EXPECT_EQ(item.dictionary(), back.dictionary());
   EXPECT_TRUE(back.isEqualToTrashItem(item));
 }
 
