@@ -211,7 +211,7 @@ void TrashCollector::checkFolder(TrashFolder& folder) {
   if (examined) {
     const Folder& dir = *opened;
     bool listed = false;
-    std::vector<std::string> names = dir.listNames(listed);
+    const EntryNames names = dir.listNames(listed);
 
     std::optional<std::string> description =
         prepareWithLog(folder, process().runLog != nullptr, process().clock());
@@ -230,8 +230,11 @@ void TrashCollector::checkFolder(TrashFolder& folder) {
     entryPrefix.pop_back();
     std::string entryPath = entryPrefix;
     uint64_t checkedIn = 0;
+    // Each name in turn, in one buffer that grows only to the longest name.
+    std::string name;
 
-    for (const std::string& name : names) {
+    for (const std::string_view listedName : names) {
+      name.assign(listedName);
       if (std::find(vips.begin(), vips.end(), name) != vips.end()) continue;
       if (!readMe.empty() && name == readMe) continue;
       if (std::find(holders.begin(), holders.end(), name) != holders.end()) continue;

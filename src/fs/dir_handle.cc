@@ -229,12 +229,10 @@ bool DirHandle::changeOwner(uint32_t owner, uint32_t group, std::string& error) 
   return true;
 }
 
-std::vector<std::string> DirHandle::listNames(bool& ok) const {
-  if (fd_ < 0) {
-    ok = false;
-    return {};
-  }
-  return fs::readNames(fd_, ok);
+EntryNames DirHandle::listNames(bool& ok) const {
+  EntryNames names;
+  ok = fd_ >= 0 && fs::forEachName(fd_, [&names](const char* name) { names.add(name); });
+  return ok ? std::move(names) : EntryNames();
 }
 
 std::optional<EntryAttributes> DirHandle::statEntry(const std::string& name,

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "fs/entry_attributes.h"
+#include "fs/entry_names.h"
 #include "fs/folder.h"
 #include "fs/folder_status.h"
 
@@ -66,7 +67,7 @@ class DirHandle : public Folder {
   /// The names of one level: every entry including hidden ones, without "."
   /// and "..", in the file system's order. On failure an empty list and
   /// |ok| false.
-  std::vector<std::string> listNames(bool& ok) const override;
+  EntryNames listNames(bool& ok) const override;
 
   /// The attributes of entry |name| itself; none when it is gone or cannot be
   /// read. The creation date is the birth time where the file system keeps it.

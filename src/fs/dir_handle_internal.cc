@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <utility>
 
 namespace sweeprun {
@@ -162,28 +163,31 @@ bool stickyAllows(const EntryStatus& folder, const EntryStatus& entry) {
   return user == 0 || user == entry.attributes.owner || user == folder.attributes.owner;
 }
 
-std::vector<std::string> readNames(int dirFd, bool& ok) {
-  std::vector<std::string> names;
-  ok = false;
+bool forEachName(int dirFd, const std::function<void(const char*)>& each) {
   // Reopening "." gives a descriptor with its own read position.
   const int fd = openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return names;
+  if (fd < 0) return false;
   DIR* dir = fdopendir(fd);
   if (!dir) {
     close(fd);
-    return names;
+    return false;
   }
   errno = 0;
   while (const dirent* entry = readdir(dir)) {
     const char* n = entry->d_name;
-    if (!(n[0] == '.' && (n[1] == 0 || (n[1] == '.' && n[2] == 0)))) names.emplace_back(n);
+    if (!(n[0] == '.' && (n[1] == 0 || (n[1] == '.' && n[2] == 0)))) each(n);
     errno = 0;
   }
   const int readError = errno;
   closedir(dir);
-  ok = readError == 0;
-  if (!ok) names.clear();
   errno = readError;
+  return readError == 0;
+}
+
+std::vector<std::string> readNames(int dirFd, bool& ok) {
+  std::vector<std::string> names;
+  ok = forEachName(dirFd, [&names](const char* name) { names.emplace_back(name); });
+  if (!ok) names.clear();
   return names;
 }
 

@@ -4,6 +4,7 @@
 // the code: everything here works on raw descriptors.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -81,6 +82,9 @@ bool mayRemoveTree(int dirFd, const std::string& name, const std::string& displa
                    uint64_t device, std::string& error);
 
 /// Names of one level of the folder |dirFd|, without "." and "..".
+/// Calls |each| with the name of every entry but "." and ".."; false (with
+/// errno set) when the folder could not be read to its end.
+bool forEachName(int dirFd, const std::function<void(const char*)>& each);
 std::vector<std::string> readNames(int dirFd, bool& ok);
 
 /// Removes entry |name| of |dirFd| (of any kind), a folder as a tree through

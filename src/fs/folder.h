@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "fs/entry_attributes.h"
+#include "fs/entry_names.h"
 #include "fs/folder_status.h"
 
 namespace sweeprun {
@@ -33,7 +34,7 @@ class Folder {
   /// The folder's path joined with |name|.
   std::string entryPath(const std::string& name) const;
 
-  virtual std::vector<std::string> listNames(bool& ok) const = 0;
+  virtual EntryNames listNames(bool& ok) const = 0;
   /// The attributes of entry |name| itself; none, with the errno value in
   /// |errorNumber|, when it is gone or cannot be read.
   virtual std::optional<EntryAttributes> statEntry(const std::string& name,

@@ -61,7 +61,7 @@ class PatternWalker {
     const std::string& component = components_[index];
     if (hasWildcard(component)) {
       bool listed = false;
-      const std::vector<std::string> names = folder.listNames(listed);
+      const std::vector<std::string> names = folder.listNames(listed).strings();
       if (!count(names.size())) return;
       for (const std::string& name : names) {
         if (fnmatch(component.c_str(), name.c_str(), FNM_PERIOD) != 0) continue;

@@ -48,7 +48,7 @@ bool isTemporaryNameFor(const std::string& candidate, const std::string& name) {
 int removeAbandonedTemporaries(const DirHandle& folder, const std::string& name,
                                int64_t minimumAgeSeconds) {
   bool listed = false;
-  const std::vector<std::string> names = folder.listNames(listed);
+  const std::vector<std::string> names = folder.listNames(listed).strings();
   if (!listed) return 0;
   const int64_t now = static_cast<int64_t>(std::time(nullptr));
   int removed = 0;

@@ -51,7 +51,7 @@ TEST_F(DirHandleTest, ListsEveryEntryWithoutDotEntriesAndStatsLinksAsLinks) {
   DirHandle dir = open("watched");
 
   bool ok = false;
-  std::vector<std::string> names = dir.listNames(ok);
+  std::vector<std::string> names = dir.listNames(ok).strings();
   std::sort(names.begin(), names.end());
   EXPECT_TRUE(ok);
   EXPECT_EQ((std::vector<std::string>{".hidden", "a", "folder", "link"}), names);

@@ -26,7 +26,7 @@ DirHandle openFolder(const std::string& path) {
 
 std::vector<std::string> namesIn(const std::string& path) {
   bool ok = false;
-  std::vector<std::string> names = openFolder(path).listNames(ok);
+  std::vector<std::string> names = openFolder(path).listNames(ok).strings();
   std::sort(names.begin(), names.end());
   return names;
 }

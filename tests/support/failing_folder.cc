@@ -45,7 +45,7 @@ int FolderFailures::errorFor(FolderOperation operation, const std::string& folde
   return 0;
 }
 
-std::vector<std::string> FailingFolder::listNames(bool& ok) const {
+EntryNames FailingFolder::listNames(bool& ok) const {
   if (errorFor(FolderOperation::kList, {})) {
     ok = false;
     return {};

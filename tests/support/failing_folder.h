@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "fs/entry_names.h"
 #include "fs/folder.h"
 
 namespace sweeprun {
@@ -60,7 +61,7 @@ class FailingFolder : public Folder {
   uint64_t device() const override { return real_->device(); }
   const DirHandle& realFolder() const override { return real_->realFolder(); }
 
-  std::vector<std::string> listNames(bool& ok) const override;
+  EntryNames listNames(bool& ok) const override;
   using Folder::statEntry;
   std::optional<EntryAttributes> statEntry(const std::string& name,
                                            int& errorNumber) const override;
