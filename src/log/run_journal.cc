@@ -306,20 +306,22 @@ bool JournalWriter::open(const std::string& path, Date now, double limitDays,
   }
   file_ = FileHandle::openForUpdate(path, error, {kJournalMode, nullptr});
   if (!file_.isOpen()) return false;
-  std::string text;
-  if (!file_.readAll(text)) {
-    error = "read(" + path + ") failed";
-    file_.close();
-    return false;
-  }
-  const std::string kept = trimmedJournalText(text, now, limitDays, kJournalKeptRuns);
-  if (kept.size() != text.size()) {
-    // Replaced whole, so that a kill part-way leaves the old journal; the
-    // file was checked above, and the new one keeps its mode.
-    file_.close();
-    if (!writeFileAtomically(path, kept, error, kJournalMode)) return false;
-    file_ = FileHandle::openForUpdate(path, error, {kJournalMode, nullptr});
-    if (!file_.isOpen()) return false;
+  if (oldestRunIsDue(now, limitDays)) {
+    std::string text;
+    if (!file_.readAll(text)) {
+      error = "read(" + path + ") failed";
+      file_.close();
+      return false;
+    }
+    const std::string kept = trimmedJournalText(text, now, limitDays, kJournalKeptRuns);
+    if (kept.size() != text.size()) {
+      // Replaced whole, so that a kill part-way leaves the old journal; the
+      // file was checked above, and the new one keeps its mode.
+      file_.close();
+      if (!writeFileAtomically(path, kept, error, kJournalMode)) return false;
+      file_ = FileHandle::openForUpdate(path, error, {kJournalMode, nullptr});
+      if (!file_.isOpen()) return false;
+    }
   }
   if (!file_.seekToEnd()) {
     error = "lseek(" + path + ") failed";
@@ -327,6 +329,29 @@ bool JournalWriter::open(const std::string& path, Date now, double limitDays,
     return false;
   }
   return true;
+}
+
+bool JournalWriter::oldestRunIsDue(Date now, double limitDays) const {
+  if (limitDays <= 0) return false;
+  // Runs are appended in the order they began, under the journal's lock, so
+  // the first record is of the oldest run. Only its line is read: a journal
+  // whose oldest run is recent has nothing to cut, whatever its size.
+  std::string head;
+  uint64_t offset = 0;
+  size_t end = std::string::npos;
+  while (end == std::string::npos) {
+    std::string piece;
+    if (!file_.readAt(offset, kHeadPiece, piece) || piece.empty()) break;
+    offset += piece.size();
+    head += piece;
+    end = head.find('\n');
+  }
+  if (head.empty()) return false;
+  const std::optional<JournalRecord> first =
+      parseJournalLine(std::string_view(head).substr(0, end));
+  // A first line that is no record is cut by a trim as well.
+  if (!first) return true;
+  return first->started.seconds <= now.seconds - (limitDays + kTrimSlackDays) * kSecondsPerDay;
 }
 
 bool JournalWriter::append(const JournalRecord& record, std::string& error) {

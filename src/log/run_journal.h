@@ -76,7 +76,10 @@ class JournalWriter {
  public:
   /// Opens the journal at |path|, mode 0600, making its folder (0700) when
   /// missing, and trims it first to |limitDays| days (see
-  /// trimmedJournalText). The folders on the way are opened as
+  /// trimmedJournalText) once its oldest run is a day past the limit: the
+  /// whole journal is read and rewritten at most about once a day, not on
+  /// every run, and a journal with nothing to cut is not read beyond its
+  /// first line. The folders on the way are opened as
   /// DirHandle::openDirectory opens them, and a final link or a file with
   /// other hard links is refused. Waits up to |wait| for another writer.
   bool open(const std::string& path, Date now, double limitDays, std::chrono::milliseconds wait,
@@ -88,6 +91,11 @@ class JournalWriter {
   bool close(std::string& error);
 
  private:
+  /// Whether the oldest run is |kTrimSlackDays| past the limit.
+  bool oldestRunIsDue(Date now, double limitDays) const;
+  static constexpr size_t kHeadPiece = 4096;
+  static constexpr double kTrimSlackDays = 1;
+
   DatabaseLock lock_;
   FileHandle file_;
   std::string path_;

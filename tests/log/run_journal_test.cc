@@ -158,3 +158,30 @@ TEST(RunJournalTest, AJournalBehindALinkIsRefused) {
 
 }  // namespace
 }  // namespace sweeprun
+
+namespace sweeprun {
+namespace {
+
+// A run reads the journal beyond its first line, and rewrites it, only once
+// its oldest run is a day past the limit: at most about once a day, however
+// large the journal and however often the runs.
+TEST(RunJournalTest, OpeningTrimsOnlyOnceTheOldestRunIsADayPastTheLimit) {
+  struct Row {
+    double oldestAgeDays;
+    bool trimmed;
+  };
+  for (const Row& row : std::vector<Row>{{3, false}, {7.5, false}, {8.5, true}}) {
+    SCOPED_TRACE(row.oldestAgeDays);
+    TempDir dir;
+    const std::string text = journalOf(12, row.oldestAgeDays, "old") + journalOf(10, 1, "new");
+    const std::string path = dir.write("journal.jsonl", text);
+    JournalWriter writer;
+    std::string error;
+    ASSERT_TRUE(writer.open(path, kNow, 7, std::chrono::milliseconds(0), error)) << error;
+    ASSERT_TRUE(writer.close(error)) << error;
+    EXPECT_EQ(row.trimmed ? journalOf(10, 1, "new") : text, dir.read("journal.jsonl"));
+  }
+}
+
+}  // namespace
+}  // namespace sweeprun
