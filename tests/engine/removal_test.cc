@@ -327,6 +327,78 @@ TEST_F(RemovalTest, DeletionUnlocksEverythingBelowTheEntry) {
   EXPECT_EQ(0u, folder.value("cout").asUnsigned()) << "deletions are not moves";
 }
 
+// The folder check hands unlink the attributes it read. A lock read with
+// them is cleared for a deletion; one set since is not cleared unseen: the
+// deletion fails and the file stays.
+TEST_F(RemovalTest, TheCheckedAttributesDecideTheUnlocking) {
+  if (!canLock(at("probe"))) GTEST_SKIP() << "needs root and a file system with the flag";
+  const struct {
+    const char* label;
+    bool lockedWhenRead;
+    RemovalResult expected;
+  } kCases[] = {
+      {"locked when read: unlocked and deleted", true, RemovalResult::kRemoved},
+      {"locked since: left locked", false, RemovalResult::kDeletionFailed},
+  };
+  TrashFolder folder = watching(inbox, {}, TrashFolder::kDeleteAction);
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    writeText(inbox + "/locked.txt", "");
+    if (c.lockedWhenRead) setImmutable(inbox + "/locked.txt", true);
+    DirHandle watched;
+    std::string error;
+    ASSERT_EQ(OpenStatus::kOpened, DirHandle::openDirectory(inbox, watched, error)) << error;
+    const std::optional<EntryAttributes> known = watched.statEntry("locked.txt");
+    ASSERT_TRUE(known);
+    if (!known->pinningFlagsKnown) GTEST_SKIP() << "the file system does not report the flag";
+    setImmutable(inbox + "/locked.txt", true);
+
+    EXPECT_EQ(c.expected, unlink(folder, watched, "locked.txt", nullptr, diskFolders(), &*known));
+    EXPECT_EQ(c.expected != RemovalResult::kRemoved, entryExists(inbox + "/locked.txt"));
+    clearImmutableBelow(inbox);
+    fs::remove_all(inbox + "/locked.txt");
+  }
+}
+
+// The folder's half of the deletable test is read once per handle when the
+// check's attributes come with it. A folder locked after that answer is
+// still refused by the kernel: the entry stays, and the run says why.
+TEST_F(RemovalTest, AFolderLockedAfterItsAnswerStillStopsTheRemoval) {
+  if (!canLock(at("probe"))) GTEST_SKIP() << "needs root and a file system with the flag";
+  const struct {
+    const char* label;
+    int action;
+    RemovalResult refused;
+  } kCases[] = {
+      {"delete", TrashFolder::kDeleteAction, RemovalResult::kDeletionFailed},
+      {"trash", TrashFolder::kTrashAction, RemovalResult::kMoveFailed},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    writeText(inbox + "/first", "");
+    writeText(inbox + "/second", "");
+    DirHandle watched;
+    std::string error;
+    ASSERT_EQ(OpenStatus::kOpened, DirHandle::openDirectory(inbox, watched, error)) << error;
+    const std::optional<EntryAttributes> first = watched.statEntry("first");
+    const std::optional<EntryAttributes> second = watched.statEntry("second");
+    ASSERT_TRUE(first && second);
+    TrashFolder folder = watching(inbox, {}, c.action);
+    EXPECT_EQ(RemovalResult::kRemoved,
+              unlink(folder, watched, "first", nullptr, diskFolders(), &*first));
+    setImmutable(inbox, true);
+
+    RemovalPlan done;
+    EXPECT_EQ(c.refused, unlink(folder, watched, "second", &done, diskFolders(), &*second));
+    EXPECT_FALSE(done.reason.empty());
+    EXPECT_EQ(RemovalResult::kNotDeletable, unlink(folder, watched, "second"))
+        << "a test without the attributes reads the folder afresh";
+    EXPECT_TRUE(entryExists(inbox + "/second"));
+    setImmutable(inbox, false);
+    fs::remove_all(inbox + "/second");
+  }
+}
+
 // A link in a watched folder is the entry itself: its target stays.
 TEST_F(RemovalTest, LinksAreRemovedAsLinks) {
   makeFolder(at("outside"));
