@@ -399,6 +399,44 @@ TEST_F(RemovalTest, AFolderLockedAfterItsAnswerStillStopsTheRemoval) {
   }
 }
 
+// In system mode the Trash is that of the entry's owner. An entry another
+// user put in place of the one the check read goes to the Trash of the
+// entry moved, not to that of the owner the check saw (which the run has
+// open already, from an earlier entry of theirs).
+TEST_F(RemovalTest, SystemModeChoosesTheTrashByTheEntryMoved) {
+  if (!runningAsRoot()) GTEST_SKIP() << "giving a file away needs root";
+  const std::string volume = at("volume");
+  makeFolder(volume);
+  context_.systemMode = true;
+  context_.userTrashPath.reset();
+  context_.mountPointOf = [volume](uint64_t, const std::string&) {
+    return std::optional<std::string>(volume);
+  };
+  for (const char* name : {"first.txt", "report.txt"}) {
+    writeText(inbox + "/" + name, "theirs");
+    ASSERT_EQ(0, lchown((inbox + "/" + name).c_str(), kSomeoneElse, kSomeoneElse));
+  }
+  DirHandle watched;
+  std::string error;
+  ASSERT_EQ(OpenStatus::kOpened, DirHandle::openDirectory(inbox, watched, error)) << error;
+  const std::optional<EntryAttributes> first = watched.statEntry("first.txt");
+  const std::optional<EntryAttributes> known = watched.statEntry("report.txt");
+  ASSERT_TRUE(first && known);
+  fs::remove(inbox + "/report.txt");
+  writeText(inbox + "/report.txt", "planted");  // root's own
+  TrashFolder folder = watching(inbox, {}, TrashFolder::kTrashAction);
+
+  RemovalSession session;
+  EXPECT_EQ(RemovalResult::kRemoved,
+            unlink(folder, watched, "first.txt", nullptr, diskFolders(), &*first));
+  EXPECT_EQ(RemovalResult::kRemoved,
+            unlink(folder, watched, "report.txt", nullptr, diskFolders(), &*known));
+  const std::string theirs = volume + "/.Trash-" + std::to_string(kSomeoneElse) + "/files/";
+  EXPECT_TRUE(entryExists(theirs + "first.txt"));
+  EXPECT_FALSE(entryExists(theirs + "report.txt"));
+  EXPECT_EQ("planted", readText(volume + "/.Trash-0/files/report.txt").value_or(""));
+}
+
 // A link in a watched folder is the entry itself: its target stays.
 TEST_F(RemovalTest, LinksAreRemovedAsLinks) {
   makeFolder(at("outside"));
