@@ -166,7 +166,8 @@ EntryDecision::Kind reportRemoval(const RemovalPlan& outcome, const std::string&
 }  // namespace
 
 RemovalResult TrashCollector::dispose(TrashFolder& folder, const Folder& dir,
-                                      const std::string& name, RemovalPlan& outcome) {
+                                      const std::string& name, RemovalPlan& outcome,
+                                      const EntryAttributes* known) {
   if (dryRun_) {
     outcome = planUnlink(folder, dir, name, &planned_, *folders_);
     if (outcome.result == RemovalResult::kRemoved && !outcome.targetName.empty()) {
@@ -174,7 +175,7 @@ RemovalResult TrashCollector::dispose(TrashFolder& folder, const Folder& dir,
     }
     return outcome.result;
   }
-  const RemovalResult result = unlink(folder, dir, name, &outcome, *folders_);
+  const RemovalResult result = unlink(folder, dir, name, &outcome, *folders_, known);
   // A failure is an action that was tried and did not come off; an entry
   // that no Trash was even looked for, or whose destination is away for
   // now, is not one.
@@ -255,7 +256,7 @@ void TrashCollector::checkFolder(TrashFolder& folder) {
           lines.seen(lines.takenIn, name);
         } else {
           const std::string shown = loggableText(name);
-          dispose(folder, dir, name, outcome);
+          dispose(folder, dir, name, outcome, now);
           kind = reportRemoval(outcome, shown, localized("- %@", {shown}), removed, lines);
         }
         for (RunObserver* observer : observers_) {
@@ -286,7 +287,7 @@ void TrashCollector::checkFolder(TrashFolder& folder) {
       if (!rule) {
         lines.seen(lines.kept, name);
       } else {
-        dispose(folder, dir, name, outcome);
+        dispose(folder, dir, name, outcome, now);
         const std::string shown = loggableText(name);
         kind = reportRemoval(
             outcome, shown,

@@ -81,13 +81,14 @@ const Folder* datedFolder(const Folder& parent, const std::string& datedName,
 // Moves the entry into |destination|, or into its dated sub-folder when the
 // folder asks for one.
 RemovalResult placeInto(TrashFolder& folder, const Folder& watched, const std::string& name,
-                        const Folder& destination, RemovalPlan& done) {
+                        const Folder& destination, RemovalPlan& done,
+                        const EntryAttributes* known) {
   std::string& error = done.reason;
   EntryAttributes& placed = done.placed.emplace();
   done.destination = destination.path();
   if (!folder.value(folder_key::kDatedFolder).asBool()) {
-    return moveResult(folder,
-                      placeEntry(watched, name, destination, done.targetName, error, &placed));
+    return moveResult(
+        folder, placeEntry(watched, name, destination, done.targetName, error, &placed, known));
   }
   std::unique_ptr<Folder> own;
   OpenStatus status;
@@ -100,27 +101,30 @@ RemovalResult placeInto(TrashFolder& folder, const Folder& watched, const std::s
   if (!dated) return openFailure(status);
   done.destination = dated->path();
   if (created) done.createdFolder = dated->path();
-  return moveResult(folder, placeEntry(watched, name, *dated, done.targetName, error, &placed));
+  return moveResult(folder,
+                    placeEntry(watched, name, *dated, done.targetName, error, &placed, known));
 }
 
 // Into the Trash of the entry's file system and user (see TrashFinder): the
 // running user's in user mode, the entry's owner's in system mode.
 RemovalResult toTrash(TrashFolder& folder, const Folder& watched, const std::string& name,
-                      RemovalPlan& done) {
+                      RemovalPlan& done, const EntryAttributes* known) {
   std::string& error = done.reason;
   UserTrash own;
   const UserTrash* trash = &own;
   const OpenStatus status =
-      sessionPlaces ? sessionPlaces->finder.sharedTrashFor(watched, name, trash, done.note, error)
-                    : TrashFinder(process().systemMode ? std::nullopt : process().userTrashPath)
-                          .openTrashFor(watched, name, own, done.note, error);
+      sessionPlaces
+          ? sessionPlaces->finder.sharedTrashFor(watched, name, trash, done.note, error, known)
+          : TrashFinder(process().systemMode ? std::nullopt : process().userTrashPath)
+                .openTrashFor(watched, name, own, done.note, error);
   if (status == OpenStatus::kMissing) return RemovalResult::kNoTrash;
   if (status != OpenStatus::kOpened) return openFailure(status);
   Date now = process().clock();
   EntryAttributes& placed = done.placed.emplace();
   done.destination = trash->files().path();
   if (!folder.value(folder_key::kDatedFolder).asBool()) {
-    const MoveStatus moved = trash->trashEntry(watched, name, now, done.targetName, error, &placed);
+    const MoveStatus moved =
+        trash->trashEntry(watched, name, now, done.targetName, error, &placed, known);
     if (moved == MoveStatus::kMoved) done.infoFile = trash->infoFilePath(done.targetName);
     return moveResult(folder, moved);
   }
@@ -143,12 +147,14 @@ RemovalResult toTrash(TrashFolder& folder, const Folder& watched, const std::str
     done.createdFolder = dated->path();
     done.createdFolderInfo = trash->infoFilePath(datedName);
   }
-  return moveResult(folder, placeEntry(watched, name, *dated, done.targetName, error, &placed));
+  return moveResult(folder,
+                    placeEntry(watched, name, *dated, done.targetName, error, &placed, known));
 }
 
 RemovalResult dispose(TrashFolder& folder, const Folder& watched, const std::string& name,
-                      const FolderOpener& folders, RemovalPlan& done) {
-  if (!watched.isDeletable(name)) return RemovalResult::kNotDeletable;
+                      const FolderOpener& folders, RemovalPlan& done,
+                      const EntryAttributes* known) {
+  if (!watched.isDeletable(name, known)) return RemovalResult::kNotDeletable;
   std::string& error = done.reason;
 
   switch (folder.value(folder_key::kAction).asInteger()) {
@@ -158,7 +164,7 @@ RemovalResult dispose(TrashFolder& folder, const Folder& watched, const std::str
       done.destination = std::string(folder.value(folder_key::kDestination).asText());
       const std::string key = watched.path() + '\0' + done.destination;
       if (sessionPlaces && sessionPlaces->destination && sessionPlaces->movePath == key) {
-        return placeInto(folder, watched, name, *sessionPlaces->destination, done);
+        return placeInto(folder, watched, name, *sessionPlaces->destination, done, known);
       }
       std::unique_ptr<Folder> destination;
       OpenStatus status = folders.openDirectory(done.destination, destination, error);
@@ -172,12 +178,12 @@ RemovalResult dispose(TrashFolder& folder, const Folder& watched, const std::str
       if (sessionPlaces) {
         sessionPlaces->movePath = key;
         sessionPlaces->destination = std::move(destination);
-        return placeInto(folder, watched, name, *sessionPlaces->destination, done);
+        return placeInto(folder, watched, name, *sessionPlaces->destination, done, known);
       }
-      return placeInto(folder, watched, name, *destination, done);
+      return placeInto(folder, watched, name, *destination, done, known);
     }
     case TrashFolder::kDeleteAction: {
-      RemoveStatus status = watched.removeEntry(name, error);
+      RemoveStatus status = watched.removeEntry(name, error, known);
       return status == RemoveStatus::kRemoved ? RemovalResult::kRemoved
                                               : RemovalResult::kDeletionFailed;
     }
@@ -185,11 +191,11 @@ RemovalResult dispose(TrashFolder& folder, const Folder& watched, const std::str
       if (!process().systemMode && !process().userTrashPath) return RemovalResult::kNoTrash;
       const std::string account =
           process().systemMode ? accountFolderOf(watched.entryPath(name)) : std::string();
-      if (account.empty()) return toTrash(folder, watched, name, done);
+      if (account.empty()) return toTrash(folder, watched, name, done, known);
       DirHandle trash;
       OpenStatus status = openAccountTrash(account, trash, error);
       if (status != OpenStatus::kOpened) return openFailure(status);
-      return placeInto(folder, watched, name, trash, done);
+      return placeInto(folder, watched, name, trash, done, known);
     }
   }
 }
@@ -291,9 +297,9 @@ RemovalPlan planUnlink(const TrashFolder& folder, const Folder& watched, const s
 }
 
 RemovalResult unlink(TrashFolder& folder, const Folder& watched, const std::string& name,
-                     RemovalPlan* done, const FolderOpener& folders) {
+                     RemovalPlan* done, const FolderOpener& folders, const EntryAttributes* known) {
   RemovalPlan outcome;
-  outcome.result = dispose(folder, watched, name, folders, outcome);
+  outcome.result = dispose(folder, watched, name, folders, outcome, known);
   if (outcome.result == RemovalResult::kRemoved) {
     outcome.reason.clear();  // a step that failed, then went well
   } else {

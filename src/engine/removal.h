@@ -44,9 +44,13 @@ struct RemovalPlan {
 /// Every step works on the entry through |watched|, never through a path.
 /// Adds one to "cout" after each successful move. |done|, when given,
 /// receives the result and where the entry went. The move-to folder is
-/// opened through |folders|.
+/// opened through |folders|. |known|, when given, are the entry's
+/// attributes as the caller read them during its pass over |watched|: the
+/// deletable test, the Trash lookup and the removal use them instead of
+/// reading the entry again (see DirHandle::isDeletable).
 RemovalResult unlink(TrashFolder& folder, const Folder& watched, const std::string& name,
-                     RemovalPlan* done = nullptr, const FolderOpener& folders = diskFolders());
+                     RemovalPlan* done = nullptr, const FolderOpener& folders = diskFolders(),
+                     const EntryAttributes* known = nullptr);
 
 /// While it lives, unlink keeps the folders entries go to open and shares
 /// them between entries instead of opening them for each one: each Trash

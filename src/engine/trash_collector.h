@@ -108,8 +108,9 @@ class TrashCollector {
   static constexpr std::chrono::seconds kLockWait{5};
   void repairDateFormat();
 
+  /// |known|: the entry's attributes as this check read them, if it could.
   RemovalResult dispose(TrashFolder& folder, const Folder& dir, const std::string& name,
-                        RemovalPlan& outcome);
+                        RemovalPlan& outcome, const EntryAttributes* known = nullptr);
   /// TrashLog::err, but only in a run that does its work.
   void reportError(std::string_view message) const;
 

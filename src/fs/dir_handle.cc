@@ -58,7 +58,8 @@ DirHandle::DirHandle(DirHandle&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)),
       path_(std::move(other.path_)),
       device_(other.device_),
-      owner_(other.owner_) {}
+      owner_(other.owner_),
+      deletableFolder_(other.deletableFolder_) {}
 
 DirHandle& DirHandle::operator=(DirHandle&& other) noexcept {
   if (this != &other) {
@@ -67,6 +68,7 @@ DirHandle& DirHandle::operator=(DirHandle&& other) noexcept {
     path_ = std::move(other.path_);
     device_ = other.device_;
     owner_ = other.owner_;
+    deletableFolder_ = other.deletableFolder_;
   }
   return *this;
 }
@@ -258,21 +260,38 @@ bool DirHandle::unlock(const std::string& name) const {
   return fs::unlockAt(fd_, name, status);
 }
 
-bool DirHandle::isDeletable(const std::string& name) const {
+bool DirHandle::isDeletable(const std::string& name, const EntryAttributes* known) const {
   fs::EntryStatus entry, folder;
-  if (!isEntryName(name) || fs::statusAt(fd_, name, entry) != 0) return false;
+  if (!isEntryName(name)) return false;
+  if (known) {
+    entry = fs::statusFrom(*known);
+  } else if (fs::statusAt(fd_, name, entry) != 0) {
+    return false;
+  }
   if (!fs::sameFileSystem(entry, device_)) return false;
-  return fs::statusAt(fd_, "", folder) == 0 && fs::mayChangeEntriesOf(fd_, folder) &&
-         fs::stickyAllows(folder, entry);
+  if (known && deletableFolder_) {
+    folder.attributes.mode = deletableFolder_->mode;
+    folder.attributes.owner = deletableFolder_->owner;
+    return deletableFolder_->mayChangeEntries && fs::stickyAllows(folder, entry);
+  }
+  if (fs::statusAt(fd_, "", folder) != 0) return false;
+  const bool mayChange = fs::mayChangeEntriesOf(fd_, folder);
+  if (known) {
+    deletableFolder_ = DeletableFolder{mayChange, folder.attributes.mode, folder.attributes.owner};
+  }
+  return mayChange && fs::stickyAllows(folder, entry);
 }
 
-RemoveStatus DirHandle::removeEntry(const std::string& name, std::string& error) const {
+RemoveStatus DirHandle::removeEntry(const std::string& name, std::string& error,
+                                    const EntryAttributes* known) const {
   if (!isEntryName(name)) {
     error = errorText("unlinkat", entryPath(name), EINVAL);
     return RemoveStatus::kFailed;
   }
   fs::EntryStatus status;
-  if (const int e = fs::statusAt(fd_, name, status)) {
+  if (known) {
+    status = fs::statusFrom(*known);
+  } else if (const int e = fs::statusAt(fd_, name, status)) {
     if (e == ENOENT) return RemoveStatus::kGone;
     error = errorText("statx", entryPath(name), e);
     return RemoveStatus::kFailed;
@@ -282,7 +301,7 @@ RemoveStatus DirHandle::removeEntry(const std::string& name, std::string& error)
   if (!status.attributes.isDirectory() && fs::sameFileSystem(status, device_)) {
     fs::unlockAt(fd_, name, status);
   }
-  return fs::removeAt(fd_, name, entryPath(name), device_, true, error);
+  return fs::removeAt(fd_, name, entryPath(name), device_, true, error, known ? &status : nullptr);
 }
 
 RemoveStatus DirHandle::removeFile(const std::string& name, std::string& error) const {

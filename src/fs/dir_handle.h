@@ -86,15 +86,24 @@ class DirHandle : public Folder {
   /// Whether the effective user may delete |name| from this folder: write and
   /// search permission on the folder, the sticky-bit rule, and no immutable or
   /// append-only flag on the folder (which stop root too). False for a gone
-  /// entry and for a mount point.
-  bool isDeletable(const std::string& name) const override;
+  /// entry and for a mount point. With |known| (the entry's attributes, read
+  /// during one pass over the folder) the entry is not read again, and the
+  /// folder's half of the test is read by the first such test and reused by
+  /// the later ones of the handle: an answer per entry would cost three
+  /// system calls. That is safe because the test only decides what the run
+  /// reports: the kernel still checks every permission and flag at the
+  /// unlinkat or renameat itself, and a removal it refuses fails as such.
+  bool isDeletable(const std::string& name, const EntryAttributes* known = nullptr) const override;
 
   /// Deletes entry |name| as the removal rules say: a file or link is
   /// unlocked (as unlock()) and unlinked; a folder has every entry below it
   /// unlocked (not itself) and is removed through descriptors, depth-capped,
   /// without following links or leaving the device (a mount point below is
   /// skipped, and the folder holding it stays).
-  RemoveStatus removeEntry(const std::string& name, std::string& error) const override;
+  /// |known|: as for isDeletable; a file is then unlinked without another
+  /// read (and unlocked first only when its flags are unknown or set).
+  RemoveStatus removeEntry(const std::string& name, std::string& error,
+                           const EntryAttributes* known = nullptr) const override;
   /// Unlinks |name| when it is not a folder.
   RemoveStatus removeFile(const std::string& name, std::string& error) const override;
 
@@ -109,9 +118,12 @@ class DirHandle : public Folder {
   /// sticky-bit rule), is not copied: kFailed. |placed|, when given,
   /// receives the attributes of the moved entry at its target after kMoved
   /// (those read before a rename, which keeps them; the copy's after a copy).
+  /// |known|: as for isDeletable, the entry's attributes read before; a
+  /// rename then goes ahead without reading them again.
   MoveStatus moveEntry(const std::string& name, const Folder& destination,
                        const std::string& targetName, std::string& error,
-                       EntryAttributes* placed = nullptr) const override;
+                       EntryAttributes* placed = nullptr,
+                       const EntryAttributes* known = nullptr) const override;
 
   /// Creates the file |name| with |contents| and permission bits |mode|.
   /// Never opens an existing entry (a planted link gives kExists).
@@ -135,10 +147,19 @@ class DirHandle : public Folder {
   /// Takes ownership of |fd| (a folder) and records its device and owner.
   bool adopt(int fd, std::string path, std::string& error);
 
+  // The folder's half of the deletable test, as the first test handed an
+  // entry's attributes read it (see isDeletable).
+  struct DeletableFolder {
+    bool mayChangeEntries = false;
+    uint32_t mode = 0;
+    uint32_t owner = 0;
+  };
+
   int fd_ = -1;
   std::string path_;
   uint64_t device_ = 0;
   uint32_t owner_ = 0;
+  mutable std::optional<DeletableFolder> deletableFolder_;
 };
 
 }  // namespace sweeprun

@@ -87,12 +87,12 @@ int statusAt(int dirFd, const std::string& name, EntryStatus& status) {
     a.modificationDate = dateOf(sx.stx_mtime.tv_sec, sx.stx_mtime.tv_nsec);
     if (sx.stx_mask & STATX_BTIME)
       a.creationDate = dateOf(sx.stx_btime.tv_sec, sx.stx_btime.tv_nsec);
-    status.mountRoot = (sx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) &&
-                       (sx.stx_attributes & STATX_ATTR_MOUNT_ROOT);
+    a.mountRoot = (sx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) &&
+                  (sx.stx_attributes & STATX_ATTR_MOUNT_ROOT);
     constexpr uint64_t kPinning = STATX_ATTR_IMMUTABLE | STATX_ATTR_APPEND;
-    status.flagsKnown = (sx.stx_attributes_mask & kPinning) == kPinning;
-    status.immutable = sx.stx_attributes & STATX_ATTR_IMMUTABLE;
-    status.appendOnly = sx.stx_attributes & STATX_ATTR_APPEND;
+    a.pinningFlagsKnown = (sx.stx_attributes_mask & kPinning) == kPinning;
+    a.immutable = sx.stx_attributes & STATX_ATTR_IMMUTABLE;
+    a.appendOnly = sx.stx_attributes & STATX_ATTR_APPEND;
     status.specialDevice = makedev(sx.stx_rdev_major, sx.stx_rdev_minor);
     status.accessSeconds = sx.stx_atime.tv_sec;
     status.accessNanoseconds = sx.stx_atime.tv_nsec;
@@ -105,6 +105,12 @@ int statusAt(int dirFd, const std::string& name, EntryStatus& status) {
   if (fstatat(dirFd, entry, &st, flags & ~AT_NO_AUTOMOUNT) < 0) return errno;
   fillFromStat(st, status);
   return 0;
+}
+
+EntryStatus statusFrom(const EntryAttributes& attributes) {
+  EntryStatus status;
+  status.attributes = attributes;
+  return status;
 }
 
 int inodeFlagsAt(int dirFd, const std::string& name, bool directory, int& flags) {
@@ -120,6 +126,9 @@ int inodeFlagsAt(int dirFd, const std::string& name, bool directory, int& flags)
 bool unlockAt(int dirFd, const std::string& name, const EntryStatus& status) {
   const EntryAttributes& a = status.attributes;
   if (!a.isRegularFile() && !a.isDirectory()) return true;  // no flag to clear
+  // Nothing to clear: spares an open, an ioctl and a close per entry. (Set
+  // since the status was read, the flag makes the removal fail, as it should.)
+  if (a.pinningFlagsKnown && !a.immutable) return true;
   struct stat st;
   const int fd = openForFlags(dirFd, name, a.isDirectory(), st);
   if (fd < 0) return false;
@@ -145,8 +154,8 @@ bool unlockAt(int dirFd, const std::string& name, const EntryStatus& status) {
 }
 
 bool hasPinningFlag(int dirFd, const std::string& name, const EntryStatus& status) {
-  if (status.flagsKnown) return status.immutable || status.appendOnly;
   const EntryAttributes& a = status.attributes;
+  if (a.pinningFlagsKnown) return a.immutable || a.appendOnly;
   if (!a.isRegularFile() && !a.isDirectory()) return false;  // flags out of reach
   int flags = 0;
   return inodeFlagsAt(dirFd, name, a.isDirectory(), flags) == 0 &&
@@ -427,7 +436,17 @@ bool mayRemoveTree(int dirFd, const std::string& name, const std::string& displa
 }
 
 RemoveStatus removeAt(int dirFd, const std::string& name, const std::string& displayPath,
-                      uint64_t device, bool unlock, std::string& error) {
+                      uint64_t device, bool unlock, std::string& error, const EntryStatus* known) {
+  // A file the caller has just read is unlinked at once; a folder, and a
+  // folder swapped in meanwhile, is read afresh and walked.
+  if (known && !known->attributes.isDirectory() && sameFileSystem(*known, device)) {
+    if (unlinkat(dirFd, name.c_str(), 0) == 0) return RemoveStatus::kRemoved;
+    if (errno == ENOENT) return RemoveStatus::kGone;
+    if (errno != EISDIR) {
+      error = errorText("unlinkat", displayPath, errno);
+      return RemoveStatus::kFailed;
+    }
+  }
   EntryStatus status;
   if (const int e = statusAt(dirFd, name, status)) {
     if (e == ENOENT) return RemoveStatus::kGone;

@@ -30,11 +30,7 @@ std::string errorText(const char* operation, const std::string& path, int errorN
 
 /// One entry's status as read without following a link.
 struct EntryStatus {
-  EntryAttributes attributes;
-  bool mountRoot = false;   // the root of a mount (also a bind mount of the same device)
-  bool flagsKnown = false;  // whether the two flags below were read with the status
-  bool immutable = false;
-  bool appendOnly = false;
+  EntryAttributes attributes;  // with the mount-root mark and the pinning flags
   uint64_t specialDevice = 0;  // st_rdev of a device node
   int64_t accessSeconds = 0;
   int64_t accessNanoseconds = 0;
@@ -46,9 +42,15 @@ struct EntryStatus {
 /// Returns 0 or the errno value.
 int statusAt(int dirFd, const std::string& name, EntryStatus& status);
 
-/// True when |status| lies on |device| and is not the root of a mount.
+/// The status a caller read before, as |attributes| (from statusAt, through
+/// DirHandle::statEntry) keep it: enough to remove or move the entry, not to
+/// copy it (no access time, no device number of a node).
+EntryStatus statusFrom(const EntryAttributes& attributes);
+
+/// True when |status| lies on |device| and is not the root of a mount
+/// (also a bind mount of the same device).
 inline bool sameFileSystem(const EntryStatus& status, uint64_t device) {
-  return status.attributes.device == device && !status.mountRoot;
+  return status.attributes.device == device && !status.attributes.mountRoot;
 }
 
 /// The inode flags (FS_IOC_GETFLAGS) of the entry |name| of |dirFd|, which
@@ -56,7 +58,9 @@ inline bool sameFileSystem(const EntryStatus& status, uint64_t device) {
 /// Returns 0 or the errno value.
 int inodeFlagsAt(int dirFd, const std::string& name, bool directory, int& flags);
 /// Clears the immutable flag of a regular file or folder |name| of |dirFd|.
-/// True when it is clear afterwards (also when it was never set). A regular
+/// True when it is clear afterwards (also when it was never set). When
+/// |status| says the file system reported the flag and it was clear, the
+/// entry is not opened at all. A regular
 /// file with more than one hard link is left locked: another link may lie
 /// outside the folder, and the flag belongs to that file too.
 bool unlockAt(int dirFd, const std::string& name, const EntryStatus& status);
@@ -93,8 +97,12 @@ std::vector<std::string> readNames(int dirFd, bool& ok);
 /// |unlock|, every regular file and folder below |name| is unlocked (as
 /// unlockAt) before it is removed; |name| itself is not. |displayPath| names
 /// |name| in messages.
+/// |known|, when given, is the status of |name| the caller read already: a
+/// file it describes is unlinked without reading it again (unlinkat follows
+/// no link, and one swapped for a folder meanwhile is read afresh).
 RemoveStatus removeAt(int dirFd, const std::string& name, const std::string& displayPath,
-                      uint64_t device, bool unlock, std::string& error);
+                      uint64_t device, bool unlock, std::string& error,
+                      const EntryStatus* known = nullptr);
 
 }  // namespace fs
 }  // namespace sweeprun

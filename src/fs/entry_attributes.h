@@ -19,6 +19,14 @@ struct EntryAttributes {
   uint32_t owner = 0;
   uint32_t group = 0;
   uint64_t device = 0;
+  // Read with the rest, so that a removal handed these attributes need not
+  // read the entry again: whether it is the root of a mount, and its
+  // immutable and append-only flags when the file system reports them
+  // (|pinningFlagsKnown|; else the flags below say nothing).
+  bool mountRoot = false;
+  bool pinningFlagsKnown = false;
+  bool immutable = false;
+  bool appendOnly = false;
   bool isDirectory() const { return (mode & 0170000) == 0040000; }
   bool isSymbolicLink() const { return (mode & 0170000) == 0120000; }
   bool isRegularFile() const { return (mode & 0170000) == 0100000; }

@@ -43,16 +43,22 @@ class Folder {
     int ignored = 0;
     return statEntry(name, ignored);
   }
-  virtual bool isDeletable(const std::string& name) const = 0;
+  /// |known|, here and below: the attributes of |name| the caller read
+  /// (statEntry) during its pass over the folder, used instead of reading
+  /// the entry again.
+  virtual bool isDeletable(const std::string& name,
+                           const EntryAttributes* known = nullptr) const = 0;
   virtual bool unlock(const std::string& name) const = 0;
 
-  virtual RemoveStatus removeEntry(const std::string& name, std::string& error) const = 0;
+  virtual RemoveStatus removeEntry(const std::string& name, std::string& error,
+                                   const EntryAttributes* known = nullptr) const = 0;
   virtual RemoveStatus removeFile(const std::string& name, std::string& error) const = 0;
   /// |placed|, when given, receives the attributes of the moved entry at
   /// its target after kMoved (see DirHandle::moveEntry).
   virtual MoveStatus moveEntry(const std::string& name, const Folder& destination,
                                const std::string& targetName, std::string& error,
-                               EntryAttributes* placed = nullptr) const = 0;
+                               EntryAttributes* placed = nullptr,
+                               const EntryAttributes* known = nullptr) const = 0;
   virtual CreateStatus createFileExclusive(const std::string& name, std::string_view contents,
                                            unsigned mode, std::string& error) const = 0;
 

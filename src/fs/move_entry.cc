@@ -290,7 +290,7 @@ class StagingFolder {
 
 MoveStatus DirHandle::moveEntry(const std::string& name, const Folder& destinationFolder,
                                 const std::string& targetName, std::string& error,
-                                EntryAttributes* placed) const {
+                                EntryAttributes* placed, const EntryAttributes* known) const {
   const DirHandle& destination = destinationFolder.realFolder();
   const std::string targetPath = destination.entryPath(targetName);
   if (!fs::isEntryName(name) || !fs::isEntryName(targetName) || !destination.isOpen()) {
@@ -298,7 +298,9 @@ MoveStatus DirHandle::moveEntry(const std::string& name, const Folder& destinati
     return MoveStatus::kFailed;
   }
   fs::EntryStatus status;
-  if (const int e = fs::statusAt(fd_, name, status)) {
+  if (known) {
+    status = fs::statusFrom(*known);
+  } else if (const int e = fs::statusAt(fd_, name, status)) {
     if (e == ENOENT) return MoveStatus::kGone;
     error = errorText("statx", entryPath(name), e);
     return MoveStatus::kFailed;

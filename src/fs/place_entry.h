@@ -26,9 +26,9 @@ std::string placeableName(std::string_view name, unsigned long n, size_t maxByte
 /// that is taken (or too long), the first free placeableName, which
 /// |placedName| receives.
 /// A name taken between the test and the move is skipped, never replaced.
-/// |placed| as DirHandle::moveEntry fills it.
+/// |placed| as DirHandle::moveEntry fills it; |known| as it takes it.
 MoveStatus placeEntry(const Folder& source, const std::string& name, const Folder& destination,
                       std::string& placedName, std::string& error,
-                      EntryAttributes* placed = nullptr);
+                      EntryAttributes* placed = nullptr, const EntryAttributes* known = nullptr);
 
 }  // namespace sweeprun

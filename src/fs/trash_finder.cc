@@ -192,12 +192,16 @@ OpenStatus TrashFinder::openTrashFor(const Folder& watched, const std::string& n
 
 OpenStatus TrashFinder::sharedTrashFor(const Folder& watched, const std::string& name,
                                        const UserTrash*& trash, std::string& notes,
-                                       std::string& error) {
+                                       std::string& error, const EntryAttributes* known) {
   // What openTrashFor's choice depends on: the entry's file system and, in
   // system mode, its owner (in user mode the Trash is always the running
   // user's).
+  // In system mode the owner is read afresh: another user who may write the
+  // folder could have put an entry of their own in its place since |known|
+  // was read, and the Trash chosen must be that of the entry moved.
   int failure = 0;
-  const std::optional<EntryAttributes> entry = watched.statEntry(name, failure);
+  const std::optional<EntryAttributes> entry =
+      known && homeTrashFiles_ ? *known : watched.statEntry(name, failure);
   if (!entry) {
     error = fs::errorText("statx", watched.entryPath(name), failure);
     return OpenStatus::kMissing;

@@ -40,9 +40,12 @@ class TrashFinder {
   /// Trash that could not be opened is tried again for the next entry. A
   /// kept Trash is a set of open folder descriptors: a Trash replaced by a
   /// link meanwhile is never followed, its entries keep going where the
-  /// first one went. |trash| points into the finder.
+  /// first one went. |trash| points into the finder. |known|, when given,
+  /// are the entry's attributes the caller read; in user mode (where only
+  /// the entry's file system decides) they are not read again.
   OpenStatus sharedTrashFor(const Folder& watched, const std::string& name, const UserTrash*& trash,
-                            std::string& notes, std::string& error);
+                            std::string& notes, std::string& error,
+                            const EntryAttributes* known = nullptr);
 
   /// The Trash folder (which holds "files" and "info") openTrashFor would
   /// put the entry in, touching nothing (for a preview); none when no Trash

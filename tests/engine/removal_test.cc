@@ -327,6 +327,116 @@ TEST_F(RemovalTest, DeletionUnlocksEverythingBelowTheEntry) {
   EXPECT_EQ(0u, folder.value("cout").asUnsigned()) << "deletions are not moves";
 }
 
+// The folder check hands unlink the attributes it read. A lock read with
+// them is cleared for a deletion; one set since is not cleared unseen: the
+// deletion fails and the file stays.
+TEST_F(RemovalTest, TheCheckedAttributesDecideTheUnlocking) {
+  if (!canLock(at("probe"))) GTEST_SKIP() << "needs root and a file system with the flag";
+  const struct {
+    const char* label;
+    bool lockedWhenRead;
+    RemovalResult expected;
+  } kCases[] = {
+      {"locked when read: unlocked and deleted", true, RemovalResult::kRemoved},
+      {"locked since: left locked", false, RemovalResult::kDeletionFailed},
+  };
+  TrashFolder folder = watching(inbox, {}, TrashFolder::kDeleteAction);
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    writeText(inbox + "/locked.txt", "");
+    if (c.lockedWhenRead) setImmutable(inbox + "/locked.txt", true);
+    DirHandle watched;
+    std::string error;
+    ASSERT_EQ(OpenStatus::kOpened, DirHandle::openDirectory(inbox, watched, error)) << error;
+    const std::optional<EntryAttributes> known = watched.statEntry("locked.txt");
+    ASSERT_TRUE(known);
+    if (!known->pinningFlagsKnown) GTEST_SKIP() << "the file system does not report the flag";
+    setImmutable(inbox + "/locked.txt", true);
+
+    EXPECT_EQ(c.expected, unlink(folder, watched, "locked.txt", nullptr, diskFolders(), &*known));
+    EXPECT_EQ(c.expected != RemovalResult::kRemoved, entryExists(inbox + "/locked.txt"));
+    clearImmutableBelow(inbox);
+    fs::remove_all(inbox + "/locked.txt");
+  }
+}
+
+// The folder's half of the deletable test is read once per handle when the
+// check's attributes come with it. A folder locked after that answer is
+// still refused by the kernel: the entry stays, and the run says why.
+TEST_F(RemovalTest, AFolderLockedAfterItsAnswerStillStopsTheRemoval) {
+  if (!canLock(at("probe"))) GTEST_SKIP() << "needs root and a file system with the flag";
+  const struct {
+    const char* label;
+    int action;
+    RemovalResult refused;
+  } kCases[] = {
+      {"delete", TrashFolder::kDeleteAction, RemovalResult::kDeletionFailed},
+      {"trash", TrashFolder::kTrashAction, RemovalResult::kMoveFailed},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    writeText(inbox + "/first", "");
+    writeText(inbox + "/second", "");
+    DirHandle watched;
+    std::string error;
+    ASSERT_EQ(OpenStatus::kOpened, DirHandle::openDirectory(inbox, watched, error)) << error;
+    const std::optional<EntryAttributes> first = watched.statEntry("first");
+    const std::optional<EntryAttributes> second = watched.statEntry("second");
+    ASSERT_TRUE(first && second);
+    TrashFolder folder = watching(inbox, {}, c.action);
+    EXPECT_EQ(RemovalResult::kRemoved,
+              unlink(folder, watched, "first", nullptr, diskFolders(), &*first));
+    setImmutable(inbox, true);
+
+    RemovalPlan done;
+    EXPECT_EQ(c.refused, unlink(folder, watched, "second", &done, diskFolders(), &*second));
+    EXPECT_FALSE(done.reason.empty());
+    EXPECT_EQ(RemovalResult::kNotDeletable, unlink(folder, watched, "second"))
+        << "a test without the attributes reads the folder afresh";
+    EXPECT_TRUE(entryExists(inbox + "/second"));
+    setImmutable(inbox, false);
+    fs::remove_all(inbox + "/second");
+  }
+}
+
+// In system mode the Trash is that of the entry's owner. An entry another
+// user put in place of the one the check read goes to the Trash of the
+// entry moved, not to that of the owner the check saw (which the run has
+// open already, from an earlier entry of theirs).
+TEST_F(RemovalTest, SystemModeChoosesTheTrashByTheEntryMoved) {
+  if (!runningAsRoot()) GTEST_SKIP() << "giving a file away needs root";
+  const std::string volume = at("volume");
+  makeFolder(volume);
+  context_.systemMode = true;
+  context_.userTrashPath.reset();
+  context_.mountPointOf = [volume](uint64_t, const std::string&) {
+    return std::optional<std::string>(volume);
+  };
+  for (const char* name : {"first.txt", "report.txt"}) {
+    writeText(inbox + "/" + name, "theirs");
+    ASSERT_EQ(0, lchown((inbox + "/" + name).c_str(), kSomeoneElse, kSomeoneElse));
+  }
+  DirHandle watched;
+  std::string error;
+  ASSERT_EQ(OpenStatus::kOpened, DirHandle::openDirectory(inbox, watched, error)) << error;
+  const std::optional<EntryAttributes> first = watched.statEntry("first.txt");
+  const std::optional<EntryAttributes> known = watched.statEntry("report.txt");
+  ASSERT_TRUE(first && known);
+  fs::remove(inbox + "/report.txt");
+  writeText(inbox + "/report.txt", "planted");  // root's own
+  TrashFolder folder = watching(inbox, {}, TrashFolder::kTrashAction);
+
+  RemovalSession session;
+  EXPECT_EQ(RemovalResult::kRemoved,
+            unlink(folder, watched, "first.txt", nullptr, diskFolders(), &*first));
+  EXPECT_EQ(RemovalResult::kRemoved,
+            unlink(folder, watched, "report.txt", nullptr, diskFolders(), &*known));
+  const std::string theirs = volume + "/.Trash-" + std::to_string(kSomeoneElse) + "/files/";
+  EXPECT_TRUE(entryExists(theirs + "first.txt"));
+  EXPECT_FALSE(entryExists(theirs + "report.txt"));
+  EXPECT_EQ("planted", readText(volume + "/.Trash-0/files/report.txt").value_or(""));
+}
+
 // A link in a watched folder is the entry itself: its target stays.
 TEST_F(RemovalTest, LinksAreRemovedAsLinks) {
   makeFolder(at("outside"));

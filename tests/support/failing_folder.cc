@@ -59,21 +59,22 @@ std::optional<EntryAttributes> FailingFolder::statEntry(const std::string& name,
   return real_->statEntry(name, errorNumber);
 }
 
-bool FailingFolder::isDeletable(const std::string& name) const {
-  return !errorFor(FolderOperation::kDeletable, name) && real_->isDeletable(name);
+bool FailingFolder::isDeletable(const std::string& name, const EntryAttributes* known) const {
+  return !errorFor(FolderOperation::kDeletable, name) && real_->isDeletable(name, known);
 }
 
 bool FailingFolder::unlock(const std::string& name) const {
   return !errorFor(FolderOperation::kUnlock, name) && real_->unlock(name);
 }
 
-RemoveStatus FailingFolder::removeEntry(const std::string& name, std::string& error) const {
+RemoveStatus FailingFolder::removeEntry(const std::string& name, std::string& error,
+                                        const EntryAttributes* known) const {
   if (const int e = errorFor(FolderOperation::kRemove, name)) {
     if (e == ENOENT) return RemoveStatus::kGone;
     error = errorText("unlinkat", entryPath(name), e);
     return RemoveStatus::kFailed;
   }
-  return real_->removeEntry(name, error);
+  return real_->removeEntry(name, error, known);
 }
 
 RemoveStatus FailingFolder::removeFile(const std::string& name, std::string& error) const {
@@ -88,7 +89,7 @@ RemoveStatus FailingFolder::removeFile(const std::string& name, std::string& err
 
 MoveStatus FailingFolder::moveEntry(const std::string& name, const Folder& destination,
                                     const std::string& targetName, std::string& error,
-                                    EntryAttributes* placed) const {
+                                    EntryAttributes* placed, const EntryAttributes* known) const {
   int e = errorFor(FolderOperation::kMove, name);
   // The target by its full path only: a bare name would be the source's.
   if (!e) e = failures_.errorFor(FolderOperation::kMove, destination.entryPath(targetName));
@@ -98,7 +99,7 @@ MoveStatus FailingFolder::moveEntry(const std::string& name, const Folder& desti
     error = errorText("renameat2", entryPath(name), e);
     return MoveStatus::kFailed;
   }
-  return real_->moveEntry(name, destination, targetName, error, placed);
+  return real_->moveEntry(name, destination, targetName, error, placed, known);
 }
 
 CreateStatus FailingFolder::createFileExclusive(const std::string& name, std::string_view contents,

@@ -65,13 +65,15 @@ class FailingFolder : public Folder {
   using Folder::statEntry;
   std::optional<EntryAttributes> statEntry(const std::string& name,
                                            int& errorNumber) const override;
-  bool isDeletable(const std::string& name) const override;
+  bool isDeletable(const std::string& name, const EntryAttributes* known = nullptr) const override;
   bool unlock(const std::string& name) const override;
-  RemoveStatus removeEntry(const std::string& name, std::string& error) const override;
+  RemoveStatus removeEntry(const std::string& name, std::string& error,
+                           const EntryAttributes* known = nullptr) const override;
   RemoveStatus removeFile(const std::string& name, std::string& error) const override;
   MoveStatus moveEntry(const std::string& name, const Folder& destination,
                        const std::string& targetName, std::string& error,
-                       EntryAttributes* placed = nullptr) const override;
+                       EntryAttributes* placed = nullptr,
+                       const EntryAttributes* known = nullptr) const override;
   CreateStatus createFileExclusive(const std::string& name, std::string_view contents,
                                    unsigned mode, std::string& error) const override;
   OpenStatus openChild(const std::string& name, std::unique_ptr<Folder>& child,
