@@ -13,10 +13,22 @@ constexpr char kMagic[] = "bplist00";
 constexpr size_t kMagicSize = 8;
 constexpr size_t kTrailerSize = 32;
 
-uint64_t bigEndian(const unsigned char* p, unsigned width) {
-  uint64_t v = 0;
-  for (unsigned i = 0; i < width; ++i) v = (v << 8) | p[i];
-  return v;
+// Offsets, references and counts are read for every object; the widths a
+// writer uses get straight-line code instead of a loop.
+inline uint64_t bigEndian(const unsigned char* p, unsigned width) {
+  switch (width) {
+    case 1:
+      return p[0];
+    case 2:
+      return (uint64_t{p[0]} << 8) | p[1];
+    case 4:
+      return (uint64_t{p[0]} << 24) | (uint64_t{p[1]} << 16) | (uint64_t{p[2]} << 8) | p[3];
+    default: {
+      uint64_t v = 0;
+      for (unsigned i = 0; i < width; ++i) v = (v << 8) | p[i];
+      return v;
+    }
+  }
 }
 
 void appendUtf8(std::string& out, uint32_t c) {
@@ -180,7 +192,8 @@ BinaryPlistView::Object BinaryPlistView::object(uint64_t index) const {
 }
 
 uint64_t BinaryPlistView::ref(const Object& container, uint64_t i) const {
-  const uint64_t slots = container.type == Type::kDictionary ? 2 * container.count : container.count;
+  const uint64_t slots =
+      container.type == Type::kDictionary ? 2 * container.count : container.count;
   if ((container.type != Type::kArray && container.type != Type::kSet &&
        container.type != Type::kDictionary) ||
       i >= slots)

@@ -105,7 +105,28 @@ unsigned widthFor(uint64_t value);
 size_t headerSize(uint64_t count);
 /// A marker of kind |kind| (high nibble) with |count|, inline or following.
 char* putHeader(char* p, uint8_t kind, uint64_t count);
-char* putBigEndian(char* p, uint64_t value, unsigned width);
+/// Inline, with straight-line code for the usual widths: every reference
+/// and offset of an archive goes through it.
+inline char* putBigEndian(char* p, uint64_t value, unsigned width) {
+  switch (width) {
+    case 1:
+      p[0] = static_cast<char>(value);
+      return p + 1;
+    case 2:
+      p[0] = static_cast<char>(value >> 8);
+      p[1] = static_cast<char>(value);
+      return p + 2;
+    case 4:
+      p[0] = static_cast<char>(value >> 24);
+      p[1] = static_cast<char>(value >> 16);
+      p[2] = static_cast<char>(value >> 8);
+      p[3] = static_cast<char>(value);
+      return p + 4;
+    default:
+      for (unsigned i = 0; i < width; ++i) p[i] = static_cast<char>(value >> (8 * (width - 1 - i)));
+      return p + width;
+  }
+}
 
 size_t signedSize(int64_t value);
 char* putSigned(char* p, int64_t value);

@@ -75,11 +75,6 @@ unsigned widthFor(uint64_t value) {
   return 8;
 }
 
-char* putBigEndian(char* p, uint64_t value, unsigned width) {
-  for (unsigned i = 0; i < width; ++i) p[i] = static_cast<char>(value >> (8 * (width - 1 - i)));
-  return p + width;
-}
-
 size_t headerSize(uint64_t count) { return count < 15 ? 1 : 2 + widthFor(count); }
 
 namespace {
