@@ -319,8 +319,17 @@ bool KeyedArchiveReader::visitDictionary(uint64_t uid, DictionaryVisitor& visito
     fail(uid, "dictionary without matching NS.keys and NS.objects");
   if (keys.count > kMaxDictionaryEntries) fail(uid, "dictionary has too many entries");
   charge(48 * keys.count);
+  // Records of one kind share one NS.keys array, so its keys are resolved
+  // once and reused until another array comes along.
+  if (keyList_.index != keys.index) {
+    keyList_.index = ~uint64_t{0};
+    keyList_.keys.clear();
+    for (uint64_t i = 0; i < keys.count; ++i)
+      keyList_.keys.push_back(keyFor(uidOf(view_->object(view_->ref(keys, i))), 1));
+    keyList_.index = keys.index;
+  }
   for (uint64_t i = 0; i < keys.count; ++i) {
-    const Key key = keyFor(uidOf(view_->object(view_->ref(keys, i))), 1);
+    const Key key = keyList_.keys[i];
     const uint64_t valueUid = uidOf(view_->object(view_->ref(values, i)));
     if (valueUid == 0) {
       visitor.value(key, Value());
@@ -379,7 +388,11 @@ KeyedArchiveReader::Object KeyedArchiveReader::objectAt(uint64_t uid) const {
 uint64_t KeyedArchiveReader::uidOf(const Object& reference) const {
   if (reference.type != Type::kUid)
     throw PlatformException("keyed archive: a value where a reference belongs");
-  return view_->scalar(reference).asUid();
+  // Read in place: a UID object is 1 to 8 big-endian bytes (the view checked
+  // the width), and building a value for it costs more than the read.
+  uint64_t uid = 0;
+  for (uint64_t i = 0; i < reference.count; ++i) uid = (uid << 8) | reference.payload[i];
+  return uid;
 }
 
 KeyedArchiveReader::Object KeyedArchiveReader::field(const Object& object, std::string_view key,

@@ -84,6 +84,11 @@ class KeyedArchiveReader {
     std::optional<Key> key;
   };
   CachedKey keys_[64];
+  struct KeyList {
+    uint64_t index = ~uint64_t{0};  // the NS.keys array object they come from
+    std::vector<Key> keys;
+  };
+  KeyList keyList_;
   struct KeyText {
     uint64_t index = ~uint64_t{0};
     bool ascii = false;

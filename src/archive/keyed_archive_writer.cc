@@ -153,6 +153,7 @@ class ArchiveEncoder : public KeyedEncoder {
     keyUids_.clear();
     classUids_.clear();
     keyArrays_.clear();
+    lastKeysRef_ = kUnset;
     for (uint64_t& k : fixedKeys_) k = kUnset;
     for (RecentText& recent : recentStrings_) recent.ref = kUnset;
     for (RecentText& recent : recentClasses_) recent.ref = kUnset;
@@ -328,14 +329,22 @@ class ArchiveEncoder : public KeyedEncoder {
     }
     const uint64_t cls = classUid("NSMutableDictionary");
     // Records share their key sets, so one NS.keys array serves them all.
+    // Most follow the key set of the record before them: compare with that
+    // one before hashing.
     uint64_t keysRef;
-    auto shared = keyArrays_.find(scratch_[keys]);
-    if (shared != keyArrays_.end()) {
-      keysRef = shared->second;
+    if (lastKeysRef_ != kUnset && scratch_[keys] == lastKeys_) {
+      keysRef = lastKeysRef_;
     } else {
-      keysRef = newExtra();
-      emitUidArray(keysRef, scratch_[keys]);
-      keyArrays_.emplace(scratch_[keys], keysRef);
+      auto shared = keyArrays_.find(scratch_[keys]);
+      if (shared != keyArrays_.end()) {
+        keysRef = shared->second;
+      } else {
+        keysRef = newExtra();
+        emitUidArray(keysRef, scratch_[keys]);
+        keyArrays_.emplace(scratch_[keys], keysRef);
+      }
+      lastKeys_ = scratch_[keys];
+      lastKeysRef_ = keysRef;
     }
     const uint64_t valuesRef = newExtra();
     emitUidArray(valuesRef, scratch_[values]);
@@ -531,6 +540,8 @@ class ArchiveEncoder : public KeyedEncoder {
   std::map<std::string, uint64_t, std::less<>> classUids_;
   std::unordered_map<std::vector<uint64_t>, uint64_t, VectorHash> keyArrays_;
   static constexpr uint64_t kUnset = ~uint64_t{0};
+  std::vector<uint64_t> lastKeys_;  // the key set of the last dictionary, with its array
+  uint64_t lastKeysRef_ = kUnset;
   static constexpr int kSharedBits = 10;
   SharedSlot shared_[1 << kSharedBits];
   uint64_t fixedKeys_[kFixedKeys] = {kUnset, kUnset, kUnset, kUnset};
