@@ -4,8 +4,8 @@
 #include <iterator>
 #include <string_view>
 
-#include "plist/binary_plist.h"
 #include "fs/file_io.h"
+#include "plist/binary_plist.h"
 
 namespace sweeprun {
 
@@ -18,17 +18,19 @@ constexpr size_t kMaxLate = 1 << 16;
 
 }  // namespace
 
-PlistObjectStream::PlistObjectStream(ByteSink& sink) : sink_(sink) { buffer_.reserve(kBufferSize); }
+// The buffer is sized once: growing a string for every object zero-filled
+// bytes that are written over at once.
+PlistObjectStream::PlistObjectStream(ByteSink& sink) : sink_(sink), buffer_(kBufferSize, '\0') {}
 
 char* PlistObjectStream::claim(size_t size) {
-  if (buffer_.size() + size > kBufferSize) flush();
+  if (used_ + size > kBufferSize) flush();
   if (size > kBufferSize) {
     large_.assign(size, '\0');
     return large_.data();
   }
-  const size_t used = buffer_.size();
-  buffer_.resize(used + size);
-  return buffer_.data() + used;
+  char* room = buffer_.data() + used_;
+  used_ += size;
+  return room;
 }
 
 void PlistObjectStream::commit(size_t size) {
@@ -40,8 +42,8 @@ void PlistObjectStream::commit(size_t size) {
 }
 
 void PlistObjectStream::flush() {
-  sink_.append(buffer_);
-  buffer_.clear();
+  sink_.append(std::string_view(buffer_.data(), used_));
+  used_ = 0;
 }
 
 PlistOffsetWindow::PlistOffsetWindow(ByteSink& sink, uint64_t tableStart, unsigned width,

@@ -29,7 +29,8 @@ class PlistObjectStream {
  private:
   static constexpr size_t kBufferSize = 256 << 10;
   ByteSink& sink_;
-  std::string buffer_;
+  std::string buffer_;  // kBufferSize bytes, the first used_ of them claimed
+  size_t used_ = 0;
   std::string large_;
   uint64_t position_ = 0;
 };
