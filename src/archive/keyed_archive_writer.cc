@@ -133,16 +133,15 @@ class ArchiveEncoder : public KeyedEncoder {
     Value::Kind kind = Value::Kind::kNone;
     uint64_t bits = 0;
     uint64_t uid = 0;
-    bool matches(const Value& v) const { return kind == v.kind() && bits == v.scalarBits(); }
-    void take(const Value& v, uint64_t newUid) {
-      kind = v.kind();
-      bits = v.scalarBits();
+    bool matches(Value::Kind k, uint64_t b) const { return kind == k && bits == b; }
+    void take(Value::Kind k, uint64_t b, uint64_t newUid) {
+      kind = k;
+      bits = b;
       uid = newUid;
     }
   };
-  SharedSlot& sharedSlot(const Value& v) {
-    const uint64_t h =
-        (v.scalarBits() ^ static_cast<uint64_t>(v.kind()) << 56) * 0x9E3779B97F4A7C15ull;
+  SharedSlot& sharedSlot(Value::Kind kind, uint64_t bits) {
+    const uint64_t h = (bits ^ static_cast<uint64_t>(kind) << 56) * 0x9E3779B97F4A7C15ull;
     return shared_[h >> (64 - kSharedBits)];
   }
 
@@ -223,19 +222,8 @@ class ArchiveEncoder : public KeyedEncoder {
         return 0;
       case Value::Kind::kText:
         return emitPlainText(v.asText());
-      case Value::Kind::kDate: {
-        SharedSlot& slot = sharedSlot(v);
-        if (slot.matches(v)) return slot.uid;
-        const uint64_t uid = nextUid_++;
-        const uint64_t time = newExtra();
-        const double seconds = v.asDate().seconds;
-        emit(time, bplist::kRealSize, 0, [&](char* p) { return bplist::putReal(p, seconds); });
-        const uint64_t cls = classUid("NSDate");
-        emitDictionary(objectIndex(uid),
-                       {{fixedKey(kTimeField), time}, {fixedKey(kClassField), uidRef(cls)}});
-        slot.take(v, uid);
-        return uid;
-      }
+      case Value::Kind::kDate:
+        return encodeDate(v.asDate().seconds);
       case Value::Kind::kArray: {
         const uint64_t uid = nextUid_++;
         const size_t depth = pushScratch();
@@ -257,15 +245,42 @@ class ArchiveEncoder : public KeyedEncoder {
         return uid;
       }
       default: {
-        SharedSlot& slot = sharedSlot(v);
-        if (slot.matches(v)) return slot.uid;
+        SharedSlot& slot = sharedSlot(v.kind(), v.scalarBits());
+        if (slot.matches(v.kind(), v.scalarBits())) return slot.uid;
         const uint64_t uid = nextUid_++;
         emit(objectIndex(uid), bplist::scalarSize(v), 0,
              [&](char* p) { return bplist::putScalar(p, v); });
-        slot.take(v, uid);
+        slot.take(v.kind(), v.scalarBits(), uid);
         return uid;
       }
     }
+  }
+
+  // A record's counters and dates, written as encodePlain writes their
+  // values but without building one for each.
+  uint64_t encodeUnsigned(uint64_t number) {
+    SharedSlot& slot = sharedSlot(Value::Kind::kUnsigned, number);
+    if (slot.matches(Value::Kind::kUnsigned, number)) return slot.uid;
+    const uint64_t uid = nextUid_++;
+    emit(objectIndex(uid), bplist::kUnsignedSize, 0,
+         [&](char* p) { return bplist::putUnsigned(p, number); });
+    slot.take(Value::Kind::kUnsigned, number, uid);
+    return uid;
+  }
+
+  uint64_t encodeDate(double seconds) {
+    uint64_t bits;
+    std::memcpy(&bits, &seconds, sizeof bits);
+    SharedSlot& slot = sharedSlot(Value::Kind::kDate, bits);
+    if (slot.matches(Value::Kind::kDate, bits)) return slot.uid;
+    const uint64_t uid = nextUid_++;
+    const uint64_t time = newExtra();
+    emit(time, bplist::kRealSize, 0, [&](char* p) { return bplist::putReal(p, seconds); });
+    const uint64_t cls = classUid("NSDate");
+    emitDictionary(objectIndex(uid),
+                   {{fixedKey(kTimeField), time}, {fixedKey(kClassField), uidRef(cls)}});
+    slot.take(Value::Kind::kDate, bits, uid);
+    return uid;
   }
 
   uint64_t encodePlainDictionary(const Dictionary& d) {
@@ -288,9 +303,9 @@ class ArchiveEncoder : public KeyedEncoder {
             case PlainEntry::Form::kText:
               return emitPlainText(e.text);
             case PlainEntry::Form::kUnsigned:
-              return encodePlain(Value::unsignedInteger(e.number));
+              return encodeUnsigned(e.number);
             case PlainEntry::Form::kDate:
-              return encodePlain(Value::date(Date{e.seconds}));
+              return encodeDate(e.seconds);
             case PlainEntry::Form::kValue:
               break;
           }
