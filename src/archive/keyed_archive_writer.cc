@@ -1,6 +1,7 @@
 #include "archive/keyed_archive_writer.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <map>
 #include <unordered_map>
@@ -150,6 +151,7 @@ class ArchiveEncoder : public KeyedEncoder {
     extras_ = 0;
     strings_.clear();
     keyUids_.clear();
+    for (KeySlot& slot : keySlots_) slot = KeySlot();
     classUids_.clear();
     keyArrays_.clear();
     lastKeysRef_ = kUnset;
@@ -325,15 +327,20 @@ class ArchiveEncoder : public KeyedEncoder {
       if (!kept(e)) continue;
       // Keys are interned, so the address of a key's text identifies it.
       const std::string* key = &keyOf(e).str();
-      auto it = keyUids_.find(key);
-      uint64_t keyUid;
-      if (it != keyUids_.end()) {
-        keyUid = it->second;
-      } else {
-        keyUid = emitPlainText(*key);
-        keyUids_.emplace(key, keyUid);
+      // Every record repeats the same few keys: a small table in front of
+      // the map answers nearly all of them.
+      KeySlot& slot = keySlots_[(reinterpret_cast<uintptr_t>(key) / sizeof *key) % kKeySlots];
+      if (slot.key != key) {
+        auto it = keyUids_.find(key);
+        if (it != keyUids_.end()) {
+          slot.uid = it->second;
+        } else {
+          slot.uid = emitPlainText(*key);
+          keyUids_.emplace(key, slot.uid);
+        }
+        slot.key = key;
       }
-      scratch_[keys].push_back(keyUid);
+      scratch_[keys].push_back(slot.uid);
     }
     const size_t values = pushScratch();
     for (size_t i = 0; i < count; ++i) {
@@ -552,6 +559,12 @@ class ArchiveEncoder : public KeyedEncoder {
   uint64_t extras_ = 0;
   std::unordered_map<std::string, uint64_t> strings_;         // binary key strings
   std::unordered_map<const std::string*, uint64_t> keyUids_;  // dictionary keys in $objects
+  struct KeySlot {
+    const std::string* key = nullptr;
+    uint64_t uid = 0;
+  };
+  static constexpr size_t kKeySlots = 32;
+  KeySlot keySlots_[kKeySlots];
   std::map<std::string, uint64_t, std::less<>> classUids_;
   std::unordered_map<std::vector<uint64_t>, uint64_t, VectorHash> keyArrays_;
   static constexpr uint64_t kUnset = ~uint64_t{0};
