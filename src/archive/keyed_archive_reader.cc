@@ -224,14 +224,8 @@ Value KeyedArchiveReader::plainValue(uint64_t uid, bool anyClass, int depth) {
       break;
     }
     case Category::kDictionary: {
-      bool hasValues;
-      const Object keys = field(o, "NS.keys", present);
-      const Object values = field(o, "NS.objects", hasValues);
-      if (!present || !hasValues || keys.type != Type::kArray || values.type != Type::kArray ||
-          keys.count != values.count)
-        fail(uid, "dictionary without matching NS.keys and NS.objects");
-      if (keys.count > kMaxDictionaryEntries) fail(uid, "dictionary has too many entries");
-      charge(48 * keys.count);
+      Object keys, values;
+      dictionaryArrays(uid, o, keys, values);
       Dictionary entries;
       entries.reserve(static_cast<size_t>(keys.count));
       for (uint64_t i = 0; i < keys.count; ++i) {
@@ -310,15 +304,9 @@ bool KeyedArchiveReader::visitDictionary(uint64_t uid, DictionaryVisitor& visito
     return false;
   }
   enter(uid);
+  Object keys, values;
+  dictionaryArrays(uid, o, keys, values);
   bool present;
-  bool hasValues;
-  const Object keys = field(o, "NS.keys", present);
-  const Object values = field(o, "NS.objects", hasValues);
-  if (!present || !hasValues || keys.type != Type::kArray || values.type != Type::kArray ||
-      keys.count != values.count)
-    fail(uid, "dictionary without matching NS.keys and NS.objects");
-  if (keys.count > kMaxDictionaryEntries) fail(uid, "dictionary has too many entries");
-  charge(48 * keys.count);
   // Records of one kind share one NS.keys array, so its keys are resolved
   // once and reused until another array comes along.
   if (keyList_.index != keys.index) {
@@ -501,6 +489,19 @@ Key KeyedArchiveReader::keyFor(uint64_t uid, int depth) {
 void KeyedArchiveReader::enter(uint64_t uid) {
   if (open_[uid]) fail(uid, "object contains itself");
   open_[uid] = true;
+}
+
+void KeyedArchiveReader::dictionaryArrays(uint64_t uid, const Object& o, Object& keys,
+                                          Object& values) {
+  bool present;
+  bool hasValues;
+  keys = field(o, "NS.keys", present);
+  values = field(o, "NS.objects", hasValues);
+  if (!present || !hasValues || keys.type != Type::kArray || values.type != Type::kArray ||
+      keys.count != values.count)
+    fail(uid, "dictionary without matching NS.keys and NS.objects");
+  if (keys.count > kMaxDictionaryEntries) fail(uid, "dictionary has too many entries");
+  charge(48 * keys.count);
 }
 
 void KeyedArchiveReader::charge(uint64_t cost) {

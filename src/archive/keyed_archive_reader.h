@@ -65,6 +65,9 @@ class KeyedArchiveReader {
   Key keyFor(uint64_t uid, int depth);
   void enter(uint64_t uid);
   void leave(uint64_t uid) { open_[uid] = false; }
+  /// The NS.keys and NS.objects arrays of the dictionary |o| (object |uid|),
+  /// checked to match and charged for; fails the decoding otherwise.
+  void dictionaryArrays(uint64_t uid, const Object& o, Object& keys, Object& values);
   void charge(uint64_t cost);
   [[noreturn]] void fail(uint64_t uid, const std::string& reason) const;
 
