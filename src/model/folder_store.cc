@@ -1,6 +1,5 @@
 #include "model/folder_store.h"
 
-#include "archive/keyed_archive.h"
 #include "fs/path.h"
 #include "fs/temporary_file.h"
 #include "model/trash_application.h"
@@ -37,22 +36,7 @@ FolderStore::LoadStatus FolderStore::load(TrashApplication& application, FolderL
   }
   // Until the decoding is through, a save must not replace the file.
   status_ = LoadStatus::kDamaged;
-  if (forReportOnly_) {
-    FolderList folders;
-    if (!unarchiveRootObjectArrayFromFile(
-            path_, "TrashFolder",
-            [&](KeyedDecoder& element) {
-              folders.push_back(TrashFolder::fromCoder(element, withItems));
-            },
-            error)) {
-      if (error.empty()) error = localized("the archive has no root object");
-      application.setTrashFolderList(std::nullopt);
-      return status_;
-    }
-    application.setTrashFolderList(std::move(folders));
-    return status_ = LoadStatus::kLoaded;
-  }
-  application.unarchiveWithFile(path_, merger, &error);
+  application.unarchiveWithFile(path_, merger, &error, withItems);
   return status_ = application.trashFolderList() ? LoadStatus::kLoaded : LoadStatus::kDamaged;
 }
 

@@ -31,15 +31,16 @@ bool TrashApplication::archiveToFile(const std::string& path, std::string& error
 }
 
 void TrashApplication::unarchiveWithFile(const std::optional<std::string>& path,
-                                         FolderListMerger* merger, std::string* reason) {
+                                         FolderListMerger* merger, std::string* reason,
+                                         const TrashFolder::ItemSelection& withItems) {
   if (path) {
     std::string error;
     std::optional<FolderList> decoded;
     FolderList folders;
     if (unarchiveRootObjectArrayFromFile(
             *path, "TrashFolder",
-            [&folders](KeyedDecoder& element) {
-              folders.push_back(TrashFolder::fromCoder(element));
+            [&folders, &withItems](KeyedDecoder& element) {
+              folders.push_back(TrashFolder::fromCoder(element, withItems));
             },
             error))
       decoded = std::move(folders);

@@ -55,8 +55,11 @@ class TrashApplication {
   /// ignore list. A file that cannot be read yields no list, and |error|
   /// (when given) says why. Throws PlatformException for content that is not
   /// a keyed archive of folders.
+  /// |withItems| picks the folders whose tracked entries are decoded (see
+  /// TrashFolder::fromCoder); all of them when not given.
   void unarchiveWithFile(const std::optional<std::string>& path, FolderListMerger* merger,
-                         std::string* error = nullptr);
+                         std::string* error = nullptr,
+                         const TrashFolder::ItemSelection& withItems = nullptr);
 
   void addObserver(TrashFolderListObserver* observer) { observers_.push_back(observer); }
 
