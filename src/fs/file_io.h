@@ -149,6 +149,7 @@ class FileHandle {
   void close();
 
  private:
+  friend class MappedAppender;
   explicit FileHandle(int fd) : fd_(fd) {}
   int fd_ = -1;
 };

@@ -1,5 +1,6 @@
 #include "log/run_journal.h"
 
+#include <charconv>
 #include <cstdio>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -25,7 +26,11 @@ constexpr double kSecondsPerDay = 86400;
 // read without help.
 std::string isoText(Date date) {
   std::string text = standardDateText(date);  // "2026-12-07 20:45:12 +0000"
-  return text.substr(0, 10) + "T" + text.substr(11, 8) + "Z";
+  if (text.size() != 25) return text.substr(0, 10) + "T" + text.substr(11, 8) + "Z";
+  text[10] = 'T';
+  text.resize(19);
+  text.push_back('Z');
+  return text;
 }
 
 std::optional<Date> parseIsoText(std::string_view text) {
@@ -71,19 +76,26 @@ std::optional<std::string> percentUnescaped(std::string_view text) {
   return out;
 }
 
-// One JSON object written member by member: a run writes a record per
-// entry it removes, and building a document for each would cost more than
-// the write (nlohmann-json reads the lines back).
+// One JSON object written member by member into a buffer the caller keeps:
+// a run writes a record per entry it removes, and building a document, or
+// even a fresh string, for each would cost more than the write
+// (nlohmann-json reads the lines back).
 class LineWriter {
  public:
-  LineWriter() { line_.reserve(512); }
+  explicit LineWriter(std::string& line) : line_(line) { line_.clear(); }
   void text(const char* key, std::string_view value) {
     name(key);
     quoted(value);
   }
   void number(const char* key, std::optional<uint64_t> value) {
     name(key);
-    line_ += value ? std::to_string(*value) : "null";
+    if (!value) {
+      line_ += "null";
+      return;
+    }
+    char digits[24];
+    const auto written = std::to_chars(digits, digits + sizeof digits, *value);
+    line_.append(digits, written.ptr);
   }
   /// A path as the file system holds it: as text when it is UTF-8, else as
   /// text with U+FFFD for a reader and exactly in "<key>Bytes".
@@ -103,7 +115,7 @@ class LineWriter {
     name(key);
     line_ += "null";
   }
-  std::string finish() { return line_ + "}"; }
+  void finish() { line_.push_back('}'); }
 
  private:
   void name(const char* key) {
@@ -112,24 +124,28 @@ class LineWriter {
     line_ += "\":";
   }
   // |value| is UTF-8: only quotes, backslashes and control characters need
-  // escaping.
+  // escaping, and runs without them are copied whole.
   void quoted(std::string_view value) {
     line_.push_back('"');
-    for (char c : value) {
+    size_t plain = 0;
+    for (size_t i = 0; i < value.size(); ++i) {
+      const unsigned char c = static_cast<unsigned char>(value[i]);
+      if (c != '"' && c != '\\' && c >= 0x20) continue;
+      line_.append(value.data() + plain, i - plain);
+      plain = i + 1;
       if (c == '"' || c == '\\') {
         line_.push_back('\\');
-        line_.push_back(c);
-      } else if (static_cast<unsigned char>(c) < 0x20) {
-        char escaped[8];
-        std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned char>(c));
-        line_ += escaped;
+        line_.push_back(static_cast<char>(c));
       } else {
-        line_.push_back(c);
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+        line_ += escaped;
       }
     }
+    line_.append(value.data() + plain, value.size() - plain);
     line_.push_back('"');
   }
-  std::string line_;
+  std::string& line_;
 };
 
 std::string pathOf(const Json& object, const char* key) {
@@ -168,7 +184,13 @@ std::string journalPath(bool systemMode) {
 }
 
 std::string journalLine(const JournalRecord& record) {
-  LineWriter line;
+  std::string line;
+  writeJournalLine(record, line);
+  return line;
+}
+
+void writeJournalLine(const JournalRecord& record, std::string& out) {
+  LineWriter line(out);
   const bool undo = record.kind == JournalRecord::Kind::kUndo;
   line.text("record", undo ? "undo" : "entry");
   line.path("run", record.run);
@@ -176,7 +198,8 @@ std::string journalLine(const JournalRecord& record) {
   if (undo) {
     line.number("entry", record.number);
     line.text("undoneAt", isoText(record.undoneAt));
-    return line.finish();
+    line.finish();
+    return;
   }
   line.path("mode", record.mode);
   line.number("entry", record.number);
@@ -196,7 +219,7 @@ std::string journalLine(const JournalRecord& record) {
   } else {
     line.null("modified");
   }
-  return line.finish();
+  line.finish();
 }
 
 std::optional<JournalRecord> parseJournalLine(std::string_view line) {
@@ -323,12 +346,22 @@ bool JournalWriter::open(const std::string& path, Date now, double limitDays,
       if (!file_.isOpen()) return false;
     }
   }
-  if (!file_.seekToEnd()) {
-    error = "lseek(" + path + ") failed";
+  if (!seekToContentEnd()) {
+    error = "read(" + path + ") failed";
     file_.close();
     return false;
   }
+  appender_.start(file_, file_.position());
   return true;
+}
+
+bool JournalWriter::seekToContentEnd() {
+  uint64_t end = 0;
+  std::string last;
+  if (!MappedAppender::contentEnd(file_, end) || !file_.seekTo(end)) return false;
+  if (end > 0 && (!file_.readAt(end - 1, 1, last) || last.size() != 1)) return false;
+  if (!last.empty() && last[0] != '\n' && !file_.write("\n")) return false;
+  return file_.truncateAtPosition();
 }
 
 bool JournalWriter::oldestRunIsDue(Date now, double limitDays) const {
@@ -355,15 +388,31 @@ bool JournalWriter::oldestRunIsDue(Date now, double limitDays) const {
 }
 
 bool JournalWriter::append(const JournalRecord& record, std::string& error) {
-  std::string line = journalLine(record);
-  line.push_back('\n');
-  if (file_.write(line)) return true;
+  writeJournalLine(record, line_);
+  line_.push_back('\n');
+  if (appender_.isStarted()) {
+    if (appender_.append(line_)) return true;
+    // No room for another window (a full disk, say): on with write(), which
+    // reports the reason if it fails as well.
+    const uint64_t end = appender_.end();
+    if (!appender_.finish() || !file_.seekTo(end)) {
+      error = "ftruncate(" + path_ + ") failed";
+      return false;
+    }
+  }
+  if (file_.write(line_)) return true;
   error = "write(" + path_ + ") failed";
   return false;
 }
 
 bool JournalWriter::close(std::string& error) {
   if (!file_.isOpen()) return true;
+  if (!appender_.finish()) {
+    error = "ftruncate(" + path_ + ") failed";
+    file_.close();
+    lock_ = DatabaseLock();
+    return false;
+  }
   const bool synced = file_.sync();
   file_.close();
   lock_ = DatabaseLock();

@@ -9,6 +9,7 @@
 
 #include "fs/database_lock.h"
 #include "fs/file_io.h"
+#include "fs/mapped_appender.h"
 #include "os/date.h"
 
 namespace sweeprun {
@@ -52,6 +53,8 @@ std::string journalPath(bool systemMode);
 /// |record| as one line of JSON, without the line feed. Paths that are not
 /// UTF-8 are written with U+FFFD and kept exactly in "<key>Bytes", as %XX.
 std::string journalLine(const JournalRecord& record);
+/// The same line into |out|, whose buffer is reused.
+void writeJournalLine(const JournalRecord& record, std::string& out);
 /// Reads one line back; none when it is not a journal record (a line cut
 /// short by a killed run, for instance).
 std::optional<JournalRecord> parseJournalLine(std::string_view line);
@@ -85,12 +88,18 @@ class JournalWriter {
   bool open(const std::string& path, Date now, double limitDays, std::chrono::milliseconds wait,
             std::string& error);
   bool isOpen() const { return file_.isOpen(); }
-  /// Hands |record| to the kernel at once as one write of one line.
+  /// Hands |record| to the kernel at once, as one line copied into the
+  /// journal's mapped end (see MappedAppender) or, where the file system
+  /// cannot map it, written with one write().
   bool append(const JournalRecord& record, std::string& error);
-  /// Flushes the journal to the disk and closes it.
+  /// Cuts the journal back to its content, flushes it to the disk and
+  /// closes it.
   bool close(std::string& error);
 
  private:
+  /// Cuts the zero bytes that a killed writer's reserved space left at the
+  /// end, ends a line it left cut short, and positions at the end.
+  bool seekToContentEnd();
   /// Whether the oldest run is |kTrimSlackDays| past the limit.
   bool oldestRunIsDue(Date now, double limitDays) const;
   static constexpr size_t kHeadPiece = 4096;
@@ -98,7 +107,9 @@ class JournalWriter {
 
   DatabaseLock lock_;
   FileHandle file_;
+  MappedAppender appender_;
   std::string path_;
+  std::string line_;  // the record being appended, its buffer reused
 };
 
 }  // namespace sweeprun

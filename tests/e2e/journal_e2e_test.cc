@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <set>
 #include <thread>
@@ -254,6 +255,10 @@ TEST_F(JournalEndToEndTest, ARunKilledInTheMiddleLeavesAJournalOfWhatItMoved) {
     EXPECT_EQ(0, undo.exitStatus) << undo.err;
     const auto left = std::distance(fs::directory_iterator(archive), fs::directory_iterator());
     EXPECT_EQ(moved.size() - journalled.size(), static_cast<size_t>(left));
+    // The space the killed run had reserved is cut by the undo's writer.
+    std::ifstream kept(journal(), std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(kept)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(std::string::npos, text.find('\0'));
   }
   if (!killedMidway) GTEST_SKIP() << "no kill landed in the middle of a run";
 }

@@ -145,6 +145,35 @@ TEST(RunJournalTest, WriterMakesAPrivateJournalAndUndoRecordsJoinTheirRun) {
   EXPECT_TRUE(runs[0].isUndone(2));
 }
 
+// A killed run leaves its reserved space as zeros after its last record,
+// and maybe a record cut short: the next writer ends that line and cuts the
+// zeros, so that its records stand on lines of their own.
+TEST(RunJournalTest, TheNextWriterMendsWhatAKilledRunLeft) {
+  const std::string whole = journalLine(entryOf("a", kNow, 1)) + "\n";
+  const std::string cut = journalLine(entryOf("a", kNow, 2)).substr(0, 40);
+  const std::string zeros(70000, '\0');
+  struct Row {
+    const char* name;
+    std::string left;
+    std::string mended;
+  } rows[] = {
+      {"zeros after a whole line", whole + zeros, whole},
+      {"a cut line, then zeros", whole + cut + zeros, whole + cut + "\n"},
+      {"nothing but zeros", zeros, ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    TempDir dir;
+    const std::string path = dir.write("journal.jsonl", row.left);
+    JournalWriter writer;
+    std::string error;
+    ASSERT_TRUE(writer.open(path, kNow, 0, std::chrono::milliseconds(0), error)) << error;
+    ASSERT_TRUE(writer.append(entryOf("b", kNow, 1), error)) << error;
+    ASSERT_TRUE(writer.close(error)) << error;
+    EXPECT_EQ(row.mended + journalLine(entryOf("b", kNow, 1)) + "\n", dir.read("journal.jsonl"));
+  }
+}
+
 TEST(RunJournalTest, AJournalBehindALinkIsRefused) {
   TempDir dir;
   dir.write("elsewhere", "");
