@@ -25,6 +25,17 @@ const char* actionName(const TrashFolder& folder) {
   }
 }
 
+// |path| = folder/name, as joinPath makes it, into |path|'s own buffer.
+void assignPath(std::string& path, std::string_view folder, std::string_view name) {
+  if (folder.empty() || folder.back() == '/' || name.empty() || name.front() == '/') {
+    path = joinPath(folder, name);
+    return;
+  }
+  path.assign(folder);
+  path.push_back('/');
+  path.append(name);
+}
+
 const char* typeName(const EntryAttributes& attributes) {
   if (attributes.isRegularFile()) return "file";
   if (attributes.isDirectory()) return "folder";
@@ -48,21 +59,29 @@ void JournalKeeper::entryDecided(const TrashFolder& folder, const std::string& n
     fail(error);
     return;
   }
-  JournalRecord record;
+  // One record reused for every entry: its texts keep their buffers.
+  JournalRecord& record = record_;
   record.run = runId_;
   record.started = started_;
   record.number = ++written_;
   record.mode = process().systemMode ? "system" : "user";
-  record.folder = std::string(folder.path());
+  record.folder = folder.path();
   record.action = actionName(folder);
-  record.original = joinPath(folder.path(), name);
+  assignPath(record.original, folder.path(), name);
   const RemovalPlan& removal = decision.removal;
-  if (record.action != std::string("delete")) {
-    record.destination = joinPath(removal.destination, removal.targetName);
-    record.trashInfo = removal.infoFile;
-    record.createdFolder = removal.createdFolder;
-    record.createdFolderInfo = removal.createdFolderInfo;
+  const bool deleted = record.action == "delete";
+  if (deleted) {
+    record.destination.clear();
+  } else {
+    assignPath(record.destination, removal.destination, removal.targetName);
   }
+  record.trashInfo = deleted ? std::string_view() : std::string_view(removal.infoFile);
+  record.createdFolder = deleted ? std::string_view() : std::string_view(removal.createdFolder);
+  record.createdFolderInfo =
+      deleted ? std::string_view() : std::string_view(removal.createdFolderInfo);
+  record.type.clear();
+  record.size = record.device = record.inode = std::nullopt;
+  record.modified = std::nullopt;
   if (removal.placed) {
     const EntryAttributes& placed = *removal.placed;
     record.type = typeName(placed);

@@ -40,6 +40,7 @@ class JournalKeeper : public RunObserver {
   uint64_t written_ = 0;
   bool failed_ = false;
   JournalWriter writer_;
+  JournalRecord record_;
 };
 
 }  // namespace sweeprun

@@ -1,7 +1,9 @@
 #include "log/run_journal.h"
 
 #include <charconv>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <nlohmann/json.hpp>
 
@@ -31,6 +33,17 @@ std::string isoText(Date date) {
   text.resize(19);
   text.push_back('Z');
   return text;
+}
+
+// The run's start, which every record of a run repeats: its last text serves.
+const std::string& startedText(Date started) {
+  static Date last{-1e300};
+  static std::string lastText;
+  if (started != last) {
+    lastText = isoText(started);
+    last = started;
+  }
+  return lastText;
 }
 
 std::optional<Date> parseIsoText(std::string_view text) {
@@ -76,13 +89,21 @@ std::optional<std::string> percentUnescaped(std::string_view text) {
   return out;
 }
 
-// One JSON object written member by member into a buffer the caller keeps:
-// a run writes a record per entry it removes, and building a document, or
-// even a fresh string, for each would cost more than the write
-// (nlohmann-json reads the lines back).
+// One JSON object written member by member into a buffer the caller keeps.
+// A run writes a record per entry it removes, and building a document, or
+// even appending piece by piece to a string, cost more than the rest of a
+// removal: the buffer is sized once per line for the longest the line can
+// be, and written through a cursor (nlohmann-json reads the lines back).
 class LineWriter {
  public:
-  explicit LineWriter(std::string& line) : line_(line) { line_.clear(); }
+  /// |longestValues| bounds the summed size of the values to be written.
+  LineWriter(std::string& line, size_t longestValues) : line_(line) {
+    // Escaped, a byte takes at most 6 (\u0001), and a path that is not UTF-8
+    // is written twice: once with U+FFFD (3 bytes per byte at most), once
+    // as %XX.
+    line_.resize(kLongestKeys + 9 * longestValues);
+    begin_ = cursor_ = line_.data();
+  }
   void text(const char* key, std::string_view value) {
     name(key);
     quoted(value);
@@ -90,62 +111,102 @@ class LineWriter {
   void number(const char* key, std::optional<uint64_t> value) {
     name(key);
     if (!value) {
-      line_ += "null";
+      put("null");
       return;
     }
-    char digits[24];
-    const auto written = std::to_chars(digits, digits + sizeof digits, *value);
-    line_.append(digits, written.ptr);
+    cursor_ = std::to_chars(cursor_, cursor_ + 20, *value).ptr;
   }
   /// A path as the file system holds it: as text when it is UTF-8, else as
   /// text with U+FFFD for a reader and exactly in "<key>Bytes".
   void path(const char* key, const std::string& value) {
     if (value.empty()) {
       name(key);
-      line_ += "null";
+      put("null");
+    } else if (isPlain(value)) {
+      name(key);
+      *cursor_++ = '"';
+      put(value);
+      *cursor_++ = '"';
     } else if (isValidUtf8(value)) {
       text(key, value);
     } else {
       name(key);
-      line_ += Json(value).dump(-1, ' ', false, Json::error_handler_t::replace);
+      put(Json(value).dump(-1, ' ', false, Json::error_handler_t::replace));
       text((std::string(key) + "Bytes").c_str(), percentEscaped(value));
     }
   }
   void null(const char* key) {
     name(key);
-    line_ += "null";
+    put("null");
   }
-  void finish() { line_.push_back('}'); }
+  void finish() {
+    *cursor_++ = '}';
+    line_.resize(static_cast<size_t>(cursor_ - begin_));
+  }
+
+  /// Room for the keys, quotes and numbers of the longest record.
+  static constexpr size_t kLongestKeys = 640;
 
  private:
+  /// Whether |value| is printable ASCII without quotes or backslashes, the
+  /// common case: a path written as it is. Eight bytes at a time.
+  static bool isPlain(std::string_view value) {
+    constexpr uint64_t kOnes = 0x0101010101010101ull, kHighs = 0x8080808080808080ull;
+    // The bytes of |word| that are zero, each as its high bit.
+    auto zeroBytes = [](uint64_t word) { return (word - kOnes) & ~word & kHighs; };
+    size_t i = 0;
+    for (; i + 8 <= value.size(); i += 8) {
+      uint64_t word;
+      std::memcpy(&word, value.data() + i, 8);
+      // High bytes; bytes below 0x20 (which borrow from 0x20 less them);
+      // '"' and '\\'.
+      const uint64_t care = (word & kHighs) | ((word - 0x20 * kOnes) & ~word & kHighs) |
+                            zeroBytes(word ^ ('"' * kOnes)) | zeroBytes(word ^ ('\\' * kOnes));
+      if (care) return false;
+    }
+    for (; i < value.size(); ++i) {
+      const unsigned char c = static_cast<unsigned char>(value[i]);
+      if (c >= 0x80 || c < 0x20 || c == '"' || c == '\\') return false;
+    }
+    return true;
+  }
+  void put(std::string_view bytes) {
+    std::memcpy(cursor_, bytes.data(), bytes.size());
+    cursor_ += bytes.size();
+  }
   void name(const char* key) {
-    line_ += line_.empty() ? "{\"" : ",\"";
-    line_ += key;
-    line_ += "\":";
+    const char opening = cursor_ == begin_ ? '{' : ',';
+    *cursor_++ = opening;
+    *cursor_++ = '"';
+    put(key);
+    *cursor_++ = '"';
+    *cursor_++ = ':';
   }
   // |value| is UTF-8: only quotes, backslashes and control characters need
   // escaping, and runs without them are copied whole.
   void quoted(std::string_view value) {
-    line_.push_back('"');
+    *cursor_++ = '"';
     size_t plain = 0;
     for (size_t i = 0; i < value.size(); ++i) {
       const unsigned char c = static_cast<unsigned char>(value[i]);
       if (c != '"' && c != '\\' && c >= 0x20) continue;
-      line_.append(value.data() + plain, i - plain);
+      put(value.substr(plain, i - plain));
       plain = i + 1;
       if (c == '"' || c == '\\') {
-        line_.push_back('\\');
-        line_.push_back(static_cast<char>(c));
+        *cursor_++ = '\\';
+        *cursor_++ = static_cast<char>(c);
       } else {
         char escaped[8];
         std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-        line_ += escaped;
+        put(escaped);
       }
     }
-    line_.append(value.data() + plain, value.size() - plain);
-    line_.push_back('"');
+    put(value.substr(plain));
+    *cursor_++ = '"';
   }
   std::string& line_;
+  char* begin_;
+  char* cursor_;
 };
 
 std::string pathOf(const Json& object, const char* key) {
@@ -190,11 +251,16 @@ std::string journalLine(const JournalRecord& record) {
 }
 
 void writeJournalLine(const JournalRecord& record, std::string& out) {
-  LineWriter line(out);
+  const size_t longestValues = record.run.size() + record.mode.size() + record.folder.size() +
+                               record.action.size() + record.original.size() +
+                               record.destination.size() + record.trashInfo.size() +
+                               record.createdFolder.size() + record.createdFolderInfo.size() +
+                               record.type.size();
+  LineWriter line(out, longestValues);
   const bool undo = record.kind == JournalRecord::Kind::kUndo;
   line.text("record", undo ? "undo" : "entry");
   line.path("run", record.run);
-  line.text("started", isoText(record.started));
+  line.text("started", startedText(record.started));
   if (undo) {
     line.number("entry", record.number);
     line.text("undoneAt", isoText(record.undoneAt));

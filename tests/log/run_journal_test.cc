@@ -63,6 +63,29 @@ TEST(RunJournalTest, RecordsReadBackExactlyAlsoWithPathsThatAreNotUtf8) {
   EXPECT_EQ(3u, undone->number);
 }
 
+// Every byte, at every place within and around an eight-byte stretch, and
+// paths made of nothing but the bytes that take the most room written.
+TEST(RunJournalTest, EveryByteOfAPathReadsBack) {
+  JournalRecord record = entryOf("r", kNow, 1);
+  for (int byte = 1; byte < 256; ++byte) {
+    for (size_t at = 0; at < 10; ++at) {
+      record.original = "/in/abcdefghijklmn";
+      record.original[at + 1] = static_cast<char>(byte);
+      const std::optional<JournalRecord> back = parseJournalLine(journalLine(record));
+      ASSERT_TRUE(back) << byte << " at " << at;
+      ASSERT_EQ(record.original, back->original) << byte << " at " << at;
+    }
+  }
+  const std::string widest = "/" + std::string(2000, '\x01') + std::string(2000, '\xff');
+  for (std::string* path : {&record.folder, &record.original, &record.destination,
+                            &record.trashInfo, &record.createdFolder, &record.createdFolderInfo})
+    *path = widest;
+  const std::optional<JournalRecord> back = parseJournalLine(journalLine(record));
+  ASSERT_TRUE(back);
+  EXPECT_EQ(widest, back->folder);
+  EXPECT_EQ(widest, back->createdFolderInfo);
+}
+
 TEST(RunJournalTest, LinesThatAreNoRecordsAreSkipped) {
   const std::string whole = journalLine(entryOf("r", kNow, 1));
   // A date that does not exist, and so would not read back as written.
