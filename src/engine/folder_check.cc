@@ -101,6 +101,9 @@ class EntryLines {
   const std::string takenIn = localizedString("+ %@");
   const std::string kept = localizedString("  %@");
   const std::string restarted = localizedString("= %@");
+  // And the lines of a removal.
+  const std::string removedNew = localizedString("- %@");
+  const std::string removedKnown = localizedString("- %@ (checked in %@)");
 
   /// Gathers the line |format| (one of the three above) with |name|.
   void seen(const std::string& format, std::string_view name) {
@@ -257,7 +260,8 @@ void TrashCollector::checkFolder(TrashFolder& folder) {
         } else {
           const std::string shown = loggableText(name);
           dispose(folder, dir, name, outcome, now);
-          kind = reportRemoval(outcome, shown, localized("- %@", {shown}), removed, lines);
+          kind = reportRemoval(outcome, shown, formatMessage(lines.removedNew, {shown}), removed,
+                               lines);
         }
         for (RunObserver* observer : observers_) {
           observer->entryDecided(folder, name, {kind, &item, rule, outcome});
@@ -291,7 +295,7 @@ void TrashCollector::checkFolder(TrashFolder& folder) {
         const std::string shown = loggableText(name);
         kind = reportRemoval(
             outcome, shown,
-            localized("- %@ (checked in %@)", {shown, standardDateText(known.checkedIn())}),
+            formatMessage(lines.removedKnown, {shown, standardDateText(known.checkedIn())}),
             removed, lines);
       }
       for (RunObserver* observer : observers_) {

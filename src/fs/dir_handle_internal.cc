@@ -58,8 +58,8 @@ int openForFlags(int dirFd, const std::string& name, bool directory, struct stat
 }  // namespace
 
 bool isEntryName(const std::string& name) {
-  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
-         name.find('\0') == std::string::npos;
+  if (name.empty() || (name.size() <= 2 && (name == "." || name == ".."))) return false;
+  return name.find('/') == std::string::npos && name.find('\0') == std::string::npos;
 }
 
 std::string errorText(const char* operation, const std::string& path, int errorNumber) {
