@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -141,7 +142,10 @@ class LineWriter {
   }
   void finish() {
     *cursor_++ = '}';
-    line_.resize(static_cast<size_t>(cursor_ - begin_));
+    const size_t written = static_cast<size_t>(cursor_ - begin_);
+    // The size was worked out for the widest line; past it is a fault here.
+    if (written > line_.size()) std::abort();
+    line_.resize(written);
   }
 
   /// Room for the keys, quotes and numbers of the longest record.
