@@ -18,8 +18,14 @@ namespace sweeprun {
 struct RemovalSession::Places {
   HeldTimeZone zone;
   TrashFinder finder{process().systemMode ? std::nullopt : process().userTrashPath};
-  std::string movePath;  // the move-to folder kept in |destination|, with the watched folder
+  // The move-to folder kept in |destination|, and the watched folder it
+  // serves.
+  std::string moveWatched, movePath;
   std::unique_ptr<Folder> destination;
+
+  bool keepsMoveTo(std::string_view watched, std::string_view path) const {
+    return destination && moveWatched == watched && movePath == path;
+  }
   std::map<std::string, std::unique_ptr<Folder>> dated;  // by path
 };
 
@@ -161,9 +167,8 @@ RemovalResult dispose(TrashFolder& folder, const Folder& watched, const std::str
     case TrashFolder::kMoveAction: {
       // The move-to folder itself is never created. A session keeps it open
       // for the rest of the folder's check.
-      done.destination = std::string(folder.value(folder_key::kDestination).asText());
-      const std::string key = watched.path() + '\0' + done.destination;
-      if (sessionPlaces && sessionPlaces->destination && sessionPlaces->movePath == key) {
+      done.destination = folder.value(folder_key::kDestination).asText();
+      if (sessionPlaces && sessionPlaces->keepsMoveTo(watched.path(), done.destination)) {
         return placeInto(folder, watched, name, *sessionPlaces->destination, done, known);
       }
       std::unique_ptr<Folder> destination;
@@ -176,7 +181,8 @@ RemovalResult dispose(TrashFolder& folder, const Folder& watched, const std::str
       if (status == OpenStatus::kNotDirectory) return RemovalResult::kDestinationNotDirectory;
       if (status != OpenStatus::kOpened) return RemovalResult::kMoveFailed;
       if (sessionPlaces) {
-        sessionPlaces->movePath = key;
+        sessionPlaces->moveWatched = watched.path();
+        sessionPlaces->movePath = done.destination;
         sessionPlaces->destination = std::move(destination);
         return placeInto(folder, watched, name, *sessionPlaces->destination, done, known);
       }

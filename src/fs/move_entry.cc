@@ -292,7 +292,6 @@ MoveStatus DirHandle::moveEntry(const std::string& name, const Folder& destinati
                                 const std::string& targetName, std::string& error,
                                 EntryAttributes* placed, const EntryAttributes* known) const {
   const DirHandle& destination = destinationFolder.realFolder();
-  const std::string targetPath = destination.entryPath(targetName);
   if (!fs::isEntryName(name) || !fs::isEntryName(targetName) || !destination.isOpen()) {
     error = errorText("renameat", entryPath(name), EINVAL);
     return MoveStatus::kFailed;
@@ -314,6 +313,7 @@ MoveStatus DirHandle::moveEntry(const std::string& name, const Folder& destinati
     if (placed) *placed = status.attributes;  // a rename keeps them all
     return MoveStatus::kMoved;
   }
+  const std::string targetPath = destination.entryPath(targetName);
   if (e != EXDEV) {
     error = errorText("renameat2", entryPath(name) + " -> " + targetPath, e);
     if (e == EEXIST) return MoveStatus::kTargetExists;
