@@ -166,17 +166,22 @@ void KeyedArchiveReader::eachRecord(uint64_t uid, std::string_view className,
   bool present;
   const Object list = field(array, "NS.objects", present);
   if (!present || list.type != Type::kArray) fail(uid, "array without NS.objects");
+  const ClassInfo* accepted = nullptr;
   for (uint64_t i = 0; i < list.count; ++i) {
     const uint64_t element = uidOf(view_->object(view_->ref(list, i)));
     if (element == 0) fail(uid, "nil element in an array of " + std::string(className));
     const Object record = objectAt(element);
     if (record.type != Type::kDictionary) fail(element, "not a " + std::string(className));
     const ClassInfo& cls = classOf(record);
-    bool known = false;
-    for (const std::string& c : cls.chain) known = known || c == className;
-    if (!known)
-      fail(element,
-           "object of class " + cls.name + " where " + std::string(className) + " belongs");
+    // The elements mostly share one class: its chain is looked through once.
+    if (&cls != accepted) {
+      bool known = false;
+      for (const std::string& c : cls.chain) known = known || c == className;
+      if (!known)
+        fail(element,
+             "object of class " + cls.name + " where " + std::string(className) + " belongs");
+      accepted = &cls;
+    }
     enter(element);
     RecordDecoder decoder(*this, record, element);
     each(decoder);
@@ -323,6 +328,14 @@ bool KeyedArchiveReader::visitDictionary(uint64_t uid, DictionaryVisitor& visito
       visitor.value(key, Value());
       continue;
     }
+    // Equal dates are often one shared object (check-in dates of a run),
+    // and one read already found this one a date.
+    const CachedDate& known = dates_[valueUid % kDateSlots];
+    if (known.uid == valueUid) {
+      charge(32);
+      visitor.date(key, Date{known.seconds});
+      continue;
+    }
     // The kinds a record's fields hold are read in place; the rest as
     // plainValue reads them.
     const Object v = objectAt(valueUid);
@@ -341,16 +354,17 @@ bool KeyedArchiveReader::visitDictionary(uint64_t uid, DictionaryVisitor& visito
       charge(32 + 2 * v.count);
       visitor.text(key, view_->text(v));
     } else if (v.type == Type::kDictionary && classOf(v).category == Category::kDate) {
-      // Equal dates are often one shared object (check-in dates of a run).
       charge(32);
-      CachedDate& cached = dates_[valueUid % kDateSlots];
-      if (cached.uid != valueUid) {
-        const Object time = field(v, "NS.time", present);
-        if (!present || (time.type != Type::kReal && time.type != Type::kInteger))
-          fail(valueUid, "date without NS.time");
-        cached = {valueUid, view_->scalar(time).asReal()};
-      }
-      visitor.date(key, Date{cached.seconds});
+      const Object time = field(v, "NS.time", present);
+      if (!present || (time.type != Type::kReal && time.type != Type::kInteger))
+        fail(valueUid, "date without NS.time");
+      const double seconds = view_->scalar(time).asReal();
+      dates_[valueUid % kDateSlots] = {valueUid, seconds};
+      visitor.date(key, Date{seconds});
+    } else if (v.type == Type::kInteger || v.type == Type::kReal || v.type == Type::kBoolean) {
+      // Numbers read as plainValue reads them, without fetching them again.
+      charge(32);
+      visitor.visit(key, view_->scalar(v));
     } else {
       visitor.visit(key, plainValue(valueUid, false, 1));
     }
@@ -420,8 +434,15 @@ const KeyedArchiveReader::ClassInfo& KeyedArchiveReader::classOf(const Object& o
   const Object reference = field(object, "$class", present);
   if (!present) throw PlatformException("keyed archive: object without $class");
   const uint64_t uid = uidOf(reference);
+  // Records, their dictionaries and their dates take turns: a few recent
+  // classes answer before the map.
+  RecentClass& recent = recentClasses_[uid % kRecentClassSlots];
+  if (recent.info && recent.uid == uid) return *recent.info;
   auto it = classes_.find(uid);
-  if (it != classes_.end()) return it->second;
+  if (it != classes_.end()) {
+    recent = {uid, &it->second};
+    return it->second;
+  }
 
   const Object description = objectAt(uid);
   if (description.type != Type::kDictionary) fail(uid, "class description is not a dictionary");
@@ -459,7 +480,9 @@ const KeyedArchiveReader::ClassInfo& KeyedArchiveReader::classOf(const Object& o
       if (c == known.first) info.category = known.second;
     if (info.category != Category::kOther) break;
   }
-  return classes_.emplace(uid, std::move(info)).first->second;
+  const ClassInfo& added = classes_.emplace(uid, std::move(info)).first->second;
+  recent = {uid, &added};
+  return added;
 }
 
 Key KeyedArchiveReader::keyFor(uint64_t uid, int depth) {

@@ -81,7 +81,13 @@ class KeyedArchiveReader {
   std::vector<bool> open_;  // objects being decoded, to refuse cycles
   uint64_t budget_ = 0;
   int recordDepth_ = 0;
-  std::unordered_map<uint64_t, ClassInfo> classes_;
+  std::unordered_map<uint64_t, ClassInfo> classes_;  // its entries never move
+  struct RecentClass {
+    uint64_t uid = 0;
+    const ClassInfo* info = nullptr;
+  };
+  static constexpr size_t kRecentClassSlots = 8;
+  RecentClass recentClasses_[kRecentClassSlots];
   struct CachedKey {
     uint64_t uid = ~uint64_t{0};
     std::optional<Key> key;
