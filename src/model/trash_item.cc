@@ -170,6 +170,26 @@ TrashItem::TrashItem(TrashItem&&) noexcept = default;
 TrashItem& TrashItem::operator=(TrashItem&&) noexcept = default;
 TrashItem::~TrashItem() = default;
 
+// Inline, so that each entry is made where it goes: returned through the
+// stack, every field of every record waited on the copy.
+inline PlainEntry TrashItem::scalarEntry(Field field) const {
+  const ItemKeys& k = keys();
+  switch (field) {
+    case kFileNumberField:
+      return PlainEntry::ofUnsigned(k.fnum, fileNumber_);
+    case kSizeField:
+      return PlainEntry::ofUnsigned(k.size, size_);
+    case kCreatedField:
+      return PlainEntry::ofDate(k.cdat, Date{created_});
+    case kModifiedField:
+      return PlainEntry::ofDate(k.mdat, Date{modified_});
+    case kCheckedInField:
+      return PlainEntry::ofDate(k.idat, Date{checkedIn_});
+    default:
+      return PlainEntry::ofUnsigned(k.hits, hits_);
+  }
+}
+
 void TrashItem::encodeWithCoder(KeyedEncoder& coder) const {
   // One path buffer and one entry list serve every record.
   static std::string* joined = new std::string();
@@ -363,24 +383,6 @@ void TrashItem::storePath(std::string_view path) {
   name_ = CompactName(path.substr(split));
   nameHash_ = hashOfName(name_.view());
   present_ |= 1u << kPathField;
-}
-
-PlainEntry TrashItem::scalarEntry(Field field) const {
-  const ItemKeys& k = keys();
-  switch (field) {
-    case kFileNumberField:
-      return PlainEntry::ofUnsigned(k.fnum, fileNumber_);
-    case kSizeField:
-      return PlainEntry::ofUnsigned(k.size, size_);
-    case kCreatedField:
-      return PlainEntry::ofDate(k.cdat, Date{created_});
-    case kModifiedField:
-      return PlainEntry::ofDate(k.mdat, Date{modified_});
-    case kCheckedInField:
-      return PlainEntry::ofDate(k.idat, Date{checkedIn_});
-    default:
-      return PlainEntry::ofUnsigned(k.hits, hits_);
-  }
 }
 
 Value TrashItem::fieldValue(Field field) const {
