@@ -334,14 +334,18 @@ const Value& Dictionary::get(std::string_view key) const {
 }
 
 Value* Dictionary::find(std::string_view key) {
-  for (auto& e : entries_)
-    if (e.first.text() == key) return &e.second;
-  return nullptr;
+  return const_cast<Value*>(static_cast<const Dictionary*>(this)->find(key));
 }
 
 const Value* Dictionary::find(std::string_view key) const {
-  for (const auto& e : entries_)
-    if (e.first.text() == key) return &e.second;
+  // Stored keys are mostly four-letter codes, so many share the length of
+  // the one asked for: the first letter sorts them out before a compare.
+  for (const auto& e : entries_) {
+    const std::string& text = e.first.str();
+    if (text.size() == key.size() && (key.empty() || text[0] == key[0]) &&
+        std::string_view(text) == key)
+      return &e.second;
+  }
   return nullptr;
 }
 
