@@ -151,7 +151,7 @@ KeyedArchiveReader::KeyedArchiveReader(std::string_view bytes, const MappedFile*
 bool KeyedArchiveReader::top(std::string_view key, uint64_t& uid) const {
   uint64_t ref;
   if (!view_->find(top_, key, ref)) return false;
-  uid = uidOf(view_->object(ref));
+  uid = uidAt(ref);
   if (uid >= count_) fail(uid, "reference out of range");
   return uid != 0;
 }
@@ -168,7 +168,7 @@ void KeyedArchiveReader::eachRecord(uint64_t uid, std::string_view className,
   if (!present || list.type != Type::kArray) fail(uid, "array without NS.objects");
   const ClassInfo* accepted = nullptr;
   for (uint64_t i = 0; i < list.count; ++i) {
-    const uint64_t element = uidOf(view_->object(view_->ref(list, i)));
+    const uint64_t element = uidAt(view_->ref(list, i));
     if (element == 0) fail(uid, "nil element in an array of " + std::string(className));
     const Object record = objectAt(element);
     if (record.type != Type::kDictionary) fail(element, "not a " + std::string(className));
@@ -223,8 +223,7 @@ Value KeyedArchiveReader::plainValue(uint64_t uid, bool anyClass, int depth) {
       Array elements;
       elements.reserve(static_cast<size_t>(list.count));
       for (uint64_t i = 0; i < list.count; ++i)
-        elements.push_back(
-            plainValue(uidOf(view_->object(view_->ref(list, i))), anyClass, depth + 1));
+        elements.push_back(plainValue(uidAt(view_->ref(list, i)), anyClass, depth + 1));
       result = Value::array(std::move(elements));
       break;
     }
@@ -234,9 +233,8 @@ Value KeyedArchiveReader::plainValue(uint64_t uid, bool anyClass, int depth) {
       Dictionary entries;
       entries.reserve(static_cast<size_t>(keys.count));
       for (uint64_t i = 0; i < keys.count; ++i) {
-        const Key key = keyFor(uidOf(view_->object(view_->ref(keys, i))), depth + 1);
-        entries.set(key,
-                    plainValue(uidOf(view_->object(view_->ref(values, i))), anyClass, depth + 1));
+        const Key key = keyFor(uidAt(view_->ref(keys, i)), depth + 1);
+        entries.set(key, plainValue(uidAt(view_->ref(values, i)), anyClass, depth + 1));
       }
       result = Value::dictionary(std::move(entries));
       break;
@@ -318,12 +316,12 @@ bool KeyedArchiveReader::visitDictionary(uint64_t uid, DictionaryVisitor& visito
     keyList_.index = ~uint64_t{0};
     keyList_.keys.clear();
     for (uint64_t i = 0; i < keys.count; ++i)
-      keyList_.keys.push_back(keyFor(uidOf(view_->object(view_->ref(keys, i))), 1));
+      keyList_.keys.push_back(keyFor(uidAt(view_->ref(keys, i)), 1));
     keyList_.index = keys.index;
   }
   for (uint64_t i = 0; i < keys.count; ++i) {
     const Key key = keyList_.keys[i];
-    const uint64_t valueUid = uidOf(view_->object(view_->ref(values, i)));
+    const uint64_t valueUid = uidAt(view_->ref(values, i));
     if (valueUid == 0) {
       visitor.value(key, Value());
       continue;
@@ -397,6 +395,12 @@ uint64_t KeyedArchiveReader::uidOf(const Object& reference) const {
   return uid;
 }
 
+uint64_t KeyedArchiveReader::uidAt(uint64_t ref) const {
+  uint64_t uid;
+  if (view_->uidAt(ref, uid)) return uid;
+  return uidOf(view_->object(ref));  // refuses what is not a reference
+}
+
 KeyedArchiveReader::Object KeyedArchiveReader::field(const Object& object, std::string_view key,
                                                      bool& present) const {
   uint64_t ref;
@@ -430,10 +434,10 @@ bool KeyedArchiveReader::findKey(const Object& object, std::string_view key,
 }
 
 const KeyedArchiveReader::ClassInfo& KeyedArchiveReader::classOf(const Object& object) {
-  bool present;
-  const Object reference = field(object, "$class", present);
-  if (!present) throw PlatformException("keyed archive: object without $class");
-  const uint64_t uid = uidOf(reference);
+  uint64_t reference;
+  if (!findKey(object, "$class", reference))
+    throw PlatformException("keyed archive: object without $class");
+  const uint64_t uid = uidAt(reference);
   // Records, their dictionaries and their dates take turns: a few recent
   // classes answer before the map.
   RecentClass& recent = recentClasses_[uid % kRecentClassSlots];
@@ -444,6 +448,7 @@ const KeyedArchiveReader::ClassInfo& KeyedArchiveReader::classOf(const Object& o
     return it->second;
   }
 
+  bool present;
   const Object description = objectAt(uid);
   if (description.type != Type::kDictionary) fail(uid, "class description is not a dictionary");
   const Object name = field(description, "$classname", present);

@@ -59,6 +59,8 @@ class KeyedArchiveReader {
 
   Object objectAt(uint64_t uid) const;
   uint64_t uidOf(const Object& reference) const;
+  /// The UID object number |ref| holds; fails as uidOf does.
+  uint64_t uidAt(uint64_t ref) const;
   const ClassInfo& classOf(const Object& object);
   Object field(const Object& object, std::string_view key, bool& present) const;
   bool findKey(const Object& object, std::string_view key, uint64_t& valueRef) const;
