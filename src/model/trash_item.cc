@@ -170,23 +170,29 @@ TrashItem::TrashItem(TrashItem&&) noexcept = default;
 TrashItem& TrashItem::operator=(TrashItem&&) noexcept = default;
 TrashItem::~TrashItem() = default;
 
-// Inline, so that each entry is made where it goes: returned through the
-// stack, every field of every record waited on the copy.
-inline PlainEntry TrashItem::scalarEntry(Field field) const {
+// Appends the entry of a field other than the path, made in place.
+void TrashItem::addScalarEntry(std::vector<PlainEntry>& entries, Field field) const {
   const ItemKeys& k = keys();
+  using Form = PlainEntry::Form;
   switch (field) {
     case kFileNumberField:
-      return PlainEntry::ofUnsigned(k.fnum, fileNumber_);
+      entries.emplace_back(k.fnum, Form::kUnsigned, std::string_view(), fileNumber_);
+      break;
     case kSizeField:
-      return PlainEntry::ofUnsigned(k.size, size_);
+      entries.emplace_back(k.size, Form::kUnsigned, std::string_view(), size_);
+      break;
     case kCreatedField:
-      return PlainEntry::ofDate(k.cdat, Date{created_});
+      entries.emplace_back(k.cdat, Form::kDate, std::string_view(), 0, created_);
+      break;
     case kModifiedField:
-      return PlainEntry::ofDate(k.mdat, Date{modified_});
+      entries.emplace_back(k.mdat, Form::kDate, std::string_view(), 0, modified_);
+      break;
     case kCheckedInField:
-      return PlainEntry::ofDate(k.idat, Date{checkedIn_});
+      entries.emplace_back(k.idat, Form::kDate, std::string_view(), 0, checkedIn_);
+      break;
     default:
-      return PlainEntry::ofUnsigned(k.hits, hits_);
+      entries.emplace_back(k.hits, Form::kUnsigned, std::string_view(), hits_);
+      break;
   }
 }
 
@@ -201,9 +207,9 @@ void TrashItem::encodeWithCoder(KeyedEncoder& coder) const {
   const ItemKeys& k = keys();
   auto add = [&](Field field) {
     if (field == kPathField) {
-      entries->push_back(PlainEntry::ofText(k.path, *joined));
+      entries->emplace_back(k.path, PlainEntry::Form::kText, *joined);
     } else {
-      entries->push_back(scalarEntry(field));
+      addScalarEntry(*entries, field);
     }
   };
   entries->clear();
@@ -216,7 +222,7 @@ void TrashItem::encodeWithCoder(KeyedEncoder& coder) const {
       if (field >= 0 && has(static_cast<Field>(field))) {
         add(static_cast<Field>(field));
       } else if (const Value* value = extras_->values.find(key.text())) {
-        entries->push_back(PlainEntry::ofValue(key, *value));
+        entries->emplace_back(key, PlainEntry::Form::kValue, std::string_view(), 0, 0, value);
       }
     }
   }
