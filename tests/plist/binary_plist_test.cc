@@ -86,6 +86,18 @@ TEST(BinaryPlistTest, TextsThatAreNotUtf8ComeBackByteForByte) {
   }
 }
 
+// Texts are looked at eight bytes at a time: a character beyond ASCII must
+// be seen wherever it falls, in a whole word or in the bytes after the last.
+TEST(BinaryPlistTest, TextsBeyondAsciiAreSeenAnywhere) {
+  for (size_t length = 0; length <= 17; ++length) {
+    for (size_t at = 0; at <= length; ++at) {
+      std::string text(length, 'a');
+      text.insert(at, "\xC3\xA9");  // U+00E9 in UTF-8
+      EXPECT_EQ(Value::text(text), roundTrip(Value::text(text))) << length << " " << at;
+    }
+  }
+}
+
 TEST(BinaryPlistTest, WideReferencesAndOffsets) {
   Array many;
   for (int i = 0; i < 70000; ++i) many.push_back(Value::integer(i));
