@@ -13,6 +13,9 @@ namespace {
 
 using Type = BinaryPlistView::Type;
 
+// The texts of KeyedArchiveReader::OwnKey, in its order.
+constexpr std::string_view kOwnKeyTexts[] = {"$class", "NS.keys", "NS.objects", "NS.time"};
+
 bool isText(const BinaryPlistView::Object& o) {
   return o.type == Type::kAsciiText || o.type == Type::kUtf16Text;
 }
@@ -96,7 +99,7 @@ class RecordDecoder : public KeyedDecoder {
     if (uid == 0) return 0;
     const auto array = reader_.objectAt(uid);
     if (array.type != Type::kDictionary) return 0;
-    const auto list = reader_.field(array, "NS.objects", present);
+    const auto list = reader_.field(array, KeyedArchiveReader::kObjectsKey, present);
     return present && list.type == Type::kArray ? static_cast<size_t>(list.count) : 0;
   }
 
@@ -164,7 +167,7 @@ void KeyedArchiveReader::eachRecord(uint64_t uid, std::string_view className,
     fail(uid, "not an array of " + std::string(className));
   enter(uid);
   bool present;
-  const Object list = field(array, "NS.objects", present);
+  const Object list = field(array, kObjectsKey, present);
   if (!present || list.type != Type::kArray) fail(uid, "array without NS.objects");
   const ClassInfo* accepted = nullptr;
   for (uint64_t i = 0; i < list.count; ++i) {
@@ -217,7 +220,7 @@ Value KeyedArchiveReader::plainValue(uint64_t uid, bool anyClass, int depth) {
   Value result;
   switch (cls.category) {
     case Category::kArray: {
-      const Object list = field(o, "NS.objects", present);
+      const Object list = field(o, kObjectsKey, present);
       if (!present || list.type != Type::kArray) fail(uid, "array without NS.objects");
       charge(32 * list.count);
       Array elements;
@@ -254,7 +257,7 @@ Value KeyedArchiveReader::plainValue(uint64_t uid, bool anyClass, int depth) {
       break;
     }
     case Category::kDate: {
-      const Object time = field(o, "NS.time", present);
+      const Object time = field(o, kTimeKey, present);
       if (!present || (time.type != Type::kReal && time.type != Type::kInteger))
         fail(uid, "date without NS.time");
       charge(32);
@@ -353,7 +356,7 @@ bool KeyedArchiveReader::visitDictionary(uint64_t uid, DictionaryVisitor& visito
       visitor.text(key, view_->text(v));
     } else if (v.type == Type::kDictionary && classOf(v).category == Category::kDate) {
       charge(32);
-      const Object time = field(v, "NS.time", present);
+      const Object time = field(v, kTimeKey, present);
       if (!present || (time.type != Type::kReal && time.type != Type::kInteger))
         fail(valueUid, "date without NS.time");
       const double seconds = view_->scalar(time).asReal();
@@ -408,22 +411,30 @@ KeyedArchiveReader::Object KeyedArchiveReader::field(const Object& object, std::
   return present ? view_->object(ref) : Object{Type::kNull, 0, 0, nullptr};
 }
 
+KeyedArchiveReader::KeyText& KeyedArchiveReader::keyText(uint64_t ref) const {
+  // An archive writes each key text once and refers to it from every
+  // object, so the few key objects are read once and then known by index.
+  KeyText& slot = keyTexts_[ref % kKeyTextSlots];
+  if (slot.index != ref) {
+    const Object text = view_->object(ref);
+    slot.index = ref;
+    slot.ascii = text.type == Type::kAsciiText;
+    if (slot.ascii)
+      slot.text.assign(reinterpret_cast<const char*>(text.payload),
+                       static_cast<size_t>(text.count));
+    slot.own = kOwnKeys;
+    for (uint8_t k = 0; k < kOwnKeys; ++k)
+      if (view_->textEquals(text, kOwnKeyTexts[k])) slot.own = k;
+  }
+  return slot;
+}
+
 bool KeyedArchiveReader::findKey(const Object& object, std::string_view key,
                                  uint64_t& valueRef) const {
   if (object.type != Type::kDictionary) return view_->find(object, key, valueRef);  // fails
-  // An archive writes each key text once and refers to it from every
-  // object, so the few key objects are read once and then known by index.
   for (uint64_t i = 0; i < object.count; ++i) {
     const uint64_t ref = view_->ref(object, i);
-    KeyText& slot = keyTexts_[ref % kKeyTextSlots];
-    if (slot.index != ref) {
-      const Object text = view_->object(ref);
-      slot.index = ref;
-      slot.ascii = text.type == Type::kAsciiText;
-      if (slot.ascii)
-        slot.text.assign(reinterpret_cast<const char*>(text.payload),
-                         static_cast<size_t>(text.count));
-    }
+    const KeyText& slot = keyText(ref);
     const bool equal = slot.ascii ? slot.text == key : view_->textEquals(view_->object(ref), key);
     if (equal) {
       valueRef = view_->ref(object, object.count + i);
@@ -433,9 +444,27 @@ bool KeyedArchiveReader::findKey(const Object& object, std::string_view key,
   return false;
 }
 
+KeyedArchiveReader::Object KeyedArchiveReader::field(const Object& object, OwnKey key,
+                                                     bool& present) const {
+  uint64_t ref;
+  present = findKey(object, key, ref);
+  return present ? view_->object(ref) : Object{Type::kNull, 0, 0, nullptr};
+}
+
+bool KeyedArchiveReader::findKey(const Object& object, OwnKey key, uint64_t& valueRef) const {
+  if (object.type != Type::kDictionary) return findKey(object, kOwnKeyTexts[key], valueRef);
+  for (uint64_t i = 0; i < object.count; ++i) {
+    if (keyText(view_->ref(object, i)).own == key) {
+      valueRef = view_->ref(object, object.count + i);
+      return true;
+    }
+  }
+  return false;
+}
+
 const KeyedArchiveReader::ClassInfo& KeyedArchiveReader::classOf(const Object& object) {
   uint64_t reference;
-  if (!findKey(object, "$class", reference))
+  if (!findKey(object, kClassKey, reference))
     throw PlatformException("keyed archive: object without $class");
   const uint64_t uid = uidAt(reference);
   // Records, their dictionaries and their dates take turns: a few recent
@@ -523,8 +552,8 @@ void KeyedArchiveReader::dictionaryArrays(uint64_t uid, const Object& o, Object&
                                           Object& values) {
   bool present;
   bool hasValues;
-  keys = field(o, "NS.keys", present);
-  values = field(o, "NS.objects", hasValues);
+  keys = field(o, kKeysKey, present);
+  values = field(o, kObjectsKey, hasValues);
   if (!present || !hasValues || keys.type != Type::kArray || values.type != Type::kArray ||
       keys.count != values.count)
     fail(uid, "dictionary without matching NS.keys and NS.objects");
