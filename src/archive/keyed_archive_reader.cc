@@ -80,9 +80,12 @@ class RecordDecoder : public KeyedDecoder {
   }
 
   bool decodeDictionary(std::string_view key, DictionaryVisitor& visitor) override {
-    bool present;
-    const auto v = reader_.field(record_, codedKey(key), present);
-    if (!present) return false;
+    uint64_t ref;
+    if (!reader_.findKey(record_, codedKey(key), ref)) return false;
+    // Nearly always a reference, read in place.
+    uint64_t uid;
+    if (reader_.view_->uidAt(ref, uid)) return reader_.visitDictionary(uid, visitor);
+    const auto v = reader_.view_->object(ref);
     if (v.type != Type::kUid) {
       if (isContainer(v))
         reader_.fail(uid_, "a container inline under \"" + std::string(key) + "\"");
