@@ -37,6 +37,13 @@ struct PlainEntry {
   double seconds = 0;   // kDate
   const Value* value = nullptr;
 
+  /// Every member at once, so that a list can make an entry where it goes
+  /// (emplace_back). One made aside and copied in is written a member at a
+  /// time and read back in wider pieces, which stalls on every entry.
+  PlainEntry(Key key, Form form, std::string_view text = {}, uint64_t number = 0,
+             double seconds = 0, const Value* value = nullptr)
+      : key(key), form(form), text(text), number(number), seconds(seconds), value(value) {}
+
   static PlainEntry ofText(Key key, std::string_view text) {
     return {key, Form::kText, text, 0, 0, nullptr};
   }

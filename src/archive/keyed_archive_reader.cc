@@ -13,6 +13,9 @@ namespace {
 
 using Type = BinaryPlistView::Type;
 
+// The texts of KeyedArchiveReader::OwnKey, in its order.
+constexpr std::string_view kOwnKeyTexts[] = {"$class", "NS.keys", "NS.objects", "NS.time"};
+
 bool isText(const BinaryPlistView::Object& o) {
   return o.type == Type::kAsciiText || o.type == Type::kUtf16Text;
 }
@@ -77,9 +80,12 @@ class RecordDecoder : public KeyedDecoder {
   }
 
   bool decodeDictionary(std::string_view key, DictionaryVisitor& visitor) override {
-    bool present;
-    const auto v = reader_.field(record_, codedKey(key), present);
-    if (!present) return false;
+    uint64_t ref;
+    if (!reader_.findKey(record_, codedKey(key), ref)) return false;
+    // Nearly always a reference, read in place.
+    uint64_t uid;
+    if (reader_.view_->uidAt(ref, uid)) return reader_.visitDictionary(uid, visitor);
+    const auto v = reader_.view_->object(ref);
     if (v.type != Type::kUid) {
       if (isContainer(v))
         reader_.fail(uid_, "a container inline under \"" + std::string(key) + "\"");
@@ -96,7 +102,7 @@ class RecordDecoder : public KeyedDecoder {
     if (uid == 0) return 0;
     const auto array = reader_.objectAt(uid);
     if (array.type != Type::kDictionary) return 0;
-    const auto list = reader_.field(array, "NS.objects", present);
+    const auto list = reader_.field(array, KeyedArchiveReader::kObjectsKey, present);
     return present && list.type == Type::kArray ? static_cast<size_t>(list.count) : 0;
   }
 
@@ -151,7 +157,7 @@ KeyedArchiveReader::KeyedArchiveReader(std::string_view bytes, const MappedFile*
 bool KeyedArchiveReader::top(std::string_view key, uint64_t& uid) const {
   uint64_t ref;
   if (!view_->find(top_, key, ref)) return false;
-  uid = uidOf(view_->object(ref));
+  uid = uidAt(ref);
   if (uid >= count_) fail(uid, "reference out of range");
   return uid != 0;
 }
@@ -164,19 +170,24 @@ void KeyedArchiveReader::eachRecord(uint64_t uid, std::string_view className,
     fail(uid, "not an array of " + std::string(className));
   enter(uid);
   bool present;
-  const Object list = field(array, "NS.objects", present);
+  const Object list = field(array, kObjectsKey, present);
   if (!present || list.type != Type::kArray) fail(uid, "array without NS.objects");
+  const ClassInfo* accepted = nullptr;
   for (uint64_t i = 0; i < list.count; ++i) {
-    const uint64_t element = uidOf(view_->object(view_->ref(list, i)));
+    const uint64_t element = uidAt(view_->ref(list, i));
     if (element == 0) fail(uid, "nil element in an array of " + std::string(className));
     const Object record = objectAt(element);
     if (record.type != Type::kDictionary) fail(element, "not a " + std::string(className));
     const ClassInfo& cls = classOf(record);
-    bool known = false;
-    for (const std::string& c : cls.chain) known = known || c == className;
-    if (!known)
-      fail(element,
-           "object of class " + cls.name + " where " + std::string(className) + " belongs");
+    // The elements mostly share one class: its chain is looked through once.
+    if (&cls != accepted) {
+      bool known = false;
+      for (const std::string& c : cls.chain) known = known || c == className;
+      if (!known)
+        fail(element,
+             "object of class " + cls.name + " where " + std::string(className) + " belongs");
+      accepted = &cls;
+    }
     enter(element);
     RecordDecoder decoder(*this, record, element);
     each(decoder);
@@ -212,14 +223,13 @@ Value KeyedArchiveReader::plainValue(uint64_t uid, bool anyClass, int depth) {
   Value result;
   switch (cls.category) {
     case Category::kArray: {
-      const Object list = field(o, "NS.objects", present);
+      const Object list = field(o, kObjectsKey, present);
       if (!present || list.type != Type::kArray) fail(uid, "array without NS.objects");
       charge(32 * list.count);
       Array elements;
       elements.reserve(static_cast<size_t>(list.count));
       for (uint64_t i = 0; i < list.count; ++i)
-        elements.push_back(
-            plainValue(uidOf(view_->object(view_->ref(list, i))), anyClass, depth + 1));
+        elements.push_back(plainValue(uidAt(view_->ref(list, i)), anyClass, depth + 1));
       result = Value::array(std::move(elements));
       break;
     }
@@ -229,9 +239,8 @@ Value KeyedArchiveReader::plainValue(uint64_t uid, bool anyClass, int depth) {
       Dictionary entries;
       entries.reserve(static_cast<size_t>(keys.count));
       for (uint64_t i = 0; i < keys.count; ++i) {
-        const Key key = keyFor(uidOf(view_->object(view_->ref(keys, i))), depth + 1);
-        entries.set(key,
-                    plainValue(uidOf(view_->object(view_->ref(values, i))), anyClass, depth + 1));
+        const Key key = keyFor(uidAt(view_->ref(keys, i)), depth + 1);
+        entries.set(key, plainValue(uidAt(view_->ref(values, i)), anyClass, depth + 1));
       }
       result = Value::dictionary(std::move(entries));
       break;
@@ -251,7 +260,7 @@ Value KeyedArchiveReader::plainValue(uint64_t uid, bool anyClass, int depth) {
       break;
     }
     case Category::kDate: {
-      const Object time = field(o, "NS.time", present);
+      const Object time = field(o, kTimeKey, present);
       if (!present || (time.type != Type::kReal && time.type != Type::kInteger))
         fail(uid, "date without NS.time");
       charge(32);
@@ -313,14 +322,22 @@ bool KeyedArchiveReader::visitDictionary(uint64_t uid, DictionaryVisitor& visito
     keyList_.index = ~uint64_t{0};
     keyList_.keys.clear();
     for (uint64_t i = 0; i < keys.count; ++i)
-      keyList_.keys.push_back(keyFor(uidOf(view_->object(view_->ref(keys, i))), 1));
+      keyList_.keys.push_back(keyFor(uidAt(view_->ref(keys, i)), 1));
     keyList_.index = keys.index;
   }
   for (uint64_t i = 0; i < keys.count; ++i) {
     const Key key = keyList_.keys[i];
-    const uint64_t valueUid = uidOf(view_->object(view_->ref(values, i)));
+    const uint64_t valueUid = uidAt(view_->ref(values, i));
     if (valueUid == 0) {
       visitor.value(key, Value());
+      continue;
+    }
+    // Equal dates are often one shared object (check-in dates of a run),
+    // and one read already found this one a date.
+    const CachedDate& known = dates_[valueUid % kDateSlots];
+    if (known.uid == valueUid) {
+      charge(32);
+      visitor.date(key, Date{known.seconds});
       continue;
     }
     // The kinds a record's fields hold are read in place; the rest as
@@ -341,16 +358,17 @@ bool KeyedArchiveReader::visitDictionary(uint64_t uid, DictionaryVisitor& visito
       charge(32 + 2 * v.count);
       visitor.text(key, view_->text(v));
     } else if (v.type == Type::kDictionary && classOf(v).category == Category::kDate) {
-      // Equal dates are often one shared object (check-in dates of a run).
       charge(32);
-      CachedDate& cached = dates_[valueUid % kDateSlots];
-      if (cached.uid != valueUid) {
-        const Object time = field(v, "NS.time", present);
-        if (!present || (time.type != Type::kReal && time.type != Type::kInteger))
-          fail(valueUid, "date without NS.time");
-        cached = {valueUid, view_->scalar(time).asReal()};
-      }
-      visitor.date(key, Date{cached.seconds});
+      const Object time = field(v, kTimeKey, present);
+      if (!present || (time.type != Type::kReal && time.type != Type::kInteger))
+        fail(valueUid, "date without NS.time");
+      const double seconds = view_->scalar(time).asReal();
+      dates_[valueUid % kDateSlots] = {valueUid, seconds};
+      visitor.date(key, Date{seconds});
+    } else if (v.type == Type::kInteger || v.type == Type::kReal || v.type == Type::kBoolean) {
+      // Numbers read as plainValue reads them, without fetching them again.
+      charge(32);
+      visitor.visit(key, view_->scalar(v));
     } else {
       visitor.visit(key, plainValue(valueUid, false, 1));
     }
@@ -383,6 +401,12 @@ uint64_t KeyedArchiveReader::uidOf(const Object& reference) const {
   return uid;
 }
 
+uint64_t KeyedArchiveReader::uidAt(uint64_t ref) const {
+  uint64_t uid;
+  if (view_->uidAt(ref, uid)) return uid;
+  return uidOf(view_->object(ref));  // refuses what is not a reference
+}
+
 KeyedArchiveReader::Object KeyedArchiveReader::field(const Object& object, std::string_view key,
                                                      bool& present) const {
   uint64_t ref;
@@ -390,22 +414,30 @@ KeyedArchiveReader::Object KeyedArchiveReader::field(const Object& object, std::
   return present ? view_->object(ref) : Object{Type::kNull, 0, 0, nullptr};
 }
 
+KeyedArchiveReader::KeyText& KeyedArchiveReader::keyText(uint64_t ref) const {
+  // An archive writes each key text once and refers to it from every
+  // object, so the few key objects are read once and then known by index.
+  KeyText& slot = keyTexts_[ref % kKeyTextSlots];
+  if (slot.index != ref) {
+    const Object text = view_->object(ref);
+    slot.index = ref;
+    slot.ascii = text.type == Type::kAsciiText;
+    if (slot.ascii)
+      slot.text.assign(reinterpret_cast<const char*>(text.payload),
+                       static_cast<size_t>(text.count));
+    slot.own = kOwnKeys;
+    for (uint8_t k = 0; k < kOwnKeys; ++k)
+      if (view_->textEquals(text, kOwnKeyTexts[k])) slot.own = k;
+  }
+  return slot;
+}
+
 bool KeyedArchiveReader::findKey(const Object& object, std::string_view key,
                                  uint64_t& valueRef) const {
   if (object.type != Type::kDictionary) return view_->find(object, key, valueRef);  // fails
-  // An archive writes each key text once and refers to it from every
-  // object, so the few key objects are read once and then known by index.
   for (uint64_t i = 0; i < object.count; ++i) {
     const uint64_t ref = view_->ref(object, i);
-    KeyText& slot = keyTexts_[ref % kKeyTextSlots];
-    if (slot.index != ref) {
-      const Object text = view_->object(ref);
-      slot.index = ref;
-      slot.ascii = text.type == Type::kAsciiText;
-      if (slot.ascii)
-        slot.text.assign(reinterpret_cast<const char*>(text.payload),
-                         static_cast<size_t>(text.count));
-    }
+    const KeyText& slot = keyText(ref);
     const bool equal = slot.ascii ? slot.text == key : view_->textEquals(view_->object(ref), key);
     if (equal) {
       valueRef = view_->ref(object, object.count + i);
@@ -415,14 +447,40 @@ bool KeyedArchiveReader::findKey(const Object& object, std::string_view key,
   return false;
 }
 
-const KeyedArchiveReader::ClassInfo& KeyedArchiveReader::classOf(const Object& object) {
-  bool present;
-  const Object reference = field(object, "$class", present);
-  if (!present) throw PlatformException("keyed archive: object without $class");
-  const uint64_t uid = uidOf(reference);
-  auto it = classes_.find(uid);
-  if (it != classes_.end()) return it->second;
+KeyedArchiveReader::Object KeyedArchiveReader::field(const Object& object, OwnKey key,
+                                                     bool& present) const {
+  uint64_t ref;
+  present = findKey(object, key, ref);
+  return present ? view_->object(ref) : Object{Type::kNull, 0, 0, nullptr};
+}
 
+bool KeyedArchiveReader::findKey(const Object& object, OwnKey key, uint64_t& valueRef) const {
+  if (object.type != Type::kDictionary) return findKey(object, kOwnKeyTexts[key], valueRef);
+  for (uint64_t i = 0; i < object.count; ++i) {
+    if (keyText(view_->ref(object, i)).own == key) {
+      valueRef = view_->ref(object, object.count + i);
+      return true;
+    }
+  }
+  return false;
+}
+
+const KeyedArchiveReader::ClassInfo& KeyedArchiveReader::classOf(const Object& object) {
+  uint64_t reference;
+  if (!findKey(object, kClassKey, reference))
+    throw PlatformException("keyed archive: object without $class");
+  const uint64_t uid = uidAt(reference);
+  // Records, their dictionaries and their dates take turns: a few recent
+  // classes answer before the map.
+  RecentClass& recent = recentClasses_[uid % kRecentClassSlots];
+  if (recent.info && recent.uid == uid) return *recent.info;
+  auto it = classes_.find(uid);
+  if (it != classes_.end()) {
+    recent = {uid, &it->second};
+    return it->second;
+  }
+
+  bool present;
   const Object description = objectAt(uid);
   if (description.type != Type::kDictionary) fail(uid, "class description is not a dictionary");
   const Object name = field(description, "$classname", present);
@@ -459,7 +517,9 @@ const KeyedArchiveReader::ClassInfo& KeyedArchiveReader::classOf(const Object& o
       if (c == known.first) info.category = known.second;
     if (info.category != Category::kOther) break;
   }
-  return classes_.emplace(uid, std::move(info)).first->second;
+  const ClassInfo& added = classes_.emplace(uid, std::move(info)).first->second;
+  recent = {uid, &added};
+  return added;
 }
 
 Key KeyedArchiveReader::keyFor(uint64_t uid, int depth) {
@@ -495,8 +555,8 @@ void KeyedArchiveReader::dictionaryArrays(uint64_t uid, const Object& o, Object&
                                           Object& values) {
   bool present;
   bool hasValues;
-  keys = field(o, "NS.keys", present);
-  values = field(o, "NS.objects", hasValues);
+  keys = field(o, kKeysKey, present);
+  values = field(o, kObjectsKey, hasValues);
   if (!present || !hasValues || keys.type != Type::kArray || values.type != Type::kArray ||
       keys.count != values.count)
     fail(uid, "dictionary without matching NS.keys and NS.objects");

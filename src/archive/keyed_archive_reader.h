@@ -59,9 +59,20 @@ class KeyedArchiveReader {
 
   Object objectAt(uint64_t uid) const;
   uint64_t uidOf(const Object& reference) const;
+  /// The UID object number |ref| holds; fails as uidOf does.
+  uint64_t uidAt(uint64_t ref) const;
   const ClassInfo& classOf(const Object& object);
   Object field(const Object& object, std::string_view key, bool& present) const;
   bool findKey(const Object& object, std::string_view key, uint64_t& valueRef) const;
+  /// The keys of the archive's own objects, asked for in nearly every one.
+  enum OwnKey : uint8_t { kClassKey, kKeysKey, kObjectsKey, kTimeKey, kOwnKeys };
+  /// As above for the text of |key|, but known by the key objects' slots
+  /// instead of compared again at every object.
+  Object field(const Object& object, OwnKey key, bool& present) const;
+  bool findKey(const Object& object, OwnKey key, uint64_t& valueRef) const;
+  /// The slot of key object |ref|, filled when another object held it.
+  struct KeyText;
+  KeyText& keyText(uint64_t ref) const;
   Key keyFor(uint64_t uid, int depth);
   void enter(uint64_t uid);
   void leave(uint64_t uid) { open_[uid] = false; }
@@ -81,7 +92,13 @@ class KeyedArchiveReader {
   std::vector<bool> open_;  // objects being decoded, to refuse cycles
   uint64_t budget_ = 0;
   int recordDepth_ = 0;
-  std::unordered_map<uint64_t, ClassInfo> classes_;
+  std::unordered_map<uint64_t, ClassInfo> classes_;  // its entries never move
+  struct RecentClass {
+    uint64_t uid = 0;
+    const ClassInfo* info = nullptr;
+  };
+  static constexpr size_t kRecentClassSlots = 8;
+  RecentClass recentClasses_[kRecentClassSlots];
   struct CachedKey {
     uint64_t uid = ~uint64_t{0};
     std::optional<Key> key;
@@ -95,6 +112,7 @@ class KeyedArchiveReader {
   struct KeyText {
     uint64_t index = ~uint64_t{0};
     bool ascii = false;
+    uint8_t own = kOwnKeys;  // the own key it is equal to, if any
     std::string text;
   };
   static constexpr size_t kKeyTextSlots = 64;

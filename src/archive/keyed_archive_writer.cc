@@ -94,32 +94,32 @@ class ArchiveEncoder : public KeyedEncoder {
   }
 
   void encodeBytes(std::string_view key, std::string_view bytes) override {
-    const uint64_t keyRef = keyString(codedKey(key));
+    const uint64_t keyRef = codedKeyString(key);
     const uint64_t ref = newExtra();
     emit(ref, bplist::dataSize(bytes), 0, [&](char* p) { return bplist::putData(p, bytes); });
     entries().emplace_back(keyRef, ref);
   }
 
   void encodeValue(std::string_view key, const Value& value) override {
-    const uint64_t keyRef = keyString(codedKey(key));
+    const uint64_t keyRef = codedKeyString(key);
     const uint64_t uid = encodePlain(value);
     entries().emplace_back(keyRef, uidRef(uid));
   }
 
   void encodeDictionary(std::string_view key, const Dictionary& dictionary) override {
-    const uint64_t keyRef = keyString(codedKey(key));
+    const uint64_t keyRef = codedKeyString(key);
     const uint64_t uid = encodePlainDictionary(dictionary);
     entries().emplace_back(keyRef, uidRef(uid));
   }
 
   void encodeEntries(std::string_view key, const PlainEntry* list, size_t count) override {
-    const uint64_t keyRef = keyString(codedKey(key));
+    const uint64_t keyRef = codedKeyString(key);
     const uint64_t uid = encodePlainEntries(list, count);
     entries().emplace_back(keyRef, uidRef(uid));
   }
 
   void encodeObjectArray(std::string_view key, size_t count, const ObjectAt& element) override {
-    const uint64_t keyRef = keyString(codedKey(key));
+    const uint64_t keyRef = codedKeyString(key);
     const uint64_t uid = encodeRecordArray(count, element);
     entries().emplace_back(keyRef, uidRef(uid));
   }
@@ -156,6 +156,7 @@ class ArchiveEncoder : public KeyedEncoder {
     keyArrays_.clear();
     lastKeysRef_ = kUnset;
     for (uint64_t& k : fixedKeys_) k = kUnset;
+    for (uint64_t& c : fixedClasses_) c = kUnset;
     for (RecentText& recent : recentStrings_) recent.ref = kUnset;
     for (RecentText& recent : recentClasses_) recent.ref = kUnset;
     for (SharedSlot& slot : shared_) slot = SharedSlot();
@@ -278,7 +279,7 @@ class ArchiveEncoder : public KeyedEncoder {
     const uint64_t uid = nextUid_++;
     const uint64_t time = newExtra();
     emit(time, bplist::kRealSize, 0, [&](char* p) { return bplist::putReal(p, seconds); });
-    const uint64_t cls = classUid("NSDate");
+    const uint64_t cls = fixedClass(kDateClass);
     emitDictionary(objectIndex(uid),
                    {{fixedKey(kTimeField), time}, {fixedKey(kClassField), uidRef(cls)}});
     slot.take(Value::Kind::kDate, bits, uid);
@@ -349,7 +350,7 @@ class ArchiveEncoder : public KeyedEncoder {
       const uint64_t child = encode(e);
       scratch_[values].push_back(child);
     }
-    const uint64_t cls = classUid("NSMutableDictionary");
+    const uint64_t cls = fixedClass(kDictionaryClass);
     // Records share their key sets, so one NS.keys array serves them all.
     // Most follow the key set of the record before them: compare with that
     // one before hashing.
@@ -380,7 +381,7 @@ class ArchiveEncoder : public KeyedEncoder {
 
   // A mutable array object over the uids collected in scratch_[depth].
   void emitArrayObject(uint64_t uid, size_t depth) {
-    const uint64_t cls = classUid("NSMutableArray");
+    const uint64_t cls = fixedClass(kArrayClass);
     const uint64_t elements = newExtra();
     emitUidArray(elements, scratch_[depth]);
     emitDictionary(objectIndex(uid),
@@ -414,6 +415,16 @@ class ArchiveEncoder : public KeyedEncoder {
                    {{keyString("$classname"), keyString(name)}, {keyString("$classes"), classes}});
     classUids_.emplace(std::string(name), uid);
     return uid;
+  }
+
+  // The classes of the archive's own containers and dates, asked for by
+  // every record.
+  enum FixedClass { kDictionaryClass, kArrayClass, kDateClass, kFixedClasses };
+  uint64_t fixedClass(FixedClass cls) {
+    static constexpr std::string_view kNames[kFixedClasses] = {"NSMutableDictionary",
+                                                               "NSMutableArray", "NSDate"};
+    if (fixedClasses_[cls] == kUnset) fixedClasses_[cls] = classUid(kNames[cls]);
+    return fixedClasses_[cls];
   }
 
   enum FixedKey { kClassField, kKeysField, kObjectsField, kTimeField, kFixedKeys };
@@ -525,10 +536,11 @@ class ArchiveEncoder : public KeyedEncoder {
     recordsChanged();
   }
 
-  static std::string codedKey(std::string_view key) {
+  uint64_t codedKeyString(std::string_view key) {
     // "$" keys belong to the archive itself; a coder key starting with one
     // gets another in front.
-    return key.empty() || key[0] != '$' ? std::string(key) : "$" + std::string(key);
+    if (key.empty() || key[0] != '$') return keyString(key);
+    return keyString("$" + std::string(key));
   }
 
   uint64_t newExtra() { return extrasBase_ + extras_++; }
@@ -573,6 +585,7 @@ class ArchiveEncoder : public KeyedEncoder {
   static constexpr int kSharedBits = 10;
   SharedSlot shared_[1 << kSharedBits];
   uint64_t fixedKeys_[kFixedKeys] = {kUnset, kUnset, kUnset, kUnset};
+  uint64_t fixedClasses_[kFixedClasses] = {kUnset, kUnset, kUnset};
   // The last text of each length asked for, with its answer.
   struct RecentText {
     std::string text;

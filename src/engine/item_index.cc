@@ -22,6 +22,13 @@ uint64_t ItemIndex::hashOf(uint32_t nameHash, uint64_t fileNumber) {
   return (nameHash * 0x9E3779B97F4A7C15ull) ^ (fileNumber * 0xC2B2AE3D27D4EB4Full);
 }
 
+// Equal as isEqualToTrashItem has it: same file number, same text path.
+bool ItemIndex::matches(const TrashItem& record, std::string_view directory, std::string_view name,
+                        uint64_t fileNumber) {
+  return record.hasPath() && record.fileNumber() == fileNumber && record.name() == name &&
+         record.directory() == directory;
+}
+
 ItemIndex::ItemIndex(const ItemList* items) : items_(items) {
   size_t count = items ? items->size() : 0;
   taken_.assign(count, false);
@@ -35,7 +42,15 @@ ItemIndex::ItemIndex(const ItemList* items) : items_(items) {
     const TrashItem& item = (*items)[i];
     if (!item.hasPath()) continue;  // equal to none
     uint64_t slot = hashOf(item.nameHash(), item.fileNumber()) & mask_;
-    while (slots_[slot] != 0) slot = (slot + 1) & mask_;
+    for (; slots_[slot] != 0; slot = (slot + 1) & mask_) {
+      // An equal record lies on the probe sequence of this one; once one
+      // pair is known there is nothing more to learn.
+      if (!equalRecords_) {
+        const TrashItem& other = (*items)[slots_[slot] - 1];
+        equalRecords_ = other.nameHash() == item.nameHash() &&
+                        matches(other, item.directory(), item.name(), item.fileNumber());
+      }
+    }
     slots_[slot] = static_cast<uint32_t>(i + 1);
   }
 }
@@ -78,14 +93,16 @@ int64_t ItemIndex::find(std::string_view path, uint64_t fileNumber) const {
 int64_t ItemIndex::find(std::string_view directory, std::string_view name,
                         uint64_t fileNumber) const {
   if (!items_) return -1;
+  if (!equalRecords_ && next_ < taken_.size() && !taken_[next_] &&
+      matches((*items_)[next_], directory, name, fileNumber)) {
+    return static_cast<int64_t>(next_++);
+  }
   for (uint64_t slot = hashOf(TrashItem::hashOfName(name), fileNumber) & mask_; slots_[slot] != 0;
        slot = (slot + 1) & mask_) {
     const size_t index = slots_[slot] - 1;
     if (taken_[index]) continue;
-    // Equal as isEqualToTrashItem has it: same file number, same text path.
-    const TrashItem& record = (*items_)[index];
-    if (record.hasPath() && record.fileNumber() == fileNumber && record.name() == name &&
-        record.directory() == directory) {
+    if (matches((*items_)[index], directory, name, fileNumber)) {
+      next_ = index + 1;
       return static_cast<int64_t>(index);
     }
   }

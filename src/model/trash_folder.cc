@@ -10,6 +10,7 @@
 #include "model/key_path.h"
 #include "model/record_keys.h"
 #include "os/localization.h"
+#include "os/memory_advice.h"
 #include "os/process.h"
 
 namespace sweeprun {
@@ -50,6 +51,8 @@ std::shared_ptr<ItemList> decodeItems(KeyedDecoder& coder) {
   // beyond any real folder is left to grow as the records come.
   constexpr size_t kLargestReservation = size_t{1} << 22;
   items->reserve(std::min(coder.objectArrayCount(archive_key::kFolderItems), kLargestReservation));
+  // Filled whole right away: large pages spare most of its page faults.
+  adviseLargePages(items->data(), items->capacity() * sizeof(TrashItem));
   const bool present = coder.decodeObjectArray(
       archive_key::kFolderItems, "TrashItem",
       [&items](KeyedDecoder& element) { items->push_back(TrashItem::fromCoder(element)); });

@@ -170,6 +170,32 @@ TrashItem::TrashItem(TrashItem&&) noexcept = default;
 TrashItem& TrashItem::operator=(TrashItem&&) noexcept = default;
 TrashItem::~TrashItem() = default;
 
+// Appends the entry of a field other than the path, made in place.
+void TrashItem::addScalarEntry(std::vector<PlainEntry>& entries, Field field) const {
+  const ItemKeys& k = keys();
+  using Form = PlainEntry::Form;
+  switch (field) {
+    case kFileNumberField:
+      entries.emplace_back(k.fnum, Form::kUnsigned, std::string_view(), fileNumber_);
+      break;
+    case kSizeField:
+      entries.emplace_back(k.size, Form::kUnsigned, std::string_view(), size_);
+      break;
+    case kCreatedField:
+      entries.emplace_back(k.cdat, Form::kDate, std::string_view(), 0, created_);
+      break;
+    case kModifiedField:
+      entries.emplace_back(k.mdat, Form::kDate, std::string_view(), 0, modified_);
+      break;
+    case kCheckedInField:
+      entries.emplace_back(k.idat, Form::kDate, std::string_view(), 0, checkedIn_);
+      break;
+    default:
+      entries.emplace_back(k.hits, Form::kUnsigned, std::string_view(), hits_);
+      break;
+  }
+}
+
 void TrashItem::encodeWithCoder(KeyedEncoder& coder) const {
   // One path buffer and one entry list serve every record.
   static std::string* joined = new std::string();
@@ -181,9 +207,9 @@ void TrashItem::encodeWithCoder(KeyedEncoder& coder) const {
   const ItemKeys& k = keys();
   auto add = [&](Field field) {
     if (field == kPathField) {
-      entries->push_back(PlainEntry::ofText(k.path, *joined));
+      entries->emplace_back(k.path, PlainEntry::Form::kText, *joined);
     } else {
-      entries->push_back(scalarEntry(field));
+      addScalarEntry(*entries, field);
     }
   };
   entries->clear();
@@ -196,7 +222,7 @@ void TrashItem::encodeWithCoder(KeyedEncoder& coder) const {
       if (field >= 0 && has(static_cast<Field>(field))) {
         add(static_cast<Field>(field));
       } else if (const Value* value = extras_->values.find(key.text())) {
-        entries->push_back(PlainEntry::ofValue(key, *value));
+        entries->emplace_back(key, PlainEntry::Form::kValue, std::string_view(), 0, 0, value);
       }
     }
   }
@@ -363,24 +389,6 @@ void TrashItem::storePath(std::string_view path) {
   name_ = CompactName(path.substr(split));
   nameHash_ = hashOfName(name_.view());
   present_ |= 1u << kPathField;
-}
-
-PlainEntry TrashItem::scalarEntry(Field field) const {
-  const ItemKeys& k = keys();
-  switch (field) {
-    case kFileNumberField:
-      return PlainEntry::ofUnsigned(k.fnum, fileNumber_);
-    case kSizeField:
-      return PlainEntry::ofUnsigned(k.size, size_);
-    case kCreatedField:
-      return PlainEntry::ofDate(k.cdat, Date{created_});
-    case kModifiedField:
-      return PlainEntry::ofDate(k.mdat, Date{modified_});
-    case kCheckedInField:
-      return PlainEntry::ofDate(k.idat, Date{checkedIn_});
-    default:
-      return PlainEntry::ofUnsigned(k.hits, hits_);
-  }
 }
 
 Value TrashItem::fieldValue(Field field) const {

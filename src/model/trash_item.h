@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "archive/keyed_archive.h"
 #include "fs/entry_attributes.h"
@@ -109,8 +110,8 @@ class TrashItem : public ArchivableObject {
   void store(Field field, const Value& value);
   void storePath(std::string_view path);
   Value fieldValue(Field field) const;
-  // The entry of a field other than the path, for encoding.
-  PlainEntry scalarEntry(Field field) const;
+  // Appends the entry of a field other than the path, for encoding.
+  void addScalarEntry(std::vector<PlainEntry>& entries, Field field) const;
   Value extraValue(Key key) const;
   void ensureExtras();
   // True when |field| may be stored without the side store: it keeps its

@@ -13,24 +13,6 @@ constexpr char kMagic[] = "bplist00";
 constexpr size_t kMagicSize = 8;
 constexpr size_t kTrailerSize = 32;
 
-// Offsets, references and counts are read for every object; the widths a
-// writer uses get straight-line code instead of a loop.
-inline uint64_t bigEndian(const unsigned char* p, unsigned width) {
-  switch (width) {
-    case 1:
-      return p[0];
-    case 2:
-      return (uint64_t{p[0]} << 8) | p[1];
-    case 4:
-      return (uint64_t{p[0]} << 24) | (uint64_t{p[1]} << 16) | (uint64_t{p[2]} << 8) | p[3];
-    default: {
-      uint64_t v = 0;
-      for (unsigned i = 0; i < width; ++i) v = (v << 8) | p[i];
-      return v;
-    }
-  }
-}
-
 void appendUtf8(std::string& out, uint32_t c) {
   if (c < 0x80) {
     out.push_back(static_cast<char>(c));
@@ -53,9 +35,9 @@ std::string utf16ToUtf8(const unsigned char* p, uint64_t units) {
   std::string out;
   out.reserve(units);
   for (uint64_t i = 0; i < units; ++i) {
-    const uint32_t u = bigEndian(p + 2 * i, 2);
+    const uint32_t u = bplist::getBigEndian(p + 2 * i, 2);
     if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units) {
-      const uint32_t low = bigEndian(p + 2 * i + 2, 2);
+      const uint32_t low = bplist::getBigEndian(p + 2 * i + 2, 2);
       if (low >= 0xDC00 && low <= 0xDFFF) {
         appendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
         ++i;
@@ -84,9 +66,9 @@ BinaryPlistView::BinaryPlistView(std::string_view bytes)
   const unsigned char* trailer = begin_ + size_ - kTrailerSize;
   offsetSize_ = trailer[6];
   refSize_ = trailer[7];
-  objectCount_ = bigEndian(trailer + 8, 8);
-  topObject_ = bigEndian(trailer + 16, 8);
-  const uint64_t tableOffset = bigEndian(trailer + 24, 8);
+  objectCount_ = bplist::getBigEndian(trailer + 8, 8);
+  topObject_ = bplist::getBigEndian(trailer + 16, 8);
+  const uint64_t tableOffset = bplist::getBigEndian(trailer + 24, 8);
   if (offsetSize_ < 1 || offsetSize_ > 8 || refSize_ < 1 || refSize_ > 8)
     throw PlatformException("binary property list: bad trailer");
   if (objectCount_ == 0) throw PlatformException("binary property list: no objects");
@@ -115,14 +97,15 @@ uint64_t BinaryPlistView::readCount(const unsigned char*& p, uint8_t marker, uin
   if ((countMarker & 0xF0) != 0x10 || (countMarker & 0x0F) > 3) fail(index, "bad count");
   const unsigned width = 1u << (countMarker & 0x0F);
   if (static_cast<size_t>(end - p) < width) fail(index, "truncated count");
-  const uint64_t count = bigEndian(p, width);
+  const uint64_t count = bplist::getBigEndian(p, width);
   p += width;
   return count;
 }
 
 BinaryPlistView::Object BinaryPlistView::object(uint64_t index) const {
   if (index >= objectCount_) fail(index, "reference out of range");
-  const uint64_t offset = bigEndian(begin_ + objectsEnd_ + index * offsetSize_, offsetSize_);
+  const uint64_t offset =
+      bplist::getBigEndian(begin_ + objectsEnd_ + index * offsetSize_, offsetSize_);
   if (offset < kMagicSize || offset >= objectsEnd_) fail(index, "offset out of range");
   const unsigned char* p = begin_ + offset;
   const uint8_t marker = *p++;
@@ -191,18 +174,6 @@ BinaryPlistView::Object BinaryPlistView::object(uint64_t index) const {
   return o;
 }
 
-uint64_t BinaryPlistView::ref(const Object& container, uint64_t i) const {
-  const uint64_t slots =
-      container.type == Type::kDictionary ? 2 * container.count : container.count;
-  if ((container.type != Type::kArray && container.type != Type::kSet &&
-       container.type != Type::kDictionary) ||
-      i >= slots)
-    fail(container.index, "not a container");
-  const uint64_t r = bigEndian(container.payload + i * refSize_, refSize_);
-  if (r >= objectCount_) fail(container.index, "reference out of range");
-  return r;
-}
-
 Value BinaryPlistView::scalar(const Object& o) const {
   const unsigned char* p = o.payload;
   switch (o.type) {
@@ -212,21 +183,22 @@ Value BinaryPlistView::scalar(const Object& o) const {
       return Value::boolean(o.count != 0);
     case Type::kInteger:
       if (o.count == 16) {
-        if (bigEndian(p, 8) != 0) fail(o.index, "integer does not fit 64 bits");
-        return Value::unsignedInteger(bigEndian(p + 8, 8));
+        if (bplist::getBigEndian(p, 8) != 0) fail(o.index, "integer does not fit 64 bits");
+        return Value::unsignedInteger(bplist::getBigEndian(p + 8, 8));
       }
       // 1, 2 and 4 bytes are unsigned; 8 bytes are two's complement.
-      return Value::integer(static_cast<int64_t>(bigEndian(p, static_cast<unsigned>(o.count))));
+      return Value::integer(
+          static_cast<int64_t>(bplist::getBigEndian(p, static_cast<unsigned>(o.count))));
     case Type::kReal:
     case Type::kDate: {
       double d;
       if (o.count == 4) {
-        const uint32_t bits = static_cast<uint32_t>(bigEndian(p, 4));
+        const uint32_t bits = static_cast<uint32_t>(bplist::getBigEndian(p, 4));
         float f;
         std::memcpy(&f, &bits, sizeof f);
         d = f;
       } else {
-        const uint64_t bits = bigEndian(p, 8);
+        const uint64_t bits = bplist::getBigEndian(p, 8);
         std::memcpy(&d, &bits, sizeof d);
       }
       return o.type == Type::kDate ? Value::date(Date{d}) : Value::real(d);
@@ -238,7 +210,7 @@ Value BinaryPlistView::scalar(const Object& o) const {
     case Type::kUtf16Text:
       return Value::text(text(o));
     case Type::kUid:
-      return Value::uid(bigEndian(p, static_cast<unsigned>(o.count)));
+      return Value::uid(bplist::getBigEndian(p, static_cast<unsigned>(o.count)));
     default:
       fail(o.index, "container where a single value belongs");
   }
@@ -258,7 +230,8 @@ bool BinaryPlistView::textEquals(const Object& o, std::string_view key) const {
   if (o.type == Type::kAsciiText) return std::memcmp(o.payload, key.data(), key.size()) == 0;
   if (o.type != Type::kUtf16Text) return false;
   for (size_t i = 0; i < key.size(); ++i)
-    if (bigEndian(o.payload + 2 * i, 2) != static_cast<unsigned char>(key[i])) return false;
+    if (bplist::getBigEndian(o.payload + 2 * i, 2) != static_cast<unsigned char>(key[i]))
+      return false;
   return true;
 }
 

@@ -9,6 +9,29 @@
 
 namespace sweeprun {
 
+namespace bplist {
+
+/// Reads a |width|-byte big-endian number. Offsets, references and counts
+/// are read for every object; the widths a writer uses get straight-line
+/// code instead of a loop.
+inline uint64_t getBigEndian(const unsigned char* p, unsigned width) {
+  switch (width) {
+    case 1:
+      return p[0];
+    case 2:
+      return (uint64_t{p[0]} << 8) | p[1];
+    case 4:
+      return (uint64_t{p[0]} << 24) | (uint64_t{p[1]} << 16) | (uint64_t{p[2]} << 8) | p[3];
+    default: {
+      uint64_t v = 0;
+      for (unsigned i = 0; i < width; ++i) v = (v << 8) | p[i];
+      return v;
+    }
+  }
+}
+
+}  // namespace bplist
+
 /// Limits that keep a hostile property list from exhausting the stack or the
 /// memory: nesting depth, and the entries of one dictionary (our dictionaries
 /// insert with a linear duplicate check).
@@ -58,9 +81,34 @@ class BinaryPlistView {
   size_t size() const { return size_; }
 
   Object object(uint64_t index) const;
+  /// The value of object |index| when it is a well-formed UID, read without
+  /// the work object() does for every kind; false for anything else, which
+  /// object() then describes or refuses. Archives reach nearly every object
+  /// through one.
+  bool uidAt(uint64_t index, uint64_t& uid) const {
+    if (index >= objectCount_) return false;
+    const uint64_t offset =
+        bplist::getBigEndian(begin_ + objectsEnd_ + index * offsetSize_, offsetSize_);
+    if (offset < 8 || offset >= objectsEnd_) return false;
+    const unsigned char* p = begin_ + offset;
+    const unsigned width = (*p & 0x0Fu) + 1;
+    if ((*p >> 4) != 0x8 || width > 8 || width > objectsEnd_ - offset - 1) return false;
+    uid = bplist::getBigEndian(p + 1, width);
+    return true;
+  }
   /// Reference |i| of an array, set or dictionary; a dictionary's keys are
   /// references 0 to count-1 and its values count to 2*count-1.
-  uint64_t ref(const Object& container, uint64_t i) const;
+  uint64_t ref(const Object& container, uint64_t i) const {
+    const uint64_t slots =
+        container.type == Type::kDictionary ? 2 * container.count : container.count;
+    if ((container.type != Type::kArray && container.type != Type::kSet &&
+         container.type != Type::kDictionary) ||
+        i >= slots)
+      fail(container.index, "not a container");
+    const uint64_t r = bplist::getBigEndian(container.payload + i * refSize_, refSize_);
+    if (r >= objectCount_) fail(container.index, "reference out of range");
+    return r;
+  }
 
   /// Booleans, numbers, dates, data, texts and UIDs as a value; throws for
   /// containers and for a 16-byte integer that does not fit 64 bits.

@@ -60,9 +60,19 @@ void forEachUtf16Unit(std::string_view utf8, Emit unit) {
   }
 }
 
+// Eight bytes at a time: every path of every record is looked at here,
+// three times per save.
 bool isAscii(std::string_view s) {
-  for (char c : s)
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  constexpr uint64_t kHighBits = 0x8080808080808080ull;
+  const char* p = s.data();
+  size_t left = s.size();
+  for (; left >= 8; p += 8, left -= 8) {
+    uint64_t word;
+    std::memcpy(&word, p, 8);
+    if (word & kHighBits) return false;
+  }
+  for (; left > 0; ++p, --left)
+    if (static_cast<unsigned char>(*p) >= 0x80) return false;
   return true;
 }
 

@@ -333,26 +333,19 @@ const Value& Dictionary::get(std::string_view key) const {
   return v ? *v : noneValue();
 }
 
-namespace {
-
-// Most keys of a dictionary share their length with another, so the first
-// byte decides before a full comparison is called: a run asks a folder's
-// dictionary for its action and counters once per entry it removes.
-bool sameKey(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && (a.empty() || (a.front() == b.front() && a == b));
-}
-
-}  // namespace
-
 Value* Dictionary::find(std::string_view key) {
-  for (auto& e : entries_)
-    if (sameKey(e.first.text(), key)) return &e.second;
-  return nullptr;
+  return const_cast<Value*>(static_cast<const Dictionary*>(this)->find(key));
 }
 
 const Value* Dictionary::find(std::string_view key) const {
-  for (const auto& e : entries_)
-    if (sameKey(e.first.text(), key)) return &e.second;
+  // Stored keys are mostly four-letter codes, so many share the length of
+  // the one asked for: the first letter sorts them out before a compare.
+  for (const auto& e : entries_) {
+    const std::string& text = e.first.str();
+    if (text.size() == key.size() && (key.empty() || text[0] == key[0]) &&
+        std::string_view(text) == key)
+      return &e.second;
+  }
   return nullptr;
 }
 

@@ -46,6 +46,43 @@ TEST(ItemIndexTest, AgreesWithAWalkFromTheStart) {
   }
 }
 
+// Records that are all different, met mostly in list order as an unchanged
+// folder lists them, with entries gone, entries new, a record changed under
+// the same path and jumps back and forth: the answers stay those of the walk.
+TEST(ItemIndexTest, AgreesWithAWalkWhenEntriesComeInListOrder) {
+  std::mt19937 random(3);
+  for (size_t count : {1, 2, 50, 1000}) {
+    SCOPED_TRACE(count);
+    ItemList items;
+    for (size_t i = 0; i < count; ++i) items.push_back(record("/in/" + std::to_string(i), i % 7));
+    ItemIndex index(&items);
+    std::vector<bool> taken(items.size(), false);
+    for (size_t at = 0; at < count + count / 4; ++at) {
+      size_t wanted = at;
+      switch (random() % 8) {
+        case 0:
+          continue;  // the entry is gone
+        case 1:
+          wanted = random() % (count + 3);  // out of order, or new
+          break;
+        case 2:
+          wanted = at + 1;  // the record itself is taken again below
+          break;
+        default:
+          break;
+      }
+      const uint64_t fileNumber = random() % 16 == 0 ? 9 : wanted % 7;  // 9: a new file
+      const TrashItem entry = record("/in/" + std::to_string(wanted), fileNumber);
+      const int64_t expected = firstUntaken(items, taken, entry);
+      ASSERT_EQ(expected, index.find(entry)) << at;
+      if (expected >= 0) {
+        index.take(expected);
+        taken[static_cast<size_t>(expected)] = true;
+      }
+    }
+  }
+}
+
 TEST(ItemIndexTest, RecordsWithoutATextPathEqualNothing) {
   TrashItem noPath;
   noPath.setValue("fnum", Value::unsignedInteger(1));

@@ -86,6 +86,18 @@ TEST(BinaryPlistTest, TextsThatAreNotUtf8ComeBackByteForByte) {
   }
 }
 
+// Texts are looked at eight bytes at a time: a character beyond ASCII must
+// be seen wherever it falls, in a whole word or in the bytes after the last.
+TEST(BinaryPlistTest, TextsBeyondAsciiAreSeenAnywhere) {
+  for (size_t length = 0; length <= 17; ++length) {
+    for (size_t at = 0; at <= length; ++at) {
+      std::string text(length, 'a');
+      text.insert(at, "\xC3\xA9");  // U+00E9 in UTF-8
+      EXPECT_EQ(Value::text(text), roundTrip(Value::text(text))) << length << " " << at;
+    }
+  }
+}
+
 TEST(BinaryPlistTest, WideReferencesAndOffsets) {
   Array many;
   for (int i = 0; i < 70000; ++i) many.push_back(Value::integer(i));
@@ -144,8 +156,8 @@ TEST(BinaryPlistTest, MalformedListsAreRefused) {
       {"huge count", assemble({bytes({0xAF, 0x13, 0x10, 0, 0, 0, 0, 0, 0, 0})})},
       {"count past the end", assemble({bytes({0x5F, 0x10, 200, 'a'})})},
       {"non-text key", assemble({bytes({0xD1, 1, 1}), bytes({0x10, 1})})},
-      {"integer beyond 64 bits", assemble({bytes({0x14, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-                                                  0, 0})})},
+      {"integer beyond 64 bits",
+       assemble({bytes({0x14, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0})})},
       {"unknown marker", assemble({bytes({0x70})})},
       {"reference size 0", assemble({bytes({0x09})}, 0)},
   };
@@ -194,6 +206,38 @@ TEST(BinaryPlistTest, SharedObjectsCannotExpandWithoutBound) {
   std::string error;
   EXPECT_FALSE(readPropertyList(list + trailer, out, error));
   EXPECT_NE(std::string::npos, error.find("expands")) << error;
+}
+
+// The in-place read of a reference answers only for a whole UID inside the
+// objects, with the value object() gives; anything else is left to object().
+TEST(BinaryPlistTest, UidsReadInPlaceOnlyWhenWhole) {
+  const struct {
+    const char* label;
+    std::string object;
+    bool read;
+    uint64_t value;
+  } kCases[] = {
+      {"one byte", bytes({0x80, 7}), true, 7},
+      {"two bytes", bytes({0x81, 1, 2}), true, 0x0102},
+      {"four bytes", bytes({0x83, 0, 0, 1, 0}), true, 256},
+      {"eight bytes", bytes({0x87, 1, 2, 3, 4, 5, 6, 7, 8}), true, 0x0102030405060708},
+      {"nine bytes", bytes({0x88, 1, 2, 3, 4, 5, 6, 7, 8, 9}), false, 0},
+      {"into the offset table", bytes({0x83, 1}), false, 0},
+      {"an integer", bytes({0x10, 5}), false, 0},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    // The object last, so that only the offset table follows it.
+    const std::string list = assemble({bytes({0x09}), c.object});
+    const BinaryPlistView view(list);
+    uint64_t uid = 0;
+    ASSERT_EQ(c.read, view.uidAt(1, uid));
+    if (c.read) {
+      EXPECT_EQ(c.value, uid);
+      EXPECT_EQ(BinaryPlistView::Type::kUid, view.object(1).type);
+    }
+    EXPECT_FALSE(view.uidAt(2, uid)) << "beyond the last object";
+  }
 }
 
 TEST(BinaryPlistTest, DamagedCopiesNeverCrash) {
