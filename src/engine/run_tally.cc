@@ -8,6 +8,7 @@ namespace sweeprun {
 FolderTally& RunTally::tallyOf(const TrashFolder& folder) {
   // A folder's decisions follow its check, so the last one is nearly
   // always the one asked for.
+  if (&folder == lastFolder_) return folders_.back();
   const std::string_view path = folder.path();
   if (folders_.empty() || folders_.back().path != path) {
     FolderTally tally;
@@ -15,6 +16,7 @@ FolderTally& RunTally::tallyOf(const TrashFolder& folder) {
     tally.enabled = folder.value(folder_key::kEnabled).asBool();
     folders_.push_back(std::move(tally));
   }
+  lastFolder_ = &folder;
   return folders_.back();
 }
 

@@ -68,6 +68,9 @@ class RunTally : public RunObserver {
   std::optional<Date> finish_;
   int failures_ = 0;
   std::vector<FolderTally> folders_;
+  // The folder whose tally is last in |folders_|: the folders of a run stay
+  // where they are until it ends, so its address answers for its path.
+  const TrashFolder* lastFolder_ = nullptr;
 };
 
 }  // namespace sweeprun
