@@ -301,7 +301,8 @@ RemoveStatus DirHandle::removeEntry(const std::string& name, std::string& error,
   if (!status.attributes.isDirectory() && fs::sameFileSystem(status, device_)) {
     fs::unlockAt(fd_, name, status);
   }
-  return fs::removeAt(fd_, name, entryPath(name), device_, true, error, known ? &status : nullptr);
+  return fs::removeAt(
+      fd_, name, [&] { return entryPath(name); }, device_, true, error, known ? &status : nullptr);
 }
 
 RemoveStatus DirHandle::removeFile(const std::string& name, std::string& error) const {

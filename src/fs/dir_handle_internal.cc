@@ -435,28 +435,30 @@ bool mayRemoveTree(int dirFd, const std::string& name, const std::string& displa
   return check.entry(dirFd, folder, name, displayPath, 0);
 }
 
-RemoveStatus removeAt(int dirFd, const std::string& name, const std::string& displayPath,
-                      uint64_t device, bool unlock, std::string& error, const EntryStatus* known) {
+RemoveStatus removeAt(int dirFd, const std::string& name,
+                      const std::function<std::string()>& pathOfName, uint64_t device,
+                      bool unlock, std::string& error, const EntryStatus* known) {
   // A file the caller has just read is unlinked at once; a folder, and a
   // folder swapped in meanwhile, is read afresh and walked.
   if (known && !known->attributes.isDirectory() && sameFileSystem(*known, device)) {
     if (unlinkat(dirFd, name.c_str(), 0) == 0) return RemoveStatus::kRemoved;
     if (errno == ENOENT) return RemoveStatus::kGone;
     if (errno != EISDIR) {
-      error = errorText("unlinkat", displayPath, errno);
+      error = errorText("unlinkat", pathOfName(), errno);
       return RemoveStatus::kFailed;
     }
   }
   EntryStatus status;
   if (const int e = statusAt(dirFd, name, status)) {
     if (e == ENOENT) return RemoveStatus::kGone;
-    error = errorText("statx", displayPath, e);
+    error = errorText("statx", pathOfName(), e);
     return RemoveStatus::kFailed;
   }
   if (!sameFileSystem(status, device)) {
-    error = errorText("unlinkat", displayPath, EXDEV) + ", skipping";
+    error = errorText("unlinkat", pathOfName(), EXDEV) + ", skipping";
     return RemoveStatus::kSkipped;
   }
+  const std::string displayPath = pathOfName();
   TreeWalk walk(device, unlock, error, displayPath);
   if (status.attributes.isDirectory()) {
     walk.removeFolder(dirFd, name);

@@ -96,13 +96,13 @@ std::vector<std::string> readNames(int dirFd, bool& ok);
 /// below is skipped (kSkipped) and the folders holding it stay. With
 /// |unlock|, every regular file and folder below |name| is unlocked (as
 /// unlockAt) before it is removed; |name| itself is not. |displayPath| names
-/// |name| in messages.
+/// |name| in messages; it is made only for one.
 /// |known|, when given, is the status of |name| the caller read already: a
 /// file it describes is unlinked without reading it again (unlinkat follows
 /// no link, and one swapped for a folder meanwhile is read afresh).
-RemoveStatus removeAt(int dirFd, const std::string& name, const std::string& displayPath,
-                      uint64_t device, bool unlock, std::string& error,
-                      const EntryStatus* known = nullptr);
+RemoveStatus removeAt(int dirFd, const std::string& name,
+                      const std::function<std::string()>& displayPath, uint64_t device,
+                      bool unlock, std::string& error, const EntryStatus* known = nullptr);
 
 }  // namespace fs
 }  // namespace sweeprun

@@ -268,8 +268,9 @@ class StagingFolder {
     bool listed = false;
     for (const std::string& left : fs::readNames(fd_, listed)) {
       std::string ignored;
-      fs::removeAt(fd_, left, destination_.entryPath(name_) + "/" + left, destination_.device(),
-                   false, ignored);
+      fs::removeAt(
+          fd_, left, [&] { return destination_.entryPath(name_) + "/" + left; },
+          destination_.device(), false, ignored);
     }
     close(std::exchange(fd_, -1));
     struct stat st;
@@ -348,7 +349,7 @@ MoveStatus DirHandle::moveEntry(const std::string& name, const Folder& destinati
   staging.discard();
   // The copy must be safe on disk before the only other copy goes.
   syncfs(destination.fd_);
-  switch (fs::removeAt(fd_, name, entryPath(name), device_, false, error)) {
+  switch (fs::removeAt(fd_, name, [&] { return entryPath(name); }, device_, false, error)) {
     case RemoveStatus::kRemoved:
     case RemoveStatus::kGone:
       // The copy is a new entry; after a whole copy one more stat is cheap.

@@ -140,6 +140,22 @@ class LineWriter {
     name(key);
     put("null");
   }
+  /// A date as isoText writes it, without making a string of it.
+  void date(const char* key, Date value) {
+    char text[kStandardDateTextRoom];
+    const size_t length = writeStandardDateText(value, text);
+    if (length != 25) {
+      this->text(key, isoText(value));
+      return;
+    }
+    // "2026-12-07 20:45:12 +0000" -> "2026-12-07T20:45:12Z"
+    text[10] = 'T';
+    text[19] = 'Z';
+    name(key);
+    *cursor_++ = '"';
+    put(std::string_view(text, 20));
+    *cursor_++ = '"';
+  }
   void finish() {
     *cursor_++ = '}';
     const size_t written = static_cast<size_t>(cursor_ - begin_);
@@ -285,7 +301,7 @@ void writeJournalLine(const JournalRecord& record, std::string& out) {
   line.number("device", record.device);
   line.number("inode", record.inode);
   if (record.modified) {
-    line.text("modified", isoText(*record.modified));
+    line.date("modified", *record.modified);
   } else {
     line.null("modified");
   }

@@ -1,9 +1,11 @@
 #include "os/date.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 namespace sweeprun {
@@ -85,7 +87,7 @@ Date Date::now() {
   return fromUnix(std::chrono::duration<double>(sinceEpoch).count());
 }
 
-std::string standardDateText(Date date) {
+size_t writeStandardDateText(Date date, char (&out)[kStandardDateTextRoom]) {
   const int64_t seconds = wholeUnixSeconds(date);
   int64_t days = seconds / 86400;
   int64_t secondOfDay = seconds % 86400;
@@ -97,9 +99,10 @@ std::string standardDateText(Date date) {
   if (civil.year >= 0 && civil.year <= 9999) {
     // Written digit by digit: a run writes this text for every entry it
     // removes, and the formatted print costs more than the rest of the line.
-    char text[] = "0000-00-00 00:00:00 +0000";
-    auto put = [&text](size_t at, unsigned value, size_t width) {
-      for (size_t i = width; i-- > 0; value /= 10) text[at + i] = static_cast<char>('0' + value % 10);
+    static constexpr char kPattern[] = "0000-00-00 00:00:00 +0000";
+    std::memcpy(out, kPattern, sizeof kPattern);
+    auto put = [&out](size_t at, unsigned value, size_t width) {
+      for (size_t i = width; i-- > 0; value /= 10) out[at + i] = static_cast<char>('0' + value % 10);
     };
     put(0, static_cast<unsigned>(civil.year), 4);
     put(5, civil.month, 2);
@@ -107,14 +110,19 @@ std::string standardDateText(Date date) {
     put(11, static_cast<unsigned>(secondOfDay / 3600), 2);
     put(14, static_cast<unsigned>(secondOfDay / 60 % 60), 2);
     put(17, static_cast<unsigned>(secondOfDay % 60), 2);
-    return std::string(text, sizeof text - 1);
+    return sizeof kPattern - 1;
   }
-  char text[64];
-  std::snprintf(text, sizeof text, "%04lld-%02u-%02u %02d:%02d:%02d +0000",
-                static_cast<long long>(civil.year), civil.month, civil.day,
-                static_cast<int>(secondOfDay / 3600), static_cast<int>(secondOfDay / 60 % 60),
-                static_cast<int>(secondOfDay % 60));
-  return text;
+  const int length = std::snprintf(out, sizeof out, "%04lld-%02u-%02u %02d:%02d:%02d +0000",
+                                   static_cast<long long>(civil.year), civil.month, civil.day,
+                                   static_cast<int>(secondOfDay / 3600),
+                                   static_cast<int>(secondOfDay / 60 % 60),
+                                   static_cast<int>(secondOfDay % 60));
+  return std::min(static_cast<size_t>(length), sizeof out - 1);
+}
+
+std::string standardDateText(Date date) {
+  char text[kStandardDateTextRoom];
+  return std::string(text, writeStandardDateText(date, text));
 }
 
 std::optional<Date> parseStandardDateText(std::string_view text) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -29,6 +30,10 @@ struct Date {
 
 /// The standard date text of log lines: "2014-05-01 10:00:00 +0000", in UTC.
 std::string standardDateText(Date date);
+/// The same text written to |out|, for a caller that writes many; returns
+/// its length (25 for the years 0 to 9999).
+constexpr size_t kStandardDateTextRoom = 64;
+size_t writeStandardDateText(Date date, char (&out)[kStandardDateTextRoom]);
 
 /// Parses the standard date text back; any "+HHMM"/"-HHMM" offset is
 /// accepted. None when the text is not of that form.
