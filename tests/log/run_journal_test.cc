@@ -1,9 +1,12 @@
 #include "log/run_journal.h"
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -232,6 +235,71 @@ TEST(RunJournalTest, OpeningTrimsOnlyOnceTheOldestRunIsADayPastTheLimit) {
     ASSERT_TRUE(writer.open(path, kNow, 7, std::chrono::milliseconds(0), error)) << error;
     ASSERT_TRUE(writer.close(error)) << error;
     EXPECT_EQ(row.trimmed ? journalOf(10, 1, "new") : text, dir.read("journal.jsonl"));
+  }
+}
+
+}  // namespace
+}  // namespace sweeprun
+
+namespace sweeprun {
+namespace {
+
+// The journal on file systems that cannot give it a reserved window: one that
+// cannot reserve at all (ramfs), one too full for the first window, and one
+// with room for the first window only. Each line is then written instead; a
+// full disk fails an append with a reason, never the process, and what was
+// appended stays whole lines without the reserve's zeros.
+TEST(RunJournalTest, WithoutRoomToReserveLinesAreWrittenAndAFullDiskIsAnError) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to mount a file system";
+  struct Row {
+    const char* type;
+    const char* options;
+    bool fillsUp;
+    size_t leastBytes;  // what must have gone in before the disk was full
+  } rows[] = {
+      {"ramfs", "mode=0755", false, 0},
+      {"tmpfs", "size=16k,mode=0755", true, 8 * 1024},
+      // Past the first window, on with write().
+      {"tmpfs", "size=320k,mode=0755", true, MappedAppender::kDefaultWindow + 32 * 1024},
+  };
+  constexpr uint64_t kRecords = 1500;  // about 600 KB of lines
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string(row.type) + " " + row.options);
+    TempDir dir;
+    const std::string volume = dir.file("volume");
+    ASSERT_EQ(0, mkdir(volume.c_str(), 0755));
+    if (mount("none", volume.c_str(), row.type, 0, row.options) != 0)
+      GTEST_SKIP() << "cannot mount a " << row.type << " here";
+    struct Unmount {
+      std::string path;
+      ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
+    } unmount{volume};
+
+    const std::string path = volume + "/journal.jsonl";
+    JournalWriter writer;
+    std::string error;
+    ASSERT_TRUE(writer.open(path, kNow, 0, std::chrono::milliseconds(0), error)) << error;
+    std::string expected;
+    uint64_t appended = 0;
+    for (uint64_t n = 1; n <= kRecords; ++n) {
+      if (!writer.append(entryOf("r", kNow, n), error)) break;
+      expected += journalLine(entryOf("r", kNow, n)) + "\n";
+      ++appended;
+    }
+    std::string closeError;
+    writer.close(closeError);
+    if (row.fillsUp) {
+      EXPECT_LT(appended, kRecords);
+      EXPECT_NE("", error);
+      EXPECT_GE(expected.size(), row.leastBytes);
+    } else {
+      EXPECT_EQ(kRecords, appended) << error;
+    }
+    std::ifstream in(path, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // A write cut short by the full disk may leave part of one more line.
+    EXPECT_EQ(expected, text.substr(0, expected.size()));
+    EXPECT_EQ(std::string::npos, text.find('\0'));
   }
 }
 
