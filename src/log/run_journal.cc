@@ -1,9 +1,9 @@
 #include "log/run_journal.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -26,25 +26,17 @@ constexpr unsigned kJournalFolderMode = 0700;
 constexpr double kSecondsPerDay = 86400;
 
 // "2026-12-07T20:45:12Z": the standard date text in ISO form, which scripts
-// read without help.
-std::string isoText(Date date) {
-  std::string text = standardDateText(date);  // "2026-12-07 20:45:12 +0000"
-  if (text.size() != 25) return text.substr(0, 10) + "T" + text.substr(11, 8) + "Z";
-  text[10] = 'T';
-  text.resize(19);
-  text.push_back('Z');
-  return text;
+// read without help, written into |out|.
+std::string_view writeIsoText(Date date, char (&out)[kStandardDateTextRoom]) {
+  writeStandardDateText(date, out);  // "2026-12-07 20:45:12 +0000"
+  out[10] = 'T';
+  out[19] = 'Z';
+  return {out, 20};
 }
 
-// The run's start, which every record of a run repeats: its last text serves.
-const std::string& startedText(Date started) {
-  static Date last{-1e300};
-  static std::string lastText;
-  if (started != last) {
-    lastText = isoText(started);
-    last = started;
-  }
-  return lastText;
+std::string isoText(Date date) {
+  char text[kStandardDateTextRoom];
+  return std::string(writeIsoText(date, text));
 }
 
 std::optional<Date> parseIsoText(std::string_view text) {
@@ -93,17 +85,14 @@ std::optional<std::string> percentUnescaped(std::string_view text) {
 // One JSON object written member by member into a buffer the caller keeps.
 // A run writes a record per entry it removes, and building a document, or
 // even appending piece by piece to a string, cost more than the rest of a
-// removal: the buffer is sized once per line for the longest the line can
-// be, and written through a cursor (nlohmann-json reads the lines back).
+// removal: the line is written through a cursor into the buffer, which
+// keeps its size from line to line and grows only for a longer one
+// (nlohmann-json reads the lines back).
 class LineWriter {
  public:
-  /// |longestValues| bounds the summed size of the values to be written.
-  LineWriter(std::string& line, size_t longestValues) : line_(line) {
-    // Escaped, a byte takes at most 6 (\u0001), and a path that is not UTF-8
-    // is written twice: once with U+FFFD (3 bytes per byte at most), once
-    // as %XX.
-    line_.resize(kLongestKeys + 9 * longestValues);
-    begin_ = cursor_ = line_.data();
+  explicit LineWriter(std::string& line) : line_(line) {
+    line_.resize(std::max(line_.capacity(), kFirstRoom));
+    cursor_ = line_.data();
   }
   void text(const char* key, std::string_view value) {
     name(key);
@@ -115,6 +104,7 @@ class LineWriter {
       put("null");
       return;
     }
+    room(20);
     cursor_ = std::to_chars(cursor_, cursor_ + 20, *value).ptr;
   }
   /// A path as the file system holds it: as text when it is UTF-8, else as
@@ -125,9 +115,7 @@ class LineWriter {
       put("null");
     } else if (isPlain(value)) {
       name(key);
-      *cursor_++ = '"';
-      put(value);
-      *cursor_++ = '"';
+      plainQuoted(value);
     } else if (isValidUtf8(value)) {
       text(key, value);
     } else {
@@ -143,31 +131,17 @@ class LineWriter {
   /// A date as isoText writes it, without making a string of it.
   void date(const char* key, Date value) {
     char text[kStandardDateTextRoom];
-    const size_t length = writeStandardDateText(value, text);
-    if (length != 25) {
-      this->text(key, isoText(value));
-      return;
-    }
-    // "2026-12-07 20:45:12 +0000" -> "2026-12-07T20:45:12Z"
-    text[10] = 'T';
-    text[19] = 'Z';
     name(key);
-    *cursor_++ = '"';
-    put(std::string_view(text, 20));
-    *cursor_++ = '"';
+    plainQuoted(writeIsoText(value, text));
   }
   void finish() {
-    *cursor_++ = '}';
-    const size_t written = static_cast<size_t>(cursor_ - begin_);
-    // The size was worked out for the widest line; past it is a fault here.
-    if (written > line_.size()) std::abort();
-    line_.resize(written);
+    put("}");
+    line_.resize(static_cast<size_t>(cursor_ - line_.data()));
   }
 
-  /// Room for the keys, quotes and numbers of the longest record.
-  static constexpr size_t kLongestKeys = 640;
-
  private:
+  static constexpr size_t kFirstRoom = 1024;
+
   /// Whether |value| is printable ASCII without quotes or backslashes, the
   /// common case: a path written as it is. Eight bytes at a time.
   static bool isPlain(std::string_view value) {
@@ -190,42 +164,54 @@ class LineWriter {
     }
     return true;
   }
+  /// Makes room for |bytes| more at the cursor.
+  void room(size_t bytes) {
+    const size_t used = static_cast<size_t>(cursor_ - line_.data());
+    if (used + bytes <= line_.size()) return;
+    line_.resize(std::max(2 * line_.size(), used + bytes));
+    cursor_ = line_.data() + used;
+  }
   void put(std::string_view bytes) {
+    room(bytes.size());
     std::memcpy(cursor_, bytes.data(), bytes.size());
     cursor_ += bytes.size();
   }
   void name(const char* key) {
-    const char opening = cursor_ == begin_ ? '{' : ',';
-    *cursor_++ = opening;
-    *cursor_++ = '"';
+    put(cursor_ == line_.data() ? "{\"" : ",\"");
     put(key);
+    put("\":");
+  }
+  // |value| needs no escaping.
+  void plainQuoted(std::string_view value) {
+    room(value.size() + 2);
     *cursor_++ = '"';
-    *cursor_++ = ':';
+    put(value);
+    *cursor_++ = '"';
   }
   // |value| is UTF-8: only quotes, backslashes and control characters need
   // escaping, and runs without them are copied whole.
   void quoted(std::string_view value) {
-    *cursor_++ = '"';
+    put("\"");
     size_t plain = 0;
     for (size_t i = 0; i < value.size(); ++i) {
       const unsigned char c = static_cast<unsigned char>(value[i]);
       if (c != '"' && c != '\\' && c >= 0x20) continue;
       put(value.substr(plain, i - plain));
       plain = i + 1;
+      char escaped[8];
       if (c == '"' || c == '\\') {
-        *cursor_++ = '\\';
-        *cursor_++ = static_cast<char>(c);
+        escaped[0] = '\\';
+        escaped[1] = static_cast<char>(c);
+        escaped[2] = 0;
       } else {
-        char escaped[8];
         std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-        put(escaped);
       }
+      put(escaped);
     }
     put(value.substr(plain));
-    *cursor_++ = '"';
+    put("\"");
   }
   std::string& line_;
-  char* begin_;
   char* cursor_;
 };
 
@@ -271,19 +257,14 @@ std::string journalLine(const JournalRecord& record) {
 }
 
 void writeJournalLine(const JournalRecord& record, std::string& out) {
-  const size_t longestValues = record.run.size() + record.mode.size() + record.folder.size() +
-                               record.action.size() + record.original.size() +
-                               record.destination.size() + record.trashInfo.size() +
-                               record.createdFolder.size() + record.createdFolderInfo.size() +
-                               record.type.size();
-  LineWriter line(out, longestValues);
+  LineWriter line(out);
   const bool undo = record.kind == JournalRecord::Kind::kUndo;
   line.text("record", undo ? "undo" : "entry");
   line.path("run", record.run);
-  line.text("started", startedText(record.started));
+  line.date("started", record.started);
   if (undo) {
     line.number("entry", record.number);
-    line.text("undoneAt", isoText(record.undoneAt));
+    line.date("undoneAt", record.undoneAt);
     line.finish();
     return;
   }
