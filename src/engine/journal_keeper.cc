@@ -25,17 +25,6 @@ const char* actionName(const TrashFolder& folder) {
   }
 }
 
-// |path| = folder/name, as joinPath makes it, into |path|'s own buffer.
-void assignPath(std::string& path, std::string_view folder, std::string_view name) {
-  if (folder.empty() || folder.back() == '/' || name.empty() || name.front() == '/') {
-    path = joinPath(folder, name);
-    return;
-  }
-  path.assign(folder);
-  path.push_back('/');
-  path.append(name);
-}
-
 const char* typeName(const EntryAttributes& attributes) {
   if (attributes.isRegularFile()) return "file";
   if (attributes.isDirectory()) return "folder";
@@ -67,13 +56,13 @@ void JournalKeeper::entryDecided(const TrashFolder& folder, const std::string& n
   record.mode = process().systemMode ? "system" : "user";
   record.folder = folder.path();
   record.action = actionName(folder);
-  assignPath(record.original, folder.path(), name);
+  assignJoinedPath(record.original, folder.path(), name);
   const RemovalPlan& removal = decision.removal;
   const bool deleted = record.action == "delete";
   if (deleted) {
     record.destination.clear();
   } else {
-    assignPath(record.destination, removal.destination, removal.targetName);
+    assignJoinedPath(record.destination, removal.destination, removal.targetName);
   }
   record.trashInfo = deleted ? std::string_view() : std::string_view(removal.infoFile);
   record.createdFolder = deleted ? std::string_view() : std::string_view(removal.createdFolder);

@@ -75,14 +75,18 @@ std::string deletingLastPathComponent(std::string_view path) {
 }
 
 std::string joinPath(std::string_view directory, std::string_view name) {
+  std::string joined;
+  assignJoinedPath(joined, directory, name);
+  return joined;
+}
+
+void assignJoinedPath(std::string& joined, std::string_view directory, std::string_view name) {
   while (!name.empty() && name.front() == '/') name.remove_prefix(1);
-  if (directory.empty()) return std::string(name);
-  if (name.empty()) return std::string(directory);
-  std::string joined(directory);
+  joined.assign(directory.empty() ? name : directory);
+  if (directory.empty() || name.empty()) return;
   while (joined.size() > 1 && joined.back() == '/') joined.pop_back();
   if (joined.back() != '/') joined.push_back('/');
   joined.append(name);
-  return joined;
 }
 
 }  // namespace sweeprun

@@ -23,5 +23,8 @@ std::string deletingLastPathComponent(std::string_view path);
 
 /// Joins a directory path and a name with one separator.
 std::string joinPath(std::string_view directory, std::string_view name);
+/// The same into |joined|, whose buffer is reused: for a caller that joins
+/// a path for every entry of a folder.
+void assignJoinedPath(std::string& joined, std::string_view directory, std::string_view name);
 
 }  // namespace sweeprun
