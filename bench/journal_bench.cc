@@ -37,6 +37,7 @@
 #include "model/trash_folder.h"
 #include "model/trash_rule.h"
 #include "os/process.h"
+#include "scratch_home.h"
 
 namespace sweeprun {
 namespace {
@@ -56,27 +57,9 @@ double median(std::vector<double> values) {
 
 class JournalBench {
  public:
-  JournalBench(const std::string& parent, size_t size) : size_(size) {
-    std::string pattern = parent + "/journal_bench.XXXXXX";
-    if (!mkdtemp(pattern.data())) {
-      std::perror("mkdtemp");
-      std::exit(1);
-    }
-    root_ = pattern;
-    home_ = root_ + "/home";
-    inbox_ = home_ + "/Inbox";
-    database_ = home_ + "/Library/Application Support/Sweeply/Sweeply.data";
-    fs::create_directories(inbox_);
-    fs::create_directories(fs::path(database_).parent_path());
-    context_.homeDirectory = home_;
-    context_.userTrashPath = home_ + "/.local/share/Trash/files";
-    scope_.emplace(context_);
+  JournalBench(const std::string& parent, size_t size)
+      : scratch_(parent, "journal_bench"), size_(size) {
     writeDatabase();
-  }
-  ~JournalBench() {
-    scope_.reset();
-    std::error_code ignored;
-    fs::remove_all(root_, ignored);
   }
 
   /// Seconds of one run that trashes all N entries.
@@ -106,7 +89,7 @@ class JournalBench {
     JournalRecord record;
     record.run = "20261207T120000Z-1";
     record.mode = "user";
-    record.folder = inbox_;
+    record.folder = scratch_.inbox;
     record.action = "trash";
     record.type = "file";
     record.size = 0;
@@ -116,9 +99,10 @@ class JournalBench {
     // the journal's work.
     std::vector<std::string> originals, destinations, infos;
     for (size_t i = 0; i < size_; ++i) {
-      originals.push_back(inbox_ + "/file-" + std::to_string(i) + ".dat");
-      destinations.push_back(*context_.userTrashPath + "/file-" + std::to_string(i) + ".dat");
-      infos.push_back(home_ + "/.local/share/Trash/info/file-" + std::to_string(i) +
+      originals.push_back(scratch_.inbox + "/file-" + std::to_string(i) + ".dat");
+      destinations.push_back(*scratch_.context.userTrashPath + "/file-" + std::to_string(i) +
+                             ".dat");
+      infos.push_back(scratch_.home + "/.local/share/Trash/info/file-" + std::to_string(i) +
                       ".dat.trashinfo");
     }
     return secondsOf([&] {
@@ -138,23 +122,23 @@ class JournalBench {
   void writeDatabase() {
     TrashApplication application;
     TrashFolder folder = TrashFolder::folderWithPath();
-    folder.setPath(inbox_);
+    folder.setPath(scratch_.inbox);
     TrashRule rule = TrashRule::trashRuleWithType(kNameRule);
     rule.setValue("part", Value::integer(3));
     rule.setValue("name", Value::text(".dat"));
     folder.setRules({rule});
     application.setTrashFolderList(FolderList{folder});
     std::string error;
-    if (!application.archiveToFile(database_, error)) std::exit(1);
+    if (!application.archiveToFile(scratch_.database, error)) std::exit(1);
   }
 
   // N fresh files in the inbox, an empty Trash and no journal: every round
   // finds the same state.
   void prepare() {
     std::error_code ignored;
-    fs::remove_all(home_ + "/.local", ignored);
+    fs::remove_all(scratch_.home + "/.local", ignored);
     fs::remove(journalPath(false), ignored);
-    const int dir = open(inbox_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int dir = open(scratch_.inbox.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     for (size_t i = 0; i < size_; ++i) {
       const std::string name = "file-" + std::to_string(i) + ".dat";
       const int fd = openat(dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
@@ -164,10 +148,8 @@ class JournalBench {
     sync();
   }
 
+  ScratchHome scratch_;
   size_t size_;
-  std::string root_, home_, inbox_, database_;
-  Process context_;
-  std::optional<ScopedProcess> scope_;
 };
 
 }  // namespace

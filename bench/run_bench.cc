@@ -41,6 +41,7 @@
 #include "model/trash_folder.h"
 #include "model/trash_rule.h"
 #include "os/process.h"
+#include "scratch_home.h"
 
 namespace sweeprun {
 namespace {
@@ -114,35 +115,16 @@ TrashRule nameEndsWith(const char* suffix) {
 
 class Bench {
  public:
-  Bench(const Options& options, size_t size) : options_(options), size_(size) {
-    std::string pattern = options.parent + "/run_bench.XXXXXX";
-    if (!mkdtemp(pattern.data())) {
-      std::perror("mkdtemp");
-      std::exit(1);
-    }
-    root_ = pattern;
-    home_ = root_ + "/home";
-    inbox_ = home_ + "/Inbox";
-    database_ = home_ + "/Library/Application Support/Sweeply/Sweeply.data";
-    fs::create_directories(inbox_);
-    fs::create_directories(fs::path(database_).parent_path());
-    context_.homeDirectory = home_;
-    context_.userTrashPath = home_ + "/.local/share/Trash/files";
-    scope_.emplace(context_);
-  }
-
-  ~Bench() {
-    scope_.reset();
-    if (options_.keep) return;
-    std::error_code ignored;
-    fs::remove_all(root_, ignored);
+  Bench(const Options& options, size_t size)
+      : options_(options), size_(size), scratch_(options.parent, "run_bench") {
+    scratch_.keep = options.keep;
   }
 
   int measure() {
-    std::printf("== %zu entries in %s, run log %s\n", size_, inbox_.c_str(),
+    std::printf("== %zu entries in %s, run log %s\n", size_, scratch_.inbox.c_str(),
                 options_.runLog ? "on" : "off");
     bool created = false;
-    const double made = secondsOf([&] { created = createEntries(inbox_, size_); });
+    const double made = secondsOf([&] { created = createEntries(scratch_.inbox, size_); });
     if (!created) {
       std::perror("creating the entries");
       return 1;
@@ -157,7 +139,7 @@ class Bench {
     measureCheckAlone();
     writeDatabase(".tmp");
     runOnce("tenth out");
-    const size_t trashed = countEntries(*context_.userTrashPath);
+    const size_t trashed = countEntries(*scratch_.context.userTrashPath);
     std::printf("trashed: %zu entries (expected %zu)\n", trashed, (size_ + 9) / 10);
     return trashed == (size_ + 9) / 10 ? 0 : 1;
   }
@@ -167,28 +149,28 @@ class Bench {
   // replaced.
   void writeDatabase(const char* condemnedSuffix) {
     TrashApplication application;
-    if (fs::exists(database_)) application.unarchiveWithFile(database_, nullptr);
+    if (fs::exists(scratch_.database)) application.unarchiveWithFile(scratch_.database, nullptr);
     if (application.countOfTrashFolderList() == 0) {
       TrashFolder folder = TrashFolder::folderWithPath();
-      folder.setPath(inbox_);
+      folder.setPath(scratch_.inbox);
       application.setTrashFolderList(FolderList{folder});
     }
     application.objectInTrashFolderListAtIndex(0).setRules({nameEndsWith(condemnedSuffix)});
     std::string error;
-    if (!application.archiveToFile(database_, error)) {
-      std::fprintf(stderr, "cannot write %s: %s\n", database_.c_str(), error.c_str());
+    if (!application.archiveToFile(scratch_.database, error)) {
+      std::fprintf(stderr, "cannot write %s: %s\n", scratch_.database.c_str(), error.c_str());
       std::exit(1);
     }
   }
 
   void measureFloor() {
-    listAndStat(inbox_);  // warm the caches as the runs find them
+    listAndStat(scratch_.inbox);  // warm the caches as the runs find them
     double loop = 1e9;
     double find = 1e9;
     for (int i = 0; i < options_.repeat; ++i) {
-      loop = std::min(loop, secondsOf([&] { listAndStat(inbox_); }));
+      loop = std::min(loop, secondsOf([&] { listAndStat(scratch_.inbox); }));
       const std::string command =
-          "find '" + inbox_ + "' -maxdepth 1 -printf '%i %s %T@\\n' > /dev/null";
+          "find '" + scratch_.inbox + "' -maxdepth 1 -printf '%i %s %T@\\n' > /dev/null";
       find = std::min(find, secondsOf([&] { std::system(command.c_str()); }));
     }
     floor_ = loop;
@@ -207,8 +189,8 @@ class Bench {
     });
     TrashLog log;
     if (options_.runLog) {
-      log.open(root_ + "/run.log");
-      context_.runLog = &log;
+      log.open(scratch_.root + "/run.log");
+      scratch_.context.runLog = &log;
     }
     TrashApplication application;
     TrashCollector collector;
@@ -216,7 +198,7 @@ class Bench {
     markPhase(std::string(label) + "/begin");
     const double total = secondsOf([&] { collector.run(); });
     markPhase(std::string(label) + "/end");
-    context_.runLog = nullptr;
+    scratch_.context.runLog = nullptr;
     log.close();
     const double save = secondsOf([&] { collector.saveDB(); });
     const double check = total - load - save;
@@ -237,13 +219,13 @@ class Bench {
       collector.readDB();
       TrashLog log;
       if (options_.runLog) {
-        log.open(root_ + "/run.log");
-        context_.runLog = &log;
+        log.open(scratch_.root + "/run.log");
+        scratch_.context.runLog = &log;
       }
       best = std::min(best, secondsOf([&] {
                         collector.checkFolder(application.objectInTrashFolderListAtIndex(0));
                       }));
-      context_.runLog = nullptr;
+      scratch_.context.runLog = nullptr;
     }
     std::printf("check alone, unchanged, best of %d: %.3f s, %.3f us/entry, %.2f x floor\n",
                 options_.repeat, best, best * 1e6 / size_, best / floor_);
@@ -258,10 +240,8 @@ class Bench {
 
   const Options& options_;
   size_t size_;
-  std::string root_, home_, inbox_, database_;
+  ScratchHome scratch_;
   double floor_ = 1;
-  Process context_;
-  std::optional<ScopedProcess> scope_;
 };
 
 }  // namespace
