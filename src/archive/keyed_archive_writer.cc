@@ -390,12 +390,7 @@ class ArchiveEncoder : public KeyedEncoder {
 
   // The class description, added after the first object of the class.
   uint64_t classUid(std::string_view name) {
-    RecentText& recent = recentClasses_[name.size() % kRecentSlots];
-    if (recent.ref != kUnset && recent.text == name) return recent.ref;
-    const uint64_t uid = classUidOnce(name);
-    recent.text.assign(name);
-    recent.ref = uid;
-    return uid;
+    return recentOr(recentClasses_, name, [this](std::string_view n) { return classUidOnce(n); });
   }
 
   uint64_t classUidOnce(std::string_view name) {
@@ -438,12 +433,7 @@ class ArchiveEncoder : public KeyedEncoder {
   // A binary string object outside "$objects", written once per text.
   uint64_t keyString(std::string_view text) {
     // Every record asks for the same few texts again.
-    RecentText& recent = recentStrings_[text.size() % kRecentSlots];
-    if (recent.ref != kUnset && recent.text == text) return recent.ref;
-    const uint64_t ref = keyStringOnce(text);
-    recent.text.assign(text);
-    recent.ref = ref;
-    return ref;
+    return recentOr(recentStrings_, text, [this](std::string_view t) { return keyStringOnce(t); });
   }
 
   uint64_t keyStringOnce(std::string_view text) {
@@ -594,6 +584,18 @@ class ArchiveEncoder : public KeyedEncoder {
   static constexpr size_t kRecentSlots = 16;
   RecentText recentStrings_[kRecentSlots];
   RecentText recentClasses_[kRecentSlots];
+
+  // The ref of |text| from its slot of |recent| or, when the slot holds
+  // another text, from |once|, and then kept in the slot.
+  template <typename Once>
+  static uint64_t recentOr(RecentText (&recent)[kRecentSlots], std::string_view text, Once once) {
+    RecentText& slot = recent[text.size() % kRecentSlots];
+    if (slot.ref != kUnset && slot.text == text) return slot.ref;
+    const uint64_t ref = once(text);
+    slot.text.assign(text);
+    slot.ref = ref;
+    return ref;
+  }
   std::vector<std::vector<Entry>> frames_;  // entries of the records being encoded
   size_t frameDepth_ = 0;
   std::vector<std::vector<uint64_t>> scratch_;  // element uids of open containers
