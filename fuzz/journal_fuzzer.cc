@@ -22,7 +22,11 @@ bool sameRecord(const JournalRecord& a, const JournalRecord& b) {
          a.original == b.original && a.destination == b.destination && a.trashInfo == b.trashInfo &&
          a.createdFolder == b.createdFolder && a.createdFolderInfo == b.createdFolderInfo &&
          a.type == b.type && a.size == b.size && a.device == b.device && a.inode == b.inode &&
-         a.modified == b.modified;
+         a.modified == b.modified && a.owner == b.owner && a.birthTime == b.birthTime &&
+         a.changeTime == b.changeTime && a.createdFolderDevice == b.createdFolderDevice &&
+         a.createdFolderInode == b.createdFolderInode &&
+         a.createdFolderOwner == b.createdFolderOwner &&
+         a.createdFolderBirthTime == b.createdFolderBirthTime;
 }
 
 }  // namespace

@@ -211,6 +211,8 @@ const char* outcomeName(UndoStep::Outcome outcome) {
       return "original path taken";
     case UndoStep::kFailed:
       return "failed";
+    case UndoStep::kRefused:
+      return "refused";
   }
   return "failed";
 }
@@ -231,9 +233,16 @@ const char* outcomeKey(UndoStep::Outcome outcome) {
       return "taken";
     case UndoStep::kFailed:
       return "failed";
+    case UndoStep::kRefused:
+      return "refused";
   }
   return "failed";
 }
+
+// What tells the reader that an older line's entry was told by its inode
+// number alone, which another entry may have been handed since.
+constexpr const char* kInodeOnlyNote =
+    "recorded by an older version: told by device and inode only";
 
 }  // namespace
 
@@ -290,7 +299,11 @@ int runUndo(const CompanionCommand& command, const std::vector<std::string>& arg
       parsed.operands.empty() ? &runs.back() : findRun(command, runs, parsed.operands[0]);
   if (!run) return kCompanionFailure;
 
-  const UndoReport report = undoRun(*run, dryRun, dryRun ? nullptr : &journal);
+  UndoOptions options;
+  options.systemMode = parsed.has("system");
+  options.dryRun = dryRun;
+  options.user = effectiveUserId();
+  const UndoReport report = undoRun(*run, options, dryRun ? nullptr : &journal);
   if (!journal.close(error) && report.journalError.empty())
     warning(command, localized("the journal '%@' was not synced: %@", {path, error}));
   std::map<UndoStep::Outcome, size_t> counts;
@@ -306,27 +319,35 @@ int runUndo(const CompanionCommand& command, const std::vector<std::string>& arg
       entry.set("destination", optionalText(step.record->destination));
       entry.set("outcome", Value::text(outcomeKey(step.outcome)));
       entry.set("detail", optionalText(step.detail));
+      if (step.toldByInodeOnly) entry.set("note", Value::text(kInodeOnlyNote));
       steps.push_back(Value::dictionary(std::move(entry)));
     }
     Array folders;
     for (const std::string& folder : report.removedFolders) folders.push_back(Value::text(folder));
+    Array foreign;
+    for (const std::string& folder : report.foreignFolders) foreign.push_back(Value::text(folder));
     companionOut() << jsonText(
         Value::dictionary({{"run", Value::text(run->id)},
                            {"dryRun", Value::boolean(dryRun)},
                            {"entries", Value::array(std::move(steps))},
-                           {"removedFolders", Value::array(std::move(folders))}}));
+                           {"removedFolders", Value::array(std::move(folders))},
+                           {"foreignFolders", Value::array(std::move(foreign))}}));
   } else {
     for (const UndoStep& step : report.steps) {
       companionOut() << outcomeName(step.outcome) << ": " << terminalText(step.record->original);
       if (!step.record->destination.empty() && step.outcome != UndoStep::kPutBack)
         companionOut() << localized(" (at %@)", {terminalText(step.record->destination)});
       if (!step.detail.empty()) companionOut() << ": " << terminalText(step.detail);
+      if (step.toldByInodeOnly) companionOut() << " (" << localizedString(kInodeOnlyNote) << ")";
       companionOut() << "\n";
     }
     for (const std::string& folder : report.removedFolders)
       companionOut() << localized("removed the emptied folder %@\n", {terminalText(folder)});
-    const size_t left =
-        counts[UndoStep::kChanged] + counts[UndoStep::kTaken] + counts[UndoStep::kFailed];
+    for (const std::string& folder : report.foreignFolders)
+      companionOut() << localized("left the folder %@: not the one the run made\n",
+                                  {terminalText(folder)});
+    const size_t left = counts[UndoStep::kChanged] + counts[UndoStep::kTaken] +
+                        counts[UndoStep::kFailed] + counts[UndoStep::kRefused];
     companionOut() << localized(
         dryRun ? "run %@: %@ would be put back, %@ already put back, %@ deleted (not "
                  "undoable), %@ left where they are\n"

@@ -178,12 +178,16 @@ const CompanionCommand kCommands[] = {
      "it is empty again. Deleted entries are reported as not undoable. What was\n"
      "put back is recorded in the journal, so a second undo leaves it alone.\n"
      "Entries put back are new entries to the next run: their age starts again.\n"
+     "A journal line whose paths do not hang together (not from a run of this\n"
+     "mode, a trashed entry outside a Trash, an info file or folder that is not\n"
+     "the entry's) is refused and touches nothing.\n"
      "Exit status 1 when any entry could not be put back.\n"
      "\n"
      "  --dry-run  only tell what would be done\n"
      "  --system   the journal of system mode (as root)\n"
      "  --json     for scripts: {run, dryRun, entries: [{entry, action, original,\n"
-     "             destination, outcome, detail}], removedFolders}\n",
+     "             destination, outcome, detail, note}], removedFolders,\n"
+     "             foreignFolders}\n",
      runUndo},
 };
 

@@ -70,6 +70,9 @@ void JournalKeeper::entryDecided(const TrashFolder& folder, const std::string& n
       deleted ? std::string_view() : std::string_view(removal.createdFolderInfo);
   record.type.clear();
   record.size = record.device = record.inode = std::nullopt;
+  record.owner = record.birthTime = record.changeTime = std::nullopt;
+  record.createdFolderDevice = record.createdFolderInode = std::nullopt;
+  record.createdFolderOwner = record.createdFolderBirthTime = std::nullopt;
   record.modified = std::nullopt;
   if (removal.placed) {
     const EntryAttributes& placed = *removal.placed;
@@ -77,11 +80,26 @@ void JournalKeeper::entryDecided(const TrashFolder& folder, const std::string& n
     record.size = placed.size;
     record.device = placed.device;
     record.inode = placed.fileNumber;
+    record.owner = placed.owner;
+    // The birth time where there is one; else the change time, which the
+    // move set and nothing but a change of the entry sets again.
+    if (placed.birthNanoseconds) {
+      record.birthTime = placed.birthNanoseconds;
+    } else if (placed.changeNanoseconds) {
+      record.changeTime = placed.changeNanoseconds;
+    }
     record.modified = placed.modificationDate;
   } else if (decision.item) {
     // A deleted entry: what its record knew of it.
     record.size = decision.item->size();
     record.modified = decision.item->modified();
+  }
+  if (!deleted && removal.createdFolderAttributes) {
+    const EntryAttributes& made = *removal.createdFolderAttributes;
+    record.createdFolderDevice = made.device;
+    record.createdFolderInode = made.fileNumber;
+    record.createdFolderOwner = made.owner;
+    if (made.birthNanoseconds) record.createdFolderBirthTime = made.birthNanoseconds;
   }
   if (!writer_.append(record, error)) fail(error);
 }

@@ -106,7 +106,10 @@ RemovalResult placeInto(TrashFolder& folder, const Folder& watched, const std::s
       });
   if (!dated) return openFailure(status);
   done.destination = dated->path();
-  if (created) done.createdFolder = dated->path();
+  if (created) {
+    done.createdFolder = dated->path();
+    done.createdFolderAttributes = destination.statEntry(datedName);
+  }
   return moveResult(folder,
                     placeEntry(watched, name, *dated, done.targetName, error, &placed, known));
 }
@@ -152,6 +155,7 @@ RemovalResult toTrash(TrashFolder& folder, const Folder& watched, const std::str
   if (created) {
     done.createdFolder = dated->path();
     done.createdFolderInfo = trash->infoFilePath(datedName);
+    done.createdFolderAttributes = trash->files().statEntry(datedName);
   }
   return moveResult(folder,
                     placeEntry(watched, name, *dated, done.targetName, error, &placed, known));

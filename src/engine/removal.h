@@ -34,6 +34,7 @@ struct RemovalPlan {
   std::string infoFile;                   // the Trash info file made for the entry, if any
   std::string createdFolder;              // the dated sub-folder this removal made, if any
   std::string createdFolderInfo;          // that folder's own Trash info file, if any
+  std::optional<EntryAttributes> createdFolderAttributes;  // that folder, as made
   std::optional<EntryAttributes> placed;  // the entry at its destination
 };
 

@@ -117,7 +117,9 @@ class DirHandle : public Folder {
   /// nothing (a locked or append-only entry, a folder it may not change, the
   /// sticky-bit rule), is not copied: kFailed. |placed|, when given,
   /// receives the attributes of the moved entry at its target after kMoved
-  /// (those read before a rename, which keeps them; the copy's after a copy).
+  /// (those read before a rename, which keeps them, but for the change time
+  /// the rename sets: read again where the entry has no birth time, else 0;
+  /// the copy's after a copy).
   /// |known|: as for isDeletable, the entry's attributes read before; a
   /// rename then goes ahead without reading them again.
   MoveStatus moveEntry(const std::string& name, const Folder& destination,

@@ -14,6 +14,10 @@ Date dateOf(int64_t seconds, uint32_t nanoseconds) {
   return Date::fromUnix(static_cast<double>(seconds) + nanoseconds / 1e9);
 }
 
+uint64_t nanosecondsOf(int64_t seconds, uint32_t nanoseconds) {
+  return seconds < 0 ? 0 : static_cast<uint64_t>(seconds) * 1000000000u + nanoseconds;
+}
+
 std::optional<EntryAttributes> attributesFromLstat(const std::string& path) {
   struct stat st;
   if (lstat(path.c_str(), &st) != 0) return std::nullopt;
@@ -26,6 +30,8 @@ std::optional<EntryAttributes> attributesFromLstat(const std::string& path) {
   attributes.owner = st.st_uid;
   attributes.group = st.st_gid;
   attributes.device = st.st_dev;
+  attributes.changeNanoseconds =
+      nanosecondsOf(st.st_ctim.tv_sec, static_cast<uint32_t>(st.st_ctim.tv_nsec));
   return attributes;
 }
 
@@ -45,7 +51,9 @@ std::optional<EntryAttributes> attributesOfItemAtPath(const std::string& path) {
   attributes.size = stx.stx_size;
   if (stx.stx_mask & STATX_BTIME) {
     attributes.creationDate = dateOf(stx.stx_btime.tv_sec, stx.stx_btime.tv_nsec);
+    attributes.birthNanoseconds = nanosecondsOf(stx.stx_btime.tv_sec, stx.stx_btime.tv_nsec);
   }
+  attributes.changeNanoseconds = nanosecondsOf(stx.stx_ctime.tv_sec, stx.stx_ctime.tv_nsec);
   attributes.modificationDate = dateOf(stx.stx_mtime.tv_sec, stx.stx_mtime.tv_nsec);
   attributes.mode = stx.stx_mode;
   attributes.owner = stx.stx_uid;

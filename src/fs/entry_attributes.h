@@ -19,6 +19,12 @@ struct EntryAttributes {
   uint32_t owner = 0;
   uint32_t group = 0;
   uint64_t device = 0;
+  // Nanoseconds since 1970: the entry's birth (0 where the file system
+  // reports none) and its last status change. With device, inode and owner
+  // they tell the entry from a later one that was handed its freed inode
+  // number.
+  uint64_t birthNanoseconds = 0;
+  uint64_t changeNanoseconds = 0;
   // Read with the rest, so that a removal handed these attributes need not
   // read the entry again: whether it is the root of a mount, and its
   // immutable and append-only flags when the file system reports them

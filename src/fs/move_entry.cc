@@ -311,7 +311,16 @@ MoveStatus DirHandle::moveEntry(const std::string& name, const Folder& destinati
   }
   const int e = renameNoReplace(fd_, name.c_str(), destination.fd_, targetName.c_str());
   if (e == 0) {
-    if (placed) *placed = status.attributes;  // a rename keeps them all
+    if (placed) {
+      *placed = status.attributes;  // a rename keeps them all but the change time
+      // Which the entry's identity needs only where no birth time tells it
+      // apart: one more statx there, none elsewhere.
+      fs::EntryStatus moved;
+      placed->changeNanoseconds = 0;
+      if (!placed->birthNanoseconds && fs::statusAt(destination.fd_, targetName, moved) == 0 &&
+          moved.attributes.fileNumber == placed->fileNumber)
+        placed->changeNanoseconds = moved.attributes.changeNanoseconds;
+    }
     return MoveStatus::kMoved;
   }
   const std::string targetPath = destination.entryPath(targetName);

@@ -281,10 +281,19 @@ void writeJournalLine(const JournalRecord& record, std::string& out) {
   line.number("size", record.size);
   line.number("device", record.device);
   line.number("inode", record.inode);
+  line.number("owner", record.owner);
+  line.number("birthTime", record.birthTime);
+  line.number("changeTime", record.changeTime);
   if (record.modified) {
     line.date("modified", *record.modified);
   } else {
     line.null("modified");
+  }
+  if (!record.createdFolder.empty()) {
+    line.number("createdFolderDevice", record.createdFolderDevice);
+    line.number("createdFolderInode", record.createdFolderInode);
+    line.number("createdFolderOwner", record.createdFolderOwner);
+    line.number("createdFolderBirthTime", record.createdFolderBirthTime);
   }
   line.finish();
 }
@@ -319,6 +328,15 @@ std::optional<JournalRecord> parseJournalLine(std::string_view line) {
   record.device = numberOf(object, "device");
   record.inode = numberOf(object, "inode");
   record.modified = parseIsoText(textOf(object, "modified"));
+  record.owner = numberOf(object, "owner");
+  record.birthTime = numberOf(object, "birthTime");
+  record.changeTime = numberOf(object, "changeTime");
+  if (!record.createdFolder.empty()) {
+    record.createdFolderDevice = numberOf(object, "createdFolderDevice");
+    record.createdFolderInode = numberOf(object, "createdFolderInode");
+    record.createdFolderOwner = numberOf(object, "createdFolderOwner");
+    record.createdFolderBirthTime = numberOf(object, "createdFolderBirthTime");
+  }
   if (record.original.empty()) return std::nullopt;
   return record;
 }

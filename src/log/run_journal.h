@@ -36,6 +36,15 @@ struct JournalRecord {
   std::string type;               // "file", "folder", "link" or "other"
   std::optional<uint64_t> size, device, inode;
   std::optional<Date> modified;  // the entry's modification date
+  // What tells the entry from a later one that got its freed inode number:
+  // its owner, and its birth or, where the file system reports none, its
+  // change time once placed (nanoseconds since 1970). None in the lines of
+  // older versions, which undo checks by device, inode and type alone.
+  std::optional<uint64_t> owner, birthTime, changeTime;
+  // The created folder as it was made (with no change time: every entry
+  // placed in it or put back changes that).
+  std::optional<uint64_t> createdFolderDevice, createdFolderInode, createdFolderOwner,
+      createdFolderBirthTime;
 
   // An undo record: |run|, |number| and when the entry was put back.
   Date undoneAt;

@@ -41,6 +41,11 @@ TEST(RunJournalTest, RecordsReadBackExactlyAlsoWithPathsThatAreNotUtf8) {
   JournalRecord record = entryOf("20261207T120000Z-42", kNow, 3);
   record.original = "/home/a/Downloads/caf\xe9 100%.txt";  // Latin-1, not UTF-8
   record.createdFolder = "/srv/out/\"quoted\" \\ line\nfeed\x01 \xc3\xa9";
+  record.owner = 1000;
+  record.birthTime = 1796640000123456789u;
+  record.createdFolderDevice = 2050;
+  record.createdFolderInode = 12;
+  record.createdFolderOwner = 0;
   const std::string line = journalLine(record);
   EXPECT_EQ(std::string::npos, line.find('\n'));
   const std::optional<JournalRecord> back = parseJournalLine(line);
@@ -54,6 +59,22 @@ TEST(RunJournalTest, RecordsReadBackExactlyAlsoWithPathsThatAreNotUtf8) {
   EXPECT_EQ(record.type, back->type);
   EXPECT_EQ(record.modified, back->modified);
   EXPECT_EQ(kNow, back->started);
+  EXPECT_EQ(record.owner, back->owner);
+  EXPECT_EQ(record.birthTime, back->birthTime);
+  EXPECT_EQ(std::nullopt, back->changeTime);
+  EXPECT_EQ(record.createdFolderDevice, back->createdFolderDevice);
+  EXPECT_EQ(record.createdFolderInode, back->createdFolderInode);
+  EXPECT_EQ(record.createdFolderOwner, back->createdFolderOwner);
+  EXPECT_EQ(std::nullopt, back->createdFolderBirthTime);
+
+  // A line of an older version, without them, still reads.
+  const std::optional<JournalRecord> older = parseJournalLine(
+      R"({"record":"entry","run":"r","started":"2026-12-07T12:00:00Z","mode":"user","entry":1,)"
+      R"("folder":"/in","action":"move","original":"/in/a","destination":"/out/a",)"
+      R"("type":"file","device":2049,"inode":77})");
+  ASSERT_TRUE(older);
+  EXPECT_EQ(77u, older->inode);
+  EXPECT_FALSE(older->owner || older->birthTime || older->changeTime);
 
   JournalRecord undo;
   undo.kind = JournalRecord::Kind::kUndo;
