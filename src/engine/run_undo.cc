@@ -140,7 +140,7 @@ bool openEntry(const std::string& path, OpenedEntry& entry, std::string& error) 
   return openContainingFolder(path, entry.folder, entry.name, error);
 }
 
-UndoStep putBack(const JournalRecord& record, bool dryRun) {
+UndoStep putBack(const JournalRecord& record, const UndoOptions& options) {
   UndoStep step;
   step.record = &record;
   step.toldByInodeOnly = !record.owner;
@@ -169,7 +169,15 @@ UndoStep putBack(const JournalRecord& record, bool dryRun) {
     step.detail = "something else is at " + record.original;
     return step;
   }
-  if (dryRun) {
+  // Root never hands an entry into another account's folder unless it is
+  // theirs: no run took it from there, whatever a line says.
+  if (options.user == 0 && original.folder.owner() != 0 &&
+      original.folder.owner() != now->owner) {
+    step.outcome = UndoStep::kRefused;
+    step.detail = "the entry is not of the owner of " + deletingLastPathComponent(record.original);
+    return step;
+  }
+  if (options.dryRun) {
     step.outcome = UndoStep::kWouldPutBack;
     return step;
   }
@@ -259,7 +267,7 @@ UndoReport undoRun(const JournalRun& run, const UndoOptions& options, JournalWri
       step.outcome = UndoStep::kRefused;
       step.detail = "its journal line does not hang together: " + fault;
     } else {
-      step = putBack(*record, options.dryRun);
+      step = putBack(*record, options);
     }
     if (step.outcome == UndoStep::kPutBack) {
       emptied.insert(deletingLastPathComponent(record->destination));

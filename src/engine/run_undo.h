@@ -55,7 +55,8 @@ struct UndoOptions {
 /// back only while its destination still holds the same entry (device,
 /// inode and type, and where recorded the owner and the birth time, else
 /// the change time it had once placed), and never over anything at its
-/// original path; then its Trash info file is removed. A dated sub-folder
+/// original path, nor (by root) into another account's folder unless it is
+/// theirs; then its Trash info file is removed. A dated sub-folder
 /// the run made is removed when putting back its entries left it empty and
 /// it is still the folder made (device, inode, and where recorded owner and
 /// birth time).
