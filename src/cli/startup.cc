@@ -25,6 +25,7 @@
 #include "settings/settings_keys.h"
 #include "settings/trash_config_file_parser.h"
 #include "settings/user_defaults.h"
+#include "settings/user_stores.h"
 
 namespace sweeprun {
 
@@ -123,10 +124,10 @@ that is due.
   -SETTING VALUE  a setting for this run only: LogToFile, LogFileName,
                   LogLimit or DateFormat (user mode)
 
-Exit status: 0 done; 1 no watched folder, a damaged database or an
-unexpected failure; 74 an entry could not be removed, moved or trashed, or
-the database could not be saved; 64 wrong usage; 112-119 system or check
-mode refused to start.
+Exit status: 0 done; 1 no watched folder, a damaged database, user-mode
+files that another account owns or can write, or an unexpected failure;
+74 an entry could not be removed, moved or trashed, or the database could
+not be saved; 64 wrong usage; 112-119 system or check mode refused to start.
 
 See sweeprun(8).
 )");
@@ -247,6 +248,27 @@ int installConfiguration(Installed& installed) {
   return kContinue;
 }
 
+/// User mode: says so when root runs over another home folder, and refuses
+/// stores that another account owns or can write before anything is read.
+/// kContinue when they may be used, else 1 (as for a database that cannot
+/// be read).
+int testUserStores() {
+  std::ostream* err = process().err;
+  const unsigned user = effectiveUserId();
+  if (const std::string warning = foreignHomeWarning("sweeprun", user); !warning.empty() && err)
+    *err << warning << std::flush;
+  std::string error;
+  if (userStoresAreOwned(user, error)) return kContinue;
+  if (err) {
+    *err << localized(
+                "sweeprun: %@; user mode uses only files that belong to the user running "
+                "it and that no one else can write; nothing was read or changed\n",
+                {error})
+         << std::flush;
+  }
+  return 1;
+}
+
 /// User mode: the user's defaults, seeing what the companion application
 /// stored, over the registered defaults.
 void installUserDefaults(Installed& installed, const std::vector<std::string>& arguments) {
@@ -283,6 +305,7 @@ int startup(const std::vector<std::string>& arguments) {
         return failed;
       if (int ended = installConfiguration(installed); ended != kContinue) return ended;
     } else {
+      if (int refused = testUserStores(); refused != kContinue) return refused;
       installUserDefaults(installed, arguments);
     }
     if (installed.settings().boolForKey(kLogToFile)) {

@@ -251,6 +251,7 @@ int runHistory(const CompanionCommand& command, const std::vector<std::string>& 
   int status = kCompanionSuccess;
   if (!parseCommandArguments(command, arguments, kHistoryOptions, 1, 0, parsed, status))
     return status;
+  if (!parsed.has("system") && !useUserStores(command)) return kCompanionFailure;
   std::string path;
   std::vector<JournalRun> runs;
   if (!loadRuns(command, parsed, path, runs)) return kCompanionFailure;
@@ -274,6 +275,7 @@ int runUndo(const CompanionCommand& command, const std::vector<std::string>& arg
   ParsedArguments parsed;
   int status = kCompanionSuccess;
   if (!parseCommandArguments(command, arguments, kUndoOptions, 1, 0, parsed, status)) return status;
+  if (!parsed.has("system") && !useUserStores(command)) return kCompanionFailure;
   const bool dryRun = parsed.has("dry-run");
   // The journal is kept (locked) from the read to the last record written,
   // so that no run appends in between and no two undos act at once.

@@ -8,7 +8,9 @@
 #include "os/localization.h"
 #include "fs/path.h"
 #include "os/process.h"
+#include "os/process_info.h"
 #include "os/version.h"
+#include "settings/user_stores.h"
 
 namespace sweeprun {
 
@@ -166,7 +168,7 @@ const CompanionCommand kCommands[] = {
      "             with RUN the run itself, with \"entries\": [{entry, action,\n"
      "             folder, original, destination, trashInfo, type, size, device,\n"
      "             inode, modified, putBack}]\n",
-     runHistory},
+     runHistory, true},
     {"undo", "put back what a run trashed or moved",
      "usage: sweeply undo [RUN] [--dry-run] [--json] [--system]\n"
      "\n"
@@ -188,7 +190,7 @@ const CompanionCommand kCommands[] = {
      "  --json     for scripts: {run, dryRun, entries: [{entry, action, original,\n"
      "             destination, outcome, detail, note}], removedFolders,\n"
      "             foreignFolders}\n",
-     runUndo},
+     runUndo, true},
 };
 
 void printOverview(std::ostream& out) {
@@ -253,6 +255,7 @@ int runCompanion(const std::vector<std::string>& arguments) {
     // Every store lies below the home folder; without one there is none.
     return failure(*command, localizedString("no home folder is known; set HOME"));
   }
+  if (!command->takesSystemOption && !useUserStores(*command)) return kCompanionFailure;
   const std::vector<std::string> rest(arguments.begin() + 2, arguments.end());
   return command->run(*command, rest);
 }
@@ -292,6 +295,18 @@ int failure(const CompanionCommand& command, const std::string& message) {
 void warning(const CompanionCommand& command, const std::string& message) {
   companionErr() << "sweeply " << command.name << ": " << localized("warning: %@", {message})
                  << "\n";
+}
+
+bool useUserStores(const CompanionCommand& command) {
+  const unsigned user = effectiveUserId();
+  companionErr() << foreignHomeWarning("sweeply", user);
+  std::string error;
+  if (userStoresAreOwned(user, error)) return true;
+  failure(command, localized("%@; user-mode commands use only files that belong to the user "
+                             "running them and that no one else can write; nothing was read or "
+                             "changed",
+                             {error}));
+  return false;
 }
 
 bool loadDatabase(const CompanionCommand& command, FolderDatabase& database, bool mustExist,

@@ -33,6 +33,11 @@ struct CompanionCommand {
   std::string_view summary;
   std::string_view help;
   int (*run)(const CompanionCommand& command, const std::vector<std::string>& arguments);
+  /// The command takes "--system" (the stores of system mode): it calls
+  /// useUserStores itself once its arguments are read, when that is not
+  /// given. Every other command works on the user-mode stores, checked
+  /// before it starts.
+  bool takesSystemOption = false;
 };
 
 std::ostream& companionOut();
@@ -52,6 +57,13 @@ int usageError(const CompanionCommand& command, const std::string& message);
 int failure(const CompanionCommand& command, const std::string& message);
 /// "sweeply <command>: <message>" for something the user should know.
 void warning(const CompanionCommand& command, const std::string& message);
+
+/// Before a command reads or changes a user-mode store: tells when root runs
+/// over a home folder not its own, and checks that every store and the
+/// folders on the way belong to the effective user and that no one else can
+/// write them (userStoresAreOwned). False after reporting the first that
+/// fails.
+bool useUserStores(const CompanionCommand& command);
 
 /// Loads the user's folder database. False, after reporting why, when it is
 /// damaged, or when it is missing and |mustExist|. |withItems| as

@@ -17,16 +17,17 @@ bool readFile(const std::string& path, std::string& bytes, std::string& error);
 
 /// Replaces the file at |path| atomically: writes a temporary file beside it,
 /// flushes it to disk and renames it over the old one, keeping the old
-/// file's permission bits and owner (|newFileMode| for a new file). The
-/// folder is opened as DirHandle::openDirectory opens it (a link on the way
-/// is followed only when root or the effective user owns it) and every step
-/// works relative to it: a final symbolic link is replaced, never written
+/// file's permission bits and owner (|newFileMode| for a new file: by
+/// default its owner's only, since what the tool keeps names the user's
+/// files). The folder is opened as DirHandle::openDirectory opens it (a
+/// link on the way is followed only when root or the effective user owns
+/// it) and every step works relative to it: a final symbolic link is replaced, never written
 /// through. No intermediate folders are created. Temporary files that
 /// earlier saves of the same name left behind when killed, and that have
 /// not changed for an hour, are removed first. On failure the old file is
 /// intact, the temporary file is removed, and |error| says what failed.
 bool writeFileAtomically(const std::string& path, std::string_view bytes, std::string& error,
-                         unsigned newFileMode = 0644);
+                         unsigned newFileMode = 0600);
 
 /// Replaces the file at |path| atomically, as writeFileAtomically does, but
 /// the new file gets exactly |mode|, whatever the umask and the old file's
@@ -59,7 +60,7 @@ class ByteSink {
 /// |error| saying what failed; an exception from |produce| passes through.
 /// In every failure the old file is intact and the temporary file removed.
 bool writeFileAtomicallyFrom(const std::string& path, const std::function<bool(ByteSink&)>& produce,
-                             std::string& error, unsigned newFileMode = 0644);
+                             std::string& error, unsigned newFileMode = 0600);
 
 /// What tells one version of a file from another without reading it: every
 /// save replaces the file by rename (a new inode), and a change in place
@@ -108,7 +109,7 @@ class FileHandle {
   FileHandle& operator=(const FileHandle&) = delete;
 
   /// Opens the regular file at |path| for reading and writing at offset 0,
-  /// creating an empty one (0644 less the umask) when nothing is there. The
+  /// creating an empty one (0600 less the umask) when nothing is there. The
   /// folder is opened as DirHandle::openDirectory opens it (a link on the way
   /// is followed only when root or the effective user owns it) and the file
   /// relative to it. A final symbolic link is never followed, and anything
@@ -118,7 +119,7 @@ class FileHandle {
   /// What a file that openForUpdate creates gets: |mode| less the umask or,
   /// when |group| is given, |mode| exactly and that group (when it exists).
   struct NewFileAttributes {
-    unsigned mode = 0644;
+    unsigned mode = 0600;
     const char* group = nullptr;
   };
   static FileHandle openForUpdate(const std::string& path, std::string& error,

@@ -24,6 +24,9 @@ constexpr char kClosingLineList[] = "log.plist";
 // How much of the log trimming holds at a time.
 constexpr size_t kTrimPieceSize = 1 << 16;
 
+constexpr unsigned kUserLogMode = 0600;
+constexpr unsigned kSystemLogMode = 0640;
+
 // The texts of the closing-line list beside the executable; empty when the
 // list is missing, unreadable or not an array.
 std::vector<std::string> closingLines() {
@@ -67,10 +70,11 @@ void TrashLog::open(const std::string& path, double limitDays) {
     DirHandle created;
     if (!directoryExists(folder)) DirHandle::createDirectories(folder, created, error);
   }
-  // The system run log names the files of every user's watched folders: for
-  // root and the administrators' group only, as the system's own logs are.
-  FileHandle::NewFileAttributes newFile;
-  if (process().systemMode) newFile = {0640, "adm"};
+  // The run log names the files of the watched folders: the user's log is
+  // for the user only; the system log, naming every user's, for root and
+  // the administrators' group, as the system's own logs are.
+  FileHandle::NewFileAttributes newFile{kUserLogMode, nullptr};
+  if (process().systemMode) newFile = {kSystemLogMode, "adm"};
   logFile = FileHandle::openForUpdate(path, error, newFile);
   if (!logFile.isOpen()) return;  // a log that cannot be opened stays silent
 

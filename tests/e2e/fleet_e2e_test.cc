@@ -152,7 +152,7 @@ class FleetEndToEndTest : public ::testing::Test {
     arguments.insert(arguments.begin(), program);
     const ProgramResult result =
         runProgram(program, arguments, toolEnvironment(home, "alice", temp.path()), temp.path());
-    EXPECT_EQ("", result.err);
+    EXPECT_EQ(rootHomeLine("sweeply", home), result.err);
     return result.exitStatus;
   }
 

@@ -44,6 +44,11 @@ std::string readAll(int fd) {
 
 }  // namespace
 
+std::string rootHomeLine(const std::string& program, const std::string& home) {
+  if (geteuid() != 0) return {};
+  return program + ": running as root with HOME=" + home + ", not root's own home\n";
+}
+
 ProgramResult runProgram(const std::string& path, const std::vector<std::string>& arguments,
                          const std::vector<std::string>& environment,
                          const std::string& workingDirectory) {

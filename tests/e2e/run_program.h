@@ -19,6 +19,11 @@ std::vector<std::string> toolEnvironment(const std::string& home, const std::str
                                          const std::string& root,
                                          const std::string& config = "sweeprun.plist");
 
+/// The line a tool (named |program| in its messages) started as root in user
+/// mode says first on standard error, since a test's |home| is never root's
+/// own; empty when the test does not run as root.
+std::string rootHomeLine(const std::string& program, const std::string& home);
+
 /// Copies the test driver into |folder| as "sweeprun", read-only (0555):
 /// system and check mode refuse a tool file that anyone may write. Returns
 /// the copy's path.

@@ -28,11 +28,12 @@ size_t entriesIn(const std::string& directory) {
 TEST(FileIoTest, AtomicReplaceKeepsTheOldModeAndNewFilesGetTheGivenOne) {
   TempDir dir;
   const std::string old = dir.write("Sweeply.data", "old");
-  fs::permissions(old, fs::perms::owner_read | fs::perms::owner_write);
+  const fs::perms kept = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+  fs::permissions(old, kept);
   std::string error;
   ASSERT_TRUE(writeFileAtomically(old, "new content", error)) << error;
   EXPECT_EQ("new content", dir.read("Sweeply.data"));
-  EXPECT_EQ(fs::perms::owner_read | fs::perms::owner_write, permissionsOf(old));
+  EXPECT_EQ(kept, permissionsOf(old));
 
   const std::string fresh = dir.file("fresh.plist");
   ASSERT_TRUE(writeFileAtomically(fresh, "x", error, 0640)) << error;
