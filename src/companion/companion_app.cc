@@ -157,12 +157,14 @@ const CompanionCommand kCommands[] = {
      "Lists the recent runs that trashed, moved or deleted anything, newest\n"
      "first: when, the mode, and per watched folder how many entries each action\n"
      "took. With RUN (its identifier, or a prefix only it has) lists every entry\n"
-     "of that run: the action, where it was and where it went.\n"
+     "of that run: the action, where it was and where it went. A run that stopped\n"
+     "removing because its journal could take no more is marked incomplete.\n"
      "\n"
      "  --limit N  at most N runs (default 10)\n"
      "  --system   the journal of system mode (as root)\n"
      "  --json     for scripts: {\"journal\": PATH, \"runs\": [{run, started, mode,\n"
-     "             entries, putBack, folders: [{path, trash, move, delete}]}]};\n"
+     "             entries, putBack, incomplete, unrecorded, folders: [{path,\n"
+     "             trash, move, delete}]}]};\n"
      "             with RUN the run itself, with \"entries\": [{entry, action,\n"
      "             folder, original, destination, trashInfo, type, size, device,\n"
      "             inode, modified, putBack}]\n",
@@ -178,12 +180,15 @@ const CompanionCommand kCommands[] = {
      "it is empty again. Deleted entries are reported as not undoable. What was\n"
      "put back is recorded in the journal, so a second undo leaves it alone.\n"
      "Entries put back are new entries to the next run: their age starts again.\n"
-     "Exit status 1 when any entry could not be put back.\n"
+     "A run whose journal is incomplete is named in a warning. Exit status 1\n"
+     "when any entry could not be put back, or the run removed one that its\n"
+     "journal does not hold.\n"
      "\n"
      "  --dry-run  only tell what would be done\n"
      "  --system   the journal of system mode (as root)\n"
-     "  --json     for scripts: {run, dryRun, entries: [{entry, action, original,\n"
-     "             destination, outcome, detail}], removedFolders}\n",
+     "  --json     for scripts: {run, dryRun, incomplete, unrecorded, entries:\n"
+     "             [{entry, action, original, destination, outcome, detail}],\n"
+     "             removedFolders}\n",
      runUndo},
 };
 

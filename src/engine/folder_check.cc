@@ -166,6 +166,15 @@ EntryDecision::Kind reportRemoval(const RemovalPlan& outcome, const std::string&
   return EntryDecision::kNotRemoved;
 }
 
+// A condemned entry that the run may not remove (see RunObserver::mayRemove):
+// it stays where it is, and tracked, so that a later run removes it.
+EntryDecision::Kind holdBack(RemovalPlan& outcome, const std::string& name, EntryLines& lines) {
+  outcome.result = RemovalResult::kNotDeletable;
+  outcome.reason = localizedString("the run journal cannot record its removal");
+  lines.acted(localized("= %@ (not removed)", {name}));
+  return EntryDecision::kNotRemoved;
+}
+
 }  // namespace
 
 RemovalResult TrashCollector::dispose(TrashFolder& folder, const Folder& dir,
@@ -255,8 +264,11 @@ void TrashCollector::checkFolder(TrashFolder& folder) {
         TrashItem item = TrashItem::withAttributes(entryPath, now, process().clock());
         EntryDecision::Kind kind = EntryDecision::kTakenIn;
         const TrashRule* rule = rules.violatedBy(item);
+        bool heldBack = false;
         if (!rule) {
           lines.seen(lines.takenIn, name);
+        } else if ((heldBack = !mayRemove())) {
+          kind = holdBack(outcome, loggableText(name), lines);
         } else {
           const std::string shown = loggableText(name);
           dispose(folder, dir, name, outcome, now);
@@ -266,7 +278,7 @@ void TrashCollector::checkFolder(TrashFolder& folder) {
         for (RunObserver* observer : observers_) {
           observer->entryDecided(folder, name, {kind, &item, rule, outcome});
         }
-        if (kind == EntryDecision::kTakenIn || kind == EntryDecision::kDeferred) {
+        if (kind == EntryDecision::kTakenIn || kind == EntryDecision::kDeferred || heldBack) {
           fresh.add(std::move(item));
         }
         ++checkedIn;
@@ -288,8 +300,11 @@ void TrashCollector::checkFolder(TrashFolder& folder) {
       known.incrHits();
       EntryDecision::Kind kind = EntryDecision::kKept;
       const TrashRule* rule = rules.violatedBy(known);
+      bool heldBack = false;
       if (!rule) {
         lines.seen(lines.kept, name);
+      } else if ((heldBack = !mayRemove())) {
+        kind = holdBack(outcome, loggableText(name), lines);
       } else {
         dispose(folder, dir, name, outcome, now);
         const std::string shown = loggableText(name);
@@ -301,7 +316,7 @@ void TrashCollector::checkFolder(TrashFolder& folder) {
       for (RunObserver* observer : observers_) {
         observer->entryDecided(folder, name, {kind, &known, rule, outcome});
       }
-      if (kind == EntryDecision::kKept || kind == EntryDecision::kDeferred) {
+      if (kind == EntryDecision::kKept || kind == EntryDecision::kDeferred || heldBack) {
         fresh.keep(position);
       }
     }
