@@ -22,7 +22,7 @@ bool sameRecord(const JournalRecord& a, const JournalRecord& b) {
          a.original == b.original && a.destination == b.destination && a.trashInfo == b.trashInfo &&
          a.createdFolder == b.createdFolder && a.createdFolderInfo == b.createdFolderInfo &&
          a.type == b.type && a.size == b.size && a.device == b.device && a.inode == b.inode &&
-         a.modified == b.modified;
+         a.modified == b.modified && a.unrecorded == b.unrecorded;
 }
 
 }  // namespace
