@@ -167,12 +167,13 @@ EntryDecision::Kind reportRemoval(const RemovalPlan& outcome, const std::string&
 }
 
 // A condemned entry that the run may not remove (see RunObserver::mayRemove):
-// it stays where it is, and tracked, so that a later run removes it.
+// untouched and still tracked, it is left for a later run, as a deferred
+// one is.
 EntryDecision::Kind holdBack(RemovalPlan& outcome, const std::string& name, EntryLines& lines) {
   outcome.result = RemovalResult::kNotDeletable;
   outcome.reason = localizedString("the run journal cannot record its removal");
   lines.acted(localized("= %@ (not removed)", {name}));
-  return EntryDecision::kNotRemoved;
+  return EntryDecision::kDeferred;
 }
 
 }  // namespace
@@ -264,10 +265,9 @@ void TrashCollector::checkFolder(TrashFolder& folder) {
         TrashItem item = TrashItem::withAttributes(entryPath, now, process().clock());
         EntryDecision::Kind kind = EntryDecision::kTakenIn;
         const TrashRule* rule = rules.violatedBy(item);
-        bool heldBack = false;
         if (!rule) {
           lines.seen(lines.takenIn, name);
-        } else if ((heldBack = !mayRemove())) {
+        } else if (!mayRemove()) {
           kind = holdBack(outcome, loggableText(name), lines);
         } else {
           const std::string shown = loggableText(name);
@@ -278,7 +278,7 @@ void TrashCollector::checkFolder(TrashFolder& folder) {
         for (RunObserver* observer : observers_) {
           observer->entryDecided(folder, name, {kind, &item, rule, outcome});
         }
-        if (kind == EntryDecision::kTakenIn || kind == EntryDecision::kDeferred || heldBack) {
+        if (kind == EntryDecision::kTakenIn || kind == EntryDecision::kDeferred) {
           fresh.add(std::move(item));
         }
         ++checkedIn;
@@ -300,10 +300,9 @@ void TrashCollector::checkFolder(TrashFolder& folder) {
       known.incrHits();
       EntryDecision::Kind kind = EntryDecision::kKept;
       const TrashRule* rule = rules.violatedBy(known);
-      bool heldBack = false;
       if (!rule) {
         lines.seen(lines.kept, name);
-      } else if ((heldBack = !mayRemove())) {
+      } else if (!mayRemove()) {
         kind = holdBack(outcome, loggableText(name), lines);
       } else {
         dispose(folder, dir, name, outcome, now);
@@ -316,7 +315,7 @@ void TrashCollector::checkFolder(TrashFolder& folder) {
       for (RunObserver* observer : observers_) {
         observer->entryDecided(folder, name, {kind, &known, rule, outcome});
       }
-      if (kind == EntryDecision::kKept || kind == EntryDecision::kDeferred || heldBack) {
+      if (kind == EntryDecision::kKept || kind == EntryDecision::kDeferred) {
         fresh.keep(position);
       }
     }

@@ -27,7 +27,8 @@ struct EntryDecision {
     kKept,        // tracked, unchanged, one more check survived
     kRestarted,   // tracked, but changed: tracking starts again, untested
     kRemoved,     // condemned and removed (or, in a dry run, would be)
-    kDeferred,    // condemned, but the destination is absent for now
+    kDeferred,    // condemned, but left for a later run: the destination is absent
+                  // for now, or the run may remove nothing more (mayRemove)
     kNotRemoved,  // condemned, but the removal failed (or would fail)
   };
   Kind kind;
@@ -50,9 +51,10 @@ class RunObserver {
   /// The run is over (its database saved or not); |failures| as failures().
   virtual void runFinished(int failures) { (void)failures; }
   /// Asked before each removal of a run that does its work. False holds the
-  /// condemned entry back: it stays where it is, and tracked, and is logged
-  /// as not removed (the observer reports why, once). The run journal says
-  /// no once it can record no more removals, and then for the rest of the run.
+  /// condemned entry back: it stays where it is and tracked (deferred, with
+  /// the reason), logged as not removed; the observer reports why, once. The
+  /// run journal says no once it can record no more removals, and then for
+  /// the rest of the run.
   virtual bool mayRemove() { return true; }
 };
 
