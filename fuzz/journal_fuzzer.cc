@@ -26,7 +26,7 @@ bool sameRecord(const JournalRecord& a, const JournalRecord& b) {
          a.changeTime == b.changeTime && a.createdFolderDevice == b.createdFolderDevice &&
          a.createdFolderInode == b.createdFolderInode &&
          a.createdFolderOwner == b.createdFolderOwner &&
-         a.createdFolderBirthTime == b.createdFolderBirthTime;
+         a.createdFolderBirthTime == b.createdFolderBirthTime && a.unrecorded == b.unrecorded;
 }
 
 }  // namespace

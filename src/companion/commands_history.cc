@@ -139,8 +139,23 @@ Value runSummary(const JournalRun& run) {
   summary.set("mode", Value::text(run.mode));
   summary.set("entries", Value::unsignedInteger(run.entries.size()));
   summary.set("putBack", Value::unsignedInteger(undoneCount(run)));
+  summary.set("incomplete", Value::boolean(run.incomplete));
+  summary.set("unrecorded", Value::unsignedInteger(run.unrecorded));
   summary.set("folders", Value::array(std::move(folders)));
   return Value::dictionary(std::move(summary));
+}
+
+// Empty for a run whose journal is whole; else the line that says it is
+// not, for the text output.
+std::string incompleteNote(const JournalRun& run) {
+  if (!run.incomplete) return {};
+  std::string note = localizedString(
+      "journal incomplete: the run stopped removing when its journal could take no more");
+  if (run.unrecorded > 0) {
+    note += localized(", and %@ entry it removed is not in it (see the run log)",
+                      {std::to_string(run.unrecorded)});
+  }
+  return note;
 }
 
 std::string undoneNote(const JournalRun& run) {
@@ -153,6 +168,7 @@ std::string undoneNote(const JournalRun& run) {
 void printRunEntries(const JournalRun& run) {
   companionOut() << localized("run %@, started %@, %@ mode\n",
                               {run.id, standardDateText(run.started), run.mode});
+  if (run.incomplete) companionOut() << "  " << incompleteNote(run) << "\n";
   for (const JournalRecord& entry : run.entries) {
     std::string action = entry.action;
     action.resize(7, ' ');
@@ -189,6 +205,7 @@ int printHistory(const CompanionCommand& command, const ParsedArguments& parsed,
     const JournalRun& run = runs[runs.size() - 1 - i];
     companionOut() << standardDateText(run.started) << "  " << run.id << "  " << run.mode
                    << undoneNote(run) << "\n";
+    if (run.incomplete) companionOut() << "  " << incompleteNote(run) << "\n";
     for (const auto& [folder, counts] : countsOf(run))
       companionOut() << "  " << terminalText(folder) << ": " << countsText(counts) << "\n";
   }
@@ -331,6 +348,8 @@ int runUndo(const CompanionCommand& command, const std::vector<std::string>& arg
     companionOut() << jsonText(
         Value::dictionary({{"run", Value::text(run->id)},
                            {"dryRun", Value::boolean(dryRun)},
+                           {"incomplete", Value::boolean(run->incomplete)},
+                           {"unrecorded", Value::unsignedInteger(run->unrecorded)},
                            {"entries", Value::array(std::move(steps))},
                            {"removedFolders", Value::array(std::move(folders))},
                            {"foreignFolders", Value::array(std::move(foreign))}}));
@@ -359,12 +378,15 @@ int runUndo(const CompanionCommand& command, const std::vector<std::string>& arg
          std::to_string(counts[UndoStep::kAlreadyPutBack]),
          std::to_string(counts[UndoStep::kNotUndoable]), std::to_string(left)});
   }
+  // The run removed nothing after its journal's end but, where one was
+  // foreseen, |unrecorded| entries that no undo can find.
+  if (run->incomplete) warning(command, localized("run %@: %@", {run->id, incompleteNote(*run)}));
   if (!report.journalError.empty()) {
     failure(command, localized("the undo could not be recorded in the journal '%@': %@",
                                {path, report.journalError}));
     return kCompanionFailure;
   }
-  return report.anyLeft() ? kCompanionFailure : kCompanionSuccess;
+  return report.anyLeft() || run->unrecorded > 0 ? kCompanionFailure : kCompanionSuccess;
 }
 
 }  // namespace sweeprun

@@ -159,12 +159,14 @@ const CompanionCommand kCommands[] = {
      "Lists the recent runs that trashed, moved or deleted anything, newest\n"
      "first: when, the mode, and per watched folder how many entries each action\n"
      "took. With RUN (its identifier, or a prefix only it has) lists every entry\n"
-     "of that run: the action, where it was and where it went.\n"
+     "of that run: the action, where it was and where it went. A run that stopped\n"
+     "removing because its journal could take no more is marked incomplete.\n"
      "\n"
      "  --limit N  at most N runs (default 10)\n"
      "  --system   the journal of system mode (as root)\n"
      "  --json     for scripts: {\"journal\": PATH, \"runs\": [{run, started, mode,\n"
-     "             entries, putBack, folders: [{path, trash, move, delete}]}]};\n"
+     "             entries, putBack, incomplete, unrecorded, folders: [{path,\n"
+     "             trash, move, delete}]}]};\n"
      "             with RUN the run itself, with \"entries\": [{entry, action,\n"
      "             folder, original, destination, trashInfo, type, size, device,\n"
      "             inode, modified, putBack}]\n",
@@ -182,14 +184,15 @@ const CompanionCommand kCommands[] = {
      "Entries put back are new entries to the next run: their age starts again.\n"
      "A journal line whose paths do not hang together (not from a run of this\n"
      "mode, a trashed entry outside a Trash, an info file or folder that is not\n"
-     "the entry's) is refused and touches nothing.\n"
-     "Exit status 1 when any entry could not be put back.\n"
+     "the entry's) is refused and touches nothing. A run whose journal is\n"
+     "incomplete is named in a warning. Exit status 1 when any entry could not\n"
+     "be put back, or the run removed one that its journal does not hold.\n"
      "\n"
      "  --dry-run  only tell what would be done\n"
      "  --system   the journal of system mode (as root)\n"
-     "  --json     for scripts: {run, dryRun, entries: [{entry, action, original,\n"
-     "             destination, outcome, detail, note}], removedFolders,\n"
-     "             foreignFolders}\n",
+     "  --json     for scripts: {run, dryRun, incomplete, unrecorded, entries:\n"
+     "             [{entry, action, original, destination, outcome, detail,\n"
+     "             note}], removedFolders, foreignFolders}\n",
      runUndo, true},
 };
 

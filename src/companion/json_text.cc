@@ -3,32 +3,11 @@
 #include <charconv>
 #include <cmath>
 
+#include "log/terminal_text.h"
+
 namespace sweeprun {
 
 namespace {
-
-// The length of the UTF-8 sequence at |i|, or 0 when it is not one.
-size_t utf8Length(std::string_view s, size_t i) {
-  const auto byte = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
-  const unsigned char b = byte(i);
-  size_t length = b < 0x80           ? 1
-                  : (b >> 5) == 0x6  ? 2
-                  : (b >> 4) == 0xE  ? 3
-                  : (b >> 3) == 0x1E ? 4
-                                     : 0;
-  if (length == 0 || i + length > s.size()) return 0;
-  for (size_t k = 1; k < length; ++k) {
-    if ((byte(i + k) & 0xC0) != 0x80) return 0;
-  }
-  // Overlong forms, surrogates and code points past U+10FFFF are not UTF-8.
-  const unsigned char next = byte(i + 1);
-  if (length == 2 && b < 0xC2) return 0;
-  if (length == 3 && ((b == 0xE0 && next < 0xA0) || (b == 0xED && next >= 0xA0))) return 0;
-  if (length == 4 && ((b == 0xF0 && next < 0x90) || b > 0xF4 || (b == 0xF4 && next >= 0x90))) {
-    return 0;
-  }
-  return length;
-}
 
 void appendText(std::string& out, std::string_view text) {
   out += '"';
@@ -50,7 +29,7 @@ void appendText(std::string& out, std::string_view text) {
       out += kHex[c & 0xF];
     } else if (c < 0x80) {
       out += static_cast<char>(c);
-    } else if (size_t length = utf8Length(text, i)) {
+    } else if (size_t length = utf8SequenceLength(text, i)) {
       out.append(text.substr(i, length));
       i += length;
       continue;
@@ -157,7 +136,7 @@ void setFileText(Dictionary& entry, std::string_view key, std::string_view text)
   entry.set(key, Value::text(text));
   bool utf8 = true;
   for (size_t i = 0; i < text.size() && utf8;) {
-    const size_t length = utf8Length(text, i);
+    const size_t length = utf8SequenceLength(text, i);
     utf8 = length > 0;
     i += length;
   }
@@ -173,34 +152,6 @@ void setFileText(Dictionary& entry, std::string_view key, std::string_view text)
     }
   }
   entry.set(std::string(key) + "Bytes", Value::text(bytes));
-}
-
-std::string terminalText(std::string_view text) {
-  static const char kHex[] = "0123456789abcdef";
-  std::string shown;
-  shown.reserve(text.size());
-  const auto escape = [&](unsigned char c) { shown += {'\\', 'x', kHex[c >> 4], kHex[c & 0xF]}; };
-  for (size_t i = 0; i < text.size();) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    const size_t length = utf8Length(text, i);
-    if (c == '\t') {
-      shown += "\\t";
-    } else if (c == '\n') {
-      shown += "\\n";
-    } else if (length == 0 || c < 0x20 || c == 0x7F) {
-      escape(c);
-    } else if (length == 2 && c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0) {
-      escape(c);  // C1 controls, U+0080-U+009F: terminals act on them too
-      escape(static_cast<unsigned char>(text[i + 1]));
-    } else {
-      shown.append(text.substr(i, length));
-      i += length;
-      continue;
-    }
-    ++i;
-    if (length == 2 && c == 0xC2) ++i;
-  }
-  return shown;
 }
 
 }  // namespace sweeprun

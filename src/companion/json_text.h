@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "log/terminal_text.h"  // the companion prints names as terminalText shows them
 #include "plist/value.h"
 
 namespace sweeprun {
@@ -18,10 +19,5 @@ std::string jsonText(const Value& value);
 /// "<key>Bytes" is set too: every byte of it, those outside printable ASCII
 /// and "%" written as %XX, from which a script gets the exact bytes back.
 void setFileText(Dictionary& entry, std::string_view key, std::string_view text);
-
-/// |text| as it may be printed to a terminal: control characters (also
-/// line breaks and escape sequences) and bytes that are not UTF-8 shown as
-/// \xHH, tab and line feed as \t and \n; everything else as it is.
-std::string terminalText(std::string_view text);
 
 }  // namespace sweeprun

@@ -166,6 +166,16 @@ EntryDecision::Kind reportRemoval(const RemovalPlan& outcome, const std::string&
   return EntryDecision::kNotRemoved;
 }
 
+// A condemned entry that the run may not remove (see RunObserver::mayRemove):
+// untouched and still tracked, it is left for a later run, as a deferred
+// one is.
+EntryDecision::Kind holdBack(RemovalPlan& outcome, const std::string& name, EntryLines& lines) {
+  outcome.result = RemovalResult::kNotDeletable;
+  outcome.reason = localizedString("the run journal cannot record its removal");
+  lines.acted(localized("= %@ (not removed)", {name}));
+  return EntryDecision::kDeferred;
+}
+
 }  // namespace
 
 RemovalResult TrashCollector::dispose(TrashFolder& folder, const Folder& dir,
@@ -257,6 +267,8 @@ void TrashCollector::checkFolder(TrashFolder& folder) {
         const TrashRule* rule = rules.violatedBy(item);
         if (!rule) {
           lines.seen(lines.takenIn, name);
+        } else if (!mayRemove()) {
+          kind = holdBack(outcome, loggableText(name), lines);
         } else {
           const std::string shown = loggableText(name);
           dispose(folder, dir, name, outcome, now);
@@ -290,6 +302,8 @@ void TrashCollector::checkFolder(TrashFolder& folder) {
       const TrashRule* rule = rules.violatedBy(known);
       if (!rule) {
         lines.seen(lines.kept, name);
+      } else if (!mayRemove()) {
+        kind = holdBack(outcome, loggableText(name), lines);
       } else {
         dispose(folder, dir, name, outcome, now);
         const std::string shown = loggableText(name);

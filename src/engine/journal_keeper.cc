@@ -1,5 +1,6 @@
 #include "engine/journal_keeper.h"
 
+#include "engine/loggable_text.h"
 #include "fs/path.h"
 #include "log/trash_log.h"
 #include "model/record_keys.h"
@@ -40,12 +41,25 @@ JournalKeeper::JournalKeeper(std::string path, double limitDays)
       started_(process().clock()),
       runId_(journalRunId(started_, currentProcessId())) {}
 
-void JournalKeeper::entryDecided(const TrashFolder& folder, const std::string& name,
-                                 const EntryDecision& decision) {
-  if (decision.kind != EntryDecision::kRemoved || failed_) return;
+bool JournalKeeper::mayRemove() {
+  if (stopped_) return false;
   std::string error;
   if (!writer_.isOpen() && !writer_.open(path_, started_, limitDays_, kJournalWait, error)) {
-    fail(error);
+    stop(error, nullptr);
+    return false;
+  }
+  if (writer_.canTakeLine(error)) return true;
+  stop(error, nullptr);
+  return false;
+}
+
+void JournalKeeper::entryDecided(const TrashFolder& folder, const std::string& name,
+                                 const EntryDecision& decision) {
+  if (decision.kind != EntryDecision::kRemoved || stopped_) return;
+  std::string error;
+  if (!writer_.isOpen() && !writer_.open(path_, started_, limitDays_, kJournalWait, error)) {
+    const std::string original = joinPath(folder.path(), name);
+    stop(error, &original);
     return;
   }
   // One record reused for every entry: its texts keep their buffers.
@@ -101,12 +115,38 @@ void JournalKeeper::entryDecided(const TrashFolder& folder, const std::string& n
     record.createdFolderOwner = made.owner;
     if (made.birthNanoseconds) record.createdFolderBirthTime = made.birthNanoseconds;
   }
-  if (!writer_.append(record, error)) fail(error);
+  if (writer_.append(record, error)) return;
+  --written_;
+  stop(error, &record.original);
 }
 
 void JournalKeeper::runFinished(int) {
   std::string error;
   if (!writer_.close(error)) fail(error);
+}
+
+void JournalKeeper::stop(const std::string& reason, const std::string* unrecorded) {
+  if (stopped_) return;
+  stopped_ = failed_ = true;
+  TrashLog::err(localized(
+      "Unable to write the run journal '%@': no more entries are removed in this run.", {path_}));
+  if (!reason.empty()) TrashLog::err(reason);
+  if (unrecorded) {
+    TrashLog::err(
+        localized("'%@' was removed, but is not in the run journal.", {loggableText(*unrecorded)}));
+  }
+  if (!writer_.isOpen()) return;
+  JournalRecord marker;
+  marker.kind = JournalRecord::Kind::kIncomplete;
+  marker.run = runId_;
+  marker.started = started_;
+  marker.mode = process().systemMode ? "system" : "user";
+  marker.number = written_;
+  marker.unrecorded = unrecorded ? 1 : 0;
+  std::string error;
+  if (!writer_.append(marker, error)) {
+    TrashLog::err(localized("Unable to mark the run journal '%@' as incomplete.", {path_}));
+  }
 }
 
 void JournalKeeper::fail(const std::string& reason) {

@@ -10,10 +10,17 @@ namespace sweeprun {
 /// Keeps the run journal of a run: told each decision, it appends one
 /// record for every entry the run trashed, moved or deleted, right after the
 /// entry was disposed of and before the next one is touched, and syncs the
-/// journal once when the run ends. The journal is opened (and trimmed) at
-/// the first such entry, so a run that removes nothing leaves it alone. A
-/// journal that cannot be written is reported once as an error; the run
-/// goes on, and failed() tells the run's status.
+/// journal once when the run ends. The journal is opened (and trimmed) when
+/// the run is about to remove its first entry, so a run that removes nothing
+/// leaves it alone.
+///
+/// No removal goes without its record: before each one the keeper makes
+/// sure the journal can take its line (JournalWriter::canTakeLine), and
+/// once it cannot, or a line could not be written after all, it lets the run
+/// remove nothing more. That is reported once as an error with the reason,
+/// and the run's journal ends with an incomplete record (written into room
+/// kept for it), which sweeply history and undo show. The run goes on with
+/// its bookkeeping, and failed() tells its status.
 class JournalKeeper : public RunObserver {
  public:
   /// |path|: the journal of the run's mode (journalPath); |limitDays|: the
@@ -25,6 +32,8 @@ class JournalKeeper : public RunObserver {
   void entryDecided(const TrashFolder& folder, const std::string& name,
                     const EntryDecision& decision) override;
   void runFinished(int failures) override;
+  /// False once the journal can take no more lines.
+  bool mayRemove() override;
 
   /// True when a record could not be written (or the journal not synced).
   bool failed() const { return failed_; }
@@ -32,6 +41,10 @@ class JournalKeeper : public RunObserver {
 
  private:
   void fail(const std::string& reason);
+  /// Stops the removals of the run for |reason|, reported once, and ends
+  /// its journal with an incomplete record. |unrecorded|: the path of an
+  /// entry removed whose line then could not be written, or null.
+  void stop(const std::string& reason, const std::string* unrecorded);
 
   std::string path_;
   double limitDays_;
@@ -39,6 +52,7 @@ class JournalKeeper : public RunObserver {
   std::string runId_;
   uint64_t written_ = 0;
   bool failed_ = false;
+  bool stopped_ = false;
   JournalWriter writer_;
   JournalRecord record_;
 };

@@ -5,12 +5,14 @@
 
 #include "engine/loggable_text.h"
 #include "engine/metrics_text.h"
+#include "fs/entry_attributes.h"
 #include "fs/file_io.h"
 #include "fs/path.h"
 #include "log/trash_log.h"
 #include "model/record_keys.h"
 #include "os/localization.h"
 #include "os/process.h"
+#include "os/process_info.h"
 #include "os/systemd_journal.h"
 
 namespace sweeprun {
@@ -38,6 +40,26 @@ std::string resultName(const EntryDecision& decision) {
   if (decision.kind == EntryDecision::kRemoved) return "done";
   if (decision.kind == EntryDecision::kDeferred) return "deferred";
   return RunTally::isFailure(decision.removal) ? "failed" : "kept";
+}
+
+// Empty when the run may replace what |path| names: nothing yet, or a
+// regular file of the run's own account, as the last run left it; else why
+// not. The folder is often another account's (the exporter's), so whatever
+// else is there is that account's doing and is left alone. The check is
+// advice, not the guard: the new file is renamed over the name, which never
+// writes through whatever holds it by then.
+std::string metricsFileRefusal(const std::string& path) {
+  const std::optional<EntryAttributes> existing = attributesOfItemAtPath(path);
+  if (!existing) return std::string();  // nothing there, or the write tells why
+  if (existing->isSymbolicLink())
+    return localized("'%@' is a symbolic link, not a regular file.", {path});
+  if (existing->isDirectory()) return localized("'%@' is a folder, not a regular file.", {path});
+  if (!existing->isRegularFile()) return localized("'%@' is not a regular file.", {path});
+  if (existing->owner != effectiveUserId()) {
+    return localized("'%@' belongs to user %@, not to the user the run works as.",
+                     {path, std::to_string(existing->owner)});
+  }
+  return std::string();
 }
 
 std::string secondsText(double seconds) {
@@ -111,9 +133,9 @@ void RunReport::finish(int exitStatus) {
                       error);
   }
   if (metricsFile_) {
-    std::string error;
-    if (!replaceFileAtomically(*metricsFile_, metricsText(tally_, exitStatus), kMetricsFileMode,
-                               error)) {
+    std::string error = metricsFileRefusal(*metricsFile_);
+    if (!error.empty() || !replaceFileAtomically(*metricsFile_, metricsText(tally_, exitStatus),
+                                                 kMetricsFileMode, error)) {
       TrashLog::err(localized("Unable to write the metrics file '%@'.", {*metricsFile_}));
       TrashLog::err(error);
     }

@@ -36,8 +36,11 @@ class RunReport : public RunObserver {
   void runFinished(int failures) override { tally_.runFinished(failures); }
 
   /// Sends the summary record and writes the metrics file, for a run that
-  /// ends with |exitStatus|. A metrics file that cannot be written is
-  /// reported as an error; the run's status stands.
+  /// ends with |exitStatus|: a new file beside it, renamed over the name,
+  /// which must hold nothing yet or a regular file of the run's own user.
+  /// A link, a folder, another special file or another user's file there,
+  /// or a write that fails, is reported as an error with the reason and
+  /// left as it is; the run's status stands.
   void finish(int exitStatus);
 
   const RunTally& tally() const { return tally_; }

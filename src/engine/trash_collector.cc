@@ -153,6 +153,14 @@ void TrashCollector::readDB() {
   }
 }
 
+bool TrashCollector::mayRemove() const {
+  if (dryRun_) return true;
+  for (RunObserver* observer : observers_) {
+    if (!observer->mayRemove()) return false;
+  }
+  return true;
+}
+
 void TrashCollector::reportError(std::string_view message) const {
   if (!dryRun_) TrashLog::err(message);
 }

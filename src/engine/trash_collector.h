@@ -27,7 +27,8 @@ struct EntryDecision {
     kKept,        // tracked, unchanged, one more check survived
     kRestarted,   // tracked, but changed: tracking starts again, untested
     kRemoved,     // condemned and removed (or, in a dry run, would be)
-    kDeferred,    // condemned, but the destination is absent for now
+    kDeferred,    // condemned, but left for a later run: the destination is absent
+                  // for now, or the run may remove nothing more (mayRemove)
     kNotRemoved,  // condemned, but the removal failed (or would fail)
   };
   Kind kind;
@@ -49,6 +50,12 @@ class RunObserver {
                             const EntryDecision& decision) = 0;
   /// The run is over (its database saved or not); |failures| as failures().
   virtual void runFinished(int failures) { (void)failures; }
+  /// Asked before each removal of a run that does its work. False holds the
+  /// condemned entry back: it stays where it is and tracked (deferred, with
+  /// the reason), logged as not removed; the observer reports why, once. The
+  /// run journal says no once it can record no more removals, and then for
+  /// the rest of the run.
+  virtual bool mayRemove() { return true; }
 };
 
 /// One run of the tool over the folder list: read the folder database, check
@@ -113,6 +120,9 @@ class TrashCollector {
                         RemovalPlan& outcome, const EntryAttributes* known = nullptr);
   /// TrashLog::err, but only in a run that does its work.
   void reportError(std::string_view message) const;
+  /// Whether every observer lets the run remove the next condemned entry
+  /// (a dry run asks none).
+  bool mayRemove() const;
 
   TrashApplication* safe = nullptr;
   Settings* settings_ = nullptr;

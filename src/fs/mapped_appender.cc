@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <string>
 
@@ -42,6 +43,11 @@ bool MappedAppender::append(std::string_view bytes) {
   return true;
 }
 
+bool MappedAppender::reserve(size_t bytes) {
+  if (fd_ < 0) return false;
+  return end_ + bytes <= baseOffset_ + mapped_ || mapWindowAt(end_, bytes);
+}
+
 bool MappedAppender::finish() {
   if (fd_ < 0) return true;
   unmap();
@@ -52,16 +58,29 @@ bool MappedAppender::finish() {
 
 // Maps a window that starts at the page holding |offset| and holds at least
 // the |needed| bytes append() is about to copy there. The space is reserved
-// first, so that no copy into it can meet a full disk.
+// first, so that no copy into it can meet a full disk. Where a whole window
+// finds no space, as little as |needed| is tried: a nearly full disk still
+// takes lines, a few at a time. The window mapped before goes only once the
+// new one is there.
 bool MappedAppender::mapWindowAt(uint64_t offset, size_t needed) {
-  unmap();
   const uint64_t start = offset - offset % pageSize();
-  uint64_t size = std::max<uint64_t>(window_, offset - start + needed);
-  size += (pageSize() - size % pageSize()) % pageSize();
-  if (::fallocate(fd_, 0, static_cast<off_t>(start), static_cast<off_t>(size)) != 0) return false;
+  const auto roundedUp = [](uint64_t size) {
+    return size + (pageSize() - size % pageSize()) % pageSize();
+  };
+  const uint64_t least = roundedUp(std::max<uint64_t>(offset - start + needed, 1));
+  uint64_t size = std::max<uint64_t>(roundedUp(window_), least);
+  int reserved = ::fallocate(fd_, 0, static_cast<off_t>(start), static_cast<off_t>(size));
+  outOfSpace_ = reserved != 0 && (errno == ENOSPC || errno == EDQUOT);
+  if (outOfSpace_ && size > least) {
+    size = least;
+    reserved = ::fallocate(fd_, 0, static_cast<off_t>(start), static_cast<off_t>(size));
+    outOfSpace_ = reserved != 0 && (errno == ENOSPC || errno == EDQUOT);
+  }
+  if (reserved != 0) return false;
   void* mapping = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, fd_,
                          static_cast<off_t>(start));
   if (mapping == MAP_FAILED) return false;
+  unmap();
   base_ = static_cast<char*>(mapping);
   baseOffset_ = start;
   mapped_ = size;

@@ -34,8 +34,18 @@ class MappedAppender {
   /// Where the content ends: the next append goes there.
   uint64_t end() const { return end_; }
   /// Copies |bytes| to the end; false when the next window cannot be
-  /// reserved or mapped (then nothing of |bytes| was copied).
+  /// reserved or mapped (then nothing of |bytes| was copied, and the window
+  /// before stays).
   bool append(std::string_view bytes);
+  /// Makes sure that the next |bytes| can be appended without reserving
+  /// more: maps the next window now when the current one has less room
+  /// left. False when that window cannot be reserved or mapped; the
+  /// current window, and its room, stay.
+  bool reserve(size_t bytes);
+  /// Whether the last reservation that failed (in start, append or
+  /// reserve) failed for want of space: the disk or the quota is full,
+  /// rather than the file system unable to reserve or map at all.
+  bool outOfSpace() const { return outOfSpace_; }
   /// Unmaps and cuts the file back to its content. False when the cut fails.
   bool finish();
 
@@ -51,10 +61,11 @@ class MappedAppender {
 
   int fd_ = -1;  // borrowed from the FileHandle, which outlives the appender
   size_t window_ = kDefaultWindow;
-  char* base_ = nullptr;      // the mapping
-  uint64_t baseOffset_ = 0;   // the file offset of base_
-  size_t mapped_ = 0;         // bytes mapped at base_
-  uint64_t end_ = 0;          // the end of the content
+  char* base_ = nullptr;     // the mapping
+  uint64_t baseOffset_ = 0;  // the file offset of base_
+  size_t mapped_ = 0;        // bytes mapped at base_
+  uint64_t end_ = 0;         // the end of the content
+  bool outOfSpace_ = false;
 };
 
 }  // namespace sweeprun

@@ -259,6 +259,16 @@ std::string journalLine(const JournalRecord& record) {
 void writeJournalLine(const JournalRecord& record, std::string& out) {
   LineWriter line(out);
   const bool undo = record.kind == JournalRecord::Kind::kUndo;
+  if (record.kind == JournalRecord::Kind::kIncomplete) {
+    line.text("record", "incomplete");
+    line.path("run", record.run);
+    line.date("started", record.started);
+    line.path("mode", record.mode);
+    line.number("entry", record.number);
+    line.number("unrecorded", record.unrecorded);
+    line.finish();
+    return;
+  }
   line.text("record", undo ? "undo" : "entry");
   line.path("run", record.run);
   line.date("started", record.started);
@@ -312,6 +322,12 @@ std::optional<JournalRecord> parseJournalLine(std::string_view line) {
   if (kind == "undo") {
     record.kind = JournalRecord::Kind::kUndo;
     record.undoneAt = parseIsoText(textOf(object, "undoneAt")).value_or(Date());
+    return record;
+  }
+  if (kind == "incomplete") {
+    record.kind = JournalRecord::Kind::kIncomplete;
+    record.mode = textOf(object, "mode");
+    record.unrecorded = numberOf(object, "unrecorded").value_or(0);
     return record;
   }
   if (kind != "entry") return std::nullopt;
@@ -436,7 +452,8 @@ bool JournalWriter::open(const std::string& path, Date now, double limitDays,
     file_.close();
     return false;
   }
-  appender_.start(file_, file_.position());
+  lineCut_ = false;
+  cannotReserve_ = !appender_.start(file_, file_.position()) && !appender_.outOfSpace();
   return true;
 }
 
@@ -475,6 +492,9 @@ bool JournalWriter::oldestRunIsDue(Date now, double limitDays) const {
 bool JournalWriter::append(const JournalRecord& record, std::string& error) {
   writeJournalLine(record, line_);
   line_.push_back('\n');
+  // After part of a line, this one starts a line of its own; readers skip
+  // the empty or cut line.
+  if (lineCut_) line_.insert(line_.begin(), '\n');
   if (appender_.isStarted()) {
     if (appender_.append(line_)) return true;
     // No room for another window (a full disk, say): on with write(), which
@@ -485,8 +505,28 @@ bool JournalWriter::append(const JournalRecord& record, std::string& error) {
       return false;
     }
   }
-  if (file_.write(line_)) return true;
+  lineCut_ = !file_.write(line_);
+  if (!lineCut_) return true;
   error = "write(" + path_ + ") failed";
+  return false;
+}
+
+bool JournalWriter::canTakeLine(std::string& error) {
+  if (!file_.isOpen()) {
+    error = "the journal '" + path_ + "' is not open";
+    return false;
+  }
+  if (cannotReserve_) return true;
+  // Appending by write() since a window found no room: try to reserve again.
+  if (!appender_.isStarted() && !appender_.start(file_, file_.position()) &&
+      !appender_.outOfSpace()) {
+    cannotReserve_ = true;
+    return true;
+  }
+  if (appender_.isStarted() && appender_.reserve(kLineRoom + kIncompleteRoom)) return true;
+  error = appender_.outOfSpace()
+              ? "no space is left for the journal '" + path_ + "': the disk or the quota is full"
+              : "no room could be reserved in the journal '" + path_ + "'";
   return false;
 }
 
@@ -529,6 +569,10 @@ std::vector<JournalRun> journalRuns(const std::vector<JournalRecord>& records) {
     JournalRun& run = runs[found->second];
     if (record.kind == JournalRecord::Kind::kUndo) {
       run.undone.push_back(record.number);
+    } else if (record.kind == JournalRecord::Kind::kIncomplete) {
+      if (run.mode.empty()) run.mode = record.mode;
+      run.incomplete = true;
+      run.unrecorded += record.unrecorded;
     } else {
       if (run.mode.empty()) run.mode = record.mode;
       run.entries.push_back(record);

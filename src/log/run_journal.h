@@ -14,11 +14,12 @@
 
 namespace sweeprun {
 
-/// One line of the run journal: what a run did to one entry ("entry"), or
-/// that an undo put one back ("undo"). The journal is JSON Lines, one
+/// One line of the run journal: what a run did to one entry ("entry"), that
+/// an undo put one back ("undo"), or that a run stopped removing because its
+/// journal could take no more ("incomplete"). The journal is JSON Lines, one
 /// object per line, appended in the order things were done.
 struct JournalRecord {
-  enum class Kind { kEntry, kUndo };
+  enum class Kind { kEntry, kUndo, kIncomplete };
   Kind kind = Kind::kEntry;
   std::string run;      // the run's identifier, "20261207T204512Z-4711"
   Date started;         // when the run began
@@ -48,6 +49,12 @@ struct JournalRecord {
 
   // An undo record: |run|, |number| and when the entry was put back.
   Date undoneAt;
+
+  // An incomplete record: |run|, |mode|, as |number| the number of the
+  // run's last entry in the journal (0: none), and how many entries the run
+  // removed after it without a record (0, or 1 where a line that found no
+  // room could not be foreseen).
+  uint64_t unrecorded = 0;
 };
 
 /// The journal's identifier for a run that began at |started| in process
@@ -101,6 +108,18 @@ class JournalWriter {
   /// journal's mapped end (see MappedAppender) or, where the file system
   /// cannot map it, written with one write().
   bool append(const JournalRecord& record, std::string& error);
+  /// Whether the journal can take one more entry line of up to kLineRoom
+  /// bytes and, after it, an incomplete record: makes sure the room for both
+  /// is reserved, so that the entry may be removed before its line is
+  /// written. False, with the reason, when it cannot be (the disk or the
+  /// quota is full); then what was reserved before stays, and still takes
+  /// the incomplete record. Where the file system cannot reserve at all,
+  /// each line is written as it comes, and this answers true.
+  bool canTakeLine(std::string& error);
+  /// An entry line longer than this (paths of thousands of bytes) may find
+  /// no room that canTakeLine made sure of.
+  static constexpr size_t kLineRoom = 64 * 1024;
+  static constexpr size_t kIncompleteRoom = 512;
   /// Cuts the journal back to its content, flushes it to the disk and
   /// closes it.
   bool close(std::string& error);
@@ -117,6 +136,8 @@ class JournalWriter {
   DatabaseLock lock_;
   FileHandle file_;
   MappedAppender appender_;
+  bool cannotReserve_ = false;  // the file system reserves no space at all
+  bool lineCut_ = false;        // a failed write() may have left part of a line
   std::string path_;
   std::string line_;  // the record being appended, its buffer reused
 };
@@ -132,6 +153,11 @@ struct JournalRun {
   std::string mode;
   std::vector<JournalRecord> entries;  // in the order the run acted
   std::vector<uint64_t> undone;        // numbers of the entries put back since
+  // The run stopped removing when its journal could take no more (it left
+  // an incomplete record), having removed |unrecorded| entries that are not
+  // in it.
+  bool incomplete = false;
+  uint64_t unrecorded = 0;
 
   bool isUndone(uint64_t number) const;
 };

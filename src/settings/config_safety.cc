@@ -102,18 +102,17 @@ bool TrashConfigFileParser::checkMetricsFile(std::string& error) const {
     return false;
   }
   const std::string file = standardizePath(*metrics, "");
-  const std::string folder = deletingLastPathComponent(file);
-  if (file == "/" || !directoryExists(folder)) {
+  if (file == "/") {
     error = localized("MetricsFile '%@' names no file in an existing folder.", {*metrics});
     return false;
   }
-  // Each run renames a fresh file over this name, so a link here would only
-  // be replaced; but a link or a folder says the name is meant for
-  // something else.
-  if (const auto existing = attributesOfItemAtPath(file); existing && !existing->isRegularFile()) {
-    error = localized(
-        "MetricsFile '%@' is not a regular file: it must name a plain file, or nothing yet.",
-        {*metrics});
+  // What the folder holds, and whether it is there at all, is up to its
+  // owner, often another account (the exporter's): a run finds out when it
+  // writes the file, and reports a failed write without stopping (see
+  // RunReport). Only the check tells the administrator of a folder that is
+  // missing now.
+  if (process().checkMode && !directoryExists(deletingLastPathComponent(file))) {
+    error = localized("MetricsFile '%@' names no file in an existing folder.", {*metrics});
     return false;
   }
   return true;

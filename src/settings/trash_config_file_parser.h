@@ -76,8 +76,8 @@ class TrashConfigFileParser : public Settings, public FolderListMerger {
   /// watched folder that is the root, the accounts folder or a folder that
   /// holds the configuration file, the database or the run log.
   bool checkSafety(std::string& error) const;
-  /// "MetricsFile", when given: an absolute path in an existing folder, of
-  /// a regular file or of nothing yet.
+  /// "MetricsFile", when given: an absolute path; in check mode also one in
+  /// an existing folder. Whatever the path holds is left to the run.
   bool checkMetricsFile(std::string& error) const;
   /// Appends the rule of one condition expression to |rules_|; for an age
   /// condition also sets the current folder's "once".

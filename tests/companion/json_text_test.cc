@@ -75,21 +75,5 @@ TEST(FileTextTest, ANameThatIsNotUtf8KeepsItsBytesBesideTheReadableForm) {
   }
 }
 
-TEST(TerminalTextTest, ShowsControlCharactersAndStrayBytesEscaped) {
-  const struct {
-    std::string text;
-    std::string shown;
-  } kCases[] = {
-      {"plain name.txt", "plain name.txt"},
-      {"caf\xC3\xA9", "caf\xC3\xA9"},
-      {"two\nlines\tand tab", "two\\nlines\\tand tab"},
-      {"\x1B]0;title\x07", "\\x1b]0;title\\x07"},
-      {"stray\xE9", "stray\\xe9"},
-      {"c1\xC2\x9B", "c1\\xc2\\x9b"},
-      {"del\x7F", "del\\x7f"},
-  };
-  for (const auto& c : kCases) EXPECT_EQ(c.shown, terminalText(c.text)) << c.shown;
-}
-
 }  // namespace
 }  // namespace sweeprun

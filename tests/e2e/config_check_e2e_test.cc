@@ -3,6 +3,7 @@
 // same message: check mode prints it, system mode logs it.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/types.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -71,6 +72,7 @@ TEST_F(ConfigCheckEndToEndTest, RefusesDangerousConfigurationsInCheckAndSystemMo
     std::function<void()> prepare;
     std::string message;  // empty: accepted
     std::string patternBound = "";
+    bool checkOnly = false;  // a system run goes on (and finds out when it writes)
   } kCases[] = {
       {"a normal folder", kDataFile + kWatched, nullptr, ""},
       {"a run log in a root-owned 0755 folder", kDataFile + kWatched + logTo("$T/logs/run.log"),
@@ -118,7 +120,8 @@ TEST_F(ConfigCheckEndToEndTest, RefusesDangerousConfigurationsInCheckAndSystemMo
        [&] { makeFolder("data", kOtherUser, 0755); }, ""},
       {"a metrics file in a missing folder",
        kDataFile + kWatched + "<key>MetricsFile</key><string>$T/data/sweeprun.prom</string>",
-       nullptr, "MetricsFile '$T/data/sweeprun.prom' names no file in an existing folder."},
+       nullptr, "MetricsFile '$T/data/sweeprun.prom' names no file in an existing folder.", "",
+       true},
       {"a pattern that looks at too many entries", kDataFile + folders("$T/watched/*"),
        [&] {
          for (const char* name : {"a", "b", "c"})
@@ -143,11 +146,72 @@ TEST_F(ConfigCheckEndToEndTest, RefusesDangerousConfigurationsInCheckAndSystemMo
     const ProgramResult checked = run("-t", c.patternBound);
     EXPECT_EQ(message.empty() ? 0 : kConfigInvalid, checked.exitStatus);
     EXPECT_EQ(message.empty() ? config() + ": OK\n" : "Error: " + message + "\n", checked.out);
-    if (message.empty()) continue;
+    if (message.empty() || c.checkOnly) continue;
     const ProgramResult system = run("-s", c.patternBound);
     EXPECT_EQ(kConfigInvalid, system.exitStatus);
     EXPECT_EQ("", system.out);
     EXPECT_EQ("Error parsing config file: " + message + "\n", system.err);
+  }
+}
+
+// Whatever another account leaves at the metrics file's name, in its own
+// folder (the exporter's), is its business: the check passes, and a system
+// run tidies as ever, reports the metrics write as failed with the reason,
+// keeps its status and leaves what it found untouched.
+TEST_F(ConfigCheckEndToEndTest, NothingAtTheMetricsFileNameStopsASystemRun) {
+  if (geteuid() != 0) GTEST_SKIP() << "the configuration file must belong to root";
+  const std::string metrics = temp.file("exporter/sweeprun.prom");
+  const struct {
+    const char* label;
+    std::function<void()> plant;
+    std::string reason;         // the line after "Unable to write ..."; empty: any
+    bool checkRefuses = false;  // what the administrator can mend: the check says so
+  } kCases[] = {
+      {"a link", [&] { fs::create_symlink(temp.file("victim"), metrics); },
+       "'" + metrics + "' is a symbolic link, not a regular file."},
+      {"a FIFO", [&] { ASSERT_EQ(0, mkfifo(metrics.c_str(), 0644)); },
+       "'" + metrics + "' is not a regular file."},
+      {"a folder", [&] { fs::create_directory(metrics); },
+       "'" + metrics + "' is a folder, not a regular file."},
+      {"another user's file",
+       [&] {
+         temp.write("exporter/sweeprun.prom", "theirs");
+         ASSERT_EQ(0, chown(metrics.c_str(), kOtherUser, kOtherUser));
+       },
+       "'" + metrics + "' belongs to user 1, not to the user the run works as."},
+      {"no folder (removed by its owner)", [&] { fs::remove_all(temp.file("exporter")); }, "",
+       true},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    for (const char* folder : {"exporter", "watched", "etc"}) fs::remove_all(temp.file(folder));
+    fs::create_directories(temp.file("etc"));
+    makeFolder("exporter", kOtherUser, 0755);
+    fs::create_directories(temp.file("watched"));
+    temp.write("watched/a.old", "old");
+    temp.write("victim", "victim");
+    writeConfig(
+        kDataFile +
+        folders("$T/watched", kDelete + "<key>Condition</key><string>name: *.old</string>") +
+        "<key>MetricsFile</key><string>" + metrics + "</string>");
+    c.plant();
+    struct stat before {};
+    const bool planted = lstat(metrics.c_str(), &before) == 0;
+
+    EXPECT_EQ(c.checkRefuses ? kConfigInvalid : 0, run("-t", "").exitStatus);
+    const ProgramResult system = run("-s", "");
+    EXPECT_EQ(0, system.exitStatus) << system.out << system.err;
+    EXPECT_FALSE(fs::exists(temp.file("watched/a.old"))) << "the folder was tidied";
+    EXPECT_NE(std::string::npos,
+              system.err.find("Unable to write the metrics file '" + metrics + "'.\n" + c.reason))
+        << system.err;
+    EXPECT_EQ("victim", temp.read("victim"));
+    struct stat after {};
+    EXPECT_EQ(planted, lstat(metrics.c_str(), &after) == 0);
+    if (planted) {
+      EXPECT_EQ(before.st_ino, after.st_ino) << "left as it was";
+      EXPECT_EQ(before.st_mode, after.st_mode);
+    }
   }
 }
 

@@ -264,7 +264,8 @@ TEST_F(JournalEndToEndTest, ARunKilledInTheMiddleLeavesAJournalOfWhatItMoved) {
     EXPECT_EQ(moved.size() - journalled.size(), static_cast<size_t>(left));
     // The space the killed run had reserved is cut by the undo's writer.
     std::ifstream kept(journal(), std::ios::binary);
-    const std::string text((std::istreambuf_iterator<char>(kept)), std::istreambuf_iterator<char>());
+    const std::string text((std::istreambuf_iterator<char>(kept)),
+                           std::istreambuf_iterator<char>());
     EXPECT_EQ(std::string::npos, text.find('\0'));
   }
   if (!killedMidway) GTEST_SKIP() << "no kill landed in the middle of a run";
@@ -307,7 +308,11 @@ TEST_F(JournalEndToEndTest, TheJournalIsTrimmedToTheLogLimitButKeepsTenRuns) {
 namespace sweeprun {
 namespace {
 
-TEST_F(JournalEndToEndTest, ARunThatCannotKeepItsJournalStillActsAndFails) {
+// No removal without its record: a run whose journal cannot be opened
+// removes nothing, and one whose journal fills up stops removing before the
+// first entry it could not record, ends the journal with an incomplete
+// record, and fails. Every entry it held back stays, and is still tracked.
+TEST_F(JournalEndToEndTest, ARunThatCannotKeepItsJournalRemovesNothing) {
   ASSERT_EQ(0, sweeply({"add", inbox, "--condition", "name: *.old"}).exitStatus);
   file(inbox + "/a.old", "a");
   // A journal with another hard link is never written through. (A link
@@ -320,9 +325,51 @@ TEST_F(JournalEndToEndTest, ARunThatCannotKeepItsJournalStillActsAndFails) {
   EXPECT_EQ(74, collected.exitStatus);
   EXPECT_NE(std::string::npos, collected.err.find("Unable to write the run journal"))
       << collected.err;
-  EXPECT_FALSE(fs::exists(inbox + "/a.old"));
-  EXPECT_EQ("a", temp.read("home/.local/share/Trash/files/a.old"));
+  EXPECT_EQ("a", temp.read("Inbox/a.old"));
   EXPECT_EQ("", temp.read("elsewhere"));
+}
+
+TEST_F(JournalEndToEndTest, ARunWhoseJournalFillsUpStopsRemovingAndSaysSo) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to mount a file system";
+  ASSERT_EQ(0, sweeply({"add", inbox, "--condition", "name: *.old"}).exitStatus);
+  constexpr size_t kEntries = 400;  // lines for about 180 KB
+  for (size_t i = 0; i < kEntries; ++i) file(inbox + "/entry-" + std::to_string(i) + ".old", "x");
+  const std::string logs = fs::path(journal()).parent_path();
+  fs::create_directories(logs);
+  if (mount("none", logs.c_str(), "tmpfs", 0, "size=128k,mode=0755") != 0)
+    GTEST_SKIP() << "cannot mount a tmpfs here";
+  struct Unmount {
+    std::string path;
+    ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
+  } unmount{logs};
+
+  const ProgramResult collected = sweeprun();
+  EXPECT_EQ(74, collected.exitStatus);
+  size_t errors = 0;
+  for (size_t at = 0;
+       (at = collected.err.find("Unable to write the run journal", at)) != std::string::npos; ++at)
+    ++errors;
+  EXPECT_EQ(1u, errors) << "one error, not one per entry held back\n" << collected.err;
+  EXPECT_NE(std::string::npos, collected.err.find("no space is left")) << collected.err;
+
+  const std::vector<JournalRun> journalled = runs();
+  ASSERT_EQ(1u, journalled.size());
+  const size_t recorded = journalled[0].entries.size();
+  EXPECT_GT(recorded, 0u);
+  EXPECT_LT(recorded, kEntries);
+  EXPECT_TRUE(journalled[0].incomplete);
+  EXPECT_EQ(0u, journalled[0].unrecorded);
+  size_t left = 0;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator(inbox)) ++left;
+  EXPECT_EQ(kEntries - recorded, left) << "removed: exactly what the journal holds";
+
+  EXPECT_NE(std::string::npos, sweeply({"history"}).out.find("journal incomplete"));
+  const ProgramResult undone = sweeply({"undo"});
+  EXPECT_EQ(0, undone.exitStatus) << undone.err;
+  EXPECT_NE(std::string::npos, undone.err.find("journal incomplete")) << undone.err;
+  left = 0;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator(inbox)) ++left;
+  EXPECT_EQ(kEntries, left);
 }
 
 }  // namespace

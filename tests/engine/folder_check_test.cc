@@ -94,6 +94,29 @@ TEST_F(FolderCheckTest, ManyEntriesKeepEveryLineInOrder) {
   EXPECT_EQ(static_cast<uint64_t>(kEntries), folder.value("ckin").asUnsigned());
 }
 
+// Names are any account's bytes; the run log, read with cat or less, shows
+// them as sweeply does, and the rest of each line as ever.
+TEST_F(FolderCheckTest, NamesAreLoggedEscapedAsSweeplyShowsThem) {
+  const struct {
+    std::string name, line;
+  } kCases[] = {
+      {"plain.txt", "+ plain.txt"},
+      {"esc\x1B[31mred.tmp", "- esc\\x1b[31mred.tmp"},
+      {"two\nSweeply started at 2001-01-01 00:00:00 +0000.",
+       "+ two\\nSweeply started at 2001-01-01 00:00:00 +0000."},
+      {"tab\there", "+ tab\\there"},
+      {"caf\xE9.txt", "+ caf\\xe9.txt"},
+  };
+  Lines expected;
+  for (const auto& c : kCases) {
+    writeText(inbox + "/" + c.name, "");
+    expected.push_back(c.line);
+  }
+  TrashFolder folder = watching(inbox, {nameEndsWith(".tmp")});
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(expected, entryLines(check(folder)));
+}
+
 TEST_F(FolderCheckTest, ChangedEntryIsNotTestedInThatCheck) {
   writeText(inbox + "/kept.txt", "1");
   writeText(inbox + "/gone.txt", "1");

@@ -231,10 +231,10 @@ TEST_F(CollectorTest, NameThatIsNotUtf8IsTrackedAndLoggedAsText) {
   saveDatabase({watching(inbox, {nameEndsWith(".old")})});
 
   EXPECT_TRUE(run());
-  EXPECT_EQ(Lines{"+ caf\uFFFD \uFFFD.txt"}, entryLines(newLogLines()));
+  EXPECT_EQ(Lines{"+ caf\\xe9 \\xff.txt"}, entryLines(newLogLines()));
   advanceClock(86400);
   EXPECT_TRUE(run());
-  EXPECT_EQ(Lines{"  caf\uFFFD \uFFFD.txt"}, entryLines(newLogLines()));
+  EXPECT_EQ(Lines{"  caf\\xe9 \\xff.txt"}, entryLines(newLogLines()));
   EXPECT_EQ(name, lastPathComponent(loadDatabase().at(0).items()->at(0).path()));
 }
 

@@ -326,3 +326,55 @@ TEST(RunJournalTest, WithoutRoomToReserveLinesAreWrittenAndAFullDiskIsAnError) {
 
 }  // namespace
 }  // namespace sweeprun
+
+namespace sweeprun {
+namespace {
+
+// A line the journal said it could take always goes in, and once it says
+// no, the room kept back still takes the incomplete record: on a disk too
+// full for a whole window, and on one that fills up after several.
+TEST(RunJournalTest, EveryLineItCouldTakeGoesInAndThenTheIncompleteRecord) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to mount a file system";
+  for (const char* size : {"size=80k", "size=600k"}) {
+    SCOPED_TRACE(size);
+    TempDir dir;
+    const std::string volume = dir.file("volume");
+    ASSERT_EQ(0, mkdir(volume.c_str(), 0755));
+    if (mount("none", volume.c_str(), "tmpfs", 0, size) != 0)
+      GTEST_SKIP() << "cannot mount a tmpfs here";
+    struct Unmount {
+      std::string path;
+      ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
+    } unmount{volume};
+
+    const std::string path = volume + "/journal.jsonl";
+    JournalWriter writer;
+    std::string error;
+    ASSERT_TRUE(writer.open(path, kNow, 0, std::chrono::milliseconds(0), error)) << error;
+    uint64_t appended = 0;
+    while (writer.canTakeLine(error)) {
+      ASSERT_TRUE(writer.append(entryOf("r", kNow, appended + 1), error)) << appended << error;
+      ASSERT_LT(++appended, 10000u);
+    }
+    EXPECT_NE("", error);
+    JournalRecord marker;
+    marker.kind = JournalRecord::Kind::kIncomplete;
+    marker.run = "r";
+    marker.started = kNow;
+    marker.mode = "user";
+    marker.number = appended;
+    EXPECT_TRUE(writer.append(marker, error)) << error;
+    EXPECT_TRUE(writer.close(error)) << error;
+
+    std::vector<JournalRecord> records;
+    ASSERT_TRUE(readJournal(path, records, error)) << error;
+    const std::vector<JournalRun> runs = journalRuns(records);
+    ASSERT_EQ(1u, runs.size());
+    EXPECT_EQ(appended, runs[0].entries.size());
+    EXPECT_GT(appended, 0u);
+    EXPECT_TRUE(runs[0].incomplete);
+  }
+}
+
+}  // namespace
+}  // namespace sweeprun
