@@ -13,6 +13,7 @@
 #include "model/record_keys.h"
 #include "os/localization.h"
 #include "os/process.h"
+#include "settings/trash_config_file_parser.h"
 
 namespace sweeprun {
 
@@ -209,8 +210,15 @@ void TrashCollector::checkFolder(TrashFolder& folder) {
   std::unique_ptr<Folder> opened;
   std::string error;
   bool examined = false;
+  std::string refusal;
   if (folders_->openDirectory(path, opened, error) != OpenStatus::kOpened) {
     reportError(localized("No folder found at '%@'.", {shownPath}));
+  } else if (process().systemMode && configuration_ &&
+             !(refusal = configuration_->refusalOfWatchedFolder(path, opened->realFolder()))
+                  .empty()) {
+    // The parse refused such folders already; this one became one since
+    // (a folder swapped for a link) or came from the stored list.
+    reportError(loggableText(refusal));
   } else if (folder.value(folder_key::kAction).asInteger() == TrashFolder::kMoveAction &&
              !folders_->folderExists(
                  std::string(folder.value(folder_key::kDestination).asText())) &&

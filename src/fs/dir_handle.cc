@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "fs/dir_handle_internal.h"
+#include "os/process.h"
 
 namespace sweeprun {
 
@@ -302,7 +303,8 @@ RemoveStatus DirHandle::removeEntry(const std::string& name, std::string& error,
     fs::unlockAt(fd_, name, status);
   }
   return fs::removeAt(
-      fd_, name, [&] { return entryPath(name); }, device_, true, error, known ? &status : nullptr);
+      fd_, name, [&] { return entryPath(name); }, device_, true,
+      TreeDeadline(process().entryTreeTimeLimit), error, known ? &status : nullptr);
 }
 
 RemoveStatus DirHandle::removeFile(const std::string& name, std::string& error) const {

@@ -99,7 +99,9 @@ class DirHandle : public Folder {
   /// unlocked (as unlock()) and unlinked; a folder has every entry below it
   /// unlocked (not itself) and is removed through descriptors, depth-capped,
   /// without following links or leaving the device (a mount point below is
-  /// skipped, and the folder holding it stays).
+  /// skipped, and the folder holding it stays). A tree still being removed
+  /// after the process's entryTreeTimeLimit is given up, partly removed:
+  /// kFailed, and |error| says so.
   /// |known|: as for isDeletable; a file is then unlinked without another
   /// read (and unlocked first only when its flags are unknown or set).
   RemoveStatus removeEntry(const std::string& name, std::string& error,
@@ -115,7 +117,9 @@ class DirHandle : public Folder {
   /// a failure part-way leaves no partial copy and the source intact. A
   /// source that the effective user could not delete completely, unlocking
   /// nothing (a locked or append-only entry, a folder it may not change, the
-  /// sticky-bit rule), is not copied: kFailed. |placed|, when given,
+  /// sticky-bit rule), is not copied: kFailed. The check, the copy and the
+  /// removal together stop after the process's entryTreeTimeLimit: kFailed
+  /// before the copy is in place, kSourceRemains after. |placed|, when given,
   /// receives the attributes of the moved entry at its target after kMoved
   /// (those read before a rename, which keeps them, but for the change time
   /// the rename sets: read again where the entry has no birth time, else 0;

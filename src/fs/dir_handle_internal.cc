@@ -214,22 +214,27 @@ namespace {
 // (its name and listing); descriptors stay open only for the deepest
 // kOpenLevels levels, and a level whose descriptor was closed is found again
 // through ".." of the level below it on the way up, checked to be the very
-// folder it was. Nothing below is ever reached by a path.
+// folder it was. Nothing below is ever reached by a path, and a level's
+// path is put together only for a message, so the walk stays linear in the
+// depth of the tree.
 struct TreeWalk {
   static constexpr size_t kOpenLevels = 64;
 
-  TreeWalk(uint64_t device, bool unlock, std::string& error, std::string top)
-      : device(device), unlock(unlock), error(error), top(std::move(top)) {}
+  TreeWalk(uint64_t device, bool unlock, const TreeDeadline& deadline, std::string& error,
+           std::string top)
+      : device(device), unlock(unlock), deadline(deadline), error(error), top(std::move(top)) {}
   TreeWalk(const TreeWalk&) = delete;
   TreeWalk& operator=(const TreeWalk&) = delete;
 
   uint64_t device;
   bool unlock;
+  const TreeDeadline& deadline;
   std::string& error;
   std::string top;  // display path of the entry the walk started at
   bool skipped = false;
   bool failed = false;
-  bool aborted = false;  // a folder on the way up was no longer where it was
+  bool aborted = false;   // stopped with levels left: moved away, or out of time
+  bool timedOut = false;  // stopped at the deadline
 
   struct Level {
     std::string name;  // in the level above
@@ -247,9 +252,11 @@ struct TreeWalk {
     }
   }
 
-  void fail(const char* operation, const std::string& path, int errorNumber) {
+  /// The first failure names |name| of the deepest level; later ones only
+  /// count (their paths would cost a walk up the levels each).
+  void fail(const char* operation, const std::string& name, int errorNumber) {
     failed = true;
-    if (error.empty()) error = errorText(operation, path, errorNumber);
+    if (error.empty()) error = errorText(operation, pathOf(name), errorNumber);
   }
 
   /// The display path of |name| in the deepest level (the deepest level
@@ -257,8 +264,8 @@ struct TreeWalk {
   std::string pathOf(const std::string& name) const {
     if (levels.empty()) return top;  // |name| is the entry the walk started at
     std::string path = top;
-    for (size_t i = 1; i < levels.size(); ++i) path += "/" + levels[i].name;
-    if (!name.empty()) path += "/" + name;
+    for (size_t i = 1; i < levels.size(); ++i) path.append("/").append(levels[i].name);
+    if (!name.empty()) path.append("/").append(name);
     return path;
   }
 
@@ -266,6 +273,11 @@ struct TreeWalk {
   void removeFolder(int parentFd, const std::string& name) {
     if (!enter(parentFd, name)) return;
     while (!levels.empty() && !aborted) {
+      // Each step removes one entry or level, down or up the tree.
+      if (deadline.passed()) {
+        timedOut = aborted = true;
+        return;
+      }
       Level& level = levels.back();
       if (level.next < level.children.size()) {
         const std::string child = level.children[level.next++];
@@ -279,7 +291,6 @@ struct TreeWalk {
   // Opens folder |name| of |dirFd| as the next level down; false when it
   // was not entered (gone, swapped for a non-folder, on another device).
   bool enter(int dirFd, const std::string& name) {
-    const std::string path = pathOf(name);
     const int fd = openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
       if (errno == ENOENT) return false;
@@ -289,7 +300,7 @@ struct TreeWalk {
         removeNonFolder(dirFd, name, false);
         return false;
       }
-      fail("openat", path, errno);
+      fail("openat", name, errno);
       return false;
     }
     EntryStatus self;
@@ -305,7 +316,7 @@ struct TreeWalk {
     level.folderDevice = static_cast<dev_t>(self.attributes.device);
     level.inode = static_cast<ino_t>(self.attributes.fileNumber);
     level.children = readNames(fd, listed);
-    if (!listed) fail("readdir", path, errno);
+    if (!listed) fail("readdir", name, errno);
     levels.push_back(std::move(level));
     if (levels.size() > kOpenLevels) {
       Level& far = levels[levels.size() - 1 - kOpenLevels];
@@ -330,7 +341,7 @@ struct TreeWalk {
           st.st_dev != level.folderDevice) {
         if (above >= 0) close(above);
         close(done.fd);
-        fail("openat", pathOf(""), ESTALE);
+        fail("openat", "", ESTALE);
         aborted = true;
         return;
       }
@@ -339,14 +350,14 @@ struct TreeWalk {
     close(done.fd);
     if (unlinkat(above, done.name.c_str(), AT_REMOVEDIR) < 0 && errno != ENOENT &&
         !(skipped && errno == ENOTEMPTY)) {
-      fail("unlinkat", pathOf(done.name), errno);
+      fail("unlinkat", done.name, errno);
     }
   }
 
   void removeChild(int dirFd, const std::string& name) {
     EntryStatus status;
     if (const int e = statusAt(dirFd, name, status)) {
-      if (e != ENOENT) fail("statx", pathOf(name), e);
+      if (e != ENOENT) fail("statx", name, e);
       return;
     }
     if (!sameFileSystem(status, device)) {
@@ -369,7 +380,7 @@ struct TreeWalk {
       enter(dirFd, name);  // swapped for a folder meanwhile
       return;
     }
-    fail("unlinkat", pathOf(name), errno);
+    fail("unlinkat", name, errno);
   }
 };
 
@@ -377,7 +388,9 @@ struct TreeWalk {
 // changes nothing.
 struct RemovalCheck {
   uint64_t device;
+  const TreeDeadline& deadline;
   std::string& error;
+  std::string top;  // display path of the entry the check started at
 
   bool refuse(const char* operation, const std::string& path, int errorNumber) {
     error = errorText(operation, path, errorNumber);
@@ -388,6 +401,10 @@ struct RemovalCheck {
   // the entry's folder level, as TreeWalk counts it.
   bool entry(int dirFd, const EntryStatus& folder, const std::string& name, const std::string& path,
              int depth) {
+    if (deadline.passed()) {
+      error = deadline.passedText("copy", top, "the entry is left as it was");
+      return false;
+    }
     EntryStatus status;
     if (const int e = statusAt(dirFd, name, status)) return e == ENOENT || refuse("statx", path, e);
     if (!sameFileSystem(status, device)) return refuse("unlinkat", path, EXDEV);
@@ -429,7 +446,7 @@ struct RemovalCheck {
 }  // namespace
 
 bool mayRemoveTree(int dirFd, const std::string& name, const std::string& displayPath,
-                   uint64_t device, std::string& error) {
+                   uint64_t device, const TreeDeadline& deadline, std::string& error) {
   EntryStatus folder;
   if (const int e = statusAt(dirFd, "", folder)) {
     error = errorText("statx", displayPath, e);
@@ -439,13 +456,13 @@ bool mayRemoveTree(int dirFd, const std::string& name, const std::string& displa
     error = errorText("unlinkat", displayPath, EACCES);
     return false;
   }
-  RemovalCheck check{device, error};
+  RemovalCheck check{device, deadline, error, displayPath};
   return check.entry(dirFd, folder, name, displayPath, 0);
 }
 
 RemoveStatus removeAt(int dirFd, const std::string& name,
-                      const std::function<std::string()>& pathOfName, uint64_t device,
-                      bool unlock, std::string& error, const EntryStatus* known) {
+                      const std::function<std::string()>& pathOfName, uint64_t device, bool unlock,
+                      const TreeDeadline& deadline, std::string& error, const EntryStatus* known) {
   // A file the caller has just read is unlinked at once; a folder, and a
   // folder swapped in meanwhile, is read afresh and walked.
   if (known && !known->attributes.isDirectory() && sameFileSystem(*known, device)) {
@@ -467,11 +484,17 @@ RemoveStatus removeAt(int dirFd, const std::string& name,
     return RemoveStatus::kSkipped;
   }
   const std::string displayPath = pathOfName();
-  TreeWalk walk(device, unlock, error, displayPath);
+  TreeWalk walk(device, unlock, deadline, error, displayPath);
   if (status.attributes.isDirectory()) {
     walk.removeFolder(dirFd, name);
   } else {
     walk.removeNonFolder(dirFd, name, false);
+  }
+  if (walk.timedOut) {
+    // What was removed is gone; the folders on the way down to where the
+    // walk stopped, and whatever they still hold, stay.
+    error = deadline.passedText("unlinkat", displayPath, "the entry is left partly removed");
+    return RemoveStatus::kFailed;
   }
   if (walk.failed) return RemoveStatus::kFailed;
   if (walk.skipped) {

@@ -10,6 +10,7 @@
 
 #include "fs/dir_handle.h"
 #include "fs/entry_attributes.h"
+#include "fs/tree_deadline.h"
 
 namespace sweeprun {
 namespace fs {
@@ -81,9 +82,10 @@ bool stickyAllows(const EntryStatus& folder, const EntryStatus& entry);
 /// every folder below that holds entries, the sticky-bit rule for every
 /// entry, and no pinning flag on |name| or anything below it. Walks as
 /// removeAt does; a mount point below, a folder too deep or anything that
-/// cannot be read gives false. Fills |error| when false.
+/// cannot be read gives false, and so does a check still going at
+/// |deadline|. Fills |error| when false.
 bool mayRemoveTree(int dirFd, const std::string& name, const std::string& displayPath,
-                   uint64_t device, std::string& error);
+                   uint64_t device, const TreeDeadline& deadline, std::string& error);
 
 /// Names of one level of the folder |dirFd|, without "." and "..".
 /// Calls |each| with the name of every entry but "." and ".."; false (with
@@ -100,9 +102,12 @@ std::vector<std::string> readNames(int dirFd, bool& ok);
 /// |known|, when given, is the status of |name| the caller read already: a
 /// file it describes is unlinked without reading it again (unlinkat follows
 /// no link, and one swapped for a folder meanwhile is read afresh).
+/// A walk still going at |deadline| stops there: kFailed, and the entry
+/// stays, partly removed, as |error| says.
 RemoveStatus removeAt(int dirFd, const std::string& name,
-                      const std::function<std::string()>& displayPath, uint64_t device,
-                      bool unlock, std::string& error, const EntryStatus* known = nullptr);
+                      const std::function<std::string()>& displayPath, uint64_t device, bool unlock,
+                      const TreeDeadline& deadline, std::string& error,
+                      const EntryStatus* known = nullptr);
 
 }  // namespace fs
 }  // namespace sweeprun

@@ -9,6 +9,7 @@
 
 #include "fs/dir_handle.h"
 #include "fs/dir_handle_internal.h"
+#include "os/process.h"
 
 namespace sweeprun {
 
@@ -74,7 +75,9 @@ bool copyBytes(int in, int out) {
 // else can swap a name in there for a link.
 struct TreeCopy {
   uint64_t sourceDevice;
+  const TreeDeadline& deadline;
   std::string& error;
+  std::string top;  // display path of the entry the copy started at
   bool asRoot = geteuid() == 0;
 
   bool fail(const char* operation, const std::string& path, int errorNumber) {
@@ -84,6 +87,12 @@ struct TreeCopy {
 
   bool copy(int fromDir, const std::string& name, const std::string& path, int toDir,
             const std::string& toName, int depth) {
+    if (deadline.passed()) {
+      if (error.empty()) {
+        error = deadline.passedText("copy", top, "the entry is left as it was, not moved");
+      }
+      return false;
+    }
     fs::EntryStatus status;
     if (const int e = fs::statusAt(fromDir, name, status)) return fail("statx", path, e);
     if (!fs::sameFileSystem(status, sourceDevice)) {
@@ -270,7 +279,7 @@ class StagingFolder {
       std::string ignored;
       fs::removeAt(
           fd_, left, [&] { return destination_.entryPath(name_) + "/" + left; },
-          destination_.device(), false, ignored);
+          destination_.device(), false, TreeDeadline(), ignored);
     }
     close(std::exchange(fd_, -1));
     struct stat st;
@@ -335,7 +344,8 @@ MoveStatus DirHandle::moveEntry(const std::string& name, const Folder& destinati
   // rename into place, then delete.
   // A source that could not be deleted afterwards is not copied at all: it
   // would stay, and every later check would copy it once more.
-  if (!fs::mayRemoveTree(fd_, name, entryPath(name), device_, error)) {
+  const TreeDeadline deadline(process().entryTreeTimeLimit);
+  if (!fs::mayRemoveTree(fd_, name, entryPath(name), device_, deadline, error)) {
     error += ", not moved";
     return MoveStatus::kFailed;
   }
@@ -346,7 +356,7 @@ MoveStatus DirHandle::moveEntry(const std::string& name, const Folder& destinati
   }
   StagingFolder staging(destination);
   if (!staging.create(error)) return MoveStatus::kFailed;
-  TreeCopy copy{device_, error};
+  TreeCopy copy{device_, deadline, error, entryPath(name)};
   if (!copy.copy(fd_, name, entryPath(name), staging.fd(), targetName, 0)) {
     return MoveStatus::kFailed;
   }
@@ -358,13 +368,15 @@ MoveStatus DirHandle::moveEntry(const std::string& name, const Folder& destinati
   staging.discard();
   // The copy must be safe on disk before the only other copy goes.
   syncfs(destination.fd_);
-  switch (fs::removeAt(fd_, name, [&] { return entryPath(name); }, device_, false, error)) {
+  switch (fs::removeAt(
+      fd_, name, [&] { return entryPath(name); }, device_, false, deadline, error)) {
     case RemoveStatus::kRemoved:
     case RemoveStatus::kGone:
       // The copy is a new entry; after a whole copy one more stat is cheap.
       if (placed) *placed = destination.statEntry(targetName).value_or(EntryAttributes());
       return MoveStatus::kMoved;
     default:
+      if (deadline.passed()) error += "; its copy at " + targetPath + " is complete";
       return MoveStatus::kSourceRemains;
   }
 }

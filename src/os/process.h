@@ -9,6 +9,7 @@
 #include <string>
 
 #include "fs/path_match.h"
+#include "fs/tree_deadline.h"
 #include "os/date.h"
 #include "os/process_info.h"
 
@@ -43,6 +44,9 @@ struct Process {
   /// The most entries that expanding one folder pattern of the
   /// configuration file may look at.
   size_t maxPatternEntriesVisited = kMaxPatternEntriesVisited;
+  /// How long removing or moving one entry's tree may take before the
+  /// entry is given up, partly removed or left as it was.
+  std::chrono::seconds entryTreeTimeLimit = kEntryTreeTimeLimit;
 
   /// The account database: a user's home folder and group, for the Trash of
   /// an entry's owner in system mode. Knows nobody until fillRunningProcess

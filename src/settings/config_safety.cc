@@ -3,16 +3,20 @@
 // files. They run after the whole file has been read, since the keys they
 // relate come in no defined order.
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "fs/dir_handle.h"
 #include "fs/entry_attributes.h"
 #include "fs/file_io.h"
 #include "fs/folder_attributes.h"
-#include "os/localization.h"
+#include "fs/folder_identity.h"
 #include "fs/path.h"
+#include "log/run_journal.h"
+#include "os/localization.h"
 #include "os/process.h"
 #include "os/process_info.h"
 #include "settings/settings_keys.h"
@@ -118,6 +122,82 @@ bool TrashConfigFileParser::checkMetricsFile(std::string& error) const {
   return true;
 }
 
+TrashConfigFileParser::GuardedFolders TrashConfigFileParser::guardedFolders() const {
+  const std::string home = process().homeDirectory;
+  GuardedFolders guarded;
+  guarded.accounts = standardizePath(process().usersFolder, "");
+  guarded.root = folderIdentity("/");
+  guarded.accountsIdentity = folderIdentity(guarded.accounts);
+  auto guard = [&guarded](std::string_view refusal, std::string file) {
+    std::vector<FolderIdentity> holders = foldersHolding(file);
+    guarded.files.push_back({refusal, std::move(file), std::move(holders)});
+  };
+  guard(
+      "Path '%@' gives the watched folder %@, which holds the configuration file %@: watch a "
+      "folder that holds none of the tool's own files.",
+      standardizePath(configFile_, home));
+  if (dbPath_) {
+    guard(
+        "Path '%@' gives the watched folder %@, which holds the DataFile %@: watch a folder that "
+        "holds none of the tool's own files.",
+        standardizePath(*dbPath_, ""));
+  }
+  if (boolForKey(kLogToFile)) {
+    guard(
+        "Path '%@' gives the watched folder %@, which holds the log file %@: watch a folder that "
+        "holds none of the tool's own files.",
+        standardizePath(stringForKey(kLogFileName).value_or(""), home));
+  }
+  if (const std::optional<std::string> metrics = stringForKey(kMetricsFile)) {
+    guard(
+        "Path '%@' gives the watched folder %@, which holds the MetricsFile %@: watch a folder "
+        "that holds none of the tool's own files.",
+        standardizePath(*metrics, ""));
+  }
+  guard(
+      "Path '%@' gives the watched folder %@, which holds the journal %@: watch a folder that "
+      "holds none of the tool's own files.",
+      standardizePath(journalPath(true), ""));
+  return guarded;
+}
+
+std::string TrashConfigFileParser::watchedFolderRefusal(
+    const GuardedFolders& guarded, const std::string& pattern, const std::string& path,
+    const std::optional<FolderIdentity>& identity) const {
+  // By the path's text, and by the folder the path opens: a link, a /proc
+  // path or a bind mount leading to a guarded folder is refused as the
+  // folder's own path is.
+  const std::string watched = standardizePath(path, "");
+  auto is = [&identity](const std::optional<FolderIdentity>& guardedFolder) {
+    return identity && guardedFolder && *identity == *guardedFolder;
+  };
+  if (watched == "/" || is(guarded.root)) {
+    return localized(
+        "Path '%@' gives the watched folder %@, which is the root folder: watch a folder below "
+        "it.",
+        {pattern, watched});
+  }
+  if (watched == guarded.accounts || is(guarded.accountsIdentity)) {
+    return localized(
+        "Path '%@' gives the watched folder %@, which is the accounts folder: watch a folder "
+        "below it.",
+        {pattern, watched});
+  }
+  for (const OwnFile& file : guarded.files) {
+    const bool holdsByIdentity = identity && std::find(file.holders.begin(), file.holders.end(),
+                                                       *identity) != file.holders.end();
+    if (holds(watched, file.path) || holdsByIdentity) {
+      return localized(file.refusal, {pattern, watched, file.path});
+    }
+  }
+  return std::string();
+}
+
+std::string TrashConfigFileParser::refusalOfWatchedFolder(const std::string& path,
+                                                          const DirHandle& folder) const {
+  return watchedFolderRefusal(guardedFolders(), path, path, folderIdentity(folder));
+}
+
 bool TrashConfigFileParser::checkSafety(std::string& error) const {
   const std::string home = process().homeDirectory;
   const std::string dataFile = standardizePath(*dbPath_, "");
@@ -131,52 +211,25 @@ bool TrashConfigFileParser::checkSafety(std::string& error) const {
   error = checkFileFolders("DataFile", dataFile);
   if (!error.empty()) return false;
 
-  std::string logFile;
   if (boolForKey(kLogToFile)) {
-    logFile = standardizePath(stringForKey(kLogFileName).value_or(""), home);
+    const std::string logFile = standardizePath(stringForKey(kLogFileName).value_or(""), home);
     error = checkFileFolders("LogFileName", logFile);
     if (!error.empty()) return false;
   }
 
-  const std::optional<std::string> metrics = stringForKey(kMetricsFile);
-  const std::string metricsFile = metrics ? standardizePath(*metrics, "") : std::string();
-
-  const std::string configFile = standardizePath(configFile_, home);
-  const std::string accounts = standardizePath(process().usersFolder, "");
+  const GuardedFolders guarded = guardedFolders();
   for (size_t i = 0; i < folders_->size(); ++i) {
-    const std::string watched = standardizePath((*folders_)[i].path(), "");
-    const std::string& pattern = folderPatterns_[i];
-    if (watched == "/") {
-      error = localized(
-          "Path '%@' gives the watched folder %@, which is the root folder: watch a "
-          "folder below it.",
-          {pattern, watched});
-    } else if (watched == accounts) {
-      error = localized(
-          "Path '%@' gives the watched folder %@, which is the accounts folder: "
-          "watch a folder below it.",
-          {pattern, watched});
-    } else if (holds(watched, configFile)) {
-      error = localized(
-          "Path '%@' gives the watched folder %@, which holds the configuration "
-          "file %@: watch a folder that holds none of the tool's own files.",
-          {pattern, watched, configFile});
-    } else if (holds(watched, dataFile)) {
-      error = localized(
-          "Path '%@' gives the watched folder %@, which holds the DataFile %@: "
-          "watch a folder that holds none of the tool's own files.",
-          {pattern, watched, dataFile});
-    } else if (!logFile.empty() && holds(watched, logFile)) {
-      error = localized(
-          "Path '%@' gives the watched folder %@, which holds the log file %@: "
-          "watch a folder that holds none of the tool's own files.",
-          {pattern, watched, logFile});
-    } else if (!metricsFile.empty() && holds(watched, metricsFile)) {
-      error = localized(
-          "Path '%@' gives the watched folder %@, which holds the MetricsFile %@: "
-          "watch a folder that holds none of the tool's own files.",
-          {pattern, watched, metricsFile});
+    const std::string path((*folders_)[i].path());
+    // Opened as a run opens it; a folder that does not open now (a pattern
+    // that matched nothing) is judged by its text alone.
+    DirHandle opened;
+    std::string ignored;
+    std::optional<FolderIdentity> identity;
+    if (DirHandle::openDirectory(standardizePath(path, ""), opened, ignored) ==
+        OpenStatus::kOpened) {
+      identity = folderIdentity(opened);
     }
+    error = watchedFolderRefusal(guarded, folderPatterns_[i], path, identity);
     if (!error.empty()) return false;
   }
   return true;

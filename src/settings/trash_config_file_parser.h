@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "fs/folder_identity.h"
 #include "model/trash_application.h"
 #include "model/trash_folder.h"
 #include "model/trash_rule.h"
@@ -13,6 +14,8 @@
 #include "settings/settings.h"
 
 namespace sweeprun {
+
+class DirHandle;
 
 /// The settings object of system and check mode: a private dictionary seeded
 /// with the system-mode defaults and filled from the configuration file,
@@ -50,6 +53,13 @@ class TrashConfigFileParser : public Settings, public FolderListMerger {
   /// "Folders" was read and after merge().
   const std::optional<FolderList>& folders() const { return folders_; }
 
+  /// Empty when a run may check the watched folder |folder|, opened by
+  /// |path|; else why not, as the parse words it: the folder is the root,
+  /// the accounts folder, or holds the configuration file, the database, the
+  /// run log, the journal or the metrics file, by its path or by what it is
+  /// (a link or a /proc path to one of them counts as the folder itself).
+  std::string refusalOfWatchedFolder(const std::string& path, const DirHandle& folder) const;
+
   /// The configuration-file key vocabulary; a key's position is its code.
   static const std::array<std::string_view, 22> xmlKeys;
   /// Folder-record key paths for the key codes 0 to 5.
@@ -74,8 +84,28 @@ class TrashConfigFileParser : public Settings, public FolderListMerger {
   /// The refusals that keep a run from harming the system or its own files:
   /// the database and the run log in folders only root can change, and no
   /// watched folder that is the root, the accounts folder or a folder that
-  /// holds the configuration file, the database or the run log.
+  /// holds the configuration file, the database, the run log, the metrics
+  /// file or the journal (see refusalOfWatchedFolder).
   bool checkSafety(std::string& error) const;
+  /// One of the tool's own files, which no watched folder may hold.
+  struct OwnFile {
+    std::string_view refusal;             // the message: pattern, watched folder, file
+    std::string path;                     // standardized
+    std::vector<FolderIdentity> holders;  // the folders that really hold it
+  };
+  /// The folders no watched folder may be.
+  struct GuardedFolders {
+    std::optional<FolderIdentity> root;
+    std::string accounts;  // standardized
+    std::optional<FolderIdentity> accountsIdentity;
+    std::vector<OwnFile> files;
+  };
+  GuardedFolders guardedFolders() const;
+  /// Empty, or why the folder at |path| (from the "Path" text |pattern|),
+  /// which is |identity| when it opens, may not be watched.
+  std::string watchedFolderRefusal(const GuardedFolders& guarded, const std::string& pattern,
+                                   const std::string& path,
+                                   const std::optional<FolderIdentity>& identity) const;
   /// "MetricsFile", when given: an absolute path; in check mode also one in
   /// an existing folder. Whatever the path holds is left to the run.
   bool checkMetricsFile(std::string& error) const;

@@ -7,6 +7,7 @@
 
 #include "engine/trash_collector.h"
 #include "os/date_style.h"
+#include "settings/trash_config_file_parser.h"
 #include "support/engine_fixture.h"
 #include "support/fs_tree.h"
 
@@ -291,6 +292,27 @@ TEST_F(FolderCheckTest, UnusableFolderOrDestinationKeepsTrackedEntries) {
     EXPECT_EQ(now(), folder.dateForKey("last"));
     EXPECT_TRUE(entryExists(inbox + "/x.old"));
   }
+}
+
+// A watched folder that leads to a guarded one when the run opens it (here
+// the accounts folder, through a link made after the configuration was
+// read) is refused by the run itself, and nothing in it is touched.
+TEST_F(FolderCheckTest, SystemModeRefusesAFolderThatLeadsToAGuardedOne) {
+  makeFolder(context_.usersFolder);
+  makeFolder(context_.usersFolder + "/alice");
+  const std::string link = at("became-a-link");
+  fs::create_symlink(context_.usersFolder, link);
+  context_.systemMode = true;
+  TrashConfigFileParser configuration;
+  collector.setConfiguration(&configuration);
+  TrashFolder folder = watching(link, {nameEndsWith("alice")});
+
+  EXPECT_EQ((Lines{"Checking folder '" + link + "'.",
+                   "Error: Path '" + link + "' gives the watched folder " + link +
+                       ", which is the accounts folder: watch a folder below it.",
+                   "0 items were removed.", ""}),
+            check(folder));
+  EXPECT_TRUE(entryExists(context_.usersFolder + "/alice"));
 }
 
 TEST_F(FolderCheckTest, ReadMeIsRewrittenEachCheckAndNeverTracked) {

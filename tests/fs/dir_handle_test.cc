@@ -8,9 +8,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <thread>
 
+#include "os/process.h"
 #include "support/fs_tree.h"
 #include "support/temp_dir.h"
 
@@ -283,6 +285,23 @@ TEST_F(DirHandleTest, RemovesATreeOfAnyDepthWithFewDescriptors) {
   EXPECT_EQ(RemoveStatus::kRemoved, status) << error;
   EXPECT_FALSE(entryExists(path("watched/deep")));
   EXPECT_TRUE(outsideIntact());
+}
+
+// A tree that takes longer than the time limit is given up where the walk
+// stands, and the message says what is left.
+TEST_F(DirHandleTest, GivesUpATreeThatTakesLongerThanTheTimeLimit) {
+  for (const char* folder : {"watched", "watched/tree", "watched/tree/inner"})
+    makeFolder(path(folder));
+  writeText(path("watched/tree/inner/file"), "");
+  Process context;
+  context.entryTreeTimeLimit = std::chrono::seconds(0);
+  ScopedProcess limited(context);
+  std::string error;
+  EXPECT_EQ(RemoveStatus::kFailed, open("watched").removeEntry("tree", error));
+  EXPECT_EQ("unlinkat(" + path("watched/tree") +
+                "): took longer than 0 s, stopped; the entry is left partly removed",
+            error);
+  EXPECT_TRUE(entryExists(path("watched/tree")));
 }
 
 TEST_F(DirHandleTest, FoldersSwappedForLinksDuringARemovalNeverLeadOutside) {

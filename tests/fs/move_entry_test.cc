@@ -7,10 +7,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "fs/dir_handle.h"
 #include "fs/place_entry.h"
+#include "os/process.h"
 #include "support/fs_tree.h"
 #include "support/temp_dir.h"
 
@@ -154,6 +156,25 @@ class CrossDeviceMoveTest : public MoveEntryTest {
   }
   std::string other_;
 };
+
+// A tree whose check and copy take longer than the time limit is not moved,
+// and nothing of the copy is left behind.
+TEST_F(CrossDeviceMoveTest, LeavesATreeThatTakesLongerThanTheTimeLimit) {
+  makeFolder(from_ + "/tree");
+  makeFolder(from_ + "/tree/inner");
+  writeText(from_ + "/tree/inner/file", "contents");
+  Process context;
+  context.entryTreeTimeLimit = std::chrono::seconds(0);
+  ScopedProcess limited(context);
+  DirHandle from = openFolder(from_), to = openFolder(other_);
+  std::string error;
+  EXPECT_EQ(MoveStatus::kFailed, from.moveEntry("tree", to, "tree", error));
+  EXPECT_EQ("copy(" + from_ +
+                "/tree): took longer than 0 s, stopped; the entry is left as it was, not moved",
+            error);
+  EXPECT_EQ("contents", readText(from_ + "/tree/inner/file"));
+  EXPECT_TRUE(namesIn(other_).empty());
+}
 
 TEST_F(CrossDeviceMoveTest, CopiesTheEntryAsItIsAndRemovesTheSource) {
   const std::string tree = from_ + "/tree";

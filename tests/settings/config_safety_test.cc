@@ -132,6 +132,76 @@ TEST(ConfigSafetyTest, RefusesDangerousConfigurationsAndAcceptsTheirNeighbours) 
   }
 }
 
+// The root, the accounts folder and the folders of the tool's own files are
+// refused by what they are, not only by their text: a link or a /proc path
+// leading there opens the same folder a run would take in.
+TEST(ConfigSafetyTest, RefusesGuardedFoldersReachedByAnotherPath) {
+  const std::string kOwnFiles =
+      kLogging + "<key>MetricsFile</key><string>$DIR/metrics/s.prom</string>";
+  // "/proc/1/cwd" leads to the root where the test may read the first
+  // process's links and that process works in the root, as init does.
+  std::error_code unreadable;
+  const bool initWorksInRoot = fs::equivalent("/", "/proc/1/cwd", unreadable);
+  const struct {
+    const char* label;
+    std::string path;
+    std::string message;  // $W: the watched folder; empty: accepted
+    bool applies = true;
+  } kCases[] = {
+      {"a link to the root", "$DIR/link-to/root",
+       "which is the root folder: watch a folder below it."},
+      {"/proc/self/root", "/proc/self/root", "which is the root folder: watch a folder below it."},
+      {"/proc/1/cwd", "/proc/1/cwd", "which is the root folder: watch a folder below it.",
+       initWorksInRoot},
+      {"a link to the accounts folder", "$DIR/link-to/Users",
+       "which is the accounts folder: watch a folder below it."},
+      {"a link to the folder of the configuration file", "$DIR/link-to/dir",
+       "which holds the configuration file $DIR/config.plist: watch a folder that holds none of "
+       "the tool's own files."},
+      {"a link to the folder of the DataFile", "$DIR/link-to/data",
+       "which holds the DataFile $DIR/data/db.data: watch a folder that holds none of the "
+       "tool's own files."},
+      {"a link to the folder of the run log", "$DIR/link-to/logs",
+       "which holds the log file $DIR/logs/run.log: watch a folder that holds none of the tool's "
+       "own files."},
+      {"a link to the folder of the MetricsFile", "$DIR/link-to/metrics",
+       "which holds the MetricsFile $DIR/metrics/s.prom: watch a folder that holds none of the "
+       "tool's own files."},
+      {"a link to the folder above the journal", "$DIR/link-to/journal-above",
+       "which holds the journal $DIR/lib/sweeprun/journal.jsonl: watch a folder that holds none "
+       "of the tool's own files."},
+      {"a link to another folder", "$DIR/link-to/watched", ""},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    if (!c.applies) continue;
+    ConfigTestEnv env;
+    for (const char* folder : {"watched", "Users", "data", "logs", "metrics", "lib/sweeprun"})
+      env.makeDir(folder);
+    env.context.systemDataFolder = env.dir + "/lib/sweeprun";
+    const std::string links = env.makeDir("elsewhere/link-to");
+    for (const auto& [name, target] :
+         std::vector<std::pair<std::string, std::string>>{{"root", "/"},
+                                                          {"Users", env.dir + "/Users"},
+                                                          {"dir", env.dir},
+                                                          {"data", env.dir + "/data"},
+                                                          {"logs", env.dir + "/logs"},
+                                                          {"metrics", env.dir + "/metrics"},
+                                                          {"journal-above", env.dir + "/lib"},
+                                                          {"watched", env.dir + "/watched"}}) {
+      fs::create_symlink(target, links + "/" + name);
+    }
+    const std::string path = withDir(c.path, env.dir + "/elsewhere");
+    TrashConfigFileParser parser;
+    const bool accepted = parser.parse(env.writeConfig(
+        rootWith("$DIR/data/db.data", entryWithPath(path), withDir(kOwnFiles, env.dir))));
+    EXPECT_EQ(c.message.empty(), accepted);
+    const std::string message =
+        "Path '" + path + "' gives the watched folder " + path + ", " + withDir(c.message, env.dir);
+    EXPECT_EQ(c.message.empty() ? "" : "Error: " + message + "\n", env.out.str());
+  }
+}
+
 // "MetricsFile" names a file each run replaces: by an absolute path, in a
 // folder that is there (a run makes none), and outside every watched folder.
 // What the name holds is the run's to find out.

@@ -15,8 +15,8 @@
 namespace sweeprun {
 
 /// A scratch folder and a check-mode process context for configuration
-/// files: standard output and error are captured, the home and users
-/// folders lie inside the scratch folder.
+/// files: standard output and error are captured, the home, users and
+/// system data folders lie inside the scratch folder.
 class ConfigTestEnv {
  public:
   ConfigTestEnv() {
@@ -26,6 +26,7 @@ class ConfigTestEnv {
     context.checkMode = true;
     context.homeDirectory = dir;
     context.usersFolder = dir + "/Users";
+    context.systemDataFolder = dir + "/var-lib-sweeprun";
     context.out = &out;
     context.err = &err;
     scope_.emplace(context);

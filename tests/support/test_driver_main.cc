@@ -1,10 +1,11 @@
 // The tool's start-up for end-to-end tests: the same start-up as the shipped
 // binary, but the configuration file, the account folder, the post-run
-// pause and the bound of a folder pattern come from the environment (and
-// the system data folder lies beside the configuration file), so
-// that tests of system and check mode never touch /etc or /Users. Built
-// with the tests only.
+// pause, the bound of a folder pattern and the time limit of an entry's
+// tree come from the environment (and the system data folder lies beside
+// the configuration file), so that tests of system and check mode never
+// touch /etc or /Users. Built with the tests only.
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -15,9 +16,9 @@
 #include "cli/startup.h"
 #include "fs/mount_table.h"
 #include "fs/path.h"
+#include "fs/trash_location.h"
 #include "os/process.h"
 #include "os/process_info.h"
-#include "fs/trash_location.h"
 
 int main(int argc, char** argv) {
   using namespace sweeprun;
@@ -38,6 +39,9 @@ int main(int argc, char** argv) {
   // A small bound lets a test reach "too many entries" with a small tree.
   if (const auto bound = environmentValue("SWEEPRUN_TEST_PATTERN_BOUND"))
     context.maxPatternEntriesVisited = std::strtoul(bound->c_str(), nullptr, 10);
+  // A short limit lets a test see a run give up an entry's tree.
+  if (const auto limit = environmentValue("SWEEPRUN_TEST_TREE_SECONDS"))
+    context.entryTreeTimeLimit = std::chrono::seconds(std::strtol(limit->c_str(), nullptr, 10));
   fillRunningProcess(context);
   // The accounts and mount points a run may use for Trash folders: only those
   // a test names, never a real user's home or a real file system's top.
