@@ -5,13 +5,14 @@
 #   scripts/fuzz.sh                  every target for 60 s
 #   scripts/fuzz.sh --ci             every target for 30 s; fails on any crash, hang or OOM
 #   scripts/fuzz.sh --seconds S      every target for S seconds
-#   scripts/fuzz.sh --runs N         every target for N executions
+#   scripts/fuzz.sh --runs N         every target for N executions (those of its corpus included)
 #   ... [TARGET...]                  only the named targets (e.g. config_fuzzer)
 #
 # Needs clang and libFuzzer's runtime (installs nothing itself). New inputs
 # go to build-fuzz/corpus/<target>/, the committed seeds in
 # fuzz/corpus/<target>/ are only read. A failing input is kept in
 # fuzz/crashes/<target>/ (ignored by git) and its reproducer command printed.
+# The last line sums up the executions of each target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -22,7 +23,7 @@ while [ $# -gt 0 ]; do
     --ci) limit=(-max_total_time=30) ;;
     --seconds) limit=(-max_total_time="$2"); shift ;;
     --runs) limit=(-runs="$2"); shift ;;
-    -h|--help) sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     -*) echo "fuzz.sh: unknown option $1" >&2; exit 2 ;;
     *) targets+=("$1") ;;
   esac
@@ -30,7 +31,7 @@ while [ $# -gt 0 ]; do
 done
 if [ ${#targets[@]} -eq 0 ]; then
   targets=(binary_plist_fuzzer xml_plist_fuzzer keyed_archive_fuzzer config_fuzzer
-           alias_record_fuzzer preferences_fuzzer journal_fuzzer)
+           alias_record_fuzzer preferences_fuzzer journal_fuzzer mount_table_fuzzer)
 fi
 
 for tool in clang clang++; do
@@ -56,6 +57,7 @@ export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 
 failed=()
+executions=()
 for target in "${targets[@]}"; do
   corpus="$build/corpus/$target"
   crashes="fuzz/crashes/$target"
@@ -74,7 +76,12 @@ for target in "${targets[@]}"; do
     echo "!! $target failed (full log: $log)"
     [ -n "$artifact" ] && echo "   reproduce: $build/fuzz/$target $artifact"
   fi
+  done_runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
+  executions+=("$target ${done_runs:-?}")
 done
+
+summary=$(printf '%s, ' "${executions[@]}")
+echo "fuzz.sh: executions per target: ${summary%, }"
 
 if [ ${#failed[@]} -gt 0 ]; then
   echo "fuzz.sh: failures in ${failed[*]}" >&2

@@ -1,12 +1,17 @@
 #!/usr/bin/env bash
 # Races many system-mode runs against an unprivileged attacker and prints
-# the runs and escapes of each scenario. Needs root (the runs are system
-# mode; the attacker is uid 4242); everything happens in a private mount
-# namespace on two tmpfs mounts, so nothing outside is touched.
+# the runs and escapes of each action: delete, trash (the account's and the
+# owner's), move on one volume and across volumes, and the undo of each
+# action that moves ("sweeply undo --system" of a raced run, raced too; its
+# line is "race <action> undo: ..."). Needs root (the runs are system mode;
+# the attacker is uid 4242); everything happens in a private mount namespace
+# on tmpfs mounts, so nothing outside is touched.
 #
 #   scripts/race_soak.sh [N]    N raced runs in all (default 2000), shared by
-#                               the four scenarios; the two tests of moves
-#                               across volumes of a tree run N/2 times
+#                               the five actions (one run in five, or in
+#                               eight across volumes, is followed by a raced
+#                               undo); the two tests of moves across volumes
+#                               of a tree run N/2 times
 # Exit status: 0 when no run escaped.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -19,7 +24,7 @@ if [ "$(id -u)" != 0 ]; then
   exit 2
 fi
 cmake -S . -B build >/dev/null
-cmake --build build -j2 --target race_tests >/dev/null
+cmake --build build -j2 --target race_tests sweeply >/dev/null
 status=0
 RACE_RUNS="$runs" build/tests/race/race_tests >build/race_soak.log 2>&1 || status=$?
 # The tallies, and the first escapes of each action with their changes.

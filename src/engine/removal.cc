@@ -4,13 +4,16 @@
 #include <map>
 #include <memory>
 
+#include "engine/loggable_text.h"
 #include "fs/path.h"
 #include "fs/place_entry.h"
 #include "fs/trash_finder.h"
 #include "fs/trash_info.h"
+#include "log/trash_log.h"
 #include "model/record_keys.h"
 #include "os/date.h"
 #include "os/date_style.h"
+#include "os/localization.h"
 #include "os/process.h"
 
 namespace sweeprun {
@@ -27,6 +30,7 @@ struct RemovalSession::Places {
     return destination && moveWatched == watched && movePath == path;
   }
   std::map<std::string, std::unique_ptr<Folder>> dated;  // by path
+  std::set<std::string> cleared;  // destinations rid of leftover staging folders
 };
 
 namespace {
@@ -84,6 +88,22 @@ const Folder* datedFolder(const Folder& parent, const std::string& datedName,
   return (sessionPlaces->dated[path] = std::move(own)).get();
 }
 
+// Before the first move from another volume into |destination| (in a
+// session; every one without), removes the staging folders that such moves
+// left there when they were killed, and logs each.
+void clearLeftovers(const Folder& watched, const Folder& destination) {
+  if (watched.device() == destination.device()) return;
+  if (sessionPlaces && !sessionPlaces->cleared.insert(destination.path()).second) return;
+  for (const LeftoverStaging& left : removeLeftoverStaging(destination.realFolder())) {
+    if (left.error.empty()) {
+      logLine(localized("Removed '%@', left by a move that was cut short.",
+                        {loggableText(left.path)}));
+    } else {
+      TrashLog::err(loggableText(left.error));
+    }
+  }
+}
+
 // Moves the entry into |destination|, or into its dated sub-folder when the
 // folder asks for one.
 RemovalResult placeInto(TrashFolder& folder, const Folder& watched, const std::string& name,
@@ -93,6 +113,7 @@ RemovalResult placeInto(TrashFolder& folder, const Folder& watched, const std::s
   EntryAttributes& placed = done.placed.emplace();
   done.destination = destination.path();
   if (!folder.value(folder_key::kDatedFolder).asBool()) {
+    clearLeftovers(watched, destination);
     return moveResult(
         folder, placeEntry(watched, name, destination, done.targetName, error, &placed, known));
   }
@@ -110,6 +131,7 @@ RemovalResult placeInto(TrashFolder& folder, const Folder& watched, const std::s
     done.createdFolder = dated->path();
     done.createdFolderAttributes = destination.statEntry(datedName);
   }
+  clearLeftovers(watched, *dated);
   return moveResult(folder,
                     placeEntry(watched, name, *dated, done.targetName, error, &placed, known));
 }
@@ -132,6 +154,7 @@ RemovalResult toTrash(TrashFolder& folder, const Folder& watched, const std::str
   EntryAttributes& placed = done.placed.emplace();
   done.destination = trash->files().path();
   if (!folder.value(folder_key::kDatedFolder).asBool()) {
+    clearLeftovers(watched, trash->files());
     const MoveStatus moved =
         trash->trashEntry(watched, name, now, done.targetName, error, &placed, known);
     if (moved == MoveStatus::kMoved) done.infoFile = trash->infoFilePath(done.targetName);
@@ -157,6 +180,7 @@ RemovalResult toTrash(TrashFolder& folder, const Folder& watched, const std::str
     done.createdFolderInfo = trash->infoFilePath(datedName);
     done.createdFolderAttributes = trash->files().statEntry(datedName);
   }
+  clearLeftovers(watched, *dated);
   return moveResult(folder,
                     placeEntry(watched, name, *dated, done.targetName, error, &placed, known));
 }

@@ -2,6 +2,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "fs/dir_handle.h"
 
@@ -30,5 +31,23 @@ std::string placeableName(std::string_view name, unsigned long n, size_t maxByte
 MoveStatus placeEntry(const Folder& source, const std::string& name, const Folder& destination,
                       std::string& placedName, std::string& error,
                       EntryAttributes* placed = nullptr, const EntryAttributes* known = nullptr);
+
+/// A staging folder that a move to another volume, ended part-way (killed),
+/// left in its destination.
+struct LeftoverStaging {
+  std::string path;
+  std::string error;  // why it, or something in it, stayed; empty when removed
+};
+
+/// Removes from |destination| the staging folders of moves to another volume
+/// (see DirHandle::moveEntry) that were ended part-way: those named exactly
+/// as a mover names them, of the effective user, mode 0700, on the
+/// destination's file system, and not in use. A mover holds an advisory lock
+/// on its folder until the folder is gone, and the lock is taken here before
+/// anything is removed: a move under way, or a folder another run is
+/// removing, is left alone, and so is everything on a file system without
+/// such locks. Removal goes through descriptors, as DirHandle::removeEntry.
+/// Returns the folders taken up, each removed or with the reason it stayed.
+std::vector<LeftoverStaging> removeLeftoverStaging(const DirHandle& destination);
 
 }  // namespace sweeprun

@@ -6,6 +6,8 @@
 // saw on one "crash soak:" line.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -180,6 +182,77 @@ TEST_F(CrashEndToEndTest, AKilledSaveLeavesTheOldOrTheNewDatabase) {
   }
   std::cout << "crash soak: kills " << kills << ", interrupted saves " << interrupted
             << ", damaged databases " << damaged << ", leftovers " << leftovers << std::endl;
+}
+
+// A move to another volume killed part-way leaves its staging folder, with
+// part of the copy, in the destination. The next run that moves there
+// removes it and logs it; a look-alike of another user stays.
+TEST(KilledMoveEndToEndTest, TheNextRunRemovesTheStagingFolderAKilledMoveLeft) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to mount a second file system";
+  TempDir temp;
+  const std::string home = temp.file("home"), inbox = temp.file("Inbox");
+  const std::string volume = temp.file("volume"), big = inbox + "/data.big";
+  for (const std::string& path : {home, inbox, volume}) fs::create_directories(path);
+  if (mount("none", volume.c_str(), "tmpfs", 0, "size=160m,mode=0755") != 0)
+    GTEST_SKIP() << "cannot mount a tmpfs here";
+  struct Unmount {
+    std::string path;
+    ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
+  } unmount{volume};
+  const std::string prefix = volume + "/.sweeprun-move-";
+  const std::string lookAlike = prefix + "00000000000000b1";
+  fs::create_directory(lookAlike);
+  ASSERT_EQ(0, chown(lookAlike.c_str(), 4302, 4302));
+  ASSERT_EQ(0, chmod(lookAlike.c_str(), 0700));
+  const std::vector<std::string> environment = toolEnvironment(home, "alice", temp.path());
+  const auto sweeply = [&](std::vector<std::string> rest) {
+    rest.insert(rest.begin(), sweeplyPath());
+    return runProgram(sweeplyPath(), rest, environment, temp.path()).exitStatus;
+  };
+  ASSERT_EQ(0, sweeply({"add", inbox, "--action", "moveto:" + volume, "--condition",
+                        "name: *.big"}));
+  ASSERT_EQ(0, sweeply({"prefs", "LogToFile", "yes"}));
+  ASSERT_EQ(0, sweeply({"prefs", "LogFileName", temp.file("run.log")}));
+  const std::string data(64 << 20, 'x');
+
+  // Killed once part of the copy is in the staging folder; a move that ends
+  // before that is tried again.
+  std::string leftover;
+  for (int attempt = 0; attempt < 10 && leftover.empty(); ++attempt) {
+    fs::remove(volume + "/data.big");
+    if (!fs::exists(big)) temp.write("Inbox/data.big", data);
+    const int pid = startProgram(SWEEPRUN_TOOL_PATH, {SWEEPRUN_TOOL_PATH}, environment, temp.path());
+    ASSERT_GE(pid, 0);
+    for (int poll = 0; poll < 100000 && leftover.empty(); ++poll) {
+      for (const auto& entry : fs::directory_iterator(volume)) {
+        struct stat part {};
+        if (entry.path() != lookAlike && entry.path().string().rfind(prefix, 0) == 0 &&
+            stat((entry.path() / "data.big").c_str(), &part) == 0 && part.st_size > 0) {
+          kill(pid, SIGKILL);
+          leftover = entry.path();
+        }
+      }
+      if (waitpid(pid, nullptr, WNOHANG) == pid) break;
+      std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+  }
+  ASSERT_FALSE(leftover.empty()) << "no move was caught part-way";
+  ASSERT_EQ(data.size(), fs::file_size(big)) << "the source stays whole";
+
+  fs::remove(temp.file("run.log"));
+  const ProgramResult run =
+      runProgram(SWEEPRUN_TOOL_PATH, {SWEEPRUN_TOOL_PATH}, environment, temp.path());
+  EXPECT_EQ(0, run.exitStatus) << run.err;
+  const std::string log = temp.read("run.log");
+  EXPECT_NE(std::string::npos,
+            log.find("Removed '" + leftover + "', left by a move that was cut short."))
+      << log;
+  EXPECT_FALSE(fs::exists(leftover));
+  EXPECT_TRUE(fs::exists(lookAlike));
+  EXPECT_EQ(data.size(), fs::file_size(volume + "/data.big"));
+  EXPECT_FALSE(fs::exists(big));
 }
 
 }  // namespace

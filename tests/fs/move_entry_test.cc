@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,6 +9,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <functional>
+#include <memory>
 #include <thread>
 
 #include "fs/dir_handle.h"
@@ -378,6 +381,103 @@ TEST_F(CrossDeviceMoveTest, ALinkInsideTheTreeLeavesItsTargetAlone) {
   EXPECT_EQ(1000000000, statOf(victim).st_mtim.tv_sec);
   EXPECT_EQ(kOtherUser, statOf(other_ + "/tree/link").st_uid);
   EXPECT_EQ(1500000000, statOf(other_ + "/tree/link").st_mtim.tv_sec);
+}
+
+// What a move killed part-way leaves in its destination: the staging folder
+// (the effective user's, 0700) with part of a copy inside.
+void plantLeftover(const std::string& path) {
+  makeFolder(path, 0700);
+  makeFolder(path + "/tree", 0700);
+  writeText(path + "/tree/part", "partial");
+  makeLink("/etc/passwd", path + "/tree/link");
+  mkfifo((path + "/tree/fifo").c_str(), 0600);
+}
+
+TEST_F(MoveEntryTest, LeftoverStagingFoldersGoAndLookAlikesStay) {
+  const std::string prefix = to_ + "/.sweeprun-move-";
+  const std::string leftover = prefix + "0123456789abcdef";
+  plantLeftover(leftover);
+  plantLeftover(tmp_.file("elsewhere"));
+  std::vector<std::unique_ptr<ScopedTmpfs>> mounts;
+  int held = -1;  // an open descriptor holding the lock of the folder in use
+  const struct {
+    const char* label;
+    std::string name;
+    std::function<bool(const std::string& path)> make;
+    bool needsRoot;
+  } kLookAlikes[] = {
+      {"another user's", "00000000000000a1",
+       [](const std::string& path) {
+         plantLeftover(path);
+         return chown(path.c_str(), 65534, 65534) == 0;
+       },
+       true},
+      {"another mode", "00000000000000a2",
+       [](const std::string& path) {
+         plantLeftover(path);
+         return chmod(path.c_str(), 0750) == 0;
+       },
+       false},
+      {"a digit short", "00000000000000a",
+       [](const std::string& path) { return plantLeftover(path), true; }, false},
+      {"upper-case digits", "00000000000000A4",
+       [](const std::string& path) { return plantLeftover(path), true; }, false},
+      {"a link to a leftover", "00000000000000a5",
+       [&](const std::string& path) { return symlink(tmp_.file("elsewhere").c_str(), path.c_str()) == 0; },
+       false},
+      {"in use", "00000000000000a6",
+       [&](const std::string& path) {
+         plantLeftover(path);
+         held = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+         return held >= 0 && flock(held, LOCK_EX) == 0;
+       },
+       false},
+      {"a mount point", "00000000000000a7",
+       [&](const std::string& path) {
+         makeFolder(path, 0700);
+         mounts.push_back(std::make_unique<ScopedTmpfs>(path, "size=64k,mode=0700"));
+         if (!mounts.back()->mounted()) return false;
+         makeFolder(path + "/tree", 0700);
+         writeText(path + "/tree/part", "partial");
+         return true;
+       },
+       true},
+  };
+  std::vector<std::string> stay;
+  for (const auto& c : kLookAlikes) {
+    if (c.needsRoot && !runningAsRoot()) continue;
+    ASSERT_TRUE(c.make(prefix + c.name)) << c.label;
+    stay.push_back(prefix + c.name);
+  }
+
+  const std::vector<LeftoverStaging> found = removeLeftoverStaging(openFolder(to_));
+  ASSERT_EQ(1u, found.size());
+  EXPECT_EQ(leftover, found[0].path);
+  EXPECT_EQ("", found[0].error);
+  EXPECT_FALSE(entryExists(leftover));
+  for (const std::string& path : stay) EXPECT_TRUE(entryExists(path + "/tree/part")) << path;
+  EXPECT_EQ("partial", readText(tmp_.file("elsewhere/tree/part")));
+  if (held >= 0) close(held);
+}
+
+// A move under way holds its staging folder: a run that clears leftovers
+// meanwhile in the same destination leaves it alone.
+TEST_F(CrossDeviceMoveTest, AMoveUnderWayIsNeverTakenForALeftover) {
+  const std::string content(4 << 20, 'x');
+  DirHandle from = openFolder(from_), to = openFolder(other_);
+  std::atomic<bool> done{false};
+  std::thread cleaner([&] {
+    while (!done) removeLeftoverStaging(to);
+  });
+  for (int round = 0; round < 8; ++round) {
+    const std::string name = "big" + std::to_string(round);
+    writeText(from_ + "/" + name, content);
+    std::string error;
+    EXPECT_EQ(MoveStatus::kMoved, from.moveEntry(name, to, name, error)) << error;
+    EXPECT_EQ(content.size(), readText(other_ + "/" + name).value_or("").size());
+  }
+  done = true;
+  cleaner.join();
 }
 
 }  // namespace

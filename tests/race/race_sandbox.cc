@@ -33,12 +33,14 @@ void makeRootFolder(const std::string& path, mode_t mode) {
 void giveTo(const std::string& path, uid_t uid) { lchown(path.c_str(), uid, uid); }
 
 RaceSandbox::~RaceSandbox() {
+  if (varLibMounted_) umount2("/var/lib", MNT_DETACH);
   if (otherMounted_) umount2(path("other").c_str(), MNT_DETACH);
   if (mounted_) umount2(root_.c_str(), MNT_DETACH);
   if (!root_.empty()) rmdir(root_.c_str());
 }
 
-bool RaceSandbox::create(const std::string& driverPath, std::string& error) {
+bool RaceSandbox::create(const std::string& driverPath, const std::string& sweeplyPath,
+                         std::string& error) {
   if (geteuid() != 0) {
     error = "raced system-mode runs need root (system mode runs as root only)";
     return false;
@@ -64,7 +66,19 @@ bool RaceSandbox::create(const std::string& driverPath, std::string& error) {
   makeRootFolder(path("bin"), 0755);
   fs::copy_file(driverPath, path("bin/sweeprun"));
   chmod(path("bin/sweeprun").c_str(), 0555);
+  fs::copy_file(sweeplyPath, path("bin/sweeply"));
+  chmod(path("bin/sweeply").c_str(), 0555);
   makeRootFolder(path("etc"), 0700);
+  // sweeply finds the system journal only at /var/lib/sweeprun: a tmpfs
+  // over /var/lib (in this namespace alone) puts the driver's journal there.
+  makeRootFolder(path("etc/var-lib-sweeprun"), 0700);
+  if (mount("sweeprun-race-var-lib", "/var/lib", "tmpfs", flags, "mode=0755,size=1m") != 0)
+    return (error = failure("mount", "/var/lib")), false;
+  varLibMounted_ = true;
+  makeRootFolder("/var/lib/sweeprun", 0700);
+  if (mount(path("etc/var-lib-sweeprun").c_str(), "/var/lib/sweeprun", nullptr, MS_BIND,
+            nullptr) != 0)
+    return (error = failure("mount", "/var/lib/sweeprun")), false;
   makeRootFolder(path("home"), 0700);
   makeRootFolder(path("Users"), 0755);
   makeVictimTree(path("victim"));
@@ -130,6 +144,12 @@ ProgramResult RaceSandbox::runSystemMode() const {
     environment.push_back("SWEEPRUN_TEST_TOPDIRS=" + root_);
   }
   return runProgram(path("bin/sweeprun"), {"sweeprun", "-s"}, environment, path("home"));
+}
+
+ProgramResult RaceSandbox::undoLastRun() const {
+  return runProgram(path("bin/sweeply"), {"sweeply", "undo", "--system"},
+                    toolEnvironment(path("home"), "root", root_, "etc/sweeprun.plist"),
+                    path("home"));
 }
 
 }  // namespace sweeprun

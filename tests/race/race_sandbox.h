@@ -18,7 +18,9 @@ namespace sweeprun {
 /// Layout below root(), all paths lower-case (a move-to action is compared
 /// and stored lower-cased):
 ///   bin/sweeprun            the test driver, root's and read-only
+///   bin/sweeply             the companion command, root's and read-only
 ///   etc/sweeprun.plist      the configuration (0600), with run.data and run.log
+///   etc/var-lib-sweeprun/   the system journal, also at /var/lib/sweeprun
 ///   home/                   root's HOME
 ///   Users/attacker/         the attacker's account folder, with area/watched,
 ///                           .Trash, baits/ and keep/
@@ -36,7 +38,7 @@ class RaceSandbox {
 
   /// Enters the namespace and mounts both file systems. False with |error|
   /// when that is impossible (not root, namespaces forbidden).
-  bool create(const std::string& driverPath, std::string& error);
+  bool create(const std::string& driverPath, const std::string& sweeplyPath, std::string& error);
 
   const std::string& root() const { return root_; }
   std::string path(std::string_view relative) const { return root_ + "/" + std::string(relative); }
@@ -59,6 +61,10 @@ class RaceSandbox {
 
   /// One system-mode run of the driver with a fresh folder database.
   ProgramResult runSystemMode() const;
+  /// `sweeply undo --system` of the last run: the real companion command,
+  /// which reads the journal the driver's runs write (bind-mounted at
+  /// /var/lib/sweeprun inside the namespace).
+  ProgramResult undoLastRun() const;
 
   /// With |on|, runs know no accounts folder above watched() and take the
   /// sandbox's root as a mount point: trashed entries go to their owner's
@@ -73,6 +79,7 @@ class RaceSandbox {
   std::string root_;
   bool mounted_ = false;
   bool otherMounted_ = false;
+  bool varLibMounted_ = false;
   bool ownersTrash_ = false;
 };
 

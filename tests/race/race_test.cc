@@ -14,6 +14,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -48,7 +49,7 @@ RaceSandbox* sandbox(std::string& whyNot) {
   static std::string reason;
   static std::unique_ptr<RaceSandbox> shared = [] {
     auto made = std::make_unique<RaceSandbox>();
-    if (!made->create(SWEEPRUN_DRIVER_PATH, reason)) made.reset();
+    if (!made->create(SWEEPRUN_DRIVER_PATH, SWEEPRUN_SWEEPLY_PATH, reason)) made.reset();
     return made;
   }();
   whyNot = reason;
@@ -93,14 +94,15 @@ struct Scenario {
   /// The kinds of run, in turn: 'x' exchanges, 'd' exchanges and dated
   /// folders, 'f' exchanges with the folders themselves, 'q' quiet (no
   /// exchanges: the cores are left to the watcher, as replacing a node that
-  /// root has just made needs a fast reaction).
+  /// root has just made needs a fast reaction), 'u' exchanges, then an undo
+  /// of the run (where the action moves entries), raced too.
   const char* runKinds;
 };
 
 // Moves across volumes are attacked mostly by the watcher: half their runs
 // are quiet.
-constexpr const char* kRunKinds = "xqdf";
-constexpr const char* kRunKindsAcrossVolumes = "xqdqfq";
+constexpr const char* kRunKinds = "xqdfu";
+constexpr const char* kRunKindsAcrossVolumes = "xqdqfquq";
 
 RacePlan planFor(const RaceSandbox& box, const Scenario& s, char kind) {
   const std::string w = box.watched(), baits = box.path("Users/attacker/baits");
@@ -180,14 +182,34 @@ std::vector<std::string> escapesSince(const RaceSandbox& box, const TreeSnapshot
   return lines;
 }
 
-/// One raced run: set up, snapshot, race a run, compare, clean up.
-void racedRun(RaceSandbox& box, const RacePlan& plan, Tally& tally) {
-  populateWatched(box);
+// The attacker of an undo: the entries put back are swapped for links as
+// soon as they are back, and whatever the undo makes in the watched folder
+// (the staging folders of a copy back from another volume) is attacked as a
+// run's are in its destination. Nothing is planted in the watched folder
+// first: a name taken there would only keep its entry from coming back.
+RacePlan undoPlanFor(const RaceSandbox& box, RacePlan plan) {
+  const std::string w = box.watched() + "/";
+  auto inWatched = [&](const auto& item) { return item.first.rfind(w, 0) == 0; };
+  plan.links.erase(std::remove_if(plan.links.begin(), plan.links.end(), inWatched),
+                   plan.links.end());
+  plan.hardLinks.clear();
+  plan.fifos.clear();
+  plan.sockets.clear();
+  plan.modes.clear();
+  plan.destination = box.watched();
+  plan.folderBait = box.path("victim/") + kVictimOpenFolder;
+  plan.hardLinkBait = box.path("victim/") + kVictimShared;
+  return plan;
+}
+
+/// One raced program (|act|): snapshot, race, compare.
+void racedProgram(RaceSandbox& box, const RacePlan& plan, Tally& tally,
+                  ProgramResult (RaceSandbox::*act)() const) {
   const TreeSnapshot before = snapshotTree(box.path("victim"));
   const TreeSnapshot otherBefore = snapshotTree(box.path("other/victim"));
   Racer racer(kAttacker, plan);
   racer.start();
-  const ProgramResult result = box.runSystemMode();
+  const ProgramResult result = (box.*act)();
   const RaceStats stats = racer.stop();
   ++tally.runs;
   if (!stats.ready) ++tally.attackerMissing;
@@ -216,16 +238,24 @@ void racedRun(RaceSandbox& box, const RacePlan& plan, Tally& tally) {
     makeVictimTree(box.path("victim"));
     makeVictimTree(box.path("other/victim"));
   }
+}
+
+/// One raced run: set up, race a run and, with |undo|, the undo of it
+/// (tallied in |undone|), clean up.
+void racedRun(RaceSandbox& box, const RacePlan& plan, Tally& tally, bool undo, Tally& undone) {
+  populateWatched(box);
+  racedProgram(box, plan, tally, &RaceSandbox::runSystemMode);
+  if (undo) racedProgram(box, undoPlanFor(box, plan), undone, &RaceSandbox::undoLastRun);
   box.resetAttackerFolders();
 }
 
-void report(const char* name, const Tally& t) {
+void report(const std::string& name, const Tally& t) {
   std::printf(
       "race %s: runs %d, escapes %d (set-id root %d), runs not ending 0 %d, "
       "attacker not ready %d; "
       "exchanges %lu, temporary nodes replaced %lu, staging and dated folders attacked %lu, nodes "
       "replaced in taken-over folders %lu\n",
-      name, t.runs, t.escapes, t.setIdEscapes, t.failedRuns, t.attackerMissing, t.attacks.exchanges,
+      name.c_str(), t.runs, t.escapes, t.setIdEscapes, t.failedRuns, t.attackerMissing, t.attacks.exchanges,
       t.attacks.temporaryNodes, t.attacks.stagingFolders, t.attacks.nodesInTakenFolders);
   for (const std::string& shown : t.shown) std::printf("  escape in %s\n", shown.c_str());
   std::fflush(stdout);
@@ -263,7 +293,8 @@ class SystemModeRaceTest : public ::testing::Test {
   void race(const char* name) {
     const Scenario s = scenario(name);
     box->setOwnersTrash(std::string(name) == "trash-owner");
-    Tally tally;
+    Tally tally, undone;
+    const bool undoes = !s.destination.empty();
     const int runs = std::max(1, totalRuns() / kScenarios);
     const size_t kinds = std::strlen(s.runKinds);
     for (int run = 0; run < runs; ++run) {
@@ -276,11 +307,14 @@ class SystemModeRaceTest : public ::testing::Test {
         box->makeAttackerFolder(box->ownersTrash() + "/files");
         box->makeAttackerFolder(box->ownersTrash() + "/info");
       }
-      racedRun(*box, planFor(*box, s, kind), tally);
+      racedRun(*box, planFor(*box, s, kind), tally, undoes && kind == 'u', undone);
     }
     report(name, tally);
-    EXPECT_EQ(0, tally.attackerMissing) << "the attacker could not get in place";
+    if (undoes) report(std::string(name) + " undo", undone);
+    EXPECT_EQ(0, tally.attackerMissing + undone.attackerMissing)
+        << "the attacker could not get in place";
     EXPECT_EQ(0, tally.escapes) << tally.escapes << " of " << tally.runs << " runs escaped";
+    EXPECT_EQ(0, undone.escapes) << undone.escapes << " of " << undone.runs << " undos escaped";
   }
 
   RaceSandbox* box = nullptr;

@@ -139,15 +139,16 @@ class Watcher {
     if (wd >= 0) folders_[wd] = folder;
   }
 
-  // A folder of ours, watched, holding a link to the folder bait (for the
-  // folders root makes in it) and, when |planted|, links named like the
-  // entries root will copy into it.
-  void makeOwnFolder(const std::string& name, bool planted) {
-    mkdirat(destination_, name.c_str(), 0777);
+  // A folder of ours with |mode|, watched, holding a link to the folder bait
+  // (for the folders root makes in it) and, when |planted|, links named like
+  // the entries root will copy into it. A private one (0700) looks like a
+  // staging folder in all but its owner.
+  void makeOwnFolder(const std::string& name, bool planted, mode_t mode) {
+    mkdirat(destination_, name.c_str(), 0700);
     const int ours =
         openat(destination_, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (ours < 0) return;
-    fchmod(ours, 0777);
+    fchmod(ours, mode);
     symlinkat(plan_.folderBait.c_str(), ours, ".bait-folder");
     if (planted) {
       for (const std::string& plant : plan_.plantNames)
@@ -161,8 +162,10 @@ class Watcher {
     symlinkat(plan_.fileBait.c_str(), destination_, (".bait-file-" + n).c_str());
     linkat(AT_FDCWD, plan_.hardLinkBait.c_str(), destination_, (".bait-hard-" + n).c_str(), 0);
     symlinkat(plan_.folderBait.c_str(), destination_, (".bait-folder-" + n).c_str());
-    makeOwnFolder(".own-" + n, false);
-    makeOwnFolder(".planted-" + n, true);
+    // Every other pair private: root must refuse them by their owner.
+    const mode_t mode = made_ % 2 == 0 ? 0700 : 0777;
+    makeOwnFolder(".own-" + n, false, mode);
+    makeOwnFolder(".planted-" + n, true, mode);
   }
 
   void react(int wd, const char* name, bool isFolder) {
