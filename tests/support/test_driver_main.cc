@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cli/startup.h"
+#include "fs/mapped_file.h"
 #include "fs/mount_table.h"
 #include "fs/path.h"
 #include "os/process.h"
@@ -28,6 +29,7 @@ int main(int argc, char** argv) {
                  "sweeprun_test_driver: set SWEEPRUN_TEST_CONFIG and SWEEPRUN_TEST_USERS\n");
     return 2;
   }
+  installMappedFileGuard();
   Process context;
   context.configPath = *config;
   context.usersFolder = *users;
