@@ -2,19 +2,25 @@
 
 // os: the process environment, system log, localisation, dates and version.
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
 #include <optional>
 #include <string>
 
-#include "fs/path_match.h"
 #include "os/date.h"
 #include "os/process_info.h"
 
 namespace sweeprun {
 
 class TrashLog;
+
+/// The most entries that expanding one pattern may look at, unless a run
+/// says otherwise: enough for any sensible folder pattern, and reached
+/// within a second or two by one that would otherwise walk the whole file
+/// system.
+inline constexpr size_t kMaxPatternEntriesVisited = 100000;
 
 /// Process-wide state of one start of the tool: the mode flags, the fixed
 /// paths, the clock, the output streams, the system's account database and
