@@ -30,6 +30,7 @@
 #include "model/trash_folder.h"
 #include "model/trash_item.h"
 #include "archive/keyed_archive.h"
+#include "fs/mapped_file.h"
 #include "os/process.h"
 
 namespace sweeprun {
@@ -252,6 +253,7 @@ int writeSample(const char* path, size_t entries) {
 }  // namespace sweeprun
 
 int main(int argc, char** argv) {
+  sweeprun::installMappedFileGuard();
   if (argc == 3 && std::strncmp(argv[1], "--write-sample=", 15) == 0)
     return sweeprun::writeSample(argv[1] + 15, std::strtoull(argv[2], nullptr, 10));
   benchmark::Initialize(&argc, argv);

@@ -23,6 +23,7 @@
 #include "model/trash_application.h"
 #include "model/trash_folder.h"
 #include "model/trash_item.h"
+#include "fs/mapped_file.h"
 #include "os/process.h"
 
 namespace sweeprun {
@@ -124,6 +125,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: database_bench write N DIR | measure DIR ROUNDS\n");
     return 2;
   }
+  installMappedFileGuard();
   Process context;
   context.homeDirectory = "/";
   ScopedProcess scope(context);

@@ -45,6 +45,7 @@
 
 #include "model/trash_application.h"
 #include "os/date.h"
+#include "fs/mapped_file.h"
 #include "os/process.h"
 
 namespace sweeprun {
@@ -437,6 +438,7 @@ std::vector<size_t> parseSizes(const std::string& list) {
 }  // namespace sweeprun
 
 int main(int argc, char** argv) {
+  sweeprun::installMappedFileGuard();
   using namespace sweeprun;
   Options options;
   const std::string self = fs::canonical("/proc/self/exe").parent_path().string();

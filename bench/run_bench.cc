@@ -40,6 +40,7 @@
 #include "model/trash_application.h"
 #include "model/trash_folder.h"
 #include "model/trash_rule.h"
+#include "fs/mapped_file.h"
 #include "os/process.h"
 #include "scratch_home.h"
 
@@ -248,6 +249,7 @@ class Bench {
 }  // namespace sweeprun
 
 int main(int argc, char** argv) {
+  sweeprun::installMappedFileGuard();
   sweeprun::Options options;
   for (int i = 1; i < argc; ++i) {
     const std::string argument = argv[i];

@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "fs/mapped_file.h"
+
 namespace sweeprun {
 
 namespace {
@@ -36,6 +38,7 @@ void writeScratchFile(const std::string& path, std::string_view bytes) {
 }
 
 FuzzProcess::FuzzProcess(bool checkMode) : context(), scope_(context) {
+  installMappedFileGuard();
   context.checkMode = checkMode;
   context.homeDirectory = scratchFolder() + "/home";
   context.usersFolder = scratchFolder() + "/Users";

@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "plist/value.h"
 
@@ -100,6 +101,18 @@ class KeyedEncoder {
   virtual void encodeEntries(std::string_view key, const PlainEntry* entries, size_t count);
   /// A mutable array of |count| records.
   virtual void encodeObjectArray(std::string_view key, size_t count, const ObjectAt& element) = 0;
+
+  /// Working space for a record's encodeWithCoder, kept by the coder so
+  /// that the records of one archive reuse one buffer. What a record puts
+  /// there is its own until it encodes a nested record or returns.
+  struct Scratch {
+    std::string text;
+    std::vector<PlainEntry> entries;
+  };
+  Scratch& scratch() { return scratch_; }
+
+ private:
+  Scratch scratch_;
 };
 
 /// The coder handed to a record's decoding constructor, positioned on one

@@ -62,6 +62,7 @@ class KeyedArchiveReader {
   /// The UID object number |ref| holds; fails as uidOf does.
   uint64_t uidAt(uint64_t ref) const;
   const ClassInfo& classOf(const Object& object);
+  const ClassInfo& classOfFallback(uint64_t uid);
   Object field(const Object& object, std::string_view key, bool& present) const;
   bool findKey(const Object& object, std::string_view key, uint64_t& valueRef) const;
   /// The keys of the archive's own objects, asked for in nearly every one.
@@ -74,6 +75,10 @@ class KeyedArchiveReader {
   struct KeyText;
   KeyText& keyText(uint64_t ref) const;
   Key keyFor(uint64_t uid, int depth);
+  /// The keys of the NS.keys array |keys|, each as keyFor reads it.
+  const std::vector<Key>& keysOf(const Object& keys);
+  /// The time of date object |uid| when it was read before.
+  bool knownDate(uint64_t uid, double& seconds) const;
   void enter(uint64_t uid);
   void leave(uint64_t uid) { open_[uid] = false; }
   /// The NS.keys and NS.objects arrays of the dictionary |o| (object |uid|),
@@ -92,7 +97,9 @@ class KeyedArchiveReader {
   std::vector<bool> open_;  // objects being decoded, to refuse cycles
   uint64_t budget_ = 0;
   int recordDepth_ = 0;
-  std::unordered_map<uint64_t, ClassInfo> classes_;  // its entries never move
+  // Each class description read; its entries never move. The fields below
+  // it are fast paths, described where they are used.
+  std::unordered_map<uint64_t, ClassInfo> classes_;
   struct RecentClass {
     uint64_t uid = 0;
     const ClassInfo* info = nullptr;
@@ -103,7 +110,8 @@ class KeyedArchiveReader {
     uint64_t uid = ~uint64_t{0};
     std::optional<Key> key;
   };
-  CachedKey keys_[64];
+  static constexpr size_t kKeySlots = 64;
+  CachedKey keys_[kKeySlots];
   struct KeyList {
     uint64_t index = ~uint64_t{0};  // the NS.keys array object they come from
     std::vector<Key> keys;

@@ -2,11 +2,13 @@
 #include <vector>
 
 #include "cli/startup.h"
+#include "fs/mapped_file.h"
 #include "os/process.h"
 #include "fs/trash_location.h"
 
 int main(int argc, char** argv) {
   using namespace sweeprun;
+  installMappedFileGuard();
   Process context;
   // Fixed: nothing in the environment can redirect them.
   context.configPath = "/etc/sweeprun.plist";

@@ -6,12 +6,14 @@
 #include <vector>
 
 #include "cli/startup.h"
+#include "fs/mapped_file.h"
 #include "companion/companion_app.h"
 #include "os/process.h"
 #include "fs/trash_location.h"
 
 int main(int argc, char** argv) {
   using namespace sweeprun;
+  installMappedFileGuard();
   Process context;
   fillRunningProcess(context);
   ScopedProcess installed(context);

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -22,49 +23,59 @@ std::string failure(const char* operation, const std::string& path) {
 
 }  // namespace
 
-// Maps |file| while it is open, so that a bus error from a file cut short
-// under the mapping can be told from any other. The tool maps one file at a
+// The bus-error handler and the mapped files it answers for. A signal's
+// disposition belongs to the process, and a handler cannot be handed
+// anything, so this one table is process-wide; it is set up once by
+// installMappedFileGuard() and never torn down. The tool maps one file at a
 // time; a few slots are plenty.
+//
+// The handler does only what is safe in a signal handler: lock-free loads
+// of the table, one mmap() (on Linux a bare system call, which keeps no
+// state in the C library), a store to the file's sig_atomic_t flag, and
+// sigaction(). Jumping back to the reader instead (siglongjmp) would skip
+// the destructors of everything the decoder had under way.
 struct MappedFileGuard {
   static constexpr int kSlots = 8;
-  static MappedFile* slots[kSlots];
-  static int active;
+  static std::atomic<MappedFile*> slots[kSlots];
+  static std::atomic<bool> installed;
   static uintptr_t pageSize;
   static struct sigaction previous;
+  static_assert(ATOMIC_POINTER_LOCK_FREE == 2, "the handler reads the table lock-free");
+
+  static bool install() {
+    if (installed.load()) return true;
+    pageSize = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_sigaction = onBusError;
+    action.sa_flags = SA_SIGINFO;
+    sigemptyset(&action.sa_mask);
+    if (::sigaction(SIGBUS, &action, &previous) != 0) return false;
+    installed.store(true);
+    return true;
+  }
 
   static bool add(MappedFile* file) {
-    for (MappedFile*& slot : slots) {
-      if (slot) continue;
-      if (active == 0) {
-        pageSize = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
-        struct sigaction action;
-        std::memset(&action, 0, sizeof action);
-        action.sa_sigaction = onBusError;
-        action.sa_flags = SA_SIGINFO;
-        sigemptyset(&action.sa_mask);
-        if (::sigaction(SIGBUS, &action, &previous) != 0) return false;
-      }
-      slot = file;
-      ++active;
-      return true;
+    for (std::atomic<MappedFile*>& slot : slots) {
+      MappedFile* empty = nullptr;
+      if (slot.compare_exchange_strong(empty, file)) return true;
     }
     return false;
   }
 
   static void remove(MappedFile* file) {
-    for (MappedFile*& slot : slots) {
-      if (slot != file) continue;
-      slot = nullptr;
-      if (--active == 0) ::sigaction(SIGBUS, &previous, nullptr);
-    }
+    for (std::atomic<MappedFile*>& slot : slots)
+      if (slot.load() == file) slot.store(nullptr);
   }
 
   // A read past the end of a file that shrank: a page of zeros takes the
   // missing page's place and the file is marked damaged. Any other bus
   // error goes to the previous disposition when the access is retried.
   static void onBusError(int, siginfo_t* info, void*) {
+    const int savedErrno = errno;
     const auto address = reinterpret_cast<uintptr_t>(info->si_addr);
-    for (MappedFile* file : slots) {
+    for (std::atomic<MappedFile*>& slot : slots) {
+      MappedFile* file = slot.load();
       if (!file) continue;
       const auto begin = reinterpret_cast<uintptr_t>(file->begin_);
       if (address < begin || address - begin >= file->size_) continue;
@@ -72,18 +83,22 @@ struct MappedFileGuard {
       if (::mmap(page, pageSize, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) !=
           MAP_FAILED) {
         file->damaged_ = 1;
+        errno = savedErrno;
         return;
       }
       break;
     }
     ::sigaction(SIGBUS, &previous, nullptr);
+    errno = savedErrno;
   }
 };
 
-MappedFile* MappedFileGuard::slots[kSlots] = {};
-int MappedFileGuard::active = 0;
+std::atomic<MappedFile*> MappedFileGuard::slots[kSlots] = {};
+std::atomic<bool> MappedFileGuard::installed{false};
 uintptr_t MappedFileGuard::pageSize = 4096;
 struct sigaction MappedFileGuard::previous;
+
+bool installMappedFileGuard() { return MappedFileGuard::install(); }
 
 MappedFile::~MappedFile() {
   if (!mapped_) return;
@@ -118,9 +133,13 @@ bool MappedFile::open(const std::string& path, std::string& error) {
     return true;
   }
   const size_t size = static_cast<size_t>(info.st_size);
-  void* mapping = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+  // Without the guard a file cut short under the mapping would end the
+  // process; some file systems cannot map files at all. A copy does the
+  // same job in both cases.
+  void* mapping = MappedFileGuard::installed.load()
+                      ? ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0)
+                      : MAP_FAILED;
   if (mapping == MAP_FAILED) {
-    // Some file systems cannot map files; a copy does the same job there.
     const bool read = readFromDescriptor(fd, 0, copy_);
     if (!read) error = failure("read", path);
     ::close(fd);

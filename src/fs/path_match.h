@@ -4,12 +4,9 @@
 #include <string>
 #include <vector>
 
-namespace sweeprun {
+#include "os/process.h"  // kMaxPatternEntriesVisited
 
-/// The most entries that expanding one pattern may look at: enough for any
-/// sensible folder pattern, and reached within a second or two by one that
-/// would otherwise walk the whole file system.
-inline constexpr size_t kMaxPatternEntriesVisited = 100000;
+namespace sweeprun {
 
 /// What expanding a folder pattern found.
 struct PatternExpansion {

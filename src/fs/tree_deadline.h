@@ -6,13 +6,6 @@
 
 namespace sweeprun {
 
-/// How long one entry's tree may take: its removal, or its move to another
-/// volume (the check, the copy and the removal together). A tree a person
-/// made is gone in well under a second, and a tree of 100,000 levels in a few
-/// seconds; a minute still stops a tree of millions of planted entries from
-/// holding up every entry and folder after it for hours.
-constexpr std::chrono::seconds kEntryTreeTimeLimit{60};
-
 /// The moment a walk through one entry's tree stops, |limit| after it began.
 /// A default one never passes.
 class TreeDeadline {

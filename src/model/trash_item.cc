@@ -197,9 +197,9 @@ void TrashItem::addScalarEntry(std::vector<PlainEntry>& entries, Field field) co
 }
 
 void TrashItem::encodeWithCoder(KeyedEncoder& coder) const {
-  // One path buffer and one entry list serve every record.
-  static std::string* joined = new std::string();
-  static std::vector<PlainEntry>* entries = new std::vector<PlainEntry>();
+  // The coder's path buffer and entry list serve every record.
+  std::string* joined = &coder.scratch().text;
+  std::vector<PlainEntry>* entries = &coder.scratch().entries;
   if (has(kPathField)) {
     joined->assign(*directory_);
     joined->append(name_.view());

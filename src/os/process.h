@@ -2,20 +2,33 @@
 
 // os: the process environment, system log, localisation, dates and version.
 
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
 #include <optional>
 #include <string>
 
-#include "fs/path_match.h"
-#include "fs/tree_deadline.h"
 #include "os/date.h"
 #include "os/process_info.h"
 
 namespace sweeprun {
 
+/// How long one entry's tree may take: its removal, or its move to another
+/// volume (the check, the copy and the removal together). A tree a person
+/// made is gone in well under a second, and a tree of 100,000 levels in a few
+/// seconds; a minute still stops a tree of millions of planted entries from
+/// holding up every entry and folder after it for hours.
+constexpr std::chrono::seconds kEntryTreeTimeLimit{60};
+
 class TrashLog;
+
+/// The most entries that expanding one pattern may look at, unless a run
+/// says otherwise: enough for any sensible folder pattern, and reached
+/// within a second or two by one that would otherwise walk the whole file
+/// system.
+inline constexpr size_t kMaxPatternEntriesVisited = 100000;
 
 /// Process-wide state of one start of the tool: the mode flags, the fixed
 /// paths, the clock, the output streams, the system's account database and

@@ -6,6 +6,7 @@
 #include <optional>
 #include <ostream>
 
+#include "model/record_keys.h"
 #include "os/localization.h"
 #include "os/process.h"
 #include "os/text_case.h"
@@ -169,8 +170,8 @@ bool parseDelay(ConditionScanner& scan, TrashRule& rule, std::string& fault) {
   for (int place = 7; place >= 0; --place) {
     if (unitWord.substr(0, kUnitNames[place].size()) == kUnitNames[place]) {
       rule = TrashRule::trashRuleWithType(kAgeRule);
-      rule.setValue("data.teve", Value::real(*count));
-      rule.setValue("data.tune", Value::integer(place));
+      rule.setValue(rule_key::kCount, Value::real(*count));
+      rule.setValue(rule_key::kUnit, Value::integer(place));
       rule.update();
       return true;
     }
@@ -216,8 +217,8 @@ bool parseSize(ConditionScanner& scan, TrashRule& rule, std::string& fault) {
     return false;
   }
   rule = TrashRule::trashRuleWithType(kSizeRule);
-  rule.setValue("data.oppo", Value::integer(opposite));
-  rule.setValue("data.size", Value::real(*bytes));
+  rule.setValue(rule_key::kReversed, Value::integer(opposite));
+  rule.setValue(rule_key::kSize, Value::real(*bytes));
   rule.update();
   return true;
 }
@@ -253,9 +254,9 @@ bool parseName(ConditionScanner& scan, bool negated, TrashRule& rule, std::strin
   }
   if (pattern.empty()) return false;
   rule = TrashRule::trashRuleWithType(kNameRule);
-  if (negated) rule.setValue("data.oppo", Value::integer(1));
-  rule.setValue("data.part", Value::integer(mode));
-  rule.setValue("data.name", Value::text(pattern));
+  if (negated) rule.setValue(rule_key::kReversed, Value::integer(1));
+  rule.setValue(rule_key::kNamePart, Value::integer(mode));
+  rule.setValue(rule_key::kName, Value::text(pattern));
   return true;
 }
 
@@ -303,10 +304,10 @@ bool TrashConfigFileParser::parseRule(const std::string& text, std::string& erro
   if (!warning.empty() && context.checkMode && context.out) {
     *context.out << localized("Warning: %@\n", {warning}) << std::flush;
   }
-  if (folder_ && rule.value("data.type").asInteger() == kAgeRule) {
+  if (folder_ && rule.value(rule_key::kKind).asInteger() == kAgeRule) {
     // The last age condition of an entry decides whether its folder is
     // checked at most once a day.
-    folder_->setValue("data.once", Value::boolean(rule.checkOnce()));
+    folder_->setValue(folder_key::kOnceADay, Value::boolean(rule.checkOnce()));
   }
   if (!rules_) rules_.emplace();
   rules_->push_back(std::move(rule));

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -266,6 +267,66 @@ TEST(KeyedArchiveTest, RecordsRoundTrip) {
     expectSame(expected, unarchive(archive(c.records), &found));
     EXPECT_TRUE(found);
   }
+}
+
+// Many records whose dictionaries compete for the slots of the coders' fast
+// paths: more keys than slots, key sets that change from record to record,
+// and shared dates a slot apart.
+std::vector<TestRecord> crowdedRecords() {
+  std::vector<TestRecord> folders(1, TestRecord());
+  for (int i = 0; i < 300; ++i) {
+    Dictionary data;
+    for (int k = i % 7; k < 90; k += 1 + i % 3)
+      data.set("k" + std::to_string(k), Value::unsignedInteger(static_cast<uint64_t>(i * k)));
+    data.set("when", Value::date(Date{700000000.0 + (i % 40) * 16}));
+    data.set("text", Value::text("t" + std::to_string(i % 5)));
+    TestRecord record;
+    record.cls = "TrashItem";
+    record.data = Value::dictionary(std::move(data));
+    folders[0].children.push_back(std::move(record));
+  }
+  return folders;
+}
+
+TEST(KeyedArchiveTest, WriterFastPathsWriteEachKeyOnce) {
+  const std::vector<TestRecord> records = crowdedRecords();
+  const std::string bytes = archive(records);
+  expectSame(records, unarchive(bytes));
+  Value written;
+  std::string error;
+  ASSERT_TRUE(readPropertyList(bytes, written, error)) << error;
+  const Value& objects = written.dictionaryPtr()->get("$objects");
+  for (const char* key : {"k0", "k45", "k89", "when", "text"}) {
+    SCOPED_TRACE(key);
+    EXPECT_EQ(1, std::count(objects.arrayPtr()->begin(), objects.arrayPtr()->end(),
+                            Value::text(key)));
+  }
+}
+
+// Collects what a decoder hands a visitor, as decodeValue would return it.
+struct CollectingVisitor : DictionaryVisitor {
+  Dictionary entries;
+  void text(Key key, std::string_view text) override { entries.set(key, Value::text(text)); }
+  void unsignedNumber(Key key, uint64_t number) override {
+    entries.set(key, Value::unsignedInteger(number));
+  }
+  void date(Key key, Date date) override { entries.set(key, Value::date(date)); }
+  void value(Key key, Value value) override { entries.set(key, std::move(value)); }
+};
+
+TEST(KeyedArchiveTest, ReaderFastPathsReadAsThePlainPath) {
+  const std::string bytes = archive(crowdedRecords());
+  int read = 0;
+  unarchiveRootObjectArray(bytes, "TrashFolder", [&](KeyedDecoder& folder) {
+    folder.decodeObjectArray("fist", "TrashItem", [&](KeyedDecoder& record) {
+      SCOPED_TRACE(read);
+      CollectingVisitor visited;
+      ASSERT_TRUE(record.decodeDictionary("idat", visited));
+      EXPECT_EQ(record.decodeValue("idat"), Value::dictionary(visited.entries));
+      ++read;
+    });
+  });
+  EXPECT_EQ(300, read);
 }
 
 TEST(KeyedArchiveTest, PlistlibReadsWhatWeWrite) {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "cli/startup.h"
+#include "fs/mapped_file.h"
 #include "fs/mount_table.h"
 #include "fs/path.h"
 #include "fs/trash_location.h"
@@ -29,6 +30,7 @@ int main(int argc, char** argv) {
                  "sweeprun_test_driver: set SWEEPRUN_TEST_CONFIG and SWEEPRUN_TEST_USERS\n");
     return 2;
   }
+  installMappedFileGuard();
   Process context;
   context.configPath = *config;
   context.usersFolder = *users;
