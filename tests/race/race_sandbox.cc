@@ -54,7 +54,8 @@ bool RaceSandbox::create(const std::string& driverPath, const std::string& sweep
   // nosuid and nodev: a set-id file or a device node that a raced run
   // leaves behind is found and reported, and can never be used.
   const unsigned long flags = MS_NOSUID | MS_NODEV;
-  if (mount("sweeprun-race", root_.c_str(), "tmpfs", flags, "mode=0755,size=64m") != 0)
+  // Room for both tools as the sanitizer build makes them (about 90 MB).
+  if (mount("sweeprun-race", root_.c_str(), "tmpfs", flags, "mode=0755,size=256m") != 0)
     return (error = failure("mount", root_)), false;
   mounted_ = true;
   makeRootFolder(path("other"), 0755);
