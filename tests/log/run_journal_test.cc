@@ -270,6 +270,13 @@ namespace {
 // with room for the first window only. Each line is then written instead; a
 // full disk fails an append with a reason, never the process, and what was
 // appended stays whole lines without the reserve's zeros.
+
+// Detaches the file system mounted at |path| when the test leaves.
+struct DetachOnExit {
+  std::string path;
+  ~DetachOnExit() { umount2(path.c_str(), MNT_DETACH); }
+};
+
 TEST(RunJournalTest, WithoutRoomToReserveLinesAreWrittenAndAFullDiskIsAnError) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to mount a file system";
   struct Row {
@@ -291,10 +298,7 @@ TEST(RunJournalTest, WithoutRoomToReserveLinesAreWrittenAndAFullDiskIsAnError) {
     ASSERT_EQ(0, mkdir(volume.c_str(), 0755));
     if (mount("none", volume.c_str(), row.type, 0, row.options) != 0)
       GTEST_SKIP() << "cannot mount a " << row.type << " here";
-    struct Unmount {
-      std::string path;
-      ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
-    } unmount{volume};
+    const DetachOnExit unmount{volume};
 
     const std::string path = volume + "/journal.jsonl";
     JournalWriter writer;
@@ -342,10 +346,7 @@ TEST(RunJournalTest, EveryLineItCouldTakeGoesInAndThenTheIncompleteRecord) {
     ASSERT_EQ(0, mkdir(volume.c_str(), 0755));
     if (mount("none", volume.c_str(), "tmpfs", 0, size) != 0)
       GTEST_SKIP() << "cannot mount a tmpfs here";
-    struct Unmount {
-      std::string path;
-      ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
-    } unmount{volume};
+    const DetachOnExit unmount{volume};
 
     const std::string path = volume + "/journal.jsonl";
     JournalWriter writer;
