@@ -284,7 +284,7 @@ void reportException(std::string_view reason) {
 
 }  // namespace
 
-void fillRunningProcess(Process& context) {
+void fillRunningProcess(RunWorld& context) {
   context.homeDirectory = currentHomeDirectory();
   context.accountOf = accountOfUser;
   context.mountPointOf = mountPointOf;

@@ -27,13 +27,13 @@ enum RunStatus : int {
   kUsageError = 64,
 };
 
-struct Process;
+struct RunWorld;
 
 /// Fills the values that come from the running process itself: the home
 /// folder (HOME, else the account database), the executable's folder, the
 /// standard streams, and the system's account database and mount table.
 /// The fixed paths are left as they are.
-void fillRunningProcess(Process& context);
+void fillRunningProcess(RunWorld& context);
 
 /// One start of the tool over the current process context (process()):
 /// scans the options of |arguments| (argv, the program name first), runs the
