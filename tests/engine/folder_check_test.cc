@@ -303,7 +303,7 @@ TEST_F(FolderCheckTest, SystemModeRefusesAFolderThatLeadsToAGuardedOne) {
   const std::string link = at("became-a-link");
   fs::create_symlink(context_.usersFolder, link);
   context_.systemMode = true;
-  TrashConfigFileParser configuration;
+  TrashConfigFileParser configuration(context_);
   collector.setConfiguration(&configuration);
   TrashFolder folder = watching(link, {nameEndsWith("alice")});
 
