@@ -49,7 +49,7 @@ int runCollection(Settings& settings, TrashConfigFileParser* configuration) {
   collector.setSettings(&settings);
   collector.setConfiguration(configuration);
   // What the run did, entry by entry, for sweeply history and undo.
-  JournalKeeper journal(journalPath(process().systemMode),
+  JournalKeeper journal(journalPath(process(), process().systemMode),
                         settings.objectForKey(kLogLimit).numericReading());
   collector.addObserver(&journal);
   // The journal records and the metrics file of the run.
@@ -84,7 +84,7 @@ class Installed {
   /// The configuration file, in system and check mode; else null.
   TrashConfigFileParser* configuration() { return configuration_; }
   void openRunLog(const std::string& path) {
-    runLog_ = std::make_unique<TrashLog>();
+    runLog_ = std::make_unique<TrashLog>(process());
     process().runLog = runLog_.get();
     runLog_->open(path, settings_->objectForKey(kLogLimit).numericReading());
   }

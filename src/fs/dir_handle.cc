@@ -10,7 +10,6 @@
 #include <utility>
 
 #include "fs/dir_handle_internal.h"
-#include "os/process.h"
 
 namespace sweeprun {
 
@@ -283,8 +282,8 @@ bool DirHandle::isDeletable(const std::string& name, const EntryAttributes* know
   return mayChange && fs::stickyAllows(folder, entry);
 }
 
-RemoveStatus DirHandle::removeEntry(const std::string& name, std::string& error,
-                                    const EntryAttributes* known) const {
+RemoveStatus DirHandle::removeEntry(const std::string& name, std::chrono::seconds treeTimeLimit,
+                                    std::string& error, const EntryAttributes* known) const {
   if (!isEntryName(name)) {
     error = errorText("unlinkat", entryPath(name), EINVAL);
     return RemoveStatus::kFailed;
@@ -303,8 +302,8 @@ RemoveStatus DirHandle::removeEntry(const std::string& name, std::string& error,
     fs::unlockAt(fd_, name, status);
   }
   return fs::removeAt(
-      fd_, name, [&] { return entryPath(name); }, device_, true,
-      TreeDeadline(process().entryTreeTimeLimit), error, known ? &status : nullptr);
+      fd_, name, [&] { return entryPath(name); }, device_, true, TreeDeadline(treeTimeLimit), error,
+      known ? &status : nullptr);
 }
 
 RemoveStatus DirHandle::removeFile(const std::string& name, std::string& error) const {

@@ -12,7 +12,6 @@
 #include "fs/dir_handle.h"
 #include "fs/dir_handle_internal.h"
 #include "fs/place_entry.h"
-#include "os/process.h"
 
 namespace sweeprun {
 
@@ -61,8 +60,7 @@ bool isStagingName(const char* name) {
 // its owner could swap the names a copy finishes by name.
 bool isPrivateFolderIn(const DirHandle& destination, uint32_t mode, uint32_t owner,
                        uint64_t device) {
-  return S_ISDIR(mode) && owner == geteuid() && (mode & 077) == 0 &&
-         device == destination.device();
+  return S_ISDIR(mode) && owner == geteuid() && (mode & 077) == 0 && device == destination.device();
 }
 
 // Takes the advisory lock that marks a staging folder as in use: held by its
@@ -314,8 +312,8 @@ class StagingFolder {
         name_.clear();
         return false;
       }
-      fd_ = openat(destination_.fd(), name_.c_str(),
-                   O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      fd_ =
+          openat(destination_.fd(), name_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
       if (fd_ < 0 && errno == ENOENT) continue;  // removed as a leftover (below)
       // A file system without locks gives no way to mark the folder in use;
       // a later run then leaves it alone, as it cannot take the lock either.
@@ -364,8 +362,9 @@ class StagingFolder {
 }  // namespace
 
 MoveStatus DirHandle::moveEntry(const std::string& name, const Folder& destinationFolder,
-                                const std::string& targetName, std::string& error,
-                                EntryAttributes* placed, const EntryAttributes* known) const {
+                                const std::string& targetName, std::chrono::seconds treeTimeLimit,
+                                std::string& error, EntryAttributes* placed,
+                                const EntryAttributes* known) const {
   const DirHandle& destination = destinationFolder.realFolder();
   if (!fs::isEntryName(name) || !fs::isEntryName(targetName) || !destination.isOpen()) {
     error = errorText("renameat", entryPath(name), EINVAL);
@@ -409,7 +408,7 @@ MoveStatus DirHandle::moveEntry(const std::string& name, const Folder& destinati
   // rename into place, then delete.
   // A source that could not be deleted afterwards is not copied at all: it
   // would stay, and every later check would copy it once more.
-  const TreeDeadline deadline(process().entryTreeTimeLimit);
+  const TreeDeadline deadline(treeTimeLimit);
   if (!fs::mayRemoveTree(fd_, name, entryPath(name), device_, deadline, error)) {
     error += ", not moved";
     return MoveStatus::kFailed;
@@ -453,8 +452,8 @@ std::vector<LeftoverStaging> removeLeftoverStaging(const DirHandle& destination)
   });
   std::vector<LeftoverStaging> found;
   for (const std::string& name : candidates) {
-    const int fd = openat(destination.fd(), name.c_str(),
-                          O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int fd =
+        openat(destination.fd(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) continue;
     // Only a folder exactly as a mover makes it: the effective user's own,
     // mode 0700, on the destination's file system and no mount point. The

@@ -1,8 +1,8 @@
 // Joining the configured folders with the folder database: glob() at the end
 // of each folder entry, merge() once the database has been read.
 
-#include "os/localization.h"
 #include "fs/path_match.h"
+#include "os/localization.h"
 #include "os/process.h"
 #include "settings/trash_config_file_parser.h"
 
@@ -24,18 +24,18 @@ bool TrashConfigFileParser::glob(std::string& error) {
   if (matches.empty()) {
     // Nothing on disk (yet): the text stays a pattern for stored folders,
     // e.g. on a volume that is not mounted now.
-    folder_->setPath(*globPath_);
+    folder_->setPath(*globPath_, process());
     folder_->setValue("data.glob", Value::text(*globPath_));
     folders_->push_back(std::move(*folder_));
     folderPatterns_.push_back(*globPath_);
     return true;
   }
-  folder_->setPath(matches.front());
+  folder_->setPath(matches.front(), process());
   const size_t first = folders_->size();
   folders_->push_back(std::move(*folder_));
   for (size_t i = 1; i < matches.size(); ++i) {
     TrashFolder copy((*folders_)[first]);
-    copy.setPath(matches[i]);
+    copy.setPath(matches[i], process());
     folders_->push_back(std::move(copy));
   }
   folderPatterns_.insert(folderPatterns_.end(), matches.size(), *globPath_);

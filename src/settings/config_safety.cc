@@ -157,7 +157,7 @@ TrashConfigFileParser::GuardedFolders TrashConfigFileParser::guardedFolders() co
   guard(
       "Path '%@' gives the watched folder %@, which holds the journal %@: watch a folder that "
       "holds none of the tool's own files.",
-      standardizePath(journalPath(true), ""));
+      standardizePath(journalPath(process(), true), ""));
   return guarded;
 }
 

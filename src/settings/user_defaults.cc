@@ -4,8 +4,9 @@
 #include <utility>
 
 #include "log/trash_log.h"
-#include "settings/defaults_domain.h"
 #include "os/localization.h"
+#include "os/process.h"
+#include "settings/defaults_domain.h"
 #include "settings/settings_keys.h"
 
 namespace sweeprun {
@@ -92,7 +93,8 @@ void UserDefaults::registerDefaults(const Dictionary& defaults) {
 bool UserDefaults::setCompanionValue(const Value& value, std::string_view key) {
   std::string error;
   if (!writeDefaultsDomainValue(homeDirectory_, kCompanionDomain, key, value, error)) {
-    TrashLog::err(localized("Unable to save %@ in the preferences: %@", {key, error}));
+    TrashLog::err(process().runLog,
+                  localized("Unable to save %@ in the preferences: %@", {key, error}));
     return false;
   }
   for (Domain& present : persistentDomains_) {

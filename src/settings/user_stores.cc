@@ -20,8 +20,8 @@ constexpr unsigned kRoot = 0;
 
 std::vector<std::string> userStorePaths() {
   const std::string& home = process().homeDirectory;
-  const std::string database = FolderStore::userDatabasePath();
-  const std::string journal = journalPath(false);
+  const std::string database = FolderStore::userDatabasePath(home);
+  const std::string journal = journalPath(process(), false);
   return {database,
           database + kLockSuffix,
           defaultsDomainPath(home, kToolDomain),
