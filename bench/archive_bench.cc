@@ -26,11 +26,11 @@
 #include <memory>
 #include <string>
 
+#include "archive/keyed_archive.h"
+#include "fs/mapped_file.h"
 #include "model/trash_application.h"
 #include "model/trash_folder.h"
 #include "model/trash_item.h"
-#include "archive/keyed_archive.h"
-#include "fs/mapped_file.h"
 #include "os/process.h"
 
 namespace sweeprun {
@@ -94,7 +94,7 @@ std::string save(const FolderList& folders) {
 FolderList load(std::string_view bytes) {
   FolderList folders;
   unarchiveRootObjectArray(bytes, "TrashFolder", [&folders](KeyedDecoder& coder) {
-    folders.push_back(TrashFolder::fromCoder(coder));
+    folders.push_back(TrashFolder::fromCoder(coder, process()));
   });
   return folders;
 }
@@ -111,7 +111,10 @@ FolderList loadFromFile(const std::string& path) {
   std::string error;
   unarchiveRootObjectArrayFromFile(
       path, "TrashFolder",
-      [&folders](KeyedDecoder& coder) { folders.push_back(TrashFolder::fromCoder(coder)); }, error);
+      [&folders](KeyedDecoder& coder) {
+        folders.push_back(TrashFolder::fromCoder(coder, process()));
+      },
+      error);
   return folders;
 }
 
@@ -225,7 +228,7 @@ void ApplicationFileRoundTrip(benchmark::State& state) {
   for (auto _ : state) {
     if (!application->archiveToFile(path, error)) state.SkipWithError(error.c_str());
     application.emplace();
-    application->unarchiveWithFile(path, nullptr);
+    application->unarchiveWithFile(path, process(), nullptr);
     benchmark::DoNotOptimize(application->countOfTrashFolderList());
   }
   const FolderList* loaded = application->trashFolderList();

@@ -20,10 +20,10 @@
 #include <string>
 #include <vector>
 
+#include "fs/mapped_file.h"
 #include "model/trash_application.h"
 #include "model/trash_folder.h"
 #include "model/trash_item.h"
-#include "fs/mapped_file.h"
 #include "os/process.h"
 
 namespace sweeprun {
@@ -53,7 +53,7 @@ int write(size_t count, const std::string& dir) {
   const std::string inbox = dir + "/Inbox";
   std::system(("mkdir -p '" + inbox + "'").c_str());
   TrashFolder folder = TrashFolder::folderWithPath();
-  folder.setPath(inbox);
+  folder.setPath(inbox, process());
   auto items = std::make_shared<ItemList>();
   items->reserve(count);
   for (size_t i = 0; i < count; ++i) {
@@ -88,7 +88,7 @@ int measure(const std::string& dir, int rounds) {
   for (int round = 0; round < rounds; ++round) {
     TrashApplication application;
     const double start = cpuSeconds();
-    application.unarchiveWithFile(database, nullptr);
+    application.unarchiveWithFile(database, process(), nullptr);
     const double loaded = cpuSeconds();
     if (application.countOfTrashFolderList() != 1) {
       std::fprintf(stderr, "cannot read %s\n", database.c_str());

@@ -70,7 +70,7 @@ class JournalBench {
     collector.setSafe(&application);
     std::optional<JournalKeeper> journal;
     if (journalled) {
-      journal.emplace(journalPath(false), 7);
+      journal.emplace(journalPath(process(), false), 7);
       collector.addObserver(&*journal);
     }
     const double seconds = secondsOf([&] { collector.run(); });
@@ -83,7 +83,7 @@ class JournalBench {
 
   /// Seconds to append N records and sync, with no entry moved.
   double appendsAlone() {
-    fs::remove(journalPath(false));
+    fs::remove(journalPath(process(), false));
     JournalWriter writer;
     std::string error;
     JournalRecord record;
@@ -106,7 +106,7 @@ class JournalBench {
                       ".dat.trashinfo");
     }
     return secondsOf([&] {
-      writer.open(journalPath(false), Date::now(), 7, std::chrono::seconds(1), error);
+      writer.open(journalPath(process(), false), Date::now(), 7, std::chrono::seconds(1), error);
       for (size_t i = 0; i < size_; ++i) {
         record.number = i + 1;
         record.original = originals[i];
@@ -122,7 +122,7 @@ class JournalBench {
   void writeDatabase() {
     TrashApplication application;
     TrashFolder folder = TrashFolder::folderWithPath();
-    folder.setPath(scratch_.inbox);
+    folder.setPath(scratch_.inbox, process());
     TrashRule rule = TrashRule::trashRuleWithType(kNameRule);
     rule.setValue("part", Value::integer(3));
     rule.setValue("name", Value::text(".dat"));
@@ -137,7 +137,7 @@ class JournalBench {
   void prepare() {
     std::error_code ignored;
     fs::remove_all(scratch_.home + "/.local", ignored);
-    fs::remove(journalPath(false), ignored);
+    fs::remove(journalPath(process(), false), ignored);
     const int dir = open(scratch_.inbox.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     for (size_t i = 0; i < size_; ++i) {
       const std::string name = "file-" + std::to_string(i) + ".dat";

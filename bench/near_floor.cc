@@ -43,9 +43,9 @@
 #include <string>
 #include <vector>
 
+#include "fs/mapped_file.h"
 #include "model/trash_application.h"
 #include "os/date.h"
-#include "fs/mapped_file.h"
 #include "os/process.h"
 
 namespace sweeprun {
@@ -296,7 +296,7 @@ class SizeBench {
     for (int r = 0; r < o_.rounds; ++r) {
       TrashApplication application;
       double start = cpuNow();
-      application.unarchiveWithFile(database_, nullptr);
+      application.unarchiveWithFile(database_, process(), nullptr);
       load.push_back(cpuNow() - start);
       std::string error;
       start = cpuNow();

@@ -36,11 +36,11 @@
 #include <vector>
 
 #include "engine/trash_collector.h"
+#include "fs/mapped_file.h"
 #include "log/trash_log.h"
 #include "model/trash_application.h"
 #include "model/trash_folder.h"
 #include "model/trash_rule.h"
-#include "fs/mapped_file.h"
 #include "os/process.h"
 #include "scratch_home.h"
 
@@ -150,10 +150,11 @@ class Bench {
   // replaced.
   void writeDatabase(const char* condemnedSuffix) {
     TrashApplication application;
-    if (fs::exists(scratch_.database)) application.unarchiveWithFile(scratch_.database, nullptr);
+    if (fs::exists(scratch_.database))
+      application.unarchiveWithFile(scratch_.database, process(), nullptr);
     if (application.countOfTrashFolderList() == 0) {
       TrashFolder folder = TrashFolder::folderWithPath();
-      folder.setPath(scratch_.inbox);
+      folder.setPath(scratch_.inbox, process());
       application.setTrashFolderList(FolderList{folder});
     }
     application.objectInTrashFolderListAtIndex(0).setRules({nameEndsWith(condemnedSuffix)});
@@ -188,7 +189,7 @@ class Bench {
       reader.setSafe(&scratch);
       reader.readDB();
     });
-    TrashLog log;
+    TrashLog log(scratch_.context);
     if (options_.runLog) {
       log.open(scratch_.root + "/run.log");
       scratch_.context.runLog = &log;
@@ -218,7 +219,7 @@ class Bench {
       TrashCollector collector;
       collector.setSafe(&application);
       collector.readDB();
-      TrashLog log;
+      TrashLog log(scratch_.context);
       if (options_.runLog) {
         log.open(scratch_.root + "/run.log");
         scratch_.context.runLog = &log;

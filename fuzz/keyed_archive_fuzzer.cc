@@ -9,11 +9,11 @@
 #include <string>
 #include <string_view>
 
+#include "archive/keyed_archive.h"
 #include "fuzz_support.h"
 #include "model/trash_application.h"
 #include "model/trash_rule.h"
 #include "os/exception.h"
-#include "archive/keyed_archive.h"
 
 using namespace sweeprun;
 
@@ -33,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   writeScratchFile(database, bytes);
   TrashApplication application;
   try {
-    application.unarchiveWithFile(database, nullptr);
+    application.unarchiveWithFile(database, process(), nullptr);
   } catch (const PlatformException&) {
   }
   if (const FolderList* folders = application.trashFolderList()) {
@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       fuzzFailure("a folder database was not written");
     TrashApplication next;
     try {
-      next.unarchiveWithFile(rewritten, nullptr);
+      next.unarchiveWithFile(rewritten, process(), nullptr);
     } catch (const PlatformException&) {
       fuzzFailure("a written folder database does not read");
     }

@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "archive/keyed_archive.h"
+#include "fs/alias_record.h"
 #include "fuzz_support.h"
 #include "model/trash_folder.h"
 #include "model/trash_item.h"
-#include "fs/alias_record.h"
-#include "archive/keyed_archive.h"
 #include "plist/property_list.h"
 #include "plist/value.h"
 
@@ -34,13 +34,13 @@ void put(const std::string& corpus, const std::string& target, const std::string
 std::string folderDatabase(const std::string& home) {
   std::filesystem::create_directories(home + "/Downloads/old");
   std::vector<TrashFolder> folders{TrashFolder::folderWithPath(), TrashFolder::folderWithPath()};
-  folders[0].setPath(home + "/Downloads");
-  folders[0].setItems(
-      std::make_shared<ItemList>(ItemList{TrashItem::trashItemWithPath(home + "/Downloads/old")}));
+  folders[0].setPath(home + "/Downloads", process());
+  folders[0].setItems(std::make_shared<ItemList>(
+      ItemList{TrashItem::trashItemWithPath(home + "/Downloads/old", home, process().clock())}));
   TrashRule nameRule = TrashRule::trashRuleWithType(kNameRule);
   nameRule.setValue("name", Value::text(".dmg"));
   folders[0].rules().push_back(nameRule);
-  folders[1].setPath(home + "/Missing");
+  folders[1].setPath(home + "/Missing", process());
   folders[1].setValue("temp", Value::boolean(true));
   return archiveRootObjectArray(
       folders.size(), [&folders](size_t i) -> const ArchivableObject& { return folders[i]; });

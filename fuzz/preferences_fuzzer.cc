@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string error;
   const DomainReadStatus status = readDefaultsDomain(home, kToolDomain, before, error);
 
-  const UserDefaults defaults(home, {"sweeprun", "-LogToFile", "NO"});
+  const UserDefaults defaults(process.context, {"sweeprun", "-LogToFile", "NO"});
   for (std::string_view key : {kLogToFile, kDateFormat, std::string_view("Sweeprun.Fuzz")}) {
     defaults.objectForKey(key);
     defaults.stringForKey(key);

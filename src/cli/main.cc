@@ -3,8 +3,8 @@
 
 #include "cli/startup.h"
 #include "fs/mapped_file.h"
-#include "os/process.h"
 #include "fs/trash_location.h"
+#include "os/process.h"
 
 int main(int argc, char** argv) {
   using namespace sweeprun;
@@ -17,6 +17,6 @@ int main(int argc, char** argv) {
   fillRunningProcess(context);
   ScopedProcess installed(context);
   // Located with the installed home folder; start-up drops it in system mode.
-  context.userTrashPath = locateUserTrash();
+  context.userTrashPath = locateUserTrash(context.homeDirectory);
   return exitStatusOf(startup(std::vector<std::string>(argv, argv + argc)));
 }

@@ -49,7 +49,7 @@ int runCollection(Settings& settings, TrashConfigFileParser* configuration) {
   collector.setSettings(&settings);
   collector.setConfiguration(configuration);
   // What the run did, entry by entry, for sweeply history and undo.
-  JournalKeeper journal(journalPath(process().systemMode),
+  JournalKeeper journal(journalPath(process(), process().systemMode),
                         settings.objectForKey(kLogLimit).numericReading());
   collector.addObserver(&journal);
   // The journal records and the metrics file of the run.
@@ -84,7 +84,7 @@ class Installed {
   /// The configuration file, in system and check mode; else null.
   TrashConfigFileParser* configuration() { return configuration_; }
   void openRunLog(const std::string& path) {
-    runLog_ = std::make_unique<TrashLog>();
+    runLog_ = std::make_unique<TrashLog>(process());
     process().runLog = runLog_.get();
     runLog_->open(path, settings_->objectForKey(kLogLimit).numericReading());
   }
@@ -272,7 +272,7 @@ int testUserStores() {
 /// User mode: the user's defaults, seeing what the companion application
 /// stored, over the registered defaults.
 void installUserDefaults(Installed& installed, const std::vector<std::string>& arguments) {
-  auto defaults = std::make_unique<UserDefaults>(process().homeDirectory, arguments);
+  auto defaults = std::make_unique<UserDefaults>(process(), arguments);
   defaults->addSuiteNamed(kCompanionDomain);
   defaults->registerDefaults(userModeRegisteredDefaults());
   installed.setSettings(std::move(defaults));

@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "cli/startup.h"
-#include "fs/mapped_file.h"
 #include "companion/companion_app.h"
-#include "os/process.h"
+#include "fs/mapped_file.h"
 #include "fs/trash_location.h"
+#include "os/process.h"
 
 int main(int argc, char** argv) {
   using namespace sweeprun;
@@ -18,7 +18,7 @@ int main(int argc, char** argv) {
   fillRunningProcess(context);
   ScopedProcess installed(context);
   // A preview plans moves into the same Trash that a run would use.
-  context.userTrashPath = locateUserTrash();
+  context.userTrashPath = locateUserTrash(context.homeDirectory);
   try {
     return runCompanion(std::vector<std::string>(argv, argv + argc));
   } catch (const std::exception& e) {

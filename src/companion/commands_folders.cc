@@ -121,7 +121,7 @@ int runAdd(const CompanionCommand& command, const std::vector<std::string>& argu
                    localized("'%@' is watched already; change it with 'sweeply edit'", {path}));
   }
   TrashFolder folder = TrashFolder::folderWithPath(path);
-  folder.setPath(path);
+  folder.setPath(path, process());
   // Conditions given replace the default one.
   if (!changes.rules.empty()) changes.clearConditions = true;
   applyFolderChanges(changes, folder);

@@ -34,7 +34,7 @@ bool loadRuns(const CompanionCommand& command, const ParsedArguments& parsed, st
     failure(command, localizedString("--system needs root"));
     return false;
   }
-  path = journalPath(system);
+  path = journalPath(process(), system);
   std::vector<JournalRecord> records;
   std::string error;
   if (!readJournal(path, records, error)) {
@@ -299,7 +299,7 @@ int runUndo(const CompanionCommand& command, const std::vector<std::string>& arg
   JournalWriter journal;
   std::string error;
   if (!dryRun && (!parsed.has("system") || effectiveUserId() == 0)) {
-    const std::string path = journalPath(parsed.has("system"));
+    const std::string path = journalPath(process(), parsed.has("system"));
     // Without a journal there is nothing to undo, and none is made.
     if (!entryExists(path, error)) {
       return failure(command, error.empty() ? localized("no journal at '%@' yet: no run has "

@@ -137,7 +137,7 @@ const char* sourceOf(const Domains& domains, std::string_view key) {
 }
 
 UserDefaults runDefaults() {
-  UserDefaults defaults(process().homeDirectory, {"sweeply"});
+  UserDefaults defaults(process(), {"sweeply"});
   defaults.addSuiteNamed(kCompanionDomain);
   defaults.registerDefaults(userModeRegisteredDefaults());
   return defaults;

@@ -21,7 +21,7 @@ namespace {
 // The settings a user-mode run sees, for the dry run; no run log meanwhile.
 class DryRunSettings {
  public:
-  DryRunSettings() : defaults_(process().homeDirectory, {"sweeply"}) {
+  DryRunSettings() : defaults_(process(), {"sweeply"}) {
     defaults_.addSuiteNamed(kCompanionDomain);
     defaults_.registerDefaults(userModeRegisteredDefaults());
     previousLog_ = process().runLog;

@@ -7,6 +7,7 @@
 #include "model/folder_store.h"
 #include "model/trash_application.h"
 #include "model/trash_folder.h"
+#include "os/process.h"
 
 namespace sweeprun {
 
@@ -17,9 +18,11 @@ class FolderDatabase {
  public:
   using LoadStatus = FolderStore::LoadStatus;
 
-  static std::string userDatabasePath() { return FolderStore::userDatabasePath(); }
+  static std::string userDatabasePath() {
+    return FolderStore::userDatabasePath(process().homeDirectory);
+  }
 
-  explicit FolderDatabase(std::string path) : store_(std::move(path)) {}
+  explicit FolderDatabase(std::string path) : store_(std::move(path), process()) {}
 
   const std::string& path() const { return store_.path(); }
 

@@ -77,7 +77,8 @@ void refreshReadMe(const TrashFolder& folder, const Folder& dir, const std::stri
   std::string error;
   if (std::optional<EntryAttributes> existing = dir.statEntry(name)) {
     if (existing->isDirectory()) {
-      TrashLog::err(localized("Unable to create '%@' as there is a directory with that name.",
+      TrashLog::err(process().runLog,
+                    localized("Unable to create '%@' as there is a directory with that name.",
                               {loggableText(name)}));
       return;
     }
@@ -114,16 +115,16 @@ class EntryLines {
   }
   void acted(std::string_view line) {
     flush();
-    logLine(line);
+    logLine(process().runLog, line);
   }
   void error(std::string_view message) {
     flush();
-    TrashLog::err(message);
+    TrashLog::err(process().runLog, message);
   }
   void flush() {
     if (pending_.empty()) return;
     pending_.pop_back();  // the run log ends the block with a line feed itself
-    logLine(pending_);
+    logLine(process().runLog, pending_);
     pending_.clear();
   }
 
@@ -204,7 +205,7 @@ RemovalResult TrashCollector::dispose(TrashFolder& folder, const Folder& dir,
 void TrashCollector::checkFolder(TrashFolder& folder) {
   const std::string path(folder.path());
   const std::string shownPath = loggableText(path);
-  logLine(localized("Checking folder '%@'.", {shownPath}));
+  logLine(process().runLog, localized("Checking folder '%@'.", {shownPath}));
   int32_t removed = 0;
 
   std::unique_ptr<Folder> opened;
@@ -237,7 +238,7 @@ void TrashCollector::checkFolder(TrashFolder& folder) {
 
     std::optional<std::string> description =
         prepareWithLog(folder, process().runLog != nullptr, process().clock());
-    if (process().runLog && description) logLine(*description);
+    if (process().runLog && description) logLine(process().runLog, *description);
 
     const std::string readMe = readMeName(folder);
     const std::vector<std::string> holders = destinationHolders(folder, path);
@@ -341,9 +342,10 @@ void TrashCollector::checkFolder(TrashFolder& folder) {
   folder.setValue(folder_key::kRemovedByLastCheck, Value::integer(removed));
   folder.incrForKey(folder_key::kChecks);
   folder.setDate(process().clock(), folder_key::kLastCheck);
-  logLine(removed == 1 ? localized("%d item was removed.", {"1"})
-                       : localized("%d items were removed.", {std::to_string(removed)}));
-  logLine("");
+  logLine(process().runLog, removed == 1
+                                ? localized("%d item was removed.", {"1"})
+                                : localized("%d items were removed.", {std::to_string(removed)}));
+  logLine(process().runLog, "");
 }
 
 }  // namespace sweeprun

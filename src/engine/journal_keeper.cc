@@ -128,12 +128,14 @@ void JournalKeeper::runFinished(int) {
 void JournalKeeper::stop(const std::string& reason, const std::string* unrecorded) {
   if (stopped_) return;
   stopped_ = failed_ = true;
-  TrashLog::err(localized(
-      "Unable to write the run journal '%@': no more entries are removed in this run.", {path_}));
-  if (!reason.empty()) TrashLog::err(reason);
+  TrashLog::err(
+      process().runLog,
+      localized("Unable to write the run journal '%@': no more entries are removed in this run.",
+                {path_}));
+  if (!reason.empty()) TrashLog::err(process().runLog, reason);
   if (unrecorded) {
-    TrashLog::err(
-        localized("'%@' was removed, but is not in the run journal.", {loggableText(*unrecorded)}));
+    TrashLog::err(process().runLog, localized("'%@' was removed, but is not in the run journal.",
+                                              {loggableText(*unrecorded)}));
   }
   if (!writer_.isOpen()) return;
   JournalRecord marker;
@@ -145,15 +147,16 @@ void JournalKeeper::stop(const std::string& reason, const std::string* unrecorde
   marker.unrecorded = unrecorded ? 1 : 0;
   std::string error;
   if (!writer_.append(marker, error)) {
-    TrashLog::err(localized("Unable to mark the run journal '%@' as incomplete.", {path_}));
+    TrashLog::err(process().runLog,
+                  localized("Unable to mark the run journal '%@' as incomplete.", {path_}));
   }
 }
 
 void JournalKeeper::fail(const std::string& reason) {
   if (failed_) return;
   failed_ = true;
-  TrashLog::err(localized("Unable to write the run journal '%@'.", {path_}));
-  if (!reason.empty()) TrashLog::err(reason);
+  TrashLog::err(process().runLog, localized("Unable to write the run journal '%@'.", {path_}));
+  if (!reason.empty()) TrashLog::err(process().runLog, reason);
 }
 
 }  // namespace sweeprun

@@ -96,10 +96,10 @@ void clearLeftovers(const Folder& watched, const Folder& destination) {
   if (sessionPlaces && !sessionPlaces->cleared.insert(destination.path()).second) return;
   for (const LeftoverStaging& left : removeLeftoverStaging(destination.realFolder())) {
     if (left.error.empty()) {
-      logLine(localized("Removed '%@', left by a move that was cut short.",
-                        {loggableText(left.path)}));
+      logLine(process().runLog, localized("Removed '%@', left by a move that was cut short.",
+                                          {loggableText(left.path)}));
     } else {
-      TrashLog::err(loggableText(left.error));
+      TrashLog::err(process().runLog, loggableText(left.error));
     }
   }
 }
@@ -114,8 +114,8 @@ RemovalResult placeInto(TrashFolder& folder, const Folder& watched, const std::s
   done.destination = destination.path();
   if (!folder.value(folder_key::kDatedFolder).asBool()) {
     clearLeftovers(watched, destination);
-    return moveResult(
-        folder, placeEntry(watched, name, destination, done.targetName, error, &placed, known));
+    return moveResult(folder, placeEntry(watched, name, destination, process().entryTreeTimeLimit,
+                                         done.targetName, error, &placed, known));
   }
   std::unique_ptr<Folder> own;
   OpenStatus status;
@@ -132,8 +132,8 @@ RemovalResult placeInto(TrashFolder& folder, const Folder& watched, const std::s
     done.createdFolderAttributes = destination.statEntry(datedName);
   }
   clearLeftovers(watched, *dated);
-  return moveResult(folder,
-                    placeEntry(watched, name, *dated, done.targetName, error, &placed, known));
+  return moveResult(folder, placeEntry(watched, name, *dated, process().entryTreeTimeLimit,
+                                       done.targetName, error, &placed, known));
 }
 
 // Into the Trash of the entry's file system and user (see TrashFinder): the
@@ -155,8 +155,8 @@ RemovalResult toTrash(TrashFolder& folder, const Folder& watched, const std::str
   done.destination = trash->files().path();
   if (!folder.value(folder_key::kDatedFolder).asBool()) {
     clearLeftovers(watched, trash->files());
-    const MoveStatus moved =
-        trash->trashEntry(watched, name, now, done.targetName, error, &placed, known);
+    const MoveStatus moved = trash->trashEntry(watched, name, now, process().entryTreeTimeLimit,
+                                               done.targetName, error, &placed, known);
     if (moved == MoveStatus::kMoved) done.infoFile = trash->infoFilePath(done.targetName);
     return moveResult(folder, moved);
   }
@@ -181,8 +181,8 @@ RemovalResult toTrash(TrashFolder& folder, const Folder& watched, const std::str
     done.createdFolderAttributes = trash->files().statEntry(datedName);
   }
   clearLeftovers(watched, *dated);
-  return moveResult(folder,
-                    placeEntry(watched, name, *dated, done.targetName, error, &placed, known));
+  return moveResult(folder, placeEntry(watched, name, *dated, process().entryTreeTimeLimit,
+                                       done.targetName, error, &placed, known));
 }
 
 RemovalResult dispose(TrashFolder& folder, const Folder& watched, const std::string& name,
@@ -217,7 +217,7 @@ RemovalResult dispose(TrashFolder& folder, const Folder& watched, const std::str
       return placeInto(folder, watched, name, *destination, done, known);
     }
     case TrashFolder::kDeleteAction: {
-      RemoveStatus status = watched.removeEntry(name, error, known);
+      RemoveStatus status = watched.removeEntry(name, process().entryTreeTimeLimit, error, known);
       return status == RemoveStatus::kRemoved ? RemovalResult::kRemoved
                                               : RemovalResult::kDeletionFailed;
     }

@@ -136,8 +136,9 @@ void RunReport::finish(int exitStatus) {
     std::string error = metricsFileRefusal(*metricsFile_);
     if (!error.empty() || !replaceFileAtomically(*metricsFile_, metricsText(tally_, exitStatus),
                                                  kMetricsFileMode, error)) {
-      TrashLog::err(localized("Unable to write the metrics file '%@'.", {*metricsFile_}));
-      TrashLog::err(error);
+      TrashLog::err(process().runLog,
+                    localized("Unable to write the metrics file '%@'.", {*metricsFile_}));
+      TrashLog::err(process().runLog, error);
     }
   }
 }

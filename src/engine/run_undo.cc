@@ -125,7 +125,8 @@ std::string faultOf(const JournalRecord& record, const UndoOptions& options) {
   if (!record.trashInfo.empty() && record.trashInfo != infoFileOf(record.destination))
     return "its Trash info file is not the one beside its destination";
   if (!record.createdFolderInfo.empty() &&
-      (record.createdFolder.empty() || record.createdFolderInfo != infoFileOf(record.createdFolder)))
+      (record.createdFolder.empty() ||
+       record.createdFolderInfo != infoFileOf(record.createdFolder)))
     return "the info file of its folder is not the one beside that folder";
   return {};
 }
@@ -171,8 +172,7 @@ UndoStep putBack(const JournalRecord& record, const UndoOptions& options) {
   }
   // Root never hands an entry into another account's folder unless it is
   // theirs: no run took it from there, whatever a line says.
-  if (options.user == 0 && original.folder.owner() != 0 &&
-      original.folder.owner() != now->owner) {
+  if (options.user == 0 && original.folder.owner() != 0 && original.folder.owner() != now->owner) {
     step.outcome = UndoStep::kRefused;
     step.detail = "the entry is not of the owner of " + deletingLastPathComponent(record.original);
     return step;
@@ -181,7 +181,8 @@ UndoStep putBack(const JournalRecord& record, const UndoOptions& options) {
     step.outcome = UndoStep::kWouldPutBack;
     return step;
   }
-  switch (placed.folder.moveEntry(placed.name, original.folder, original.name, error)) {
+  switch (placed.folder.moveEntry(placed.name, original.folder, original.name,
+                                  process().entryTreeTimeLimit, error)) {
     case MoveStatus::kMoved:
       break;
     case MoveStatus::kTargetExists:
@@ -204,7 +205,8 @@ UndoStep putBack(const JournalRecord& record, const UndoOptions& options) {
   const bool renamed = original.folder.device() == placed.folder.device();
   if (!back || (renamed ? !sameInode(*back, *now) : record.type != typeName(*back))) {
     std::string ignored;
-    original.folder.moveEntry(original.name, placed.folder, placed.name, ignored);
+    original.folder.moveEntry(original.name, placed.folder, placed.name,
+                              process().entryTreeTimeLimit, ignored);
     step.outcome = UndoStep::kChanged;
     step.detail = "the entry at " + record.destination + " changed while it was put back";
     return step;

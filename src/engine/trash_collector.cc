@@ -38,14 +38,15 @@ bool TrashCollector::run() {
     }
   }
 
-  logLine(localized("Sweeply started at %@.", {standardDateText(start)}));
-  logLine(localized("Version %@\n", {versionText()}));
+  logLine(process().runLog, localized("Sweeply started at %@.", {standardDateText(start)}));
+  logLine(process().runLog, localized("Version %@\n", {versionText()}));
   if (!dryRun_) repairDateFormat();
   // Held from the read to the save, so that a change sweeply saves in
   // between is never overwritten (a dry run saves nothing and takes none).
   store_.reset();
   if (!dryRun_ && !lockDatabase()) {
-    logLine(localized("Sweeply finished at %@.", {standardDateText(context.clock())}));
+    logLine(process().runLog,
+            localized("Sweeply finished at %@.", {standardDateText(context.clock())}));
     for (RunObserver* observer : observers_) observer->runFinished(failures_);
     return true;  // nothing was read, so nothing is checked: a failure, not an empty list
   }
@@ -65,13 +66,14 @@ bool TrashCollector::run() {
       }
       switch (answer) {
         case ScheduleAnswer::kNotEnabled:
-          logLine(localized("Not checking folder '%@' (not enabled).\n", {path}));
+          logLine(process().runLog, localized("Not checking folder '%@' (not enabled).\n", {path}));
           break;
         case ScheduleAnswer::kAlreadyCheckedToday:
-          logLine(localized("Not checking folder '%@' (already checked today).\n", {path}));
+          logLine(process().runLog,
+                  localized("Not checking folder '%@' (already checked today).\n", {path}));
           break;
         case ScheduleAnswer::kNotPresent:
-          logLine(localized("Not checking folder '%@' (not present).\n", {path}));
+          logLine(process().runLog, localized("Not checking folder '%@' (not present).\n", {path}));
           break;
         default:
           checkFolder(folder);
@@ -82,7 +84,8 @@ bool TrashCollector::run() {
   }
 
   if (!dryRun_) saveDB();
-  logLine(localized("Sweeply finished at %@.", {standardDateText(context.clock())}));
+  logLine(process().runLog,
+          localized("Sweeply finished at %@.", {standardDateText(context.clock())}));
   for (RunObserver* observer : observers_) observer->runFinished(failures_);
   return result;
 }
@@ -100,7 +103,8 @@ void TrashCollector::repairDateFormat() {
     } else {
       settings->setCompanionValue(replacement, "DateFormat");
     }
-    TrashLog::err(localized("%@ contains the time string '%@'; reverting to the format '%@'.",
+    TrashLog::err(process().runLog,
+                  localized("%@ contains the time string '%@'; reverting to the format '%@'.",
                             {"DateFormat", specifier, "%F"}));
     return;
   }
@@ -111,11 +115,11 @@ std::string TrashCollector::databasePath() const {
     TrashConfigFileParser* parser = configuration_;
     return parser && parser->dbPath() ? *parser->dbPath() : std::string();
   }
-  return FolderStore::userDatabasePath();
+  return FolderStore::userDatabasePath(process().homeDirectory);
 }
 
 bool TrashCollector::lockDatabase() {
-  store_.emplace(databasePath());
+  store_.emplace(databasePath(), process());
   const std::string& path = store_->path();
   // No folder for the database: there is nothing to read, and nothing will
   // be saved.
@@ -125,13 +129,16 @@ bool TrashCollector::lockDatabase() {
     case DatabaseLock::Status::kLocked:
       return true;
     case DatabaseLock::Status::kBusy:
-      TrashLog::err(localized(
-          "The folder database '%@' is being changed by another program; nothing was checked.",
-          {path}));
+      TrashLog::err(
+          process().runLog,
+          localized(
+              "The folder database '%@' is being changed by another program; nothing was checked.",
+              {path}));
       break;
     case DatabaseLock::Status::kFailed:
-      TrashLog::err(localized("Unable to lock the folder database '%@'.", {path}));
-      TrashLog::err(error);
+      TrashLog::err(process().runLog,
+                    localized("Unable to lock the folder database '%@'.", {path}));
+      TrashLog::err(process().runLog, error);
       break;
   }
   ++failures_;
@@ -139,10 +146,10 @@ bool TrashCollector::lockDatabase() {
 }
 
 void TrashCollector::readDB() {
-  if (!store_) store_.emplace(databasePath());
+  if (!store_) store_.emplace(databasePath(), process());
   FolderListMerger* merger = process().systemMode ? configuration_ : nullptr;
   if (store_->path().empty()) {
-    safe->unarchiveWithFile(std::nullopt, merger);
+    safe->unarchiveWithFile(std::nullopt, process(), merger);
     return;
   }
   std::string ignored;  // a file that yields no list is reported at the save
@@ -162,7 +169,7 @@ bool TrashCollector::mayRemove() const {
 }
 
 void TrashCollector::reportError(std::string_view message) const {
-  if (!dryRun_) TrashLog::err(message);
+  if (!dryRun_) TrashLog::err(process().runLog, message);
 }
 
 void TrashCollector::saveDB() {
@@ -176,8 +183,9 @@ void TrashCollector::saveDB() {
   std::string error;
   if (!store_->save(*safe, error)) {
     ++failures_;
-    TrashLog::err(localized("Unable to save the folder database to '%@'.", {path}));
-    if (!error.empty()) TrashLog::err(error);
+    TrashLog::err(process().runLog,
+                  localized("Unable to save the folder database to '%@'.", {path}));
+    if (!error.empty()) TrashLog::err(process().runLog, error);
   }
 }
 

@@ -9,8 +9,12 @@
 #include <deque>
 #include <utility>
 
-#include "fs/dir_handle_internal.h"
-#include "os/process.h"
+#include "fs/descriptor_ops.h"
+#include "fs/removal_check.h"
+#include "fs/staging_folder.h"
+#include "fs/tree_copy.h"
+#include "fs/tree_removal.h"
+#include "os/process_info.h"
 
 namespace sweeprun {
 
@@ -283,8 +287,8 @@ bool DirHandle::isDeletable(const std::string& name, const EntryAttributes* know
   return mayChange && fs::stickyAllows(folder, entry);
 }
 
-RemoveStatus DirHandle::removeEntry(const std::string& name, std::string& error,
-                                    const EntryAttributes* known) const {
+RemoveStatus DirHandle::removeEntry(const std::string& name, std::chrono::seconds treeTimeLimit,
+                                    std::string& error, const EntryAttributes* known) const {
   if (!isEntryName(name)) {
     error = errorText("unlinkat", entryPath(name), EINVAL);
     return RemoveStatus::kFailed;
@@ -303,8 +307,8 @@ RemoveStatus DirHandle::removeEntry(const std::string& name, std::string& error,
     fs::unlockAt(fd_, name, status);
   }
   return fs::removeAt(
-      fd_, name, [&] { return entryPath(name); }, device_, true,
-      TreeDeadline(process().entryTreeTimeLimit), error, known ? &status : nullptr);
+      fd_, name, [&] { return entryPath(name); }, device_, true, TreeDeadline(treeTimeLimit), error,
+      known ? &status : nullptr);
 }
 
 RemoveStatus DirHandle::removeFile(const std::string& name, std::string& error) const {
@@ -319,20 +323,6 @@ RemoveStatus DirHandle::removeFile(const std::string& name, std::string& error) 
   error = errorText("unlinkat", entryPath(name), e);
   return RemoveStatus::kFailed;
 }
-
-namespace {
-
-// The process's umask, read once: nothing in the tool changes it.
-mode_t processUmask() {
-  static const mode_t mask = [] {
-    const mode_t current = umask(0);
-    umask(current);
-    return current;
-  }();
-  return mask;
-}
-
-}  // namespace
 
 CreateStatus DirHandle::createFileExclusive(const std::string& name, std::string_view contents,
                                             unsigned mode, std::string& error) const {
@@ -376,7 +366,7 @@ CreateStatus DirHandle::createFile(const std::string& name, std::string_view con
   if (!failure && owner && fchown(fd, owner->first, owner->second) < 0) failure = errno;
   // The bits again only when the umask took some away, or when a change of
   // owner cleared the set-id ones.
-  const bool bitsChanged = (bits & processUmask()) != 0 || (owner && (bits & 06000) != 0);
+  const bool bitsChanged = (bits & fileCreationMask()) != 0 || (owner && (bits & 06000) != 0);
   if (!failure && bitsChanged && fchmod(fd, bits) < 0) failure = errno;
   struct stat created;
   const bool known = failure && fstat(fd, &created) == 0;
@@ -392,6 +382,90 @@ CreateStatus DirHandle::createFile(const std::string& name, std::string_view con
     unlinkat(fd_, name.c_str(), 0);
   }
   return CreateStatus::kFailed;
+}
+
+MoveStatus DirHandle::moveEntry(const std::string& name, const Folder& destinationFolder,
+                                const std::string& targetName, std::chrono::seconds treeTimeLimit,
+                                std::string& error, EntryAttributes* placed,
+                                const EntryAttributes* known) const {
+  const DirHandle& destination = destinationFolder.realFolder();
+  if (!fs::isEntryName(name) || !fs::isEntryName(targetName) || !destination.isOpen()) {
+    error = errorText("renameat", entryPath(name), EINVAL);
+    return MoveStatus::kFailed;
+  }
+  fs::EntryStatus status;
+  if (known) {
+    status = fs::statusFrom(*known);
+  } else if (const int e = fs::statusAt(fd_, name, status)) {
+    if (e == ENOENT) return MoveStatus::kGone;
+    error = errorText("statx", entryPath(name), e);
+    return MoveStatus::kFailed;
+  }
+  if (!fs::sameFileSystem(status, device_)) {
+    error = errorText("renameat", entryPath(name), EXDEV) + ", a mount point, skipping";
+    return MoveStatus::kFailed;
+  }
+  const int e = fs::renameNoReplace(fd_, name.c_str(), destination.fd_, targetName.c_str());
+  if (e == 0) {
+    if (placed) {
+      *placed = status.attributes;  // a rename keeps them all but the change time
+      // Which the entry's identity needs only where no birth time tells it
+      // apart: one more statx there, none elsewhere.
+      fs::EntryStatus moved;
+      placed->changeNanoseconds = 0;
+      if (!placed->birthNanoseconds && fs::statusAt(destination.fd_, targetName, moved) == 0 &&
+          moved.attributes.fileNumber == placed->fileNumber)
+        placed->changeNanoseconds = moved.attributes.changeNanoseconds;
+    }
+    return MoveStatus::kMoved;
+  }
+  const std::string targetPath = destination.entryPath(targetName);
+  if (e != EXDEV) {
+    error = errorText("renameat2", entryPath(name) + " -> " + targetPath, e);
+    if (e == EEXIST) return MoveStatus::kTargetExists;
+    if (e == ENOENT && fs::statusAt(fd_, name, status) == ENOENT) return MoveStatus::kGone;
+    return MoveStatus::kFailed;
+  }
+
+  // Another volume: copy into a staging folder inside the destination,
+  // rename into place, then delete.
+  // A source that could not be deleted afterwards is not copied at all: it
+  // would stay, and every later check would copy it once more.
+  const TreeDeadline deadline(treeTimeLimit);
+  if (!fs::mayRemoveTree(fd_, name, entryPath(name), device_, deadline, error)) {
+    error += ", not moved";
+    return MoveStatus::kFailed;
+  }
+  struct stat taken;  // spares a whole copy when the name is taken already
+  if (fstatat(destination.fd_, targetName.c_str(), &taken, AT_SYMLINK_NOFOLLOW) == 0) {
+    error = errorText("renameat2", targetPath, EEXIST);
+    return MoveStatus::kTargetExists;
+  }
+  StagingFolder staging(destination);
+  if (!staging.create(error)) return MoveStatus::kFailed;
+  if (!fs::copyTree(fd_, name, entryPath(name), staging.fd(), targetName, device_, deadline,
+                    error)) {
+    return MoveStatus::kFailed;
+  }
+  if (const int r = fs::renameNoReplace(staging.fd(), targetName.c_str(), destination.fd_,
+                                        targetName.c_str())) {
+    error = errorText("renameat2", targetPath, r);
+    return r == EEXIST ? MoveStatus::kTargetExists : MoveStatus::kFailed;
+  }
+  staging.discard();
+  // The copy must be safe on disk before the only other copy goes.
+  syncfs(destination.fd_);
+  switch (fs::removeAt(
+      fd_, name, [&] { return entryPath(name); }, device_, false, deadline, error)) {
+    case RemoveStatus::kRemoved:
+    case RemoveStatus::kGone:
+      // The copy is a new entry; after a whole copy one more stat is cheap.
+      if (placed) *placed = destination.statEntry(targetName).value_or(EntryAttributes());
+      return MoveStatus::kMoved;
+    default:
+      if (deadline.passed()) error += "; its copy at " + targetPath + " is complete";
+      return MoveStatus::kSourceRemains;
+  }
 }
 
 }  // namespace sweeprun

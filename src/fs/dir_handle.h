@@ -3,6 +3,7 @@
 // fs: every descriptor-relative file-system operation, atomic files, paths, alias records and the
 // Trash.
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -100,11 +101,12 @@ class DirHandle : public Folder {
   /// unlocked (not itself) and is removed through descriptors, depth-capped,
   /// without following links or leaving the device (a mount point below is
   /// skipped, and the folder holding it stays). A tree still being removed
-  /// after the process's entryTreeTimeLimit is given up, partly removed:
-  /// kFailed, and |error| says so.
+  /// after |treeTimeLimit| is given up, partly removed: kFailed, and |error|
+  /// says so.
   /// |known|: as for isDeletable; a file is then unlinked without another
   /// read (and unlocked first only when its flags are unknown or set).
-  RemoveStatus removeEntry(const std::string& name, std::string& error,
+  RemoveStatus removeEntry(const std::string& name, std::chrono::seconds treeTimeLimit,
+                           std::string& error,
                            const EntryAttributes* known = nullptr) const override;
   /// Unlinks |name| when it is not a folder.
   RemoveStatus removeFile(const std::string& name, std::string& error) const override;
@@ -118,7 +120,7 @@ class DirHandle : public Folder {
   /// source that the effective user could not delete completely, unlocking
   /// nothing (a locked or append-only entry, a folder it may not change, the
   /// sticky-bit rule), is not copied: kFailed. The check, the copy and the
-  /// removal together stop after the process's entryTreeTimeLimit: kFailed
+  /// removal together stop after |treeTimeLimit|: kFailed
   /// before the copy is in place, kSourceRemains after. |placed|, when given,
   /// receives the attributes of the moved entry at its target after kMoved
   /// (those read before a rename, which keeps them, but for the change time
@@ -127,8 +129,8 @@ class DirHandle : public Folder {
   /// |known|: as for isDeletable, the entry's attributes read before; a
   /// rename then goes ahead without reading them again.
   MoveStatus moveEntry(const std::string& name, const Folder& destination,
-                       const std::string& targetName, std::string& error,
-                       EntryAttributes* placed = nullptr,
+                       const std::string& targetName, std::chrono::seconds treeTimeLimit,
+                       std::string& error, EntryAttributes* placed = nullptr,
                        const EntryAttributes* known = nullptr) const override;
 
   /// Creates the file |name| with |contents| and permission bits |mode|.

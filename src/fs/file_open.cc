@@ -6,7 +6,7 @@
 
 #include <cerrno>
 
-#include "fs/dir_handle_internal.h"
+#include "fs/descriptor_ops.h"
 #include "fs/path.h"
 
 namespace sweeprun {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -50,14 +51,17 @@ class Folder {
                            const EntryAttributes* known = nullptr) const = 0;
   virtual bool unlock(const std::string& name) const = 0;
 
-  virtual RemoveStatus removeEntry(const std::string& name, std::string& error,
+  /// |treeTimeLimit|, here and for moveEntry: how long the walk through the
+  /// entry's tree may take (see DirHandle::removeEntry).
+  virtual RemoveStatus removeEntry(const std::string& name, std::chrono::seconds treeTimeLimit,
+                                   std::string& error,
                                    const EntryAttributes* known = nullptr) const = 0;
   virtual RemoveStatus removeFile(const std::string& name, std::string& error) const = 0;
   /// |placed|, when given, receives the attributes of the moved entry at
   /// its target after kMoved (see DirHandle::moveEntry).
   virtual MoveStatus moveEntry(const std::string& name, const Folder& destination,
-                               const std::string& targetName, std::string& error,
-                               EntryAttributes* placed = nullptr,
+                               const std::string& targetName, std::chrono::seconds treeTimeLimit,
+                               std::string& error, EntryAttributes* placed = nullptr,
                                const EntryAttributes* known = nullptr) const = 0;
   virtual CreateStatus createFileExclusive(const std::string& name, std::string_view contents,
                                            unsigned mode, std::string& error) const = 0;

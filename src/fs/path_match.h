@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "os/process.h"  // kMaxPatternEntriesVisited
+#include "os/run_world.h"  // kMaxPatternEntriesVisited
 
 namespace sweeprun {
 

@@ -37,8 +37,8 @@ std::string placeableName(std::string_view name, unsigned long n, size_t maxByte
 }
 
 MoveStatus placeEntry(const Folder& source, const std::string& name, const Folder& destination,
-                      std::string& placedName, std::string& error, EntryAttributes* placed,
-                      const EntryAttributes* known) {
+                      std::chrono::seconds treeTimeLimit, std::string& placedName,
+                      std::string& error, EntryAttributes* placed, const EntryAttributes* known) {
   // No upper bound on n: every round either finds a taken name or attempts
   // the move, and a move fails for good on anything but a taken name.
   for (unsigned long n = 0;; ++n) {
@@ -48,7 +48,8 @@ MoveStatus placeEntry(const Folder& source, const std::string& name, const Folde
     const bool renamed = source.device() == destination.device();
     if (!renamed && destination.statEntry(candidate)) continue;
     error.clear();
-    const MoveStatus status = source.moveEntry(name, destination, candidate, error, placed, known);
+    const MoveStatus status =
+        source.moveEntry(name, destination, candidate, treeTimeLimit, error, placed, known);
     if (status == MoveStatus::kTargetExists) continue;
     if (status == MoveStatus::kMoved || status == MoveStatus::kSourceRemains) {
       placedName = candidate;

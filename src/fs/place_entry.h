@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,10 +28,12 @@ std::string placeableName(std::string_view name, unsigned long n, size_t maxByte
 /// that is taken (or too long), the first free placeableName, which
 /// |placedName| receives.
 /// A name taken between the test and the move is skipped, never replaced.
-/// |placed| as DirHandle::moveEntry fills it; |known| as it takes it.
+/// |treeTimeLimit| and |placed| as DirHandle::moveEntry takes and fills
+/// them; |known| as it takes it.
 MoveStatus placeEntry(const Folder& source, const std::string& name, const Folder& destination,
-                      std::string& placedName, std::string& error,
-                      EntryAttributes* placed = nullptr, const EntryAttributes* known = nullptr);
+                      std::chrono::seconds treeTimeLimit, std::string& placedName,
+                      std::string& error, EntryAttributes* placed = nullptr,
+                      const EntryAttributes* known = nullptr);
 
 /// A staging folder that a move to another volume, ended part-way (killed),
 /// left in its destination.

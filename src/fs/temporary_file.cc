@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <ctime>
+#include <random>
 
 #include "fs/file_open.h"
 
@@ -24,11 +25,13 @@ bool isSuffixCharacter(char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c
 }  // namespace
 
 std::string temporaryName(const std::string& name, unsigned attempt) {
-  static unsigned counter = 0;
+  // Bits from the system's random source keep the names of calls in one
+  // process (and thread) apart; the clock and the process those of others.
   const auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
   const unsigned long long mix = static_cast<unsigned long long>(ticks) * 2654435761u +
                                  static_cast<unsigned long long>(getpid()) * 40503u +
-                                 ++counter * 7919u + attempt;
+                                 static_cast<unsigned long long>(std::random_device()()) * 7919u +
+                                 attempt;
   std::string suffix;
   for (unsigned long long v = mix; suffix.size() < kSuffixLength; v /= 36)
     suffix.push_back(kAlphabet[v % 36]);

@@ -3,7 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "fs/dir_handle_internal.h"
+#include "fs/descriptor_ops.h"
 #include "fs/path.h"
 #include "os/process.h"
 

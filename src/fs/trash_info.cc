@@ -118,8 +118,9 @@ CreateStatus UserTrash::createInfoFile(const std::string& name, const std::strin
 }
 
 MoveStatus UserTrash::trashEntry(const Folder& source, const std::string& name, Date deletionDate,
-                                 std::string& placedName, std::string& error,
-                                 EntryAttributes* placed, const EntryAttributes* known) const {
+                                 std::chrono::seconds treeTimeLimit, std::string& placedName,
+                                 std::string& error, EntryAttributes* placed,
+                                 const EntryAttributes* known) const {
   const std::string info = trashInfoText(recordedPath(source.entryPath(name)), deletionDate);
   for (unsigned long n = 0;; ++n) {
     const std::string candidate = placeableName(name, n, kMaxTrashedNameBytes);
@@ -135,7 +136,8 @@ MoveStatus UserTrash::trashEntry(const Folder& source, const std::string& name, 
       case CreateStatus::kFailed:
         return MoveStatus::kFailed;
     }
-    const MoveStatus status = source.moveEntry(name, files_, candidate, error, placed, known);
+    const MoveStatus status =
+        source.moveEntry(name, files_, candidate, treeTimeLimit, error, placed, known);
     if (status == MoveStatus::kMoved || status == MoveStatus::kSourceRemains) {
       placedName = candidate;
       return status;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -59,11 +60,11 @@ class UserTrash {
   /// kMaxTrashedNameBytes) free in both "files" and "info"; the info file
   /// keeps the whole original path, so a restore gives back the whole name.
   /// The info file is created, exclusively, before the move and removed
-  /// again when the move fails. |placed| as DirHandle::moveEntry fills it,
-  /// |known| as it takes it.
+  /// again when the move fails. |treeTimeLimit| and |placed| as
+  /// DirHandle::moveEntry takes and fills them, |known| as it takes it.
   MoveStatus trashEntry(const Folder& source, const std::string& name, Date deletionDate,
-                        std::string& placedName, std::string& error,
-                        EntryAttributes* placed = nullptr,
+                        std::chrono::seconds treeTimeLimit, std::string& placedName,
+                        std::string& error, EntryAttributes* placed = nullptr,
                         const EntryAttributes* known = nullptr) const;
   /// The path of the info file of the entry |placedName| of "files".
   std::string infoFilePath(const std::string& placedName) const;

@@ -3,12 +3,11 @@
 #include <cstdlib>
 
 #include "fs/path.h"
-#include "os/process.h"
 
 namespace sweeprun {
 
-std::optional<std::string> locateUserTrash() {
-  return userTrashPath(process().homeDirectory, std::getenv("XDG_DATA_HOME"));
+std::optional<std::string> locateUserTrash(const std::string& homeDirectory) {
+  return userTrashPath(homeDirectory, std::getenv("XDG_DATA_HOME"));
 }
 
 std::optional<std::string> userTrashPath(std::string_view homeDirectory, const char* xdgDataHome) {

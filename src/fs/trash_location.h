@@ -7,10 +7,11 @@
 namespace sweeprun {
 
 /// The current user's Trash "files" folder:
-/// ${XDG_DATA_HOME:-<home>/.local/share}/Trash/files, with the home folder of
-/// the process context. The folder need not exist. None when neither
-/// XDG_DATA_HOME nor the home folder gives an absolute path.
-std::optional<std::string> locateUserTrash();
+/// ${XDG_DATA_HOME:-<home>/.local/share}/Trash/files, with the home folder
+/// |homeDirectory| and XDG_DATA_HOME from the environment. The folder need
+/// not exist. None when neither XDG_DATA_HOME nor the home folder gives an
+/// absolute path.
+std::optional<std::string> locateUserTrash(const std::string& homeDirectory);
 
 /// The same from given values; |xdgDataHome| is taken only when it is an
 /// absolute path (a relative one is ignored, as the XDG rules ask).

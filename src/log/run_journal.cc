@@ -11,7 +11,6 @@
 #include "fs/dir_handle.h"
 #include "fs/path.h"
 #include "log/log_trimming.h"
-#include "os/process.h"
 
 namespace sweeprun {
 
@@ -245,9 +244,13 @@ std::string journalRunId(Date started, unsigned processId) {
   return id + "-" + std::to_string(processId);
 }
 
-std::string journalPath(bool systemMode) {
-  if (systemMode) return joinPath(process().systemDataFolder, kSystemJournalName);
-  return standardizePath(kUserJournal, process().homeDirectory);
+std::string journalPath(const RunWorld& world, bool systemMode) {
+  if (systemMode) return joinPath(world.systemDataFolder, kSystemJournalName);
+  return userJournalPath(world.homeDirectory);
+}
+
+std::string userJournalPath(const std::string& homeDirectory) {
+  return standardizePath(kUserJournal, homeDirectory);
 }
 
 std::string journalLine(const JournalRecord& record) {

@@ -11,6 +11,7 @@
 #include "fs/file_io.h"
 #include "fs/mapped_appender.h"
 #include "os/date.h"
+#include "os/run_world.h"
 
 namespace sweeprun {
 
@@ -61,10 +62,13 @@ struct JournalRecord {
 /// |processId|.
 std::string journalRunId(Date started, unsigned processId);
 
-/// The journal of the current mode: "~/Library/Logs/Sweeply-journal.jsonl"
-/// in user mode (with the run log's default folder), and "journal.jsonl" in
-/// the system data folder (/var/lib/sweeprun) in system mode.
-std::string journalPath(bool systemMode);
+/// The journal of a mode: "~/Library/Logs/Sweeply-journal.jsonl" below the
+/// world's home folder in user mode (with the run log's default folder), and
+/// "journal.jsonl" in its system data folder (/var/lib/sweeprun) in system
+/// mode.
+std::string journalPath(const RunWorld& world, bool systemMode);
+/// The user-mode journal below |homeDirectory|.
+std::string userJournalPath(const std::string& homeDirectory);
 
 /// |record| as one line of JSON, without the line feed. Paths that are not
 /// UTF-8 are written with U+FFFD and kept exactly in "<key>Bytes", as %XX.

@@ -10,7 +10,6 @@
 #include "fs/path.h"
 #include "log/log_trimming.h"
 #include "os/localization.h"
-#include "os/process.h"
 #include "os/system_log.h"
 #include "plist/property_list.h"
 #include "plist/value.h"
@@ -27,11 +26,10 @@ constexpr size_t kTrimPieceSize = 1 << 16;
 constexpr unsigned kUserLogMode = 0600;
 constexpr unsigned kSystemLogMode = 0640;
 
-// The texts of the closing-line list beside the executable; empty when the
-// list is missing, unreadable or not an array.
-std::vector<std::string> closingLines() {
+// The texts of the closing-line list in |directory|, the executable's;
+// empty when the list is missing, unreadable or not an array.
+std::vector<std::string> closingLines(const std::string& directory) {
   std::vector<std::string> lines;
-  const std::string& directory = process().executableDirectory;
   if (directory.empty()) return lines;
   std::string bytes, error;
   Value list;
@@ -59,13 +57,15 @@ size_t randomIndex(size_t count) {
 
 }  // namespace
 
+TrashLog::TrashLog(const RunWorld& world) : world_(world) {}
+
 TrashLog::~TrashLog() { logFile.close(); }
 
 void TrashLog::open(const std::string& path, double limitDays) {
   std::string error;
   // The user's log folder exists on the companion's home platform but seldom
   // here; without it, turning the log on would give no log and no word why.
-  if (!process().systemMode) {
+  if (!world_.systemMode) {
     const std::string folder = deletingLastPathComponent(path);
     DirHandle created;
     if (!directoryExists(folder)) DirHandle::createDirectories(folder, created, error);
@@ -74,11 +74,11 @@ void TrashLog::open(const std::string& path, double limitDays) {
   // for the user only; the system log, naming every user's, for root and
   // the administrators' group, as the system's own logs are.
   FileHandle::NewFileAttributes newFile{kUserLogMode, nullptr};
-  if (process().systemMode) newFile = {kSystemLogMode, "adm"};
+  if (world_.systemMode) newFile = {kSystemLogMode, "adm"};
   logFile = FileHandle::openForUpdate(path, error, newFile);
   if (!logFile.isOpen()) return;  // a log that cannot be opened stays silent
 
-  if (!process().systemMode && limitDays > 0) cutOldSections(path, limitDays);
+  if (!world_.systemMode && limitDays > 0) cutOldSections(path, limitDays);
   logFile.seekToEnd();
   if (logFile.position() != 0) logFile.write("\n");
 }
@@ -86,7 +86,7 @@ void TrashLog::open(const std::string& path, double limitDays) {
 bool TrashLog::cutOldSections(const std::string& path, double limitDays) {
   // Read from the start only as far as the first recent section: in the
   // usual log, whose first section is recent, that is one piece.
-  KeptTextFinder finder(process().clock(), limitDays);
+  KeptTextFinder finder(world_.clock(), limitDays);
   Utf8Checker checker;
   std::string piece;
   uint64_t read = 0;
@@ -138,20 +138,20 @@ void TrashLog::log(std::string_view line) {
 
 void TrashLog::close() {
   if (!logFile.isOpen()) return;
-  const std::vector<std::string> lines = closingLines();
+  const std::vector<std::string> lines = closingLines(world_.executableDirectory);
   if (!lines.empty()) log(lines[randomIndex(lines.size())]);
   log("");
   logFile.truncateAtPosition();
   logFile.close();
 }
 
-void TrashLog::err(std::string_view message) {
+void TrashLog::err(TrashLog* runLog, std::string_view message) {
   systemLog(message);
-  if (TrashLog* runLog = process().runLog) runLog->log(localized("Error: %@", {message}));
+  if (runLog) runLog->log(localized("Error: %@", {message}));
 }
 
-void logLine(std::string_view line) {
-  if (TrashLog* runLog = process().runLog) runLog->log(line);
+void logLine(TrashLog* runLog, std::string_view line) {
+  if (runLog) runLog->log(line);
 }
 
 }  // namespace sweeprun

@@ -4,17 +4,20 @@
 #include <string_view>
 
 #include "fs/file_io.h"
+#include "os/run_world.h"
 
 namespace sweeprun {
 
 /// The human-readable run log: one UTF-8 text file to which every run appends
 /// a section, trimmed on opening to the runs of the last "LogLimit" days
-/// (never in system mode). At most one is open per process, the one that
-/// process().runLog points to; writers never test for it, because writing to
-/// an absent run log does nothing (see logLine / TrashLog::err).
+/// (never in system mode). At most one is open per run, the one the run's
+/// world names (RunWorld::runLog); writers never test for it, because writing
+/// to an absent run log does nothing (see logLine / TrashLog::err).
 class TrashLog {
  public:
-  TrashLog() = default;
+  /// A closed log of a run in |world|, which must outlive it: its mode, the
+  /// folder of the executable (for the closing lines) and the clock.
+  explicit TrashLog(const RunWorld& world);
   ~TrashLog();
   TrashLog(const TrashLog&) = delete;
   TrashLog& operator=(const TrashLog&) = delete;
@@ -43,8 +46,8 @@ class TrashLog {
   bool isOpen() const { return logFile.isOpen(); }
 
   /// Reports an error: always to the system log (echoed on standard error),
-  /// and as "Error: <message>" to the process-wide run log when one is open.
-  static void err(std::string_view message);
+  /// and as "Error: <message>" to |runLog| when one is open (not null).
+  static void err(TrashLog* runLog, std::string_view message);
 
  private:
   /// Cuts the sections that began more than |limitDays| days ago from the
@@ -53,10 +56,11 @@ class TrashLog {
   /// when the log was replaced.
   bool cutOldSections(const std::string& path, double limitDays);
 
+  const RunWorld& world_;
   FileHandle logFile;
 };
 
-/// Writes a line to the process-wide run log; does nothing when none is open.
-void logLine(std::string_view line);
+/// Writes a line to |runLog|; does nothing when none is open (null).
+void logLine(TrashLog* runLog, std::string_view line);
 
 }  // namespace sweeprun

@@ -4,7 +4,6 @@
 #include "fs/temporary_file.h"
 #include "model/trash_application.h"
 #include "os/localization.h"
-#include "os/process.h"
 
 namespace sweeprun {
 
@@ -14,8 +13,8 @@ constexpr const char* kUserDatabase = "~/Library/Application Support/Sweeply/Swe
 
 }  // namespace
 
-std::string FolderStore::userDatabasePath() {
-  return standardizePath(kUserDatabase, process().homeDirectory);
+std::string FolderStore::userDatabasePath(const std::string& homeDirectory) {
+  return standardizePath(kUserDatabase, homeDirectory);
 }
 
 DatabaseLock::Status FolderStore::lock(std::chrono::milliseconds wait, std::string& error) {
@@ -31,12 +30,12 @@ FolderStore::LoadStatus FolderStore::load(TrashApplication& application, FolderL
   loaded_ = identityOfFile(path_);
   if (!loaded_) {
     application.setTrashFolderList(FolderList());
-    application.unarchiveWithFile(std::nullopt, merger);
+    application.unarchiveWithFile(std::nullopt, world_, merger);
     return status_ = LoadStatus::kMissing;
   }
   // Until the decoding is through, a save must not replace the file.
   status_ = LoadStatus::kDamaged;
-  application.unarchiveWithFile(path_, merger, &error, withItems);
+  application.unarchiveWithFile(path_, world_, merger, &error, withItems);
   return status_ = application.trashFolderList() ? LoadStatus::kLoaded : LoadStatus::kDamaged;
 }
 

@@ -27,11 +27,13 @@ class FolderStore {
     kDamaged,  // a file that cannot be read or holds no list; it is never written
   };
 
-  /// "~/Library/Application Support/Sweeply/Sweeply.data" below the home
-  /// folder of the process context.
-  static std::string userDatabasePath();
+  /// "~/Library/Application Support/Sweeply/Sweeply.data" below
+  /// |homeDirectory|.
+  static std::string userDatabasePath(const std::string& homeDirectory);
 
-  explicit FolderStore(std::string path) : path_(std::move(path)) {}
+  /// The store of the database at |path|, whose records are read against
+  /// |world| (see TrashFolder::fromCoder); |world| must outlive it.
+  FolderStore(std::string path, const RunWorld& world) : path_(std::move(path)), world_(world) {}
 
   const std::string& path() const { return path_; }
 
@@ -61,6 +63,7 @@ class FolderStore {
 
  private:
   std::string path_;
+  const RunWorld& world_;
   DatabaseLock lock_;
   LoadStatus status_ = LoadStatus::kMissing;
   std::optional<FileIdentity> loaded_;  // none when there was no file

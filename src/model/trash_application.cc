@@ -31,7 +31,8 @@ bool TrashApplication::archiveToFile(const std::string& path, std::string& error
 }
 
 void TrashApplication::unarchiveWithFile(const std::optional<std::string>& path,
-                                         FolderListMerger* merger, std::string* reason,
+                                         const RunWorld& world, FolderListMerger* merger,
+                                         std::string* reason,
                                          const TrashFolder::ItemSelection& withItems) {
   if (path) {
     std::string error;
@@ -39,8 +40,8 @@ void TrashApplication::unarchiveWithFile(const std::optional<std::string>& path,
     FolderList folders;
     if (unarchiveRootObjectArrayFromFile(
             *path, "TrashFolder",
-            [&folders, &withItems](KeyedDecoder& element) {
-              folders.push_back(TrashFolder::fromCoder(element, withItems));
+            [&folders, &world, &withItems](KeyedDecoder& element) {
+              folders.push_back(TrashFolder::fromCoder(element, world, withItems));
             },
             error))
       decoded = std::move(folders);

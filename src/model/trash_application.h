@@ -50,15 +50,16 @@ class TrashApplication {
   /// file is then intact. A database file that existed but yielded no folder
   /// list (unreadable, or without a root object) is never replaced: false.
   bool archiveToFile(const std::string& path, std::string& error) const;
-  /// Reads the folder list from |path| (when given), then, when |merger| is
+  /// Reads the folder list from |path| (when given; the records read against
+  /// |world|, see TrashFolder::fromCoder), then, when |merger| is
   /// given (system mode), merges the configured folders and takes the global
   /// ignore list. A file that cannot be read yields no list, and |error|
   /// (when given) says why. Throws PlatformException for content that is not
   /// a keyed archive of folders.
   /// |withItems| picks the folders whose tracked entries are decoded (see
   /// TrashFolder::fromCoder); all of them when not given.
-  void unarchiveWithFile(const std::optional<std::string>& path, FolderListMerger* merger,
-                         std::string* error = nullptr,
+  void unarchiveWithFile(const std::optional<std::string>& path, const RunWorld& world,
+                         FolderListMerger* merger, std::string* error = nullptr,
                          const TrashFolder::ItemSelection& withItems = nullptr);
 
   void addObserver(TrashFolderListObserver* observer) { observers_.push_back(observer); }

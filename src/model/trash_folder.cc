@@ -11,7 +11,6 @@
 #include "model/record_keys.h"
 #include "os/localization.h"
 #include "os/memory_advice.h"
-#include "os/process.h"
 
 namespace sweeprun {
 
@@ -24,8 +23,8 @@ constexpr std::string_view kMergedKeys[] = {
     folder_key::kMovedOut,  folder_key::kCompanionState, folder_key::kChecks};
 
 // The base directory new alias records are made relative to.
-const std::string& aliasBase() {
-  return process().systemMode ? process().usersFolder : process().homeDirectory;
+const std::string& aliasBase(const RunWorld& world) {
+  return world.systemMode ? world.usersFolder : world.homeDirectory;
 }
 
 // True when |path| is |folder| itself or lies inside it. A plain prefix test
@@ -53,9 +52,11 @@ std::shared_ptr<ItemList> decodeItems(KeyedDecoder& coder) {
   items->reserve(std::min(coder.objectArrayCount(archive_key::kFolderItems), kLargestReservation));
   // Filled whole right away: large pages spare most of its page faults.
   adviseLargePages(items->data(), items->capacity() * sizeof(TrashItem));
+  DirectoryInterner directories;
   const bool present = coder.decodeObjectArray(
-      archive_key::kFolderItems, "TrashItem",
-      [&items](KeyedDecoder& element) { items->push_back(TrashItem::fromCoder(element)); });
+      archive_key::kFolderItems, "TrashItem", [&items, &directories](KeyedDecoder& element) {
+        items->push_back(TrashItem::fromCoder(element, directories));
+      });
   if (!present) return nullptr;
   return items;
 }
@@ -76,7 +77,8 @@ TrashFolder TrashFolder::folderWithPath(std::string_view /*path*/) {
   return folder;
 }
 
-TrashFolder TrashFolder::fromCoder(KeyedDecoder& coder, const ItemSelection& withItems) {
+TrashFolder TrashFolder::fromCoder(KeyedDecoder& coder, const RunWorld& world,
+                                   const ItemSelection& withItems) {
   TrashFolder folder;
   const std::string aliasBytes = coder.decodeBytes(archive_key::kFolderAlias);
   // An empty alias record is no alias record: it never resolves, and a merge
@@ -92,21 +94,21 @@ TrashFolder TrashFolder::fromCoder(KeyedDecoder& coder, const ItemSelection& wit
   // made against the users folder in system mode.
   const std::string storedPath(folder.path());
   const AliasResolution resolution =
-      resolveAliasRecord(aliasBytes, process().homeDirectory, storedPath);
+      resolveAliasRecord(aliasBytes, world.homeDirectory, storedPath);
 
   std::optional<std::string> oldPath;
   if (resolution.resultCode != 0) {
     if (!folder.data.get(folder_key::kMayBeAbsent).asBool()) {
       folder.data.set(folder_key::kEnabled, Value::boolean(false));
-      TrashLog::err(localized("Unable to resolve alias to '%@' (Error %d).",
-                              {storedPath, std::to_string(resolution.resultCode)}));
+      TrashLog::err(world.runLog, localized("Unable to resolve alias to '%@' (Error %d).",
+                                            {storedPath, std::to_string(resolution.resultCode)}));
     }
   } else if (resolution.changed) {
     oldPath = storedPath;
-    const std::string newPath = standardizePath(resolution.path, process().homeDirectory);
+    const std::string newPath = standardizePath(resolution.path, world.homeDirectory);
     folder.data.set(folder_key::kPath, Value::text(newPath));
     // Keep the record current, so the next run finds the folder at once.
-    if (auto remade = makeAliasRecord(newPath, aliasBase())) folder.aliasH = std::move(remade);
+    if (auto remade = makeAliasRecord(newPath, aliasBase(world))) folder.aliasH = std::move(remade);
   }
   if (folder.data.get(folder_key::kPath).isText())
     folder.data.set(folder_key::kName, Value::text(lastPathComponent(folder.path())));
@@ -160,11 +162,11 @@ void TrashFolder::encodeWithCoder(KeyedEncoder& coder) const {
                           [this](size_t i) -> const ArchivableObject& { return ruls[i]; });
 }
 
-void TrashFolder::setPath(std::string_view path) {
-  const std::string standardized = standardizePath(path, process().homeDirectory);
+void TrashFolder::setPath(std::string_view path, const RunWorld& world) {
+  const std::string standardized = standardizePath(path, world.homeDirectory);
   data.set(folder_key::kPath, Value::text(standardized));
   data.set(folder_key::kName, Value::text(lastPathComponent(standardized)));
-  aliasH = makeAliasRecord(standardized, aliasBase());
+  aliasH = makeAliasRecord(standardized, aliasBase(world));
 }
 
 void TrashFolder::mergeFolder(const TrashFolder& stored) {

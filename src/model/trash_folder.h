@@ -13,6 +13,7 @@
 #include "model/trash_item.h"
 #include "model/trash_rule.h"
 #include "os/date.h"
+#include "os/run_world.h"
 #include "plist/value.h"
 
 namespace sweeprun {
@@ -31,13 +32,14 @@ class TrashFolder : public ArchivableObject {
   /// no alias, no items. The path argument is not stored.
   static TrashFolder folderWithPath(std::string_view path = {});
   /// Decodes a stored record: resolves its alias relative to the home
-  /// directory, disables a folder whose alias fails (unless "temp"), and
-  /// follows a moved folder in "path", "name" and the item paths.
+  /// folder of |world| (new alias records as setPath makes them), disables a folder whose alias
+  /// fails (unless "temp"), and follows a moved folder in "path", "name" and the item paths.
   /// |withItems|, when given, picks by the folder's path (once resolved) the
   /// folders whose tracked entries are decoded at all; the others get no
   /// item list, as if the record had none, and must not be saved.
   using ItemSelection = std::function<bool(std::string_view folderPath)>;
-  static TrashFolder fromCoder(KeyedDecoder& coder, const ItemSelection& withItems = nullptr);
+  static TrashFolder fromCoder(KeyedDecoder& coder, const RunWorld& world,
+                               const ItemSelection& withItems = nullptr);
 
   TrashFolder();
   /// Deep copy: data, every item and every rule; the alias bytes duplicated.
@@ -50,10 +52,11 @@ class TrashFolder : public ArchivableObject {
   std::string_view className() const override { return "TrashFolder"; }
   void encodeWithCoder(KeyedEncoder& coder) const override;
 
-  /// Sets "path" (standardized), "name" and a new alias record, made
-  /// relative to the users folder in system mode and the home folder
-  /// otherwise. A path that does not exist leaves the record without alias.
-  void setPath(std::string_view path);
+  /// Sets "path" (standardized against the home folder of |world|), "name"
+  /// and a new alias record, made relative to the users folder in system
+  /// mode and the home folder otherwise. A path that does not exist leaves
+  /// the record without alias.
+  void setPath(std::string_view path, const RunWorld& world);
   /// Takes the remembered state of the stored record |stored| (its "name",
   /// "path", "loud", "last", "next", "ckin", "cout", "busy", "hits" where
   /// present, its alias when this record has none, and its items array).

@@ -9,7 +9,6 @@
 #include "fs/path.h"
 #include "model/key_path.h"
 #include "model/record_keys.h"
-#include "os/process.h"
 
 namespace sweeprun {
 
@@ -45,15 +44,12 @@ const ItemKeys& keys() {
   return *k;
 }
 
-// The interned folder part of a path. The entries of one folder come in a
-// row, so the last one answers nearly every call.
-const std::string* internDirectory(std::string_view directory) {
-  static const std::string* last = &Key("").str();
-  if (*last != directory) last = &Key(directory).str();
-  return last;
-}
-
 }  // namespace
+
+const std::string* DirectoryInterner::intern(std::string_view directory) {
+  if (!last_ || *last_ != directory) last_ = &Key(directory).str();
+  return last_;
+}
 
 // What the fields do not hold: the keys in stored order, and the values of
 // those that are not held in a field.
@@ -65,10 +61,11 @@ struct TrashItem::Extras {
 // Takes the entries of a stored dictionary straight into the fields.
 class TrashItem::Reader : public DictionaryVisitor {
  public:
-  explicit Reader(TrashItem& item) : item_(item), k_(keys()) {}
+  Reader(TrashItem& item, DirectoryInterner& directories)
+      : item_(item), directories_(directories), k_(keys()) {}
   void text(Key key, std::string_view text) override {
     if (key == k_.path && item_.takesInPlace(kPathField)) {
-      item_.storePath(text);
+      item_.storePath(text, directories_);
       return;
     }
     item_.set(key, Value::text(text));
@@ -103,13 +100,15 @@ class TrashItem::Reader : public DictionaryVisitor {
 
  private:
   TrashItem& item_;
+  DirectoryInterner& directories_;
   const ItemKeys& k_;
 };
 
-TrashItem TrashItem::trashItemWithPath(const std::string& path) {
-  const std::string standardized = standardizePath(path, process().homeDirectory);
+TrashItem TrashItem::trashItemWithPath(const std::string& path, const std::string& homeDirectory,
+                                       Date now) {
+  const std::string standardized = standardizePath(path, homeDirectory);
   const std::optional<EntryAttributes> attributes = attributesOfItemAtPath(standardized);
-  return withAttributes(standardized, attributes ? &*attributes : nullptr, process().clock());
+  return withAttributes(standardized, attributes ? &*attributes : nullptr, now);
 }
 
 TrashItem TrashItem::withAttributes(std::string_view path, const EntryAttributes* attributes,
@@ -133,9 +132,9 @@ TrashItem TrashItem::withAttributes(std::string_view path, const EntryAttributes
   return item;
 }
 
-TrashItem TrashItem::fromCoder(KeyedDecoder& coder) {
+TrashItem TrashItem::fromCoder(KeyedDecoder& coder, DirectoryInterner& directories) {
   TrashItem item;
-  Reader reader(item);
+  Reader reader(item, directories);
   coder.decodeDictionary(archive_key::kItemData, reader);
   return item;
 }
@@ -383,9 +382,14 @@ void TrashItem::store(Field field, const Value& value) {
 }
 
 void TrashItem::storePath(std::string_view path) {
+  DirectoryInterner directories;
+  storePath(path, directories);
+}
+
+void TrashItem::storePath(std::string_view path, DirectoryInterner& directories) {
   const size_t slash = path.rfind('/');
   const size_t split = slash == std::string_view::npos ? 0 : slash + 1;
-  directory_ = internDirectory(path.substr(0, split));
+  directory_ = directories.intern(path.substr(0, split));
   name_ = CompactName(path.substr(split));
   nameHash_ = hashOfName(name_.view());
   present_ |= 1u << kPathField;

@@ -26,18 +26,34 @@ namespace sweeprun {
 /// side store, absent in the common case, so that a record written by
 /// another program is written back as it was read. A missing key reads as
 /// 0 or none, and callers rely on that.
+/// Interns the folder parts of the item paths of one decoding. The entries
+/// of one folder come in a row, so the last folder answers nearly every call
+/// without a lookup in the process's key table (which copies the text). One
+/// per decoding; not shared between threads.
+class DirectoryInterner {
+ public:
+  const std::string* intern(std::string_view directory);
+
+ private:
+  const std::string* last_ = nullptr;
+};
+
 class TrashItem : public ArchivableObject {
  public:
-  /// A fresh record for the entry at |path|, from its own attributes (a link
-  /// is not followed); unreadable attributes give file number 0 and size 0.
-  static TrashItem trashItemWithPath(const std::string& path);
+  /// A fresh record for the entry at |path| ("~" read against
+  /// |homeDirectory|), from its own attributes (a link is not followed),
+  /// checked in at |now|; unreadable attributes give file number 0 and
+  /// size 0.
+  static TrashItem trashItemWithPath(const std::string& path, const std::string& homeDirectory,
+                                     Date now);
   /// The same from attributes already read (none: unreadable), checked in at
   /// |now|. The engine uses this with attributes read through the handle of
   /// the watched folder. |path| must already be standardized.
   static TrashItem withAttributes(std::string_view path, const EntryAttributes* attributes,
                                   Date now);
-  /// Decodes the dictionary under "idat", as stored.
-  static TrashItem fromCoder(KeyedDecoder& coder);
+  /// Decodes the dictionary under "idat", as stored, interning its folder
+  /// through |directories|.
+  static TrashItem fromCoder(KeyedDecoder& coder, DirectoryInterner& directories);
   /// The record whose stored dictionary is |data|.
   static TrashItem withDictionary(const Dictionary& data);
 
@@ -108,6 +124,7 @@ class TrashItem : public ArchivableObject {
   static bool fits(Field field, const Value& value);
   void set(Key key, Value value);
   void store(Field field, const Value& value);
+  void storePath(std::string_view path, DirectoryInterner& directories);
   void storePath(std::string_view path);
   Value fieldValue(Field field) const;
   // Appends the entry of a field other than the path, for encoding.

@@ -22,12 +22,19 @@ Process* current = nullptr;
 
 Process& process() { return current ? *current : defaultProcess(); }
 
-ScopedProcess::ScopedProcess(Process& context) : previous_(current) {
+ScopedProcess::ScopedProcess(Process& context)
+    : previous_(current),
+      // Asked at each message: the entry points and tests name the stream
+      // after installing the context, too.
+      previousEcho_(setSystemLogEcho([&context] { return context.err; })) {
   if (!context.out) context.out = &std::cout;
   if (!context.err) context.err = &std::cerr;
   current = &context;
 }
 
-ScopedProcess::~ScopedProcess() { current = previous_; }
+ScopedProcess::~ScopedProcess() {
+  current = previous_;
+  setSystemLogEcho(std::move(previousEcho_));
+}
 
 }  // namespace sweeprun

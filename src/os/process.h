@@ -5,6 +5,7 @@
 // the RunWorld it works in.
 
 #include "os/run_world.h"
+#include "os/system_log.h"
 
 namespace sweeprun {
 
@@ -14,8 +15,8 @@ using Process = RunWorld;
 /// The current process context.
 Process& process();
 
-/// Installs a context for the lifetime of the object and restores the
-/// previous one afterwards.
+/// Installs a context, and its standard error as the system log's echo, for
+/// the lifetime of the object and restores the previous ones afterwards.
 class ScopedProcess {
  public:
   explicit ScopedProcess(Process& context);
@@ -25,6 +26,7 @@ class ScopedProcess {
 
  private:
   Process* previous_;
+  SystemLogEcho previousEcho_;
 };
 
 }  // namespace sweeprun

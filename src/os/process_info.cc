@@ -1,12 +1,13 @@
 #include "os/process_info.h"
 
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
+#include <string_view>
 #include <vector>
-
-#include "fs/path.h"
 
 namespace sweeprun {
 
@@ -33,11 +34,33 @@ std::string currentExecutableDirectory() {
   for (;;) {
     ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size());
     if (length < 0) return std::string();
-    if (static_cast<size_t>(length) < buffer.size())
-      return deletingLastPathComponent(
-          std::string_view(buffer.data(), static_cast<size_t>(length)));
+    if (static_cast<size_t>(length) < buffer.size()) {
+      // The link names the executable by its absolute, canonical path: the
+      // folder is everything before the last separator.
+      const std::string_view path(buffer.data(), static_cast<size_t>(length));
+      const size_t slash = path.rfind('/');
+      if (slash == std::string_view::npos) return std::string();
+      return std::string(path.substr(0, slash == 0 ? 1 : slash));
+    }
     buffer.resize(buffer.size() * 2);
   }
+}
+
+unsigned fileCreationMask() {
+  static const unsigned mask = [] {
+    // Read where the kernel shows it: umask(2) can only tell it by setting
+    // another, which a file created meanwhile would get.
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+      if (line.compare(0, 6, "Umask:") == 0)
+        return static_cast<unsigned>(std::strtoul(line.c_str() + 6, nullptr, 8));
+    }
+    const mode_t current = umask(0);
+    umask(current);
+    return static_cast<unsigned>(current);
+  }();
+  return mask;
 }
 
 unsigned effectiveUserId() { return static_cast<unsigned>(geteuid()); }

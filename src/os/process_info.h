@@ -17,6 +17,10 @@ std::string currentHomeDirectory();
 /// when it cannot be read.
 std::string currentExecutableDirectory();
 
+/// The process's file-creation mask (umask), read once: a constant of the
+/// process, since nothing in the tool changes it.
+unsigned fileCreationMask();
+
 /// The effective user id of the process.
 unsigned effectiveUserId();
 /// The process id of the running process.

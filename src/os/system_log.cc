@@ -7,8 +7,8 @@
 #include <iostream>
 #include <ostream>
 #include <string>
+#include <utility>
 
-#include "os/process.h"
 #include "os/systemd_journal.h"
 
 namespace sweeprun {
@@ -26,13 +26,24 @@ void sendToSyslog(std::string_view message, LogPriority priority) {
   syslog(priority == LogPriority::kError ? LOG_ERR : LOG_NOTICE, "%.*s", length, message.data());
 }
 
+SystemLogEcho& echoStream() {
+  static SystemLogEcho* echo = new SystemLogEcho([] { return &std::cerr; });
+  return *echo;
+}
+
 }  // namespace
+
+SystemLogEcho setSystemLogEcho(SystemLogEcho echo) {
+  SystemLogEcho previous = std::move(echoStream());
+  echoStream() = std::move(echo);
+  return previous;
+}
 
 void systemLog(std::string_view message, LogPriority priority) {
   std::string error;
   const bool journaled = journalIsPresent() && sendJournalRecord(message, priority, {}, error);
   if (!journaled) sendToSyslog(message, priority);
-  if (std::ostream* err = process().err) {
+  if (std::ostream* err = echoStream() ? echoStream()() : nullptr) {
     // Under the service manager standard error is a stream into the journal
     // too: the echo would be the same message again, without its fields.
     if (journaled && err == &std::cerr && standardErrorIsJournal()) return;

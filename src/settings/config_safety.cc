@@ -154,7 +154,7 @@ ConfigSafety::GuardedFolders ConfigSafety::guardedFolders() const {
   guard(
       "Path '%@' gives the watched folder %@, which holds the journal %@: watch a folder that "
       "holds none of the tool's own files.",
-      standardizePath(journalPath(true), ""));
+      standardizePath(journalPath(world_, true), ""));
   return guarded;
 }
 

@@ -14,7 +14,8 @@ void ConfiguredFolders::start(size_t expected) {
 }
 
 bool ConfiguredFolders::add(TrashFolder folder, const std::string& pattern,
-                            size_t maxEntriesVisited, std::string& error) {
+                            const RunWorld& world, std::string& error) {
+  const size_t maxEntriesVisited = world.maxPatternEntriesVisited;
   const PatternExpansion expansion = expandPathPattern(pattern, maxEntriesVisited);
   if (expansion.tooManyEntries) {
     error = localized(
@@ -28,18 +29,18 @@ bool ConfiguredFolders::add(TrashFolder folder, const std::string& pattern,
   if (matches.empty()) {
     // Nothing on disk (yet): the text stays a pattern for stored folders,
     // e.g. on a volume that is not mounted now.
-    folder.setPath(pattern);
+    folder.setPath(pattern, world);
     folder.setValue(folder_key::kUnmatchedPattern, Value::text(pattern));
     folders_->push_back(std::move(folder));
     patterns_.push_back(pattern);
     return true;
   }
-  folder.setPath(matches.front());
+  folder.setPath(matches.front(), world);
   const size_t first = folders_->size();
   folders_->push_back(std::move(folder));
   for (size_t i = 1; i < matches.size(); ++i) {
     TrashFolder copy((*folders_)[first]);
-    copy.setPath(matches[i]);
+    copy.setPath(matches[i], world);
     folders_->push_back(std::move(copy));
   }
   patterns_.insert(patterns_.end(), matches.size(), pattern);

@@ -21,9 +21,10 @@ class ConfiguredFolders {
   /// Adds the folders of one entry: |folder| once per path that |pattern|
   /// (its "Path" text) matches on disk, in the order of the paths, or once
   /// as a pattern folder (its "glob" set to |pattern|) when nothing matches.
-  /// False, with the message in |error| and the list unchanged, when the
-  /// expansion looks at more than |maxEntriesVisited| entries.
-  bool add(TrashFolder folder, const std::string& pattern, size_t maxEntriesVisited,
+  /// Paths are resolved as |world| says. False, with the message in |error|
+  /// and the list unchanged, when the expansion looks at more than the
+  /// world's maxPatternEntriesVisited entries.
+  bool add(TrashFolder folder, const std::string& pattern, const RunWorld& world,
            std::string& error);
 
   /// The configured folders, in the order the file gave them; none before

@@ -283,7 +283,7 @@ bool TrashConfigFileParser::applyItem(const Value& item, int index, int level, s
           error = localized("Required key missing: Path.");
           return false;
         }
-        if (!configured_.add(std::move(*folder_), *globPath_, world_.maxPatternEntriesVisited,
+        if (!configured_.add(std::move(*folder_), *globPath_, world_,
                              error))
           return false;
         globPath_.reset();

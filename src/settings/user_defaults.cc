@@ -4,8 +4,9 @@
 #include <utility>
 
 #include "log/trash_log.h"
-#include "settings/defaults_domain.h"
 #include "os/localization.h"
+#include "os/run_world.h"
+#include "settings/defaults_domain.h"
 #include "settings/settings_keys.h"
 
 namespace sweeprun {
@@ -49,8 +50,9 @@ Value registeredValue(const RegisteredDefault& entry) {
 
 }  // namespace
 
-UserDefaults::UserDefaults(std::string homeDirectory, const std::vector<std::string>& arguments)
-    : homeDirectory_(std::move(homeDirectory)),
+UserDefaults::UserDefaults(const RunWorld& world, const std::vector<std::string>& arguments)
+    : world_(&world),
+      homeDirectory_(world.homeDirectory),
       argumentDomain_(argumentDomainFromArguments(arguments)) {
   addSuiteNamed(kToolDomain);
 }
@@ -92,7 +94,8 @@ void UserDefaults::registerDefaults(const Dictionary& defaults) {
 bool UserDefaults::setCompanionValue(const Value& value, std::string_view key) {
   std::string error;
   if (!writeDefaultsDomainValue(homeDirectory_, kCompanionDomain, key, value, error)) {
-    TrashLog::err(localized("Unable to save %@ in the preferences: %@", {key, error}));
+    TrashLog::err(world_->runLog,
+                  localized("Unable to save %@ in the preferences: %@", {key, error}));
     return false;
   }
   for (Domain& present : persistentDomains_) {

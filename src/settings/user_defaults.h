@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "os/run_world.h"
 #include "plist/value.h"
 #include "settings/settings.h"
 
@@ -22,9 +23,11 @@ namespace sweeprun {
 /// as an empty domain: it never stops a run.
 class UserDefaults : public Settings {
  public:
-  /// The defaults of the user whose home folder is |homeDirectory|. The
-  /// argument domain is built from |arguments| (argv, the program name first).
-  UserDefaults(std::string homeDirectory, const std::vector<std::string>& arguments);
+  /// The defaults of the user whose home folder is |world|'s; a value that
+  /// cannot be saved is reported to the world's run log as it stands then.
+  /// |world| must outlive the object. The argument domain is built from
+  /// |arguments| (argv, the program name first).
+  UserDefaults(const RunWorld& world, const std::vector<std::string>& arguments);
 
   Value objectForKey(std::string_view key) const override;
   /// The value when it is a text; the decimal text when it is a number
@@ -55,6 +58,7 @@ class UserDefaults : public Settings {
     Dictionary values;
   };
 
+  const RunWorld* world_;
   std::string homeDirectory_;
   Dictionary argumentDomain_;
   std::vector<Domain> persistentDomains_;  // the tool's own first, then the suites

@@ -19,8 +19,8 @@ constexpr unsigned kRoot = 0;
 
 std::vector<std::string> userStorePaths(const std::string& homeDirectory) {
   const std::string& home = homeDirectory;
-  const std::string database = FolderStore::userDatabasePath();
-  const std::string journal = journalPath(false);
+  const std::string database = FolderStore::userDatabasePath(home);
+  const std::string journal = userJournalPath(home);
   return {database,
           database + kLockSuffix,
           defaultsDomainPath(home, kToolDomain),

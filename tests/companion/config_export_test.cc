@@ -79,9 +79,9 @@ class ConfigExportTest : public CompanionTest {};
 
 TEST_F(ConfigExportTest, FileReadsBackAsTheSameFolders) {
   TrashFolder plain = TrashFolder::folderWithPath();
-  plain.setPath(folder("Downloads"));
+  plain.setPath(folder("Downloads"), process());
   TrashFolder odd = TrashFolder::folderWithPath();
-  odd.setPath(folder("odd [1] *?"));  // wildcards in a real name
+  odd.setPath(folder("odd [1] *?"), process());  // wildcards in a real name
   odd.setValue("play", Value::integer(TrashFolder::kMoveAction));
   odd.setValue("move", Value::text(folder("Archive")));
   odd.setValue("datf", Value::boolean(true));
@@ -99,7 +99,7 @@ TEST_F(ConfigExportTest, FileReadsBackAsTheSameFolders) {
                  {"size", Value::real(1000)},
                  {"oppo", Value::integer(1)}})});
   TrashFolder none = TrashFolder::folderWithPath();
-  none.setPath(folder("Empty rules"));
+  none.setPath(folder("Empty rules"), process());
   none.setRules({});
   const FolderList folders = {plain, odd, none};
 

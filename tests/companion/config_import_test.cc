@@ -12,7 +12,7 @@ class ConfigImportTest : public CompanionTest {
  protected:
   TrashFolder stored(const std::string& path, uint64_t hits) {
     TrashFolder folder = TrashFolder::folderWithPath();
-    folder.setPath(path);
+    folder.setPath(path, process());
     folder.setValue("hits", Value::unsignedInteger(hits));
     folder.setValue("busy", Value::text("kept"));
     auto items = std::make_shared<ItemList>();

@@ -18,7 +18,7 @@ class FolderDatabaseTest : public CompanionTest {
     ASSERT_EQ(FolderDatabase::LoadStatus::kMissing, database.load(error));
     for (const char* name : {"A", "B"}) {
       TrashFolder folder = TrashFolder::folderWithPath();
-      folder.setPath(folder_(name));
+      folder.setPath(folder_(name), process());
       database.folders().push_back(folder);
     }
     database.folders()[1].setValue("busy", Value::text("companion state"));

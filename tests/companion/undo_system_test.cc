@@ -9,6 +9,7 @@
 
 #include "companion/companion_test_env.h"
 #include "log/run_journal.h"
+#include "os/process.h"
 
 namespace sweeprun {
 namespace {
@@ -51,7 +52,8 @@ class UndoSystemTest : public CompanionTest {
     record.inode = st.st_ino;
     std::string error;
     JournalWriter writer;
-    ASSERT_TRUE(writer.open(journalPath(true), now_, 0, std::chrono::milliseconds(0), error));
+    ASSERT_TRUE(
+        writer.open(journalPath(process(), true), now_, 0, std::chrono::milliseconds(0), error));
     ASSERT_TRUE(writer.append(record, error));
     ASSERT_TRUE(writer.close(error));
   }
@@ -74,7 +76,7 @@ TEST_F(UndoSystemTest, EntriesGoBackToTheirOwnersThroughTheSystemJournal) {
   EXPECT_EQ(1u, journalRuns([&] {
                   std::vector<JournalRecord> records;
                   std::string error;
-                  readJournal(journalPath(true), records, error);
+                  readJournal(journalPath(process(), true), records, error);
                   return records;
                 }())[0]
                     .undone.size());

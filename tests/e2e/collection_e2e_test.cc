@@ -15,6 +15,7 @@
 
 #include "e2e/run_program.h"
 #include "fs/dir_handle.h"
+#include "os/run_world.h"
 #include "support/temp_dir.h"
 
 namespace sweeprun {
@@ -145,8 +146,9 @@ class MemoryScratch {
     if (DirHandle::openDirectory(path_, folder, error) != OpenStatus::kOpened) return;
     bool listed = false;
     for (const std::string& name : folder.listNames(listed).strings()) {
-      for (int attempt = 0;
-           attempt < 10 && folder.removeEntry(name, error) == RemoveStatus::kFailed; ++attempt) {
+      for (int attempt = 0; attempt < 10 && folder.removeEntry(name, kEntryTreeTimeLimit, error) ==
+                                                RemoveStatus::kFailed;
+           ++attempt) {
       }
     }
     std::error_code ignored;

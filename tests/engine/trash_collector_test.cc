@@ -65,7 +65,7 @@ class CollectorTest : public EngineTest {
 
   FolderList loadDatabase() {
     TrashApplication application;
-    application.unarchiveWithFile(database, nullptr);
+    application.unarchiveWithFile(database, process(), nullptr);
     return application.trashFolderList() ? *application.trashFolderList() : FolderList();
   }
 

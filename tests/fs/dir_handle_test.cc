@@ -12,7 +12,7 @@
 #include <cstdio>
 #include <thread>
 
-#include "os/process.h"
+#include "os/run_world.h"
 #include "support/fs_tree.h"
 #include "support/temp_dir.h"
 
@@ -125,11 +125,12 @@ TEST_F(DirHandleTest, NamesThatWouldLeaveTheFolderAreRefused) {
     SCOPED_TRACE(name);
     DirHandle child;
     EXPECT_FALSE(inner.statEntry(name));
-    EXPECT_NE(RemoveStatus::kRemoved, inner.removeEntry(name, error));
+    EXPECT_NE(RemoveStatus::kRemoved, inner.removeEntry(name, kEntryTreeTimeLimit, error));
     EXPECT_NE(RemoveStatus::kRemoved, inner.removeFile(name, error));
     EXPECT_NE(OpenStatus::kOpened, inner.openChild(name, child, error));
     EXPECT_NE(CreateStatus::kCreated, inner.createFileExclusive(name, "x", 0644, error));
-    EXPECT_NE(MoveStatus::kMoved, inner.moveEntry(name, watched, "moved", error));
+    EXPECT_NE(MoveStatus::kMoved,
+              inner.moveEntry(name, watched, "moved", kEntryTreeTimeLimit, error));
     EXPECT_FALSE(inner.isDeletable(name));
   }
   EXPECT_TRUE(outsideIntact());
@@ -147,10 +148,11 @@ TEST_F(DirHandleTest, LinksPlantedAsEntriesAreRemovedAsTheLinks) {
   DirHandle dir = open("watched");
   std::string error;
 
-  EXPECT_EQ(RemoveStatus::kRemoved, dir.removeEntry("to-folder", error)) << error;
+  EXPECT_EQ(RemoveStatus::kRemoved, dir.removeEntry("to-folder", kEntryTreeTimeLimit, error))
+      << error;
   EXPECT_EQ(RemoveStatus::kRemoved, dir.removeFile("to-file", error)) << error;
-  EXPECT_EQ(RemoveStatus::kRemoved, dir.removeEntry("tree", error)) << error;
-  EXPECT_EQ(RemoveStatus::kGone, dir.removeEntry("tree", error));
+  EXPECT_EQ(RemoveStatus::kRemoved, dir.removeEntry("tree", kEntryTreeTimeLimit, error)) << error;
+  EXPECT_EQ(RemoveStatus::kGone, dir.removeEntry("tree", kEntryTreeTimeLimit, error));
 
   bool ok = false;
   EXPECT_TRUE(dir.listNames(ok).empty());
@@ -200,9 +202,10 @@ TEST_F(DirHandleTest, RemovingUnlocksWhatIsBelowAFolderButNotTheFolderItself) {
   }
   DirHandle dir = open("watched");
   std::string error;
-  EXPECT_EQ(RemoveStatus::kRemoved, dir.removeEntry("tree", error)) << error;
-  EXPECT_EQ(RemoveStatus::kRemoved, dir.removeEntry("locked-file", error)) << error;
-  EXPECT_EQ(RemoveStatus::kFailed, dir.removeEntry("locked-folder", error));
+  EXPECT_EQ(RemoveStatus::kRemoved, dir.removeEntry("tree", kEntryTreeTimeLimit, error)) << error;
+  EXPECT_EQ(RemoveStatus::kRemoved, dir.removeEntry("locked-file", kEntryTreeTimeLimit, error))
+      << error;
+  EXPECT_EQ(RemoveStatus::kFailed, dir.removeEntry("locked-folder", kEntryTreeTimeLimit, error));
   EXPECT_TRUE(entryExists(path("watched/locked-folder/inside")));
   EXPECT_FALSE(entryExists(path("watched/tree")));
 }
@@ -222,11 +225,11 @@ TEST_F(DirHandleTest, AFileWithOtherHardLinksIsNeverUnlocked) {
   std::string error;
 
   EXPECT_FALSE(dir.unlock("link"));
-  EXPECT_EQ(RemoveStatus::kFailed, dir.removeEntry("link", error));
-  EXPECT_EQ(RemoveStatus::kFailed, dir.removeEntry("tree", error));
+  EXPECT_EQ(RemoveStatus::kFailed, dir.removeEntry("link", kEntryTreeTimeLimit, error));
+  EXPECT_EQ(RemoveStatus::kFailed, dir.removeEntry("tree", kEntryTreeTimeLimit, error));
   EXPECT_TRUE(isImmutable(path("outside/keep")));
   EXPECT_TRUE(outsideIntact());
-  EXPECT_EQ(RemoveStatus::kRemoved, dir.removeEntry("loose", error)) << error;
+  EXPECT_EQ(RemoveStatus::kRemoved, dir.removeEntry("loose", kEntryTreeTimeLimit, error)) << error;
   EXPECT_EQ("loose", readText(path("outside/loose")));
 }
 
@@ -243,9 +246,9 @@ TEST_F(DirHandleTest, AMountedFileSystemInsideATreeIsLeftAlone) {
   DirHandle dir = open("watched");
   std::string error;
 
-  EXPECT_EQ(RemoveStatus::kSkipped, dir.removeEntry("tree", error));
+  EXPECT_EQ(RemoveStatus::kSkipped, dir.removeEntry("tree", kEntryTreeTimeLimit, error));
   EXPECT_FALSE(dir.isDeletable("mnt"));
-  EXPECT_EQ(RemoveStatus::kSkipped, dir.removeEntry("mnt", error));
+  EXPECT_EQ(RemoveStatus::kSkipped, dir.removeEntry("mnt", kEntryTreeTimeLimit, error));
   EXPECT_EQ("kept", readText(path("watched/tree/mnt/on-other-device")));
   EXPECT_EQ("kept", readText(path("watched/mnt/on-other-device")));
   EXPECT_FALSE(entryExists(path("watched/tree/file")));
@@ -280,7 +283,7 @@ TEST_F(DirHandleTest, RemovesATreeOfAnyDepthWithFewDescriptors) {
   few.rlim_cur = 100;
   ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &few));
   std::string error;
-  const RemoveStatus status = watched.removeEntry("deep", error);
+  const RemoveStatus status = watched.removeEntry("deep", kEntryTreeTimeLimit, error);
   setrlimit(RLIMIT_NOFILE, &saved);
   EXPECT_EQ(RemoveStatus::kRemoved, status) << error;
   EXPECT_FALSE(entryExists(path("watched/deep")));
@@ -293,11 +296,9 @@ TEST_F(DirHandleTest, GivesUpATreeThatTakesLongerThanTheTimeLimit) {
   for (const char* folder : {"watched", "watched/tree", "watched/tree/inner"})
     makeFolder(path(folder));
   writeText(path("watched/tree/inner/file"), "");
-  Process context;
-  context.entryTreeTimeLimit = std::chrono::seconds(0);
-  ScopedProcess limited(context);
   std::string error;
-  EXPECT_EQ(RemoveStatus::kFailed, open("watched").removeEntry("tree", error));
+  EXPECT_EQ(RemoveStatus::kFailed,
+            open("watched").removeEntry("tree", std::chrono::seconds(0), error));
   EXPECT_EQ("unlinkat(" + path("watched/tree") +
                 "): took longer than 0 s, stopped; the entry is left partly removed",
             error);
@@ -337,7 +338,7 @@ TEST_F(DirHandleTest, FoldersSwappedForLinksDuringARemovalNeverLeadOutside) {
     });
     while (!started) std::this_thread::yield();
     std::string error;
-    dir.removeEntry("tree", error);
+    dir.removeEntry("tree", kEntryTreeTimeLimit, error);
     done = true;
     swapper.join();
     swapsDuringRemoval += swaps;
@@ -346,8 +347,8 @@ TEST_F(DirHandleTest, FoldersSwappedForLinksDuringARemovalNeverLeadOutside) {
       ASSERT_TRUE(entryExists(path("outside/canary" + std::to_string(i)))) << "round " << round;
     }
     std::string ignored;
-    dir.removeEntry("tree", ignored);  // whatever the swapper kept alive
-    dir.removeEntry("links", ignored);
+    dir.removeEntry("tree", kEntryTreeTimeLimit, ignored);  // whatever the swapper kept alive
+    dir.removeEntry("links", kEntryTreeTimeLimit, ignored);
   }
   EXPECT_GT(swapsDuringRemoval, 0);
 }

@@ -15,7 +15,7 @@
 
 #include "fs/dir_handle.h"
 #include "fs/place_entry.h"
-#include "os/process.h"
+#include "os/run_world.h"
 #include "support/fs_tree.h"
 #include "support/temp_dir.h"
 
@@ -64,7 +64,8 @@ TEST_F(MoveEntryTest, NeverReplacesAnExistingTarget) {
     for (const char* target : {"taken-file", "taken-folder", "taken-link"}) {
       SCOPED_TRACE(std::string(source) + " onto " + target);
       std::string error;
-      EXPECT_EQ(MoveStatus::kTargetExists, from.moveEntry(source, to, target, error));
+      EXPECT_EQ(MoveStatus::kTargetExists,
+                from.moveEntry(source, to, target, kEntryTreeTimeLimit, error));
     }
   }
   EXPECT_EQ("source", readText(from_ + "/file"));
@@ -78,10 +79,11 @@ TEST_F(MoveEntryTest, MovesALinkAsTheLinkAndReportsAGoneSource) {
   makeLink(tmp_.file("outside"), from_ + "/link");
   DirHandle from = openFolder(from_), to = openFolder(to_);
   std::string error;
-  EXPECT_EQ(MoveStatus::kMoved, from.moveEntry("link", to, "link", error)) << error;
+  EXPECT_EQ(MoveStatus::kMoved, from.moveEntry("link", to, "link", kEntryTreeTimeLimit, error))
+      << error;
   EXPECT_TRUE(isLink(to_ + "/link"));
   EXPECT_TRUE(namesIn(tmp_.file("outside")).empty());
-  EXPECT_EQ(MoveStatus::kGone, from.moveEntry("link", to, "again", error));
+  EXPECT_EQ(MoveStatus::kGone, from.moveEntry("link", to, "again", kEntryTreeTimeLimit, error));
 }
 
 TEST(CollisionNameTest, PutsTheNumberBeforeTheLastExtension) {
@@ -132,7 +134,9 @@ TEST_F(MoveEntryTest, PlacingTakesTheFirstFreeCollisionName) {
   writeText(to_ + "/notes copy 1.txt", "older");
   DirHandle from = openFolder(from_), to = openFolder(to_);
   std::string placed, error;
-  EXPECT_EQ(MoveStatus::kMoved, placeEntry(from, "notes.txt", to, placed, error)) << error;
+  EXPECT_EQ(MoveStatus::kMoved,
+            placeEntry(from, "notes.txt", to, kEntryTreeTimeLimit, placed, error))
+      << error;
   EXPECT_EQ("notes copy 2.txt", placed);
   EXPECT_EQ("new", readText(to_ + "/notes copy 2.txt"));
   EXPECT_EQ("old", readText(to_ + "/notes.txt"));
@@ -166,12 +170,10 @@ TEST_F(CrossDeviceMoveTest, LeavesATreeThatTakesLongerThanTheTimeLimit) {
   makeFolder(from_ + "/tree");
   makeFolder(from_ + "/tree/inner");
   writeText(from_ + "/tree/inner/file", "contents");
-  Process context;
-  context.entryTreeTimeLimit = std::chrono::seconds(0);
-  ScopedProcess limited(context);
   DirHandle from = openFolder(from_), to = openFolder(other_);
   std::string error;
-  EXPECT_EQ(MoveStatus::kFailed, from.moveEntry("tree", to, "tree", error));
+  EXPECT_EQ(MoveStatus::kFailed,
+            from.moveEntry("tree", to, "tree", std::chrono::seconds(0), error));
   EXPECT_EQ("copy(" + from_ +
                 "/tree): took longer than 0 s, stopped; the entry is left as it was, not moved",
             error);
@@ -193,7 +195,8 @@ TEST_F(CrossDeviceMoveTest, CopiesTheEntryAsItIsAndRemovesTheSource) {
   DirHandle from = openFolder(from_), to = openFolder(other_);
 
   std::string error;
-  ASSERT_EQ(MoveStatus::kMoved, from.moveEntry("tree", to, "moved", error)) << error;
+  ASSERT_EQ(MoveStatus::kMoved, from.moveEntry("tree", to, "moved", kEntryTreeTimeLimit, error))
+      << error;
   const std::string moved = other_ + "/moved";
   EXPECT_FALSE(entryExists(tree));
   EXPECT_EQ((std::vector<std::string>{"moved"}), namesIn(other_));  // no temporary left
@@ -258,7 +261,7 @@ TEST_F(CrossDeviceMoveTest, OnlyASourceThatCouldBeDeletedIsCopied) {
     MoveStatus status;
     {
       ScopedEffectiveUser user(c.user);
-      status = from.moveEntry(name, to, name, error);
+      status = from.moveEntry(name, to, name, kEntryTreeTimeLimit, error);
     }
     EXPECT_EQ(c.expected, status) << error;
     if (c.expected == MoveStatus::kMoved) {
@@ -276,7 +279,8 @@ TEST_F(CrossDeviceMoveTest, AnExistingTargetStopsTheMoveBeforeAnythingChanges) {
   writeText(other_ + "/file", "target");
   DirHandle from = openFolder(from_), to = openFolder(other_);
   std::string error;
-  EXPECT_EQ(MoveStatus::kTargetExists, from.moveEntry("file", to, "file", error));
+  EXPECT_EQ(MoveStatus::kTargetExists,
+            from.moveEntry("file", to, "file", kEntryTreeTimeLimit, error));
   EXPECT_EQ("source", readText(from_ + "/file"));
   EXPECT_EQ("target", readText(other_ + "/file"));
   EXPECT_EQ((std::vector<std::string>{"file"}), namesIn(other_));
@@ -292,7 +296,7 @@ TEST_F(CrossDeviceMoveTest, ACopyThatFailsPartWayLeavesNothingBehindAndTheSource
   writeText(from_ + "/tree/big", std::string(1 << 20, 'x'));
   DirHandle from = openFolder(from_), to = openFolder(small);
   std::string error;
-  EXPECT_EQ(MoveStatus::kFailed, from.moveEntry("tree", to, "tree", error));
+  EXPECT_EQ(MoveStatus::kFailed, from.moveEntry("tree", to, "tree", kEntryTreeTimeLimit, error));
   EXPECT_NE(std::string::npos, error.find("No space")) << error;
   EXPECT_TRUE(namesIn(small).empty());
   EXPECT_EQ("first", readText(from_ + "/tree/a"));
@@ -351,7 +355,7 @@ TEST_F(CrossDeviceMoveTest, NamesSwappedForLinksDuringTheCopyNeverRedirectIt) {
     ASSERT_EQ(0, chmod(entry.c_str(), 06777));
     DirHandle from = openFolder(from_), to = openFolder(other_);
     std::string error;
-    from.moveEntry(name, to, name, error);
+    from.moveEntry(name, to, name, kEntryTreeTimeLimit, error);
   }
   done = true;
   swapper.join();
@@ -376,7 +380,8 @@ TEST_F(CrossDeviceMoveTest, ALinkInsideTheTreeLeavesItsTargetAlone) {
   ASSERT_EQ(0, utimensat(AT_FDCWD, (from_ + "/tree/link").c_str(), linkTimes, AT_SYMLINK_NOFOLLOW));
   DirHandle from = openFolder(from_), to = openFolder(other_);
   std::string error;
-  ASSERT_EQ(MoveStatus::kMoved, from.moveEntry("tree", to, "tree", error)) << error;
+  ASSERT_EQ(MoveStatus::kMoved, from.moveEntry("tree", to, "tree", kEntryTreeTimeLimit, error))
+      << error;
   EXPECT_EQ(0u, statOf(victim).st_uid);
   EXPECT_EQ(1000000000, statOf(victim).st_mtim.tv_sec);
   EXPECT_EQ(kOtherUser, statOf(other_ + "/tree/link").st_uid);
@@ -423,7 +428,9 @@ TEST_F(MoveEntryTest, LeftoverStagingFoldersGoAndLookAlikesStay) {
       {"upper-case digits", "00000000000000A4",
        [](const std::string& path) { return plantLeftover(path), true; }, false},
       {"a link to a leftover", "00000000000000a5",
-       [&](const std::string& path) { return symlink(tmp_.file("elsewhere").c_str(), path.c_str()) == 0; },
+       [&](const std::string& path) {
+         return symlink(tmp_.file("elsewhere").c_str(), path.c_str()) == 0;
+       },
        false},
       {"in use", "00000000000000a6",
        [&](const std::string& path) {
@@ -473,7 +480,8 @@ TEST_F(CrossDeviceMoveTest, AMoveUnderWayIsNeverTakenForALeftover) {
     const std::string name = "big" + std::to_string(round);
     writeText(from_ + "/" + name, content);
     std::string error;
-    EXPECT_EQ(MoveStatus::kMoved, from.moveEntry(name, to, name, error)) << error;
+    EXPECT_EQ(MoveStatus::kMoved, from.moveEntry(name, to, name, kEntryTreeTimeLimit, error))
+        << error;
     EXPECT_EQ(content.size(), readText(other_ + "/" + name).value_or("").size());
   }
   done = true;

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "os/run_world.h"
 #include "support/fs_tree.h"
 #include "support/temp_dir.h"
 
@@ -62,7 +63,8 @@ TEST_F(UserTrashTest, ANameMustBeFreeInBothFilesAndInfo) {
   DirHandle source = openFolder(watched_);
   std::string placed;
 
-  ASSERT_EQ(MoveStatus::kMoved, trash_.trashEntry(source, "a.txt", kDecember7, placed, error_))
+  ASSERT_EQ(MoveStatus::kMoved,
+            trash_.trashEntry(source, "a.txt", kDecember7, kEntryTreeTimeLimit, placed, error_))
       << error_;
   EXPECT_EQ("a copy 2.txt", placed);
   EXPECT_EQ("new", readText(files_ + "/a copy 2.txt"));
@@ -74,7 +76,8 @@ TEST_F(UserTrashTest, ANameMustBeFreeInBothFilesAndInfo) {
 TEST_F(UserTrashTest, AFailedMoveTakesItsInfoFileBack) {
   DirHandle source = openFolder(watched_);
   std::string placed;
-  EXPECT_EQ(MoveStatus::kGone, trash_.trashEntry(source, "vanished", kDecember7, placed, error_));
+  EXPECT_EQ(MoveStatus::kGone,
+            trash_.trashEntry(source, "vanished", kDecember7, kEntryTreeTimeLimit, placed, error_));
   EXPECT_FALSE(entryExists(info("vanished.trashinfo")));
 }
 
@@ -103,7 +106,8 @@ TEST_F(UserTrashTest, ANameTooLongForItsInfoFileIsShortenedAndRestoredWhole) {
   writeText(watched_ + "/" + longName, "first");
   DirHandle source = openFolder(watched_);
   std::string placed;
-  ASSERT_EQ(MoveStatus::kMoved, trash_.trashEntry(source, longName, kDecember7, placed, error_))
+  ASSERT_EQ(MoveStatus::kMoved,
+            trash_.trashEntry(source, longName, kDecember7, kEntryTreeTimeLimit, placed, error_))
       << error_;
   EXPECT_EQ(std::string(241, 'n') + ".log", placed);
   EXPECT_EQ(
@@ -111,7 +115,8 @@ TEST_F(UserTrashTest, ANameTooLongForItsInfoFileIsShortenedAndRestoredWhole) {
       readText(info(placed + ".trashinfo")));
 
   writeText(watched_ + "/" + longName, "second");
-  ASSERT_EQ(MoveStatus::kMoved, trash_.trashEntry(source, longName, kDecember7, placed, error_))
+  ASSERT_EQ(MoveStatus::kMoved,
+            trash_.trashEntry(source, longName, kDecember7, kEntryTreeTimeLimit, placed, error_))
       << error_;
   EXPECT_EQ(std::string(234, 'n') + " copy 1.log", placed);
   EXPECT_EQ("second", readText(files_ + "/" + placed));
@@ -139,8 +144,8 @@ TEST_F(UserTrashTest, TrashToolsListTheEntryWithItsOriginalPath) {
   writeText(watched_ + "/my report%.pdf", "");
   DirHandle source = openFolder(watched_);
   std::string placed;
-  ASSERT_EQ(MoveStatus::kMoved,
-            trash_.trashEntry(source, "my report%.pdf", kDecember7, placed, error_));
+  ASSERT_EQ(MoveStatus::kMoved, trash_.trashEntry(source, "my report%.pdf", kDecember7,
+                                                  kEntryTreeTimeLimit, placed, error_));
 
   ScopedEnv dataHome("XDG_DATA_HOME", tmp_.file("data"));
   FILE* pipe = popen("trash-list 2>/dev/null", "r");

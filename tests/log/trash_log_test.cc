@@ -57,11 +57,11 @@ class TrashLogTest : public ::testing::Test {
   /// One run: opens the log, writes the marker and a line, closes it. Returns
   /// the text this run added.
   std::string run() {
-    TrashLog log;
+    TrashLog log(context);
     log.open(logPath, settings.objectForKey("LogLimit").numericReading());
     context.runLog = &log;
     log.log(marker(now));
-    logLine("Saved the folder list.");
+    logLine(context.runLog, "Saved the folder list.");
     log.close();
     context.runLog = nullptr;
     return marker(now) + "\nSaved the folder list.\n\n";
@@ -156,7 +156,7 @@ TEST_F(TrashLogTest, ALimitOfZeroCutsNothing) {
 TEST_F(TrashLogTest, TrimmingAndLinesReachTheFileAtOnce) {
   const std::string kept = section(daysAgo(1));
   dir.write("Sweeply.log", section(daysAgo(5), std::string(4000, 'x')) + kept);
-  TrashLog log;
+  TrashLog log(context);
   log.open(logPath, 2);
   // A run that dies now leaves the kept text, not the old sections' bytes.
   EXPECT_EQ(kept + "\n", dir.read("Sweeply.log"));
@@ -214,14 +214,14 @@ TEST_F(TrashLogTest, AClosingLineIsWrittenVerbatimAndABadListIsSkipped) {
 }
 
 TEST_F(TrashLogTest, ErrorsGoToTheSystemLogAndToAnOpenRunLog) {
-  TrashLog::err("first %@");
-  logLine("dropped: no run log is open");
+  TrashLog::err(context.runLog, "first %@");
+  logLine(context.runLog, "dropped: no run log is open");
   EXPECT_EQ("first %@\n", errors.str());
 
-  TrashLog log;
+  TrashLog log(context);
   log.open(logPath);
   context.runLog = &log;
-  TrashLog::err("Unable to read ~/Downloads");
+  TrashLog::err(context.runLog, "Unable to read ~/Downloads");
   context.runLog = nullptr;
   log.close();
   EXPECT_EQ("first %@\nUnable to read ~/Downloads\n", errors.str());
@@ -237,12 +237,12 @@ TEST_F(TrashLogTest, AFileThatCannotBeOpenedMakesEveryWriteANoOp) {
   for (const std::string& path :
        {dir.file("missing/Sweeply.log"), dir.file("link.log"), dir.file("folder.log")}) {
     SCOPED_TRACE(path);
-    TrashLog log;
+    TrashLog log(context);
     log.open(path);
     EXPECT_FALSE(log.isOpen());
     context.runLog = &log;
     log.log("line");
-    TrashLog::err("still reported");
+    TrashLog::err(context.runLog, "still reported");
     log.close();
     context.runLog = nullptr;
   }

@@ -37,7 +37,7 @@ TEST_F(DatabaseRoundTripTest, AnEarlierDatabaseIsWrittenBackByteForByte) {
   std::string original, error;
   ASSERT_TRUE(readFile(kMixedFolders, original, error)) << error;
   TrashApplication application;
-  application.unarchiveWithFile(kMixedFolders, nullptr);
+  application.unarchiveWithFile(kMixedFolders, context_, nullptr);
   ASSERT_EQ(3u, application.countOfTrashFolderList());
   const std::string copy = dir_.file("copy.plist");
   ASSERT_TRUE(application.archiveToFile(copy, error)) << error;
@@ -55,7 +55,7 @@ TEST_F(DatabaseRoundTripTest, EveryEntryReadsAsItsStoredDictionary) {
   const Value graph = unarchivePlainGraph(original);
   const Value& stored = graph.arrayPtr()->at(0).dictionaryPtr()->get("fist");
   TrashApplication application;
-  application.unarchiveWithFile(kMixedFolders, nullptr);
+  application.unarchiveWithFile(kMixedFolders, context_, nullptr);
   const ItemList& items = *application.objectInTrashFolderListAtIndex(0).items();
   ASSERT_EQ(stored.arrayPtr()->size(), items.size());
   for (size_t i = 0; i < items.size(); ++i) {

@@ -57,11 +57,12 @@ class FakeDecoder : public KeyedDecoder {
   Dictionary object_;
 };
 
-// Encodes |record| and decodes it again as |Record|.
-template <typename Record>
-Record recode(const ArchivableObject& record) {
+// Encodes |record| and decodes it again as |Record|, with |context| after
+// the decoder when its fromCoder takes one.
+template <typename Record, typename... Context>
+Record recode(const ArchivableObject& record, Context&... context) {
   FakeDecoder decoder(FakeEncoder::encode(record));
-  return Record::fromCoder(decoder);
+  return Record::fromCoder(decoder, context...);
 }
 
 }  // namespace sweeprun

@@ -9,9 +9,12 @@
 namespace sweeprun {
 namespace {
 
+// The paths below are absolute: no home folder, no account is read.
+const RunWorld kWorld;
+
 // Writes a database of |count| folders at |path| through a store of its own.
 void writeFolders(const std::string& path, size_t count) {
-  FolderStore store(path);
+  FolderStore store(path, kWorld);
   TrashApplication application;
   std::string error;
   store.load(application, nullptr, error);
@@ -26,7 +29,7 @@ TEST(FolderStoreTest, ReadsWhatItSavedAndSavesAgainAfterItsOwnSave) {
   const std::string path = dir.file("Folders.data");
   writeFolders(path, 2);
 
-  FolderStore store(path);
+  FolderStore store(path, kWorld);
   TrashApplication application;
   std::string error;
   ASSERT_EQ(FolderStore::LoadStatus::kLoaded, store.load(application, nullptr, error)) << error;
@@ -53,7 +56,7 @@ TEST(FolderStoreTest, NeverSavesOverAFileThatChangedOrVanishedSinceTheRead) {
     TempDir dir;
     const std::string path = dir.file("Folders.data");
     writeFolders(path, 3);
-    FolderStore store(path);
+    FolderStore store(path, kWorld);
     TrashApplication application;
     std::string error;
     ASSERT_EQ(FolderStore::LoadStatus::kLoaded, store.load(application, nullptr, error));
@@ -71,7 +74,7 @@ TEST(FolderStoreTest, AFileItCouldNotReadIsReportedAndKept) {
   TempDir dir;
   const std::string path = dir.file("Folders.data");
   ASSERT_EQ(0, mkdir(path.c_str(), 0755));
-  FolderStore store(path);
+  FolderStore store(path, kWorld);
   TrashApplication application;
   std::string error;
   EXPECT_EQ(FolderStore::LoadStatus::kDamaged, store.load(application, nullptr, error));

@@ -56,7 +56,7 @@ class TrashApplicationTest : public ::testing::Test {
     const std::string path = test_.dir().file(name);
     EXPECT_EQ(0, mkdir(path.c_str(), 0755));
     TrashFolder folder = TrashFolder::folderWithPath();
-    folder.setPath(path);
+    folder.setPath(path, test_.context);
     return folder;
   }
 
@@ -98,7 +98,7 @@ TEST_F(TrashApplicationTest, FileRoundTripKeepsUnknownKeysKindsItemsAndAliases) 
   ASSERT_TRUE(app.archiveToFile(database, archiveError));
 
   TrashApplication back;
-  back.unarchiveWithFile(database, nullptr);
+  back.unarchiveWithFile(database, test_.context, nullptr);
   ASSERT_EQ(2u, back.countOfTrashFolderList());
   const FolderList& original = *app.trashFolderList();
   for (size_t i = 0; i < 2; ++i) {
@@ -124,7 +124,7 @@ TEST_F(TrashApplicationTest, DatabaseThatYieldedNoListIsNeverReplaced) {
   for (const std::string& path : {withoutRoot, unreadable}) {
     SCOPED_TRACE(path);
     TrashApplication app;
-    app.unarchiveWithFile(path, nullptr);
+    app.unarchiveWithFile(path, test_.context, nullptr);
     EXPECT_EQ(nullptr, app.trashFolderList());
     std::string archiveError;
     EXPECT_FALSE(app.archiveToFile(path, archiveError));
@@ -139,7 +139,7 @@ TEST_F(TrashApplicationTest, DatabaseThatYieldedNoListIsNeverReplaced) {
 TEST_F(TrashApplicationTest, ContentThatIsNotAKeyedArchiveThrows) {
   const std::string path = test_.dir().write("text.data", "just some text");
   TrashApplication app;
-  EXPECT_THROW(app.unarchiveWithFile(path, nullptr), PlatformException);
+  EXPECT_THROW(app.unarchiveWithFile(path, test_.context, nullptr), PlatformException);
 }
 
 TEST_F(TrashApplicationTest, MergerJoinsTheListThatWasReadAndGivesTheIgnoreList) {
@@ -151,13 +151,13 @@ TEST_F(TrashApplicationTest, MergerJoinsTheListThatWasReadAndGivesTheIgnoreList)
 
   FakeMerger merger;
   TrashApplication fromFile;
-  fromFile.unarchiveWithFile(database, &merger);
+  fromFile.unarchiveWithFile(database, test_.context, &merger);
   EXPECT_EQ(2u, fromFile.countOfTrashFolderList());
   EXPECT_EQ(NameList{".DS_Store"}, fromFile.globalIgnoreList());
 
   TrashApplication withoutFile;
   EXPECT_FALSE(withoutFile.globalIgnoreList());
-  withoutFile.unarchiveWithFile(std::nullopt, &merger);
+  withoutFile.unarchiveWithFile(std::nullopt, test_.context, &merger);
   EXPECT_EQ(1u, withoutFile.countOfTrashFolderList());
   EXPECT_EQ((std::vector<int>{1, 0}), merger.merged);
 }

@@ -29,11 +29,11 @@ class TrashFolderTest : public ::testing::Test {
 
   // A stored record as the database holds it: the given alias bytes, data
   // and items under their coder keys.
-  static TrashFolder decode(std::string_view alias, Dictionary data, Array items = {}) {
+  TrashFolder decode(std::string_view alias, Dictionary data, Array items = {}) {
     Dictionary object{{"fink", Value::data(alias)}, {"fdat", Value::dictionary(std::move(data))}};
     if (!items.empty()) object.set("fist", Value::array(std::move(items)));
     FakeDecoder decoder(std::move(object));
-    return TrashFolder::fromCoder(decoder);
+    return TrashFolder::fromCoder(decoder, test_.context);
   }
 
   TestProcess test_;
@@ -54,14 +54,14 @@ TEST_F(TrashFolderTest, NewRecordHasExactlyTheSevenDefaultsAndOneRule) {
 
 TEST_F(TrashFolderTest, SetPathStandardizesNamesAndMakesAnAliasOnlyForAnExistingFolder) {
   TrashFolder folder = TrashFolder::folderWithPath();
-  folder.setPath("~/Projects/Inbox/");
+  folder.setPath("~/Projects/Inbox/", test_.context);
   EXPECT_EQ(test_.dir().path() + "/Projects/Inbox", folder.value("data.path").asText());
   EXPECT_EQ("Inbox", folder.value("name").asText());
   EXPECT_FALSE(folder.aliasRecord());
 
   makeDirectory("Projects");
   makeDirectory("Projects/Inbox");
-  folder.setPath("~/Projects/Inbox/");
+  folder.setPath("~/Projects/Inbox/", test_.context);
   EXPECT_TRUE(folder.aliasRecord());
 }
 
@@ -91,19 +91,19 @@ TEST_F(TrashFolderTest, MergeTakesRememberedStateButKeepsTheConfiguration) {
   makeDirectory("First");
   makeDirectory("Second");
   TrashFolder first = TrashFolder::folderWithPath();
-  first.setPath(test_.dir().file("First"));
+  first.setPath(test_.dir().file("First"), test_.context);
   first.setDate(Date{100}, "last");
   first.setValue("busy", Value::text("yes"));
   first.setItems(std::make_shared<ItemList>(ItemList{item(1, "/a/x")}));
   TrashFolder second = TrashFolder::folderWithPath();
-  second.setPath(test_.dir().file("Second"));
+  second.setPath(test_.dir().file("Second"), test_.context);
   second.setDate(Date{200}, "last");
   second.setValue("play", Value::integer(TrashFolder::kDeleteAction));
   second.rules().clear();
   second.setItems(std::make_shared<ItemList>(ItemList{item(2, "/b/y")}));
 
   TrashFolder configured = TrashFolder::folderWithPath();
-  configured.setPath(test_.dir().file("Missing"));  // no alias of its own
+  configured.setPath(test_.dir().file("Missing"), test_.context);  // no alias of its own
   configured.setDate(Date{50}, "next");
   configured.setValue("move", Value::text("/dest"));
   configured.mergeFolder(first);
@@ -120,7 +120,7 @@ TEST_F(TrashFolderTest, MergeTakesRememberedStateButKeepsTheConfiguration) {
   EXPECT_EQ(1u, configured.rules().size());
 
   TrashFolder withAlias = TrashFolder::folderWithPath();
-  withAlias.setPath(test_.dir().file("Second"));
+  withAlias.setPath(test_.dir().file("Second"), test_.context);
   const auto ownAlias = withAlias.aliasRecord();
   withAlias.mergeFolder(first);
   EXPECT_EQ(ownAlias, withAlias.aliasRecord());
@@ -150,7 +150,7 @@ TEST_F(TrashFolderTest, DecodingFollowsAMovedFolderIntoPathNameAndItems) {
   makeDirectory("Data/Archive");
   const std::string oldPath = test_.dir().file("Data/Inbox");
   TrashFolder stored = TrashFolder::folderWithPath();
-  stored.setPath(oldPath);
+  stored.setPath(oldPath, test_.context);
   stored.setValue("xtra", Value::unsignedInteger(7));
   stored.setItems(std::make_shared<ItemList>(ItemList{
       item(1, oldPath + "/report.pdf"), item(2, oldPath), item(3, oldPath + "2/other.pdf")}));
@@ -159,7 +159,7 @@ TEST_F(TrashFolderTest, DecodingFollowsAMovedFolderIntoPathNameAndItems) {
   const std::string newPath = test_.dir().file("Data/Archive/Inbox");
   ASSERT_EQ(0, std::rename(oldPath.c_str(), newPath.c_str()));
   FakeDecoder decoder(encoded);
-  TrashFolder moved = TrashFolder::fromCoder(decoder);
+  TrashFolder moved = TrashFolder::fromCoder(decoder, test_.context);
 
   EXPECT_EQ(newPath, moved.path());
   EXPECT_EQ("Inbox", moved.value("name").asText());
@@ -176,13 +176,13 @@ TEST_F(TrashFolderTest, DecodingFollowsAMovedFolderIntoPathNameAndItems) {
 
   // The record now points at the new place, so the next run finds it at once.
   FakeDecoder again(FakeEncoder::encode(moved));
-  EXPECT_EQ(newPath, TrashFolder::fromCoder(again).path());
+  EXPECT_EQ(newPath, TrashFolder::fromCoder(again, test_.context).path());
 }
 
 TEST_F(TrashFolderTest, AliasThatFailsDisablesTheFolderUnlessItMayBeAbsent) {
   makeDirectory("Gone");
   TrashFolder made = TrashFolder::folderWithPath();
-  made.setPath(test_.dir().file("Gone"));
+  made.setPath(test_.dir().file("Gone"), test_.context);
   const std::string alias = *made.aliasRecord();
   ASSERT_EQ(0, rmdir(test_.dir().file("Gone").c_str()));
 

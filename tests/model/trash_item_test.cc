@@ -82,7 +82,8 @@ class TrashItemOnDiskTest : public ::testing::Test {
 };
 
 TEST_F(TrashItemOnDiskTest, VanishedEntryGetsZerosAndStillChecksIn) {
-  TrashItem item = TrashItem::trashItemWithPath("~/gone//./file.txt");
+  TrashItem item =
+      TrashItem::trashItemWithPath("~/gone//./file.txt", context_.homeDirectory, context_.clock());
   const Dictionary expected{{"path", Value::text(dir_.path() + "/gone/file.txt")},
                             {"fnum", Value::unsignedInteger(0)},
                             {"size", Value::unsignedInteger(0)},
@@ -97,13 +98,15 @@ TEST_F(TrashItemOnDiskTest, LinkIsDescribedAsItselfAndRoundTrips) {
   struct stat link;
   ASSERT_EQ(0, lstat(dir_.file("link").c_str(), &link));
 
-  TrashItem item = TrashItem::trashItemWithPath(dir_.file("link"));
+  TrashItem item =
+      TrashItem::trashItemWithPath(dir_.file("link"), context_.homeDirectory, context_.clock());
   EXPECT_EQ(static_cast<uint64_t>(link.st_ino), item.value("fnum").asUnsigned());
   EXPECT_EQ(static_cast<uint64_t>(link.st_size), item.value("size").asUnsigned());
   EXPECT_TRUE(item.value("mdat").isDate());
   EXPECT_TRUE(item.value("cdat").isDate() || item.value("cdat").isNone());
 
-  TrashItem back = recode<TrashItem>(item);
+  DirectoryInterner directories;
+  TrashItem back = recode<TrashItem>(item, directories);
   EXPECT_EQ(item.dictionary(), back.dictionary());
   EXPECT_TRUE(back.isEqualToTrashItem(item));
 }

@@ -22,7 +22,7 @@ class UserDefaultsTest : public ::testing::Test {
                  writeXmlPropertyList(Value::dictionary(values)));
   }
   UserDefaults userDefaults(std::vector<std::string> arguments = {"sweeprun"}) {
-    UserDefaults defaults(home().path(), arguments);
+    UserDefaults defaults(test_.context, arguments);
     defaults.addSuiteNamed(kCompanionDomain);
     defaults.registerDefaults(userModeRegisteredDefaults());
     return defaults;

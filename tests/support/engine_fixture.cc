@@ -61,7 +61,7 @@ bool EngineTest::contains(const std::vector<std::string>& lines, std::string_vie
 TrashFolder EngineTest::watching(const std::string& path, std::vector<TrashRule> rules,
                                  int64_t action) const {
   TrashFolder folder = TrashFolder::folderWithPath();
-  folder.setPath(path);
+  folder.setPath(path, context_);
   folder.setRules(std::move(rules));
   folder.setValue("play", Value::integer(action));
   return folder;

@@ -61,7 +61,7 @@ class EngineTest : public ::testing::Test {
  private:
   TempDir temp_;
   Date now_;
-  TrashLog log_;
+  TrashLog log_{context_};
   std::string logPath_;
   size_t logRead_ = 0;
   std::optional<ScopedProcess> scope_;

@@ -67,14 +67,14 @@ bool FailingFolder::unlock(const std::string& name) const {
   return !errorFor(FolderOperation::kUnlock, name) && real_->unlock(name);
 }
 
-RemoveStatus FailingFolder::removeEntry(const std::string& name, std::string& error,
-                                        const EntryAttributes* known) const {
+RemoveStatus FailingFolder::removeEntry(const std::string& name, std::chrono::seconds treeTimeLimit,
+                                        std::string& error, const EntryAttributes* known) const {
   if (const int e = errorFor(FolderOperation::kRemove, name)) {
     if (e == ENOENT) return RemoveStatus::kGone;
     error = errorText("unlinkat", entryPath(name), e);
     return RemoveStatus::kFailed;
   }
-  return real_->removeEntry(name, error, known);
+  return real_->removeEntry(name, treeTimeLimit, error, known);
 }
 
 RemoveStatus FailingFolder::removeFile(const std::string& name, std::string& error) const {
@@ -88,7 +88,8 @@ RemoveStatus FailingFolder::removeFile(const std::string& name, std::string& err
 }
 
 MoveStatus FailingFolder::moveEntry(const std::string& name, const Folder& destination,
-                                    const std::string& targetName, std::string& error,
+                                    const std::string& targetName,
+                                    std::chrono::seconds treeTimeLimit, std::string& error,
                                     EntryAttributes* placed, const EntryAttributes* known) const {
   int e = errorFor(FolderOperation::kMove, name);
   // The target by its full path only: a bare name would be the source's.
@@ -99,7 +100,7 @@ MoveStatus FailingFolder::moveEntry(const std::string& name, const Folder& desti
     error = errorText("renameat2", entryPath(name), e);
     return MoveStatus::kFailed;
   }
-  return real_->moveEntry(name, destination, targetName, error, placed, known);
+  return real_->moveEntry(name, destination, targetName, treeTimeLimit, error, placed, known);
 }
 
 CreateStatus FailingFolder::createFileExclusive(const std::string& name, std::string_view contents,

@@ -67,12 +67,13 @@ class FailingFolder : public Folder {
                                            int& errorNumber) const override;
   bool isDeletable(const std::string& name, const EntryAttributes* known = nullptr) const override;
   bool unlock(const std::string& name) const override;
-  RemoveStatus removeEntry(const std::string& name, std::string& error,
+  RemoveStatus removeEntry(const std::string& name, std::chrono::seconds treeTimeLimit,
+                           std::string& error,
                            const EntryAttributes* known = nullptr) const override;
   RemoveStatus removeFile(const std::string& name, std::string& error) const override;
   MoveStatus moveEntry(const std::string& name, const Folder& destination,
-                       const std::string& targetName, std::string& error,
-                       EntryAttributes* placed = nullptr,
+                       const std::string& targetName, std::chrono::seconds treeTimeLimit,
+                       std::string& error, EntryAttributes* placed = nullptr,
                        const EntryAttributes* known = nullptr) const override;
   CreateStatus createFileExclusive(const std::string& name, std::string_view contents,
                                    unsigned mode, std::string& error) const override;

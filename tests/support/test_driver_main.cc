@@ -74,6 +74,6 @@ int main(int argc, char** argv) {
   };
   ScopedProcess installed(context);
   // Located with the installed home folder; start-up drops it in system mode.
-  context.userTrashPath = locateUserTrash();
+  context.userTrashPath = locateUserTrash(context.homeDirectory);
   return exitStatusOf(startup(std::vector<std::string>(argv, argv + argc)));
 }

@@ -1,7 +1,8 @@
 #pragma once
 
-// Helpers shared by the files that implement DirHandle. Not for the rest of
-// the code: everything here works on raw descriptors.
+// fs: the descriptor-level steps DirHandle and its tree walks share (status,
+// flags, permission tests, listing). Not for the rest of the code:
+// everything here works on raw descriptors.
 
 #include <cstdint>
 #include <functional>
@@ -10,7 +11,6 @@
 
 #include "fs/dir_handle.h"
 #include "fs/entry_attributes.h"
-#include "fs/tree_deadline.h"
 
 namespace sweeprun {
 namespace fs {
@@ -77,37 +77,17 @@ bool mayChangeEntriesOf(int dirFd, const EntryStatus& folder);
 /// the entry's owner may remove the entry.
 bool stickyAllows(const EntryStatus& folder, const EntryStatus& entry);
 
-/// Whether the effective user could delete entry |name| of |dirFd| with
-/// everything below it, unlocking nothing: mayChangeEntriesOf |dirFd| and
-/// every folder below that holds entries, the sticky-bit rule for every
-/// entry, and no pinning flag on |name| or anything below it. Walks as
-/// removeAt does; a mount point below, a folder too deep or anything that
-/// cannot be read gives false, and so does a check still going at
-/// |deadline|. Fills |error| when false.
-bool mayRemoveTree(int dirFd, const std::string& name, const std::string& displayPath,
-                   uint64_t device, const TreeDeadline& deadline, std::string& error);
-
 /// Names of one level of the folder |dirFd|, without "." and "..".
 /// Calls |each| with the name of every entry but "." and ".."; false (with
 /// errno set) when the folder could not be read to its end.
 bool forEachName(int dirFd, const std::function<void(const char*)>& each);
 std::vector<std::string> readNames(int dirFd, bool& ok);
 
-/// Removes entry |name| of |dirFd| (of any kind), a folder as a tree through
-/// descriptors, never following a link nor leaving |device|: a mount point
-/// below is skipped (kSkipped) and the folders holding it stay. With
-/// |unlock|, every regular file and folder below |name| is unlocked (as
-/// unlockAt) before it is removed; |name| itself is not. |displayPath| names
-/// |name| in messages; it is made only for one.
-/// |known|, when given, is the status of |name| the caller read already: a
-/// file it describes is unlinked without reading it again (unlinkat follows
-/// no link, and one swapped for a folder meanwhile is read afresh).
-/// A walk still going at |deadline| stops there: kFailed, and the entry
-/// stays, partly removed, as |error| says.
-RemoveStatus removeAt(int dirFd, const std::string& name,
-                      const std::function<std::string()>& displayPath, uint64_t device, bool unlock,
-                      const TreeDeadline& deadline, std::string& error,
-                      const EntryStatus* known = nullptr);
+/// A rename that never replaces an existing target. Where the file system
+/// cannot promise that (EINVAL), the target is checked first: a narrow race,
+/// but the old entry at the target is never replaced knowingly. Returns 0 or
+/// the errno value.
+int renameNoReplace(int fromDir, const char* from, int toDir, const char* to);
 
 }  // namespace fs
 }  // namespace sweeprun
