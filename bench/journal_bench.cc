@@ -66,13 +66,14 @@ class JournalBench {
   double run(bool journalled) {
     prepare();
     TrashApplication application;
-    TrashCollector collector;
-    collector.setSafe(&application);
     std::optional<JournalKeeper> journal;
+    RunOptions options;
+    options.application = &application;
     if (journalled) {
       journal.emplace(journalPath(false), 7);
-      collector.addObserver(&*journal);
+      options.observers = {&*journal};
     }
+    TrashCollector collector(scratch_.context, std::move(options));
     const double seconds = secondsOf([&] { collector.run(); });
     if (collector.failures() != 0 || (journal && journal->failed())) {
       std::fprintf(stderr, "the run failed\n");

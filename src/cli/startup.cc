@@ -44,19 +44,19 @@ void print(const std::string& text) { *process().out << text << std::flush; }
 /// be removed or the database not saved, else 0.
 int runCollection(Settings& settings, TrashConfigFileParser* configuration) {
   TrashApplication application;
-  TrashCollector collector;
-  collector.setSafe(&application);
-  collector.setSettings(&settings);
-  collector.setConfiguration(configuration);
   // What the run did, entry by entry, for sweeply history and undo.
   JournalKeeper journal(journalPath(process().systemMode),
                         settings.objectForKey(kLogLimit).numericReading());
-  collector.addObserver(&journal);
   // The journal records and the metrics file of the run.
   std::optional<std::string> metricsFile = settings.stringForKey(kMetricsFile);
   if (metricsFile) *metricsFile = standardizePath(*metricsFile, process().homeDirectory);
   RunReport report(process().clock(), std::move(metricsFile));
-  collector.addObserver(&report);
+  RunOptions options;
+  options.application = &application;
+  options.settings = &settings;
+  options.configuration = configuration;
+  options.observers = {&journal, &report};
+  TrashCollector collector(process(), std::move(options));
   int status = 1;
   try {
     if (collector.run()) status = collector.failures() > 0 || journal.failed() ? kRunFailures : 0;
