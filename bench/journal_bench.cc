@@ -70,7 +70,7 @@ class JournalBench {
     RunOptions options;
     options.application = &application;
     if (journalled) {
-      journal.emplace(journalPath(false), 7);
+      journal.emplace(scratch_.context, journalPath(false), 7);
       options.observers = {&*journal};
     }
     TrashCollector collector(scratch_.context, std::move(options));

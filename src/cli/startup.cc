@@ -45,12 +45,12 @@ void print(const std::string& text) { *process().out << text << std::flush; }
 int runCollection(Settings& settings, TrashConfigFileParser* configuration) {
   TrashApplication application;
   // What the run did, entry by entry, for sweeply history and undo.
-  JournalKeeper journal(journalPath(process().systemMode),
+  JournalKeeper journal(process(), journalPath(process().systemMode),
                         settings.objectForKey(kLogLimit).numericReading());
   // The journal records and the metrics file of the run.
   std::optional<std::string> metricsFile = settings.stringForKey(kMetricsFile);
   if (metricsFile) *metricsFile = standardizePath(*metricsFile, process().homeDirectory);
-  RunReport report(process().clock(), std::move(metricsFile));
+  RunReport report(process().clock, std::move(metricsFile));
   RunOptions options;
   options.application = &application;
   options.settings = &settings;

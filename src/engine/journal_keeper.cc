@@ -5,7 +5,6 @@
 #include "log/trash_log.h"
 #include "model/record_keys.h"
 #include "os/localization.h"
-#include "os/process.h"
 #include "os/process_info.h"
 
 namespace sweeprun {
@@ -35,10 +34,11 @@ const char* typeName(const EntryAttributes& attributes) {
 
 }  // namespace
 
-JournalKeeper::JournalKeeper(std::string path, double limitDays)
+JournalKeeper::JournalKeeper(const RunWorld& world, std::string path, double limitDays)
     : path_(std::move(path)),
       limitDays_(limitDays),
-      started_(process().clock()),
+      started_(world.clock()),
+      mode_(world.systemMode ? "system" : "user"),
       runId_(journalRunId(started_, currentProcessId())) {}
 
 bool JournalKeeper::mayRemove() {
@@ -67,7 +67,7 @@ void JournalKeeper::entryDecided(const TrashFolder& folder, const std::string& n
   record.run = runId_;
   record.started = started_;
   record.number = ++written_;
-  record.mode = process().systemMode ? "system" : "user";
+  record.mode = mode_;
   record.folder = folder.path();
   record.action = actionName(folder);
   assignJoinedPath(record.original, folder.path(), name);
@@ -140,7 +140,7 @@ void JournalKeeper::stop(const std::string& reason, const std::string* unrecorde
   marker.kind = JournalRecord::Kind::kIncomplete;
   marker.run = runId_;
   marker.started = started_;
-  marker.mode = process().systemMode ? "system" : "user";
+  marker.mode = mode_;
   marker.number = written_;
   marker.unrecorded = unrecorded ? 1 : 0;
   std::string error;

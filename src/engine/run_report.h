@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -21,9 +22,9 @@ inline constexpr std::string_view kEntryActionMessageId = "c7323adfabdf43ed8a62c
 /// observer, then call finish.
 class RunReport : public RunObserver {
  public:
-  /// |start| is the moment the run begins; |metricsFile| the standardized
-  /// path of the metrics file, or none.
-  RunReport(Date start, std::optional<std::string> metricsFile);
+  /// The run begins now, by |clock| (see RunTally); |metricsFile| is the
+  /// standardized path of the metrics file, or none.
+  RunReport(std::function<Date()> clock, std::optional<std::string> metricsFile);
 
   void folderSkipped(const TrashFolder& folder, ScheduleAnswer answer) override {
     tally_.folderSkipped(folder, answer);

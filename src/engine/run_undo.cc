@@ -7,7 +7,6 @@
 #include "fs/empty_folder.h"
 #include "fs/file_open.h"
 #include "fs/path.h"
-#include "os/process.h"
 
 namespace sweeprun {
 
@@ -76,7 +75,7 @@ bool holdsTrashedEntries(const std::string& folder, const UndoOptions& options) 
   const std::string trash = deletingLastPathComponent(folder);
   if (lastPathComponent(folder) != "files") {
     return options.systemMode && lastPathComponent(folder) == ".Trash" &&
-           deletingLastPathComponent(trash) == standardizePath(process().usersFolder, {});
+           deletingLastPathComponent(trash) == standardizePath(options.usersFolder, {});
   }
   const std::string name = lastPathComponent(trash);
   if (name == "Trash") return true;
@@ -277,7 +276,7 @@ UndoReport undoRun(const JournalRun& run, const UndoOptions& options, JournalWri
         done.run = run.id;
         done.started = run.started;
         done.number = record->number;
-        done.undoneAt = process().clock();
+        done.undoneAt = options.clock();
         journal->append(done, report.journalError);
       }
     }
