@@ -32,20 +32,20 @@ std::string readMeName(const TrashFolder& folder) {
 // destination: the move-to folder or the Trash, when they lie inside it.
 // Condemning one would move a folder into itself, or the Trash into the
 // Trash, again at every check; they are passed over like the read-me file.
-std::vector<std::string> destinationHolders(const RunWorld& context, const TrashFolder& folder,
+std::vector<std::string> destinationHolders(const RunWorld& world, const TrashFolder& folder,
                                             const std::string& path) {
   std::vector<std::string> destinations;
   switch (folder.value(folder_key::kAction).asInteger()) {
     case TrashFolder::kMoveAction:
       destinations.push_back(
-          standardizePath(folder.value(folder_key::kDestination).asText(), context.homeDirectory));
+          standardizePath(folder.value(folder_key::kDestination).asText(), world.homeDirectory));
       break;
     case TrashFolder::kDeleteAction:
       break;
     default:
-      if (context.userTrashPath) {
-        destinations.push_back(deletingLastPathComponent(*context.userTrashPath));
-      } else if (context.systemMode) {
+      if (world.userTrashPath) {
+        destinations.push_back(deletingLastPathComponent(*world.userTrashPath));
+      } else if (world.systemMode) {
         destinations.push_back(joinPath(path, ".Trash"));  // when |path| is an account folder
       }
       break;

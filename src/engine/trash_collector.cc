@@ -70,26 +70,7 @@ bool TrashCollector::run() {
   if (application.countOfTrashFolderList() > 0) {
     // The count is taken again after every folder.
     for (size_t index = 0; index < application.countOfTrashFolderList(); ++index) {
-      TrashFolder& folder = application.objectInTrashFolderListAtIndex(index);
-      const std::string path = loggableText(folder.path());
-      const ScheduleAnswer answer = canCheckToday(folder, start_);
-      if (answer != ScheduleAnswer::kCheckNow) {
-        for (RunObserver* observer : options_.observers) observer->folderSkipped(folder, answer);
-      }
-      switch (answer) {
-        case ScheduleAnswer::kNotEnabled:
-          logLine(localized("Not checking folder '%@' (not enabled).\n", {path}));
-          break;
-        case ScheduleAnswer::kAlreadyCheckedToday:
-          logLine(localized("Not checking folder '%@' (already checked today).\n", {path}));
-          break;
-        case ScheduleAnswer::kNotPresent:
-          logLine(localized("Not checking folder '%@' (not present).\n", {path}));
-          break;
-        default:
-          checks.check(folder);
-          break;
-      }
+      checkIfDue(application.objectInTrashFolderListAtIndex(index), checks);
     }
     result = true;
   }
@@ -99,6 +80,29 @@ bool TrashCollector::run() {
   logLine(localized("Sweeply finished at %@.", {standardDateText(world_.clock())}));
   for (RunObserver* observer : options_.observers) observer->runFinished(failures_);
   return result;
+}
+
+void TrashCollector::checkIfDue(TrashFolder& folder, FolderCheck& checks) {
+  const ScheduleAnswer answer = canCheckToday(folder, start_);
+  if (answer == ScheduleAnswer::kCheckNow) {
+    checks.check(folder);
+    return;
+  }
+  for (RunObserver* observer : options_.observers) observer->folderSkipped(folder, answer);
+  const std::string path = loggableText(folder.path());
+  switch (answer) {
+    case ScheduleAnswer::kNotEnabled:
+      logLine(localized("Not checking folder '%@' (not enabled).\n", {path}));
+      break;
+    case ScheduleAnswer::kAlreadyCheckedToday:
+      logLine(localized("Not checking folder '%@' (already checked today).\n", {path}));
+      break;
+    case ScheduleAnswer::kNotPresent:
+      logLine(localized("Not checking folder '%@' (not present).\n", {path}));
+      break;
+    case ScheduleAnswer::kCheckNow:
+      break;
+  }
 }
 
 void TrashCollector::checkFolder(TrashFolder& folder) {

@@ -14,6 +14,8 @@
 
 namespace sweeprun {
 
+class FolderCheck;
+
 /// One run of the tool over the folder list: read the folder database, check
 /// every folder that is due, save the database.
 class TrashCollector {
@@ -47,6 +49,9 @@ class TrashCollector {
   void saveDB();
 
  private:
+  /// Checks |folder| through |checks| when the schedule says it is due, else
+  /// tells why not.
+  void checkIfDue(TrashFolder& folder, FolderCheck& checks);
   std::string databasePath() const;
   /// Takes the database's lock for the run; false (reported, counted as a
   /// failure) when another program kept it, or it could not be taken.
