@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   parseCondition(fuzzInput(data, size), rule, error);
 
   writeScratchFile(path, fuzzInput(data, size));
-  TrashConfigFileParser parser;
+  TrashConfigFileParser parser(process.context);
   if (parser.parse(path)) {
     if (!parser.dbPath()) fuzzFailure("an accepted configuration names no database");
     if (!parser.folders() || parser.folders()->empty())

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Checks that every include in src/ points down the layers, never up:
 #   cli -> companion -> engine -> settings -> model -> log -> archive -> plist
-# with fs and os below all of them (they may use each other), and that only
-# fs and os include the system's file headers. Prints each offence and exits
-# 1 when there is one.
+# with fs and os below all of them (they may use each other), that only
+# fs and os include the system's file headers, and that only the entry points
+# (cli and companion) reach for the process context: every room below them
+# is handed the RunWorld it works in. Prints each offence and exits 1 when
+# there is one.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 rank() {
@@ -28,5 +30,13 @@ while IFS= read -r hit; do
   echo "$hit: a system header outside src/fs and src/os"
   status=1
 done < <(grep -rnE '^#include <(fcntl|unistd|dirent|sys/stat)\.h>' src | grep -vE '^src/(fs|os)/' || true)
-[ "$status" = 0 ] && echo "layers: every include points down"
+# Only the entry points build the run's world from the process; os/process.*
+# is where that context lives. Comment lines do not count.
+while IFS= read -r hit; do
+  echo "$hit: the process context outside src/cli and src/companion"
+  status=1
+done < <(grep -rnE '^#include "os/process\.h"|(^|[^A-Za-z0-9_.>])process\(\)' src |
+  grep -vE '^src/(cli|companion)/|^src/os/process\.(h|cc):' |
+  grep -vE '^[^:]+:[0-9]+:[[:space:]]*//' || true)
+[ "$status" = 0 ] && echo "layers: every include points down; only cli and companion reach the process"
 exit "$status"

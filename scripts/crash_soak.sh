@@ -9,7 +9,7 @@ kills="${1:-1000}"
 case "$kills" in
   '' | *[!0-9]*) echo "usage: $0 [N]" >&2; exit 2 ;;
 esac
-cmake -S . -B build >/dev/null
+cmake -S . -B build -DSWEEPRUN_WERROR=ON >/dev/null
 cmake --build build -j2 --target e2e_tests >/dev/null
 status=0
 output=$(SWEEPRUN_CRASH_KILLS="$kills" build/tests/e2e/e2e_tests \

@@ -44,7 +44,7 @@ if [ ! -f "$runtime" ]; then
 fi
 
 build=build-fuzz
-CC=clang CXX=clang++ cmake -S . -B "$build" -DSWEEPRUN_FUZZ=ON -DBUILD_TESTING=OFF \
+CC=clang CXX=clang++ cmake -S . -B "$build" -DSWEEPRUN_FUZZ=ON -DSWEEPRUN_WERROR=ON -DBUILD_TESTING=OFF \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j"$(nproc)" --target "${targets[@]}"
 

@@ -23,7 +23,7 @@ if [ "$(id -u)" != 0 ]; then
   echo "$0: system-mode runs need root" >&2
   exit 2
 fi
-cmake -S . -B build >/dev/null
+cmake -S . -B build -DSWEEPRUN_WERROR=ON >/dev/null
 cmake --build build -j2 --target race_tests sweeply >/dev/null
 status=0
 RACE_RUNS="$runs" build/tests/race/race_tests >build/race_soak.log 2>&1 || status=$?

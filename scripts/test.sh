@@ -6,9 +6,10 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 
 build=build
-# Tests on, whatever an earlier configure of the same folder chose; the
-# benchmarks are built too, so that they never fall behind the code.
-flags=(-DBUILD_TESTING=ON -DSWEEPRUN_BENCH=ON)
+# Tests and warnings-as-errors on, whatever an earlier configure of the same
+# folder chose; the benchmarks are built too, so that they never fall behind
+# the code.
+flags=(-DBUILD_TESTING=ON -DSWEEPRUN_BENCH=ON -DSWEEPRUN_WERROR=ON)
 if [ "${1:-}" = "--sanitize" ]; then
   build=build-sanitize
   flags+=(-DSWEEPRUN_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug)

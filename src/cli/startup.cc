@@ -231,7 +231,7 @@ int testPrivilegesAndFiles(const std::vector<std::string>& arguments, size_t opt
 /// kContinue when a system-mode run follows.
 int installConfiguration(Installed& installed) {
   process().userTrashPath.reset();  // an account's Trash is found per entry
-  auto parser = std::make_unique<TrashConfigFileParser>();
+  auto parser = std::make_unique<TrashConfigFileParser>(process());
   TrashConfigFileParser& configuration = *parser;
   installed.setConfiguration(std::move(parser));
   configuration.setBool(true, kIsOn);
@@ -255,10 +255,10 @@ int installConfiguration(Installed& installed) {
 int testUserStores() {
   std::ostream* err = process().err;
   const unsigned user = effectiveUserId();
-  if (const std::string warning = foreignHomeWarning("sweeprun", user); !warning.empty() && err)
+  if (const std::string warning = foreignHomeWarning(process(), "sweeprun", user); !warning.empty() && err)
     *err << warning << std::flush;
   std::string error;
-  if (userStoresAreOwned(user, error)) return kContinue;
+  if (userStoresAreOwned(process().homeDirectory, user, error)) return kContinue;
   if (err) {
     *err << localized(
                 "sweeprun: %@; user mode uses only files that belong to the user running "

@@ -49,7 +49,7 @@ int runImport(const CompanionCommand& command, const std::vector<std::string>& a
   if (!parseCommandArguments(command, arguments, {}, 1, 1, parsed, status)) return status;
   const std::string file = userPath(parsed.operands[0]);
 
-  TrashConfigFileParser parser;
+  TrashConfigFileParser parser(process());
   std::string error;
   if (!readConfiguration(parser, file, error)) {
     return failure(command, localized("cannot import '%@': %@", {file, error}));

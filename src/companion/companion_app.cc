@@ -302,9 +302,9 @@ void warning(const CompanionCommand& command, const std::string& message) {
 
 bool useUserStores(const CompanionCommand& command) {
   const unsigned user = effectiveUserId();
-  companionErr() << foreignHomeWarning("sweeply", user);
+  companionErr() << foreignHomeWarning(process(), "sweeply", user);
   std::string error;
-  if (userStoresAreOwned(user, error)) return true;
+  if (userStoresAreOwned(process().homeDirectory, user, error)) return true;
   failure(command, localized("%@; user-mode commands use only files that belong to the user "
                              "running them and that no one else can write; nothing was read or "
                              "changed",

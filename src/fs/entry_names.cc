@@ -7,9 +7,10 @@ namespace sweeprun {
 
 void EntryNames::add(std::string_view name) {
   // A name is at most a few hundred bytes on every file system; a longer one
-  // gets a block of its own.
+  // gets a block of its own. Blocks are left unfilled (not make_unique's
+  // zeroes): every byte handed out is copied in first.
   if (kBlockBytes - used_ < name.size()) {
-    blocks_.push_back(std::make_unique<char[]>(std::max(kBlockBytes, name.size())));
+    blocks_.emplace_back(new char[std::max(kBlockBytes, name.size())]);
     used_ = 0;
   }
   char* at = blocks_.back().get() + used_;

@@ -18,9 +18,11 @@ constexpr size_t kMaxLate = 1 << 16;
 
 }  // namespace
 
-// The buffer is sized once: growing a string for every object zero-filled
-// bytes that are written over at once.
-PlistObjectStream::PlistObjectStream(ByteSink& sink) : sink_(sink), buffer_(kBufferSize, '\0') {}
+// The buffer is sized once and left unfilled: zeroing it (or growing a
+// string for every object) wrote bytes that are written over at once, and a
+// small database touches only the first of its pages.
+PlistObjectStream::PlistObjectStream(ByteSink& sink)
+    : sink_(sink), buffer_(new char[kBufferSize]) {}
 
 char* PlistObjectStream::claim(size_t size) {
   if (used_ + size > kBufferSize) flush();
@@ -28,7 +30,7 @@ char* PlistObjectStream::claim(size_t size) {
     large_.assign(size, '\0');
     return large_.data();
   }
-  char* room = buffer_.data() + used_;
+  char* room = buffer_.get() + used_;
   used_ += size;
   return room;
 }
@@ -42,7 +44,7 @@ void PlistObjectStream::commit(size_t size) {
 }
 
 void PlistObjectStream::flush() {
-  sink_.append(std::string_view(buffer_.data(), used_));
+  sink_.append(std::string_view(buffer_.get(), used_));
   used_ = 0;
 }
 

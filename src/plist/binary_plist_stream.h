@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -29,7 +30,7 @@ class PlistObjectStream {
  private:
   static constexpr size_t kBufferSize = 256 << 10;
   ByteSink& sink_;
-  std::string buffer_;  // kBufferSize bytes, the first used_ of them claimed
+  std::unique_ptr<char[]> buffer_;  // kBufferSize bytes, the first used_ of them claimed
   size_t used_ = 0;
   std::string large_;
   uint64_t position_ = 0;

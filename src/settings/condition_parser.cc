@@ -4,13 +4,10 @@
 #include <array>
 #include <charconv>
 #include <optional>
-#include <ostream>
 
 #include "model/record_keys.h"
 #include "os/localization.h"
-#include "os/process.h"
 #include "os/text_case.h"
-#include "settings/trash_config_file_parser.h"
 
 namespace sweeprun {
 namespace {
@@ -294,24 +291,6 @@ bool parseCondition(std::string_view text, TrashRule& rule, std::string& error,
                                       {text, localizedString(fault)});
   }
   return made;
-}
-
-bool TrashConfigFileParser::parseRule(const std::string& text, std::string& error) {
-  TrashRule rule;
-  std::string warning;
-  if (!parseCondition(text, rule, error, &warning)) return false;
-  Process& context = process();
-  if (!warning.empty() && context.checkMode && context.out) {
-    *context.out << localized("Warning: %@\n", {warning}) << std::flush;
-  }
-  if (folder_ && rule.value(rule_key::kKind).asInteger() == kAgeRule) {
-    // The last age condition of an entry decides whether its folder is
-    // checked at most once a day.
-    folder_->setValue(folder_key::kOnceADay, Value::boolean(rule.checkOnce()));
-  }
-  if (!rules_) rules_.emplace();
-  rules_->push_back(std::move(rule));
-  return true;
 }
 
 }  // namespace sweeprun

@@ -1,7 +1,4 @@
-// The refusals of the configuration file that keep a system-mode run, which
-// works as root, from being turned against the system or against its own
-// files. They run after the whole file has been read, since the keys they
-// relate come in no defined order.
+#include "settings/config_safety.h"
 
 #include <algorithm>
 #include <optional>
@@ -17,10 +14,7 @@
 #include "fs/path.h"
 #include "log/run_journal.h"
 #include "os/localization.h"
-#include "os/process.h"
 #include "os/process_info.h"
-#include "settings/settings_keys.h"
-#include "settings/trash_config_file_parser.h"
 
 namespace sweeprun {
 namespace {
@@ -98,8 +92,11 @@ bool holds(const std::string& folder, const std::string& file) {
 
 }  // namespace
 
-bool TrashConfigFileParser::checkMetricsFile(std::string& error) const {
-  const std::optional<std::string> metrics = stringForKey(kMetricsFile);
+ConfigSafety::ConfigSafety(const RunWorld& world, OwnFiles files)
+    : world_(world), files_(std::move(files)) {}
+
+bool ConfigSafety::checkMetricsFile(std::string& error) const {
+  const std::optional<std::string>& metrics = files_.metricsFile;
   if (!metrics) return true;
   if (metrics->empty() || (*metrics)[0] != '/') {
     error = localized("MetricsFile '%@' is not an absolute path.", {*metrics});
@@ -115,17 +112,17 @@ bool TrashConfigFileParser::checkMetricsFile(std::string& error) const {
   // writes the file, and reports a failed write without stopping (see
   // RunReport). Only the check tells the administrator of a folder that is
   // missing now.
-  if (process().checkMode && !directoryExists(deletingLastPathComponent(file))) {
+  if (world_.checkMode && !directoryExists(deletingLastPathComponent(file))) {
     error = localized("MetricsFile '%@' names no file in an existing folder.", {*metrics});
     return false;
   }
   return true;
 }
 
-TrashConfigFileParser::GuardedFolders TrashConfigFileParser::guardedFolders() const {
-  const std::string home = process().homeDirectory;
+ConfigSafety::GuardedFolders ConfigSafety::guardedFolders() const {
+  const std::string& home = world_.homeDirectory;
   GuardedFolders guarded;
-  guarded.accounts = standardizePath(process().usersFolder, "");
+  guarded.accounts = standardizePath(world_.usersFolder, "");
   guarded.root = folderIdentity("/");
   guarded.accountsIdentity = folderIdentity(guarded.accounts);
   auto guard = [&guarded](std::string_view refusal, std::string file) {
@@ -135,20 +132,20 @@ TrashConfigFileParser::GuardedFolders TrashConfigFileParser::guardedFolders() co
   guard(
       "Path '%@' gives the watched folder %@, which holds the configuration file %@: watch a "
       "folder that holds none of the tool's own files.",
-      standardizePath(configFile_, home));
-  if (dbPath_) {
+      standardizePath(files_.configFile, home));
+  if (files_.dataFile) {
     guard(
         "Path '%@' gives the watched folder %@, which holds the DataFile %@: watch a folder that "
         "holds none of the tool's own files.",
-        standardizePath(*dbPath_, ""));
+        standardizePath(*files_.dataFile, ""));
   }
-  if (boolForKey(kLogToFile)) {
+  if (files_.logFile) {
     guard(
         "Path '%@' gives the watched folder %@, which holds the log file %@: watch a folder that "
         "holds none of the tool's own files.",
-        standardizePath(stringForKey(kLogFileName).value_or(""), home));
+        standardizePath(*files_.logFile, home));
   }
-  if (const std::optional<std::string> metrics = stringForKey(kMetricsFile)) {
+  if (const std::optional<std::string>& metrics = files_.metricsFile) {
     guard(
         "Path '%@' gives the watched folder %@, which holds the MetricsFile %@: watch a folder "
         "that holds none of the tool's own files.",
@@ -161,7 +158,7 @@ TrashConfigFileParser::GuardedFolders TrashConfigFileParser::guardedFolders() co
   return guarded;
 }
 
-std::string TrashConfigFileParser::watchedFolderRefusal(
+std::string ConfigSafety::watchedFolderRefusal(
     const GuardedFolders& guarded, const std::string& pattern, const std::string& path,
     const std::optional<FolderIdentity>& identity) const {
   // By the path's text, and by the folder the path opens: a link, a /proc
@@ -193,33 +190,34 @@ std::string TrashConfigFileParser::watchedFolderRefusal(
   return std::string();
 }
 
-std::string TrashConfigFileParser::refusalOfWatchedFolder(const std::string& path,
-                                                          const DirHandle& folder) const {
+std::string ConfigSafety::refusalOfWatchedFolder(const std::string& path,
+                                                 const DirHandle& folder) const {
   return watchedFolderRefusal(guardedFolders(), path, path, folderIdentity(folder));
 }
 
-bool TrashConfigFileParser::checkSafety(std::string& error) const {
-  const std::string home = process().homeDirectory;
-  const std::string dataFile = standardizePath(*dbPath_, "");
+bool ConfigSafety::checkFiles(const FolderList& folders, const std::vector<std::string>& patterns,
+                              std::string& error) const {
+  const std::string& dbPath = *files_.dataFile;
+  const std::string dataFile = standardizePath(dbPath, "");
   if (const auto existing = attributesOfItemAtPath(dataFile);
       existing && !existing->isRegularFile()) {
     error =
         localized("DataFile '%@' is not a regular file: it must name a plain file, or nothing yet.",
-                  {*dbPath_});
+                  {dbPath});
     return false;
   }
   error = checkFileFolders("DataFile", dataFile);
   if (!error.empty()) return false;
 
-  if (boolForKey(kLogToFile)) {
-    const std::string logFile = standardizePath(stringForKey(kLogFileName).value_or(""), home);
+  if (files_.logFile) {
+    const std::string logFile = standardizePath(*files_.logFile, world_.homeDirectory);
     error = checkFileFolders("LogFileName", logFile);
     if (!error.empty()) return false;
   }
 
   const GuardedFolders guarded = guardedFolders();
-  for (size_t i = 0; i < folders_->size(); ++i) {
-    const std::string path((*folders_)[i].path());
+  for (size_t i = 0; i < folders.size(); ++i) {
+    const std::string path(folders[i].path());
     // Opened as a run opens it; a folder that does not open now (a pattern
     // that matched nothing) is judged by its text alone.
     DirHandle opened;
@@ -229,7 +227,7 @@ bool TrashConfigFileParser::checkSafety(std::string& error) const {
         OpenStatus::kOpened) {
       identity = folderIdentity(opened);
     }
-    error = watchedFolderRefusal(guarded, folderPatterns_[i], path, identity);
+    error = watchedFolderRefusal(guarded, patterns[i], path, identity);
     if (!error.empty()) return false;
   }
   return true;

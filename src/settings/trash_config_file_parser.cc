@@ -3,12 +3,13 @@
 #include <ostream>
 
 #include "fs/file_io.h"
-#include "os/localization.h"
 #include "fs/path.h"
-#include "os/process.h"
-#include "plist/property_list.h"
+#include "model/record_keys.h"
+#include "os/localization.h"
 #include "os/system_log.h"
 #include "os/text_case.h"
+#include "plist/property_list.h"
+#include "settings/condition_parser.h"
 
 namespace sweeprun {
 namespace {
@@ -112,15 +113,6 @@ bool hasKind(const Value& value, Kind kind) {
   return false;
 }
 
-void reportParseError(const std::string& message) {
-  Process& context = process();
-  if (context.checkMode) {
-    if (context.out) *context.out << localized("Error: %s\n", {message}) << std::flush;
-  } else {
-    systemLog(localized("Error parsing config file: %@", {message}));
-  }
-}
-
 }  // namespace
 
 const std::array<std::string_view, 22> TrashConfigFileParser::xmlKeys = {
@@ -133,11 +125,13 @@ const std::array<std::string_view, 22> TrashConfigFileParser::xmlKeys = {
 };
 
 const std::array<std::string_view, 6> TrashConfigFileParser::tlxKeys = {
-    "data.datf", "data.ison", "data.temp", "data.rfil", "data.rtxt", "data.gran",
+    folder_key::kDatedFolder, folder_key::kEnabled,    folder_key::kMayBeAbsent,
+    folder_key::kReadMeName,  folder_key::kReadMeText, folder_key::kMatchAll,
 };
 
-TrashConfigFileParser::TrashConfigFileParser()
-    : data_{{"DateFormat", Value::text("%F")},
+TrashConfigFileParser::TrashConfigFileParser(const RunWorld& world)
+    : world_(world),
+      data_{{"DateFormat", Value::text("%F")},
             {"UseGrowl", Value::boolean(true)},
             {"GrowlnotifyPath", Value::text("/usr/local/bin/growlnotify")},
             {"DisabledGrowlMessages", Value::text("396")},
@@ -216,8 +210,7 @@ bool TrashConfigFileParser::parseArray(const Array& array, int index, int level,
     rules_.emplace();
     rules_->reserve(array.size());
   } else if (level == 1 && index == kFolders) {
-    folders_.emplace();
-    folders_->reserve(array.size());
+    configured_.start(array.size());
   }
   for (const Value& element : array) {
     if (!verifyItem(element, index, level + 1, error) ||
@@ -290,7 +283,9 @@ bool TrashConfigFileParser::applyItem(const Value& item, int index, int level, s
           error = localized("Required key missing: Path.");
           return false;
         }
-        if (!glob(error)) return false;
+        if (!configured_.add(std::move(*folder_), *globPath_, world_.maxPatternEntriesVisited,
+                             error))
+          return false;
         globPath_.reset();
         folder_.reset();
       }
@@ -312,7 +307,7 @@ bool TrashConfigFileParser::applyAction(std::string_view action, std::string& er
   constexpr std::string_view kMoveTo = "moveto:";
   if (lower == "trash") return true;
   if (lower == "delete") {
-    if (folder_) folder_->setValue("data.play", Value::integer(TrashFolder::kDeleteAction));
+    if (folder_) folder_->setValue(folder_key::kAction, Value::integer(TrashFolder::kDeleteAction));
     return true;
   }
   if (action.size() >= kMoveTo.size() &&
@@ -330,8 +325,8 @@ bool TrashConfigFileParser::applyAction(std::string_view action, std::string& er
     if (folder_) {
       // Only the keyword is read without regard to case: file systems here
       // tell "/Archive" from "/archive", so the destination keeps its own.
-      folder_->setValue("data.move", Value::text(action.substr(kMoveTo.size())));
-      folder_->setValue("data.play", Value::integer(TrashFolder::kMoveAction));
+      folder_->setValue(folder_key::kDestination, Value::text(action.substr(kMoveTo.size())));
+      folder_->setValue(folder_key::kAction, Value::integer(TrashFolder::kMoveAction));
     }
     return true;
   }
@@ -351,11 +346,48 @@ bool TrashConfigFileParser::checkRoot(std::string& error) const {
       return false;
     }
   }
-  if (!folders_ || folders_->empty()) {
+  const std::optional<FolderList>& folders = configured_.folders();
+  if (!folders || folders->empty()) {
     error = localized("Folders missing or empty.");
     return false;
   }
-  return checkMetricsFile(error) && checkSafety(error);
+  const ConfigSafety judge = safety();
+  return judge.checkMetricsFile(error) && judge.checkFiles(*folders, configured_.patterns(), error);
+}
+
+ConfigSafety TrashConfigFileParser::safety() const {
+  ConfigSafety::OwnFiles files;
+  files.configFile = configFile_;
+  files.dataFile = dbPath_;
+  if (boolForKey(xmlKeys[kLogToFile]))
+    files.logFile = stringForKey(xmlKeys[kLogFileName]).value_or("");
+  files.metricsFile = stringForKey(xmlKeys[kMetricsFile]);
+  return ConfigSafety(world_, std::move(files));
+}
+
+bool TrashConfigFileParser::parseRule(const std::string& text, std::string& error) {
+  TrashRule rule;
+  std::string warning;
+  if (!parseCondition(text, rule, error, &warning)) return false;
+  if (!warning.empty() && world_.checkMode && world_.out) {
+    *world_.out << localized("Warning: %@\n", {warning}) << std::flush;
+  }
+  if (folder_ && rule.value(rule_key::kKind).asInteger() == kAgeRule) {
+    // The last age condition of an entry decides whether its folder is
+    // checked at most once a day.
+    folder_->setValue(folder_key::kOnceADay, Value::boolean(rule.checkOnce()));
+  }
+  if (!rules_) rules_.emplace();
+  rules_->push_back(std::move(rule));
+  return true;
+}
+
+void TrashConfigFileParser::reportParseError(const std::string& message) const {
+  if (world_.checkMode) {
+    if (world_.out) *world_.out << localized("Error: %s\n", {message}) << std::flush;
+  } else {
+    systemLog(localized("Error parsing config file: %@", {message}));
+  }
 }
 
 }  // namespace sweeprun

@@ -5,7 +5,6 @@
 #include "log/run_journal.h"
 #include "model/folder_store.h"
 #include "os/localization.h"
-#include "os/process.h"
 #include "settings/defaults_domain.h"
 #include "settings/settings_keys.h"
 
@@ -18,8 +17,8 @@ constexpr unsigned kRoot = 0;
 
 }  // namespace
 
-std::vector<std::string> userStorePaths() {
-  const std::string& home = process().homeDirectory;
+std::vector<std::string> userStorePaths(const std::string& homeDirectory) {
+  const std::string& home = homeDirectory;
   const std::string database = FolderStore::userDatabasePath();
   const std::string journal = journalPath(false);
   return {database,
@@ -30,10 +29,10 @@ std::vector<std::string> userStorePaths() {
           journal + kLockSuffix};
 }
 
-bool userStoresAreOwned(unsigned user, std::string& error) {
-  const std::string& home = process().homeDirectory;
+bool userStoresAreOwned(const std::string& homeDirectory, unsigned user, std::string& error) {
+  const std::string& home = homeDirectory;
   const std::string base = standardizePath(home, home);
-  for (const std::string& store : userStorePaths()) {
+  for (const std::string& store : userStorePaths(home)) {
     const std::string path = standardizePath(store, home);
     // The stores are opened by these paths; one outside the home folder
     // would be checked nowhere.
@@ -48,10 +47,10 @@ bool userStoresAreOwned(unsigned user, std::string& error) {
   return true;
 }
 
-std::string foreignHomeWarning(std::string_view program, unsigned user) {
+std::string foreignHomeWarning(const RunWorld& world, std::string_view program, unsigned user) {
   if (user != kRoot) return {};
-  const std::string& home = process().homeDirectory;
-  const auto root = process().accountOf(kRoot);
+  const std::string& home = world.homeDirectory;
+  const auto root = world.accountOf(kRoot);
   if (root && !root->home.empty() &&
       standardizePath(home, home) == standardizePath(root->home, root->home))
     return {};

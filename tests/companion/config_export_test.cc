@@ -110,7 +110,7 @@ TEST_F(ConfigExportTest, FileReadsBackAsTheSameFolders) {
   EXPECT_NE(std::string::npos, warnings[0].find(std::string(odd.path())));
   EXPECT_NE(std::string::npos, warnings[0].find("condition 2"));
 
-  TrashConfigFileParser parser;
+  TrashConfigFileParser parser(context_);
   ASSERT_TRUE(parser.parse(file)) << err();
   EXPECT_EQ(temp_.file("db.data"), parser.dbPath());
   const FolderList& read = *parser.folders();

@@ -37,7 +37,7 @@ class ConfigImportTest : public CompanionTest {
 TEST_F(ConfigImportTest, KeepsHistoryAndTheFoldersTheFileDoesNotName) {
   const std::string a = folder("A"), b = folder("B"), c = folder("C");
   FolderList list = {stored(a, 3), stored(b, 7)};
-  TrashConfigFileParser parser;
+  TrashConfigFileParser parser(context_);
   parse(parser, entry(c) + entry(b, "<key>Action</key><string>delete</string>"));
 
   ImportOutcome outcome = importConfiguredFolders(parser, list);
@@ -61,7 +61,7 @@ TEST_F(ConfigImportTest, PatternsThatFindNothingAreReported) {
   const std::string offline = temp_.file("Volumes/Backup/Inbox");
   const std::string pattern = temp_.file("Volumes/*/Nothing");
   FolderList list;
-  TrashConfigFileParser parser;
+  TrashConfigFileParser parser(context_);
   parse(parser,
         entry(offline, "<key>NetworkDisk</key><true/>") + entry(pattern) + entry(offline + "2"));
 

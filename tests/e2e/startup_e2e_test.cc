@@ -9,7 +9,6 @@
 
 #include <filesystem>
 #include <functional>
-#include <optional>
 
 #include "e2e/driver_test.h"
 #include "e2e/run_program.h"
@@ -40,12 +39,12 @@ class StartupEndToEndTest : public DriverTest {
   }
 
   /// Runs |program| with |arguments| after the program name |name| (the
-  /// program's path when empty), as |user| (USER unset when none).
+  /// program's path when empty), as |user| (USER unset when null).
   ProgramResult run(const std::string& program, std::vector<std::string> arguments,
-                    std::optional<std::string> user = "root", std::string name = "") {
+                    const char* user = "root", std::string name = "") {
     arguments.insert(arguments.begin(), name.empty() ? program : name);
     return runProgram(program, arguments,
-                      toolEnvironment(home, user.value_or(""), temp.path(), "etc/sweeprun.plist"),
+                      toolEnvironment(home, user ? user : "", temp.path(), "etc/sweeprun.plist"),
                       temp.path());
   }
 
@@ -146,7 +145,7 @@ TEST_F(StartupEndToEndTest, PrivilegeMessageNamesTheLastModeOption) {
 }
 
 TEST_F(StartupEndToEndTest, UnsetUserPassesThePrivilegeTest) {
-  ProgramResult result = run(driver(), {"-t"}, std::nullopt);
+  ProgramResult result = run(driver(), {"-t"}, nullptr);
   EXPECT_EQ(std::string::npos, result.out.find("You must be root"));
   if (isRoot()) {
     EXPECT_EQ(116, result.exitStatus);

@@ -304,7 +304,7 @@ TEST_F(FolderCheckTest, SystemModeRefusesAFolderThatLeadsToAGuardedOne) {
   const std::string link = at("became-a-link");
   fs::create_symlink(context_.usersFolder, link);
   context_.systemMode = true;
-  TrashConfigFileParser configuration;
+  TrashConfigFileParser configuration(context_);
   RunOptions options;
   options.configuration = &configuration;
   TrashCollector guarded(context_, std::move(options));

@@ -22,7 +22,7 @@ class ConfigFuzzTest : public testing::Test {
 
   void parseBytes(const std::string& bytes) {
     env.out.str("");
-    TrashConfigFileParser parser;
+    TrashConfigFileParser parser(env.context);
     if (parser.parse(env.writeBytes(bytes, "fuzz.plist"))) {
       EXPECT_TRUE(parser.dbPath());
       ASSERT_TRUE(parser.folders());

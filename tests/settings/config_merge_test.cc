@@ -32,7 +32,7 @@ class ConfigMergeTest : public testing::Test {
   }
 
   ConfigTestEnv env;
-  TrashConfigFileParser parser;
+  TrashConfigFileParser parser{env.context};
 };
 
 TEST_F(ConfigMergeTest, WildcardPathGivesOneConfiguredFolderPerMatchInOrder) {
@@ -128,7 +128,7 @@ TEST_F(ConfigMergeTest, NoListOrNoConfiguredFoldersChangesNothing) {
   ASSERT_TRUE(parser.folders());
 
   FolderList stored = {storedFolder(env.dir + "/other", 1)};
-  TrashConfigFileParser unparsed;
+  TrashConfigFileParser unparsed(env.context);
   unparsed.merge(&stored);
   EXPECT_EQ(1u, stored.size());
 }

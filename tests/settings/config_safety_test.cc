@@ -124,7 +124,7 @@ TEST(ConfigSafetyTest, RefusesDangerousConfigurationsAndAcceptsTheirNeighbours) 
     ConfigTestEnv env;
     env.makeDir("watched");
     if (c.prepare) c.prepare(env);
-    TrashConfigFileParser parser;
+    TrashConfigFileParser parser(env.context);
     const bool accepted = parser.parse(env.writeConfig(withDir(c.config, env.dir)));
     EXPECT_EQ(c.message.empty(), accepted);
     EXPECT_EQ(c.message.empty() ? "" : "Error: " + withDir(c.message, env.dir) + "\n",
@@ -192,7 +192,7 @@ TEST(ConfigSafetyTest, RefusesGuardedFoldersReachedByAnotherPath) {
       fs::create_symlink(target, links + "/" + name);
     }
     const std::string path = withDir(c.path, env.dir + "/elsewhere");
-    TrashConfigFileParser parser;
+    TrashConfigFileParser parser(env.context);
     const bool accepted = parser.parse(env.writeConfig(
         rootWith("$DIR/data/db.data", entryWithPath(path), withDir(kOwnFiles, env.dir))));
     EXPECT_EQ(c.message.empty(), accepted);
@@ -241,7 +241,7 @@ TEST(ConfigSafetyTest, MetricsFileMustNameAFileInAnExistingFolder) {
     ConfigTestEnv env;
     env.makeDir("watched");
     if (c.prepare) c.prepare(env);
-    TrashConfigFileParser parser;
+    TrashConfigFileParser parser(env.context);
     const bool accepted = parser.parse(env.writeConfig(withDir(c.config, env.dir)));
     EXPECT_EQ(c.message.empty(), accepted);
     EXPECT_EQ(c.message.empty() ? "" : "Error: " + withDir(c.message, env.dir) + "\n",

@@ -8,7 +8,8 @@ namespace sweeprun {
 namespace {
 
 TEST(TrashConfigFileParserTest, StartsWithTheSystemModeDefaults) {
-  TrashConfigFileParser settings;
+  const RunWorld world;
+  TrashConfigFileParser settings(world);
   EXPECT_EQ("%F", settings.stringForKey("DateFormat"));
   EXPECT_EQ(Value::boolean(true), settings.objectForKey("UseGrowl"));
   EXPECT_EQ("/var/log/sweeply.log", settings.stringForKey("LogFileName"));
@@ -27,7 +28,7 @@ TEST(TrashConfigFileParserTest, StartsWithTheSystemModeDefaults) {
 TEST(TrashConfigFileParserTest, MinimalFileYieldsOneNewFolderAndKeepsTheDefaults) {
   ConfigTestEnv env;
   const std::string watched = env.makeDir("watched");
-  TrashConfigFileParser parser;
+  TrashConfigFileParser parser(env.context);
   ASSERT_TRUE(parser.parse(env.writeConfig(configRoot(folderEntry()))));
   EXPECT_EQ("", env.out.str());
 
@@ -112,7 +113,7 @@ TEST(TrashConfigFileParserTest, ReportsTheFirstFaultInCheckMode) {
     SCOPED_TRACE(c.label);
     ConfigTestEnv env;
     env.makeDir("watched");
-    TrashConfigFileParser parser;
+    TrashConfigFileParser parser(env.context);
     EXPECT_FALSE(parser.parse(env.writeConfig(c.config)));
     std::string expected = c.message;
     if (size_t at = expected.find("$DIR"); at != std::string::npos)
@@ -123,12 +124,12 @@ TEST(TrashConfigFileParserTest, ReportsTheFirstFaultInCheckMode) {
 
 TEST(TrashConfigFileParserTest, UnreadableOrMalformedFileIsReported) {
   ConfigTestEnv env;
-  TrashConfigFileParser missing;
+  TrashConfigFileParser missing(env.context);
   EXPECT_FALSE(missing.parse(env.dir + "/absent.plist"));
   EXPECT_NE(std::string::npos, env.out.str().find(env.dir + "/absent.plist")) << env.out.str();
 
   env.out.str("");
-  TrashConfigFileParser malformed;
+  TrashConfigFileParser malformed(env.context);
   EXPECT_FALSE(malformed.parse(env.writeBytes("<plist><dict><key>DataFile", "bad.plist")));
   EXPECT_EQ(0u, env.out.str().rfind("Error: ", 0)) << env.out.str();
   EXPECT_GT(env.out.str().size(), std::string("Error: \n").size());
@@ -139,7 +140,7 @@ TEST(TrashConfigFileParserTest, SystemModeReportsToTheSystemLog) {
   env.context.checkMode = false;
   env.context.systemMode = true;
   env.makeDir("watched");
-  TrashConfigFileParser parser;
+  TrashConfigFileParser parser(env.context);
   EXPECT_FALSE(parser.parse(env.writeConfig(configRoot(""))));
   EXPECT_EQ("", env.out.str());
   EXPECT_EQ("Error parsing config file: Folders missing or empty.\n", env.err.str());
@@ -148,7 +149,7 @@ TEST(TrashConfigFileParserTest, SystemModeReportsToTheSystemLog) {
 TEST(TrashConfigFileParserTest, RootKeysBecomeSettings) {
   ConfigTestEnv env;
   env.makeDir("watched");
-  TrashConfigFileParser parser;
+  TrashConfigFileParser parser(env.context);
   parser.setBool(true, "ison");
   ASSERT_TRUE(parser.parse(env.writeConfig(configRoot(
       folderEntry(),
@@ -194,7 +195,7 @@ TEST(TrashConfigFileParserTest, FolderEntryKeysFillTheFolderRecord) {
     SCOPED_TRACE(c.label);
     ConfigTestEnv env;
     env.makeDir("watched");
-    TrashConfigFileParser parser;
+    TrashConfigFileParser parser(env.context);
     ASSERT_TRUE(parser.parse(env.writeConfig(configRoot(folderEntry(c.keys))))) << env.out.str();
     const TrashFolder& folder = parser.folders()->front();
     for (const auto& [key, value] : c.expected)
@@ -230,7 +231,7 @@ TEST(TrashConfigFileParserTest, ConditionsBecomeTheRuleListAndDecideOnce) {
     SCOPED_TRACE(c.label);
     ConfigTestEnv env;
     env.makeDir("watched");
-    TrashConfigFileParser parser;
+    TrashConfigFileParser parser(env.context);
     ASSERT_TRUE(parser.parse(env.writeConfig(configRoot(folderEntry(c.keys))))) << env.out.str();
     const TrashFolder& folder = parser.folders()->front();
     std::vector<int64_t> kinds;

@@ -1,66 +1,70 @@
-// Joining the configured folders with the folder database: glob() at the end
-// of each folder entry, merge() once the database has been read.
+#include "settings/configured_folders.h"
 
-#include "os/localization.h"
 #include "fs/path_match.h"
-#include "os/process.h"
-#include "settings/trash_config_file_parser.h"
+#include "model/record_keys.h"
+#include "os/localization.h"
 
 namespace sweeprun {
 
-bool TrashConfigFileParser::glob(std::string& error) {
-  if (!folder_ || !globPath_) return true;
-  if (!folders_) folders_.emplace();
-  const size_t bound = process().maxPatternEntriesVisited;
-  const PatternExpansion expansion = expandPathPattern(*globPath_, bound);
+void ConfiguredFolders::start(size_t expected) {
+  folders_.emplace();
+  folders_->reserve(expected);
+  patterns_.clear();
+  patterns_.reserve(expected);
+}
+
+bool ConfiguredFolders::add(TrashFolder folder, const std::string& pattern,
+                            size_t maxEntriesVisited, std::string& error) {
+  const PatternExpansion expansion = expandPathPattern(pattern, maxEntriesVisited);
   if (expansion.tooManyEntries) {
     error = localized(
         "Path '%@' matches too many entries: more than %@ were looked at. Give a narrower "
         "pattern.",
-        {*globPath_, std::to_string(bound)});
+        {pattern, std::to_string(maxEntriesVisited)});
     return false;
   }
+  if (!folders_) folders_.emplace();
   const std::vector<std::string>& matches = expansion.paths;
   if (matches.empty()) {
     // Nothing on disk (yet): the text stays a pattern for stored folders,
     // e.g. on a volume that is not mounted now.
-    folder_->setPath(*globPath_);
-    folder_->setValue("data.glob", Value::text(*globPath_));
-    folders_->push_back(std::move(*folder_));
-    folderPatterns_.push_back(*globPath_);
+    folder.setPath(pattern);
+    folder.setValue(folder_key::kUnmatchedPattern, Value::text(pattern));
+    folders_->push_back(std::move(folder));
+    patterns_.push_back(pattern);
     return true;
   }
-  folder_->setPath(matches.front());
+  folder.setPath(matches.front());
   const size_t first = folders_->size();
-  folders_->push_back(std::move(*folder_));
+  folders_->push_back(std::move(folder));
   for (size_t i = 1; i < matches.size(); ++i) {
     TrashFolder copy((*folders_)[first]);
     copy.setPath(matches[i]);
     folders_->push_back(std::move(copy));
   }
-  folderPatterns_.insert(folderPatterns_.end(), matches.size(), *globPath_);
+  patterns_.insert(patterns_.end(), matches.size(), pattern);
   return true;
 }
 
-void TrashConfigFileParser::merge(FolderList* stored) {
+void ConfiguredFolders::mergeInto(FolderList* stored) {
   // Without configured folders (no parse, or a second call) there is
   // nothing to merge, and emptying the list would lose its history.
   if (!stored || !folders_) return;
   FolderList merged;
   merged.reserve(folders_->size());
   for (TrashFolder& configured : *folders_) {
-    const Value path = configured.value("data.path");
-    const Value& pattern = configured.value("data.glob");
-    globPath_.reset();
-    if (pattern.isText()) globPath_ = std::string(pattern.asText());
+    const Value path = configured.value(folder_key::kPath);
+    const Value& patternValue = configured.value(folder_key::kUnmatchedPattern);
+    std::optional<std::string> pattern;
+    if (patternValue.isText()) pattern = std::string(patternValue.asText());
 
     bool tookAny = false;
     for (size_t place = 0; place < stored->size();) {
       const TrashFolder& candidate = (*stored)[place];
-      const Value& storedPath = candidate.value("data.path");
+      const Value& storedPath = candidate.value(folder_key::kPath);
       const bool samePath = path == storedPath;
-      if (!samePath && !(globPath_ && storedPath.isText() &&
-                         pathMatchesPattern(std::string(storedPath.asText()), *globPath_))) {
+      if (!samePath && !(pattern && storedPath.isText() &&
+                         pathMatchesPattern(std::string(storedPath.asText()), *pattern))) {
         ++place;
         continue;
       }
@@ -71,12 +75,11 @@ void TrashConfigFileParser::merge(FolderList* stored) {
       if (samePath) break;
       // The record that followed now stands at |place|.
     }
-    if (!tookAny && !globPath_) merged.push_back(std::move(configured));
-    globPath_.reset();
+    if (!tookAny && !pattern) merged.push_back(std::move(configured));
   }
   *stored = std::move(merged);
   folders_.reset();
-  folderPatterns_.clear();
+  patterns_.clear();
 }
 
 }  // namespace sweeprun

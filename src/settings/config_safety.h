@@ -1,0 +1,80 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "fs/folder_identity.h"
+#include "model/trash_application.h"
+#include "model/trash_folder.h"
+#include "os/run_world.h"
+
+namespace sweeprun {
+
+class DirHandle;
+
+/// The refusals of a configuration file that keep a system-mode run, which
+/// works as root, from being turned against the system or against its own
+/// files. They judge the whole file at once, since the keys they relate
+/// come in no defined order.
+class ConfigSafety {
+ public:
+  /// The tool's own files, as the configuration file words them.
+  struct OwnFiles {
+    std::string configFile;                  // relative to the home folder
+    std::optional<std::string> dataFile;     // "DataFile"
+    std::optional<std::string> logFile;      // "LogFileName", when "LogToFile" is on
+    std::optional<std::string> metricsFile;  // "MetricsFile"
+  };
+
+  /// Judges |files| in |world| (its mode, home and accounts folders), which
+  /// must outlive this object.
+  ConfigSafety(const RunWorld& world, OwnFiles files);
+  ConfigSafety(const RunWorld&& world, OwnFiles files) = delete;
+
+  /// "MetricsFile", when given: an absolute path; in check mode also one in
+  /// an existing folder. Whatever the path holds is left to the run.
+  bool checkMetricsFile(std::string& error) const;
+
+  /// The database (which must be given) and the run log in folders only
+  /// root can change, and none of |folders|, each from the "Path" text of
+  /// |patterns| at the same place, that refusalOfWatchedFolder would refuse.
+  /// False with the first refusal in |error|.
+  bool checkFiles(const FolderList& folders, const std::vector<std::string>& patterns,
+                  std::string& error) const;
+
+  /// Empty when a run may check the watched folder |folder|, opened by
+  /// |path|; else why not: the folder is the root, the accounts folder, or
+  /// holds the configuration file, the database, the run log, the journal or
+  /// the metrics file, by its path or by what it is (a link or a /proc path
+  /// to one of them counts as the folder itself).
+  std::string refusalOfWatchedFolder(const std::string& path, const DirHandle& folder) const;
+
+ private:
+  /// One of the tool's own files, which no watched folder may hold.
+  struct OwnFile {
+    std::string_view refusal;             // the message: pattern, watched folder, file
+    std::string path;                     // standardized
+    std::vector<FolderIdentity> holders;  // the folders that really hold it
+  };
+  /// The folders no watched folder may be. Looked up afresh for each
+  /// judgement, since the folders on disk change while a run goes on.
+  struct GuardedFolders {
+    std::optional<FolderIdentity> root;
+    std::string accounts;  // standardized
+    std::optional<FolderIdentity> accountsIdentity;
+    std::vector<OwnFile> files;
+  };
+  GuardedFolders guardedFolders() const;
+  /// Empty, or why the folder at |path| (from the "Path" text |pattern|),
+  /// which is |identity| when it opens, may not be watched.
+  std::string watchedFolderRefusal(const GuardedFolders& guarded, const std::string& pattern,
+                                   const std::string& path,
+                                   const std::optional<FolderIdentity>& identity) const;
+
+  const RunWorld& world_;
+  OwnFiles files_;
+};
+
+}  // namespace sweeprun
