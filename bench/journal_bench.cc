@@ -66,13 +66,14 @@ class JournalBench {
   double run(bool journalled) {
     prepare();
     TrashApplication application;
-    TrashCollector collector;
-    collector.setSafe(&application);
     std::optional<JournalKeeper> journal;
+    RunOptions options;
+    options.application = &application;
     if (journalled) {
-      journal.emplace(journalPath(process(), false), 7);
-      collector.addObserver(&*journal);
+      journal.emplace(scratch_.context, journalPath(scratch_.context, false), 7);
+      options.observers = {&*journal};
     }
+    TrashCollector collector(scratch_.context, std::move(options));
     const double seconds = secondsOf([&] { collector.run(); });
     if (collector.failures() != 0 || (journal && journal->failed())) {
       std::fprintf(stderr, "the run failed\n");
@@ -83,7 +84,7 @@ class JournalBench {
 
   /// Seconds to append N records and sync, with no entry moved.
   double appendsAlone() {
-    fs::remove(journalPath(process(), false));
+    fs::remove(journalPath(scratch_.context, false));
     JournalWriter writer;
     std::string error;
     JournalRecord record;
@@ -106,7 +107,7 @@ class JournalBench {
                       ".dat.trashinfo");
     }
     return secondsOf([&] {
-      writer.open(journalPath(process(), false), Date::now(), 7, std::chrono::seconds(1), error);
+      writer.open(journalPath(scratch_.context, false), Date::now(), 7, std::chrono::seconds(1), error);
       for (size_t i = 0; i < size_; ++i) {
         record.number = i + 1;
         record.original = originals[i];
@@ -122,7 +123,7 @@ class JournalBench {
   void writeDatabase() {
     TrashApplication application;
     TrashFolder folder = TrashFolder::folderWithPath();
-    folder.setPath(scratch_.inbox, process());
+    folder.setPath(scratch_.inbox, scratch_.context);
     TrashRule rule = TrashRule::trashRuleWithType(kNameRule);
     rule.setValue("part", Value::integer(3));
     rule.setValue("name", Value::text(".dat"));
@@ -137,7 +138,7 @@ class JournalBench {
   void prepare() {
     std::error_code ignored;
     fs::remove_all(scratch_.home + "/.local", ignored);
-    fs::remove(journalPath(process(), false), ignored);
+    fs::remove(journalPath(scratch_.context, false), ignored);
     const int dir = open(scratch_.inbox.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     for (size_t i = 0; i < size_; ++i) {
       const std::string name = "file-" + std::to_string(i) + ".dat";

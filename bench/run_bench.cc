@@ -185,8 +185,9 @@ class Bench {
     // file and list the run reads and writes.
     const double load = secondsOf([&] {
       TrashApplication scratch;
-      TrashCollector reader;
-      reader.setSafe(&scratch);
+      RunOptions options;
+      options.application = &scratch;
+      TrashCollector reader(scratch_.context, std::move(options));
       reader.readDB();
     });
     TrashLog log(scratch_.context);
@@ -195,8 +196,9 @@ class Bench {
       scratch_.context.runLog = &log;
     }
     TrashApplication application;
-    TrashCollector collector;
-    collector.setSafe(&application);
+    RunOptions options;
+    options.application = &application;
+    TrashCollector collector(scratch_.context, std::move(options));
     markPhase(std::string(label) + "/begin");
     const double total = secondsOf([&] { collector.run(); });
     markPhase(std::string(label) + "/end");
@@ -216,8 +218,9 @@ class Bench {
     double best = 1e9;
     for (int i = 0; i < options_.repeat; ++i) {
       TrashApplication application;
-      TrashCollector collector;
-      collector.setSafe(&application);
+      RunOptions options;
+      options.application = &application;
+      TrashCollector collector(scratch_.context, std::move(options));
       collector.readDB();
       TrashLog log(scratch_.context);
       if (options_.runLog) {

@@ -44,27 +44,27 @@ void print(const std::string& text) { *process().out << text << std::flush; }
 /// be removed or the database not saved, else 0.
 int runCollection(Settings& settings, TrashConfigFileParser* configuration) {
   TrashApplication application;
-  TrashCollector collector;
-  collector.setSafe(&application);
-  collector.setSettings(&settings);
-  collector.setConfiguration(configuration);
   // What the run did, entry by entry, for sweeply history and undo.
-  JournalKeeper journal(journalPath(process(), process().systemMode),
+  JournalKeeper journal(process(), journalPath(process(), process().systemMode),
                         settings.objectForKey(kLogLimit).numericReading());
-  collector.addObserver(&journal);
   // The journal records and the metrics file of the run.
   std::optional<std::string> metricsFile = settings.stringForKey(kMetricsFile);
   if (metricsFile) *metricsFile = standardizePath(*metricsFile, process().homeDirectory);
-  RunReport report(process().clock(), std::move(metricsFile));
-  collector.addObserver(&report);
+  RunReport report(process().clock, std::move(metricsFile));
+  RunOptions options;
+  options.application = &application;
+  options.settings = &settings;
+  options.configuration = configuration;
+  options.observers = {&journal, &report};
+  TrashCollector collector(process(), std::move(options));
   int status = 1;
   try {
     if (collector.run()) status = collector.failures() > 0 || journal.failed() ? kRunFailures : 0;
   } catch (...) {
-    report.finish(1);  // a damaged database ends the run, as status 1 tells
+    report.finish(1, process().runLog);  // a damaged database ends the run, as status 1 tells
     throw;
   }
-  report.finish(status);
+  report.finish(status, process().runLog);
   return status;
 }
 

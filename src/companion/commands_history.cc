@@ -322,6 +322,9 @@ int runUndo(const CompanionCommand& command, const std::vector<std::string>& arg
   options.systemMode = parsed.has("system");
   options.dryRun = dryRun;
   options.user = effectiveUserId();
+  options.usersFolder = process().usersFolder;
+  options.clock = process().clock;
+  options.treeTimeLimit = process().entryTreeTimeLimit;
   const UndoReport report = undoRun(*run, options, dryRun ? nullptr : &journal);
   if (!journal.close(error) && report.journalError.empty())
     warning(command, localized("the journal '%@' was not synced: %@", {path, error}));

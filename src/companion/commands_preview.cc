@@ -59,11 +59,12 @@ int runPreview(const CompanionCommand& command, const std::vector<std::string>& 
   TrashApplication application;
   {
     DryRunSettings settings;
-    TrashCollector collector;
-    collector.setSafe(&application);
-    collector.setSettings(settings.settings());
-    collector.addObserver(&recorder);
-    collector.setDryRun(true);
+    RunOptions options;
+    options.application = &application;
+    options.settings = settings.settings();
+    options.observers = {&recorder};
+    options.dryRun = true;
+    TrashCollector collector(process(), std::move(options));
     try {
       collector.run();
     } catch (const PlatformException& e) {

@@ -1,3 +1,5 @@
+#include "engine/folder_check.h"
+
 #include <algorithm>
 #include <memory>
 
@@ -6,13 +8,11 @@
 #include "engine/next_item_list.h"
 #include "engine/removal.h"
 #include "engine/rule_evaluation.h"
-#include "engine/trash_collector.h"
 #include "fs/folder.h"
 #include "fs/path.h"
 #include "log/trash_log.h"
 #include "model/record_keys.h"
 #include "os/localization.h"
-#include "os/process.h"
 #include "settings/trash_config_file_parser.h"
 
 namespace sweeprun {
@@ -32,20 +32,20 @@ std::string readMeName(const TrashFolder& folder) {
 // destination: the move-to folder or the Trash, when they lie inside it.
 // Condemning one would move a folder into itself, or the Trash into the
 // Trash, again at every check; they are passed over like the read-me file.
-std::vector<std::string> destinationHolders(const TrashFolder& folder, const std::string& path) {
+std::vector<std::string> destinationHolders(const RunWorld& world, const TrashFolder& folder,
+                                            const std::string& path) {
   std::vector<std::string> destinations;
-  const Process& context = process();
   switch (folder.value(folder_key::kAction).asInteger()) {
     case TrashFolder::kMoveAction:
       destinations.push_back(
-          standardizePath(folder.value(folder_key::kDestination).asText(), context.homeDirectory));
+          standardizePath(folder.value(folder_key::kDestination).asText(), world.homeDirectory));
       break;
     case TrashFolder::kDeleteAction:
       break;
     default:
-      if (context.userTrashPath) {
-        destinations.push_back(deletingLastPathComponent(*context.userTrashPath));
-      } else if (context.systemMode) {
+      if (world.userTrashPath) {
+        destinations.push_back(deletingLastPathComponent(*world.userTrashPath));
+      } else if (world.systemMode) {
         destinations.push_back(joinPath(path, ".Trash"));  // when |path| is an account folder
       }
       break;
@@ -73,11 +73,12 @@ bool unchangedSince(const TrashItem& tracked, const EntryAttributes* now) {
 // Rewrites the read-me file: whatever holds its name (but a folder) is
 // removed, and a fresh read-only file is created in its place, never
 // through a link planted under that name.
-void refreshReadMe(const TrashFolder& folder, const Folder& dir, const std::string& name) {
+void refreshReadMe(const TrashFolder& folder, const Folder& dir, const std::string& name,
+                   TrashLog* runLog) {
   std::string error;
   if (std::optional<EntryAttributes> existing = dir.statEntry(name)) {
     if (existing->isDirectory()) {
-      TrashLog::err(process().runLog,
+      TrashLog::err(runLog,
                     localized("Unable to create '%@' as there is a directory with that name.",
                               {loggableText(name)}));
       return;
@@ -94,7 +95,7 @@ void refreshReadMe(const TrashFolder& folder, const Folder& dir, const std::stri
 // keeps its order and never lags behind what was done to an entry.
 class EntryLines {
  public:
-  EntryLines() : open_(process().runLog != nullptr) {}
+  explicit EntryLines(TrashLog* runLog) : runLog_(runLog) {}
   ~EntryLines() { flush(); }
   EntryLines(const EntryLines&) = delete;
   EntryLines& operator=(const EntryLines&) = delete;
@@ -109,28 +110,28 @@ class EntryLines {
 
   /// Gathers the line |format| (one of the three above) with |name|.
   void seen(const std::string& format, std::string_view name) {
-    if (!open_) return;
+    if (!runLog_) return;
     pending_.append(formatMessage(format, {loggableText(name)})).push_back('\n');
     if (pending_.size() >= kBlockBytes) flush();
   }
   void acted(std::string_view line) {
     flush();
-    logLine(process().runLog, line);
+    logLine(runLog_, line);
   }
   void error(std::string_view message) {
     flush();
-    TrashLog::err(process().runLog, message);
+    TrashLog::err(runLog_, message);
   }
   void flush() {
     if (pending_.empty()) return;
     pending_.pop_back();  // the run log ends the block with a line feed itself
-    logLine(process().runLog, pending_);
+    logLine(runLog_, pending_);
     pending_.clear();
   }
 
  private:
   static constexpr size_t kBlockBytes = 64 * 1024;
-  const bool open_;
+  TrashLog* const runLog_;  // null when no run log is open
   std::string pending_;
 };
 
@@ -178,174 +179,245 @@ EntryDecision::Kind holdBack(RemovalPlan& outcome, const std::string& name, Entr
   return EntryDecision::kDeferred;
 }
 
+// The buffers a pass reuses for every entry: the name and the entry's path.
+// A folder may hold 100,000 entries, most of them tracked and unchanged, and
+// a fresh string per name and per path costs two allocations for each; the
+// name buffer grows only to the longest name, the path buffer keeps the
+// folder's path and one separator (as joinPath puts them) in front.
+class EntryBuffers {
+ public:
+  explicit EntryBuffers(const std::string& folderPath) : prefix_(joinPath(folderPath, "-")) {
+    prefix_.pop_back();
+    path_ = prefix_;
+  }
+  const std::string& name(std::string_view listed) {
+    name_.assign(listed);
+    return name_;
+  }
+  /// The path of the entry |name| (the last one name() answered).
+  const std::string& path() {
+    path_.resize(prefix_.size());
+    path_.append(name_);
+    return path_;
+  }
+
+ private:
+  std::string prefix_, path_, name_;
+};
+
 }  // namespace
 
-RemovalResult TrashCollector::dispose(TrashFolder& folder, const Folder& dir,
-                                      const std::string& name, RemovalPlan& outcome,
-                                      const EntryAttributes* known) {
-  if (dryRun_) {
-    outcome = planUnlink(folder, dir, name, &planned_, *folders_);
-    if (outcome.result == RemovalResult::kRemoved && !outcome.targetName.empty()) {
-      planned_.insert(joinPath(outcome.destination, outcome.targetName));
-    }
-    return outcome.result;
-  }
-  const RemovalResult result = unlink(folder, dir, name, &outcome, *folders_, known);
-  // A failure is an action that was tried and did not come off; an entry
-  // that no Trash was even looked for, or whose destination is away for
-  // now, is not one.
-  if (result == RemovalResult::kDeletionFailed || result == RemovalResult::kMoveFailed ||
-      (result != RemovalResult::kRemoved && result != RemovalResult::kDestinationAbsentNow &&
-       !outcome.reason.empty())) {
-    ++failures_;
-  }
-  return result;
-}
+/// What one folder's pass works with, entry by entry.
+struct FolderCheck::Pass {
+  Pass(TrashFolder& checked, const Folder& opened, size_t listed, TrashLog* runLog)
+      : folder(checked),
+        dir(opened),
+        tracked(checked.items()),
+        index(tracked.get()),
+        fresh(tracked.get(), index, listed),
+        rules(checked),
+        lines(runLog) {}
 
-void TrashCollector::checkFolder(TrashFolder& folder) {
-  const std::string path(folder.path());
-  const std::string shownPath = loggableText(path);
-  logLine(process().runLog, localized("Checking folder '%@'.", {shownPath}));
+  TrashFolder& folder;
+  const Folder& dir;
+  // The entries tracked before the pass; |fresh| gathers those tracked after.
+  std::shared_ptr<ItemList> tracked;
+  ItemIndex index;
+  NextItemList fresh;
+  const PreparedRules rules;
+  EntryLines lines;
   int32_t removed = 0;
+  uint64_t checkedIn = 0;
+};
 
+FolderCheck::FolderCheck(const RunWorld& world, const RunOptions& options,
+                         const std::vector<std::string>& passedOver)
+    : world_(world),
+      options_(options),
+      passedOver_(passedOver),
+      remover_(world, *options.folders) {}
+
+FolderCheck::~FolderCheck() = default;
+
+void FolderCheck::check(TrashFolder& folder) {
+  logLine(world_.runLog, localized("Checking folder '%@'.", {loggableText(folder.path())}));
   std::unique_ptr<Folder> opened;
-  std::string error;
-  bool examined = false;
-  std::string refusal;
-  if (folders_->openDirectory(path, opened, error) != OpenStatus::kOpened) {
-    reportError(localized("No folder found at '%@'.", {shownPath}));
-  } else if (process().systemMode && configuration_ &&
-             !(refusal = configuration_->refusalOfWatchedFolder(path, opened->realFolder()))
-                  .empty()) {
-    // The parse refused such folders already; this one became one since
-    // (a folder swapped for a link) or came from the stored list.
-    reportError(loggableText(refusal));
-  } else if (folder.value(folder_key::kAction).asInteger() == TrashFolder::kMoveAction &&
-             !folders_->folderExists(
-                 std::string(folder.value(folder_key::kDestination).asText())) &&
-             !folder.value(folder_key::kMayBeAbsent).asBool()) {
-    reportError(localized("Destination folder '%@' is not accessible.",
-                          {loggableText(folder.value(folder_key::kDestination).asText())}));
-  } else {
-    examined = true;
-  }
-
-  for (RunObserver* observer : observers_) observer->folderChecked(folder, examined);
-  if (examined) {
-    const Folder& dir = *opened;
-    bool listed = false;
-    const EntryNames names = dir.listNames(listed);
-
-    std::optional<std::string> description =
-        prepareWithLog(folder, process().runLog != nullptr, process().clock());
-    if (process().runLog && description) logLine(process().runLog, *description);
-
-    const std::string readMe = readMeName(folder);
-    const std::vector<std::string> holders = destinationHolders(folder, path);
-    std::shared_ptr<ItemList> tracked = folder.items();
-    ItemIndex index(tracked.get());
-    NextItemList fresh(tracked.get(), index, names.size());
-    const PreparedRules rules(folder);
-    EntryLines lines;
-    // The folder's path and one separator, as joinPath puts them before a
-    // name; one buffer holds each entry's path in turn.
-    std::string entryPrefix = joinPath(path, "-");
-    entryPrefix.pop_back();
-    std::string entryPath = entryPrefix;
-    uint64_t checkedIn = 0;
-    // Each name in turn, in one buffer that grows only to the longest name.
-    std::string name;
-
-    for (const std::string_view listedName : names) {
-      name.assign(listedName);
-      if (std::find(vips.begin(), vips.end(), name) != vips.end()) continue;
-      if (!readMe.empty() && name == readMe) continue;
-      if (std::find(holders.begin(), holders.end(), name) != holders.end()) continue;
-
-      const std::optional<EntryAttributes> attributes = dir.statEntry(name);
-      const EntryAttributes* now = attributes ? &*attributes : nullptr;
-      entryPath.resize(entryPrefix.size());
-      entryPath.append(name);
-      // A record is made only for an entry that needs one: most entries are
-      // tracked and unchanged, and their tracked record serves.
-      const int64_t position = index.find(entryPath, now ? now->fileNumber : 0);
-      RemovalPlan outcome;
-      if (position < 0) {
-        TrashItem item = TrashItem::withAttributes(entryPath, now, process().clock());
-        EntryDecision::Kind kind = EntryDecision::kTakenIn;
-        const TrashRule* rule = rules.violatedBy(item);
-        if (!rule) {
-          lines.seen(lines.takenIn, name);
-        } else if (!mayRemove()) {
-          kind = holdBack(outcome, loggableText(name), lines);
-        } else {
-          const std::string shown = loggableText(name);
-          dispose(folder, dir, name, outcome, now);
-          kind = reportRemoval(outcome, shown, formatMessage(lines.removedNew, {shown}), removed,
-                               lines);
-        }
-        for (RunObserver* observer : observers_) {
-          observer->entryDecided(folder, name, {kind, &item, rule, outcome});
-        }
-        if (kind == EntryDecision::kTakenIn || kind == EntryDecision::kDeferred) {
-          fresh.add(std::move(item));
-        }
-        ++checkedIn;
-        continue;
-      }
-
-      index.take(position);
-      TrashItem& known = (*tracked)[static_cast<size_t>(position)];
-      if (!unchangedSince(known, now)) {
-        // Changed since it was last seen: tracking starts again, untested.
-        TrashItem item = TrashItem::withAttributes(entryPath, now, process().clock());
-        lines.seen(lines.restarted, name);
-        for (RunObserver* observer : observers_) {
-          observer->entryDecided(folder, name, {EntryDecision::kRestarted, &item, nullptr, {}});
-        }
-        fresh.add(std::move(item));
-        continue;
-      }
-      known.incrHits();
-      EntryDecision::Kind kind = EntryDecision::kKept;
-      const TrashRule* rule = rules.violatedBy(known);
-      if (!rule) {
-        lines.seen(lines.kept, name);
-      } else if (!mayRemove()) {
-        kind = holdBack(outcome, loggableText(name), lines);
-      } else {
-        dispose(folder, dir, name, outcome, now);
-        const std::string shown = loggableText(name);
-        kind = reportRemoval(
-            outcome, shown,
-            formatMessage(lines.removedKnown, {shown, standardDateText(known.checkedIn())}),
-            removed, lines);
-      }
-      for (RunObserver* observer : observers_) {
-        observer->entryDecided(folder, name, {kind, &known, rule, outcome});
-      }
-      if (kind == EntryDecision::kKept || kind == EntryDecision::kDeferred) {
-        fresh.keep(position);
-      }
-    }
-
-    folder.setItems(fresh.finish(std::move(tracked)));
-    if (checkedIn > 0) {
-      folder.setValue(
-          folder_key::kTakenIn,
-          Value::unsignedInteger(folder.value(folder_key::kTakenIn).asUnsigned() + checkedIn));
-    }
-    lines.flush();
-    if (!readMe.empty() && !dryRun_) refreshReadMe(folder, dir, readMe);
-  }
+  const bool examined = openWatched(folder, opened);
+  for (RunObserver* observer : options_.observers) observer->folderChecked(folder, examined);
+  const int32_t removed = examined ? checkEntries(folder, *opened) : 0;
 
   folder.setValue(folder_key::kRemovedByLastCheck, Value::integer(removed));
   folder.incrForKey(folder_key::kChecks);
-  folder.setDate(process().clock(), folder_key::kLastCheck);
-  logLine(process().runLog, removed == 1
-                                ? localized("%d item was removed.", {"1"})
-                                : localized("%d items were removed.", {std::to_string(removed)}));
-  logLine(process().runLog, "");
+  folder.setDate(world_.clock(), folder_key::kLastCheck);
+  logLine(world_.runLog, removed == 1 ? localized("%d item was removed.", {"1"})
+                       : localized("%d items were removed.", {std::to_string(removed)}));
+  logLine(world_.runLog, "");
+}
+
+bool FolderCheck::openWatched(const TrashFolder& folder, std::unique_ptr<Folder>& opened) {
+  const std::string path(folder.path());
+  std::string error;
+  if (options_.folders->openDirectory(path, opened, error) != OpenStatus::kOpened) {
+    reportError(localized("No folder found at '%@'.", {loggableText(path)}));
+    return false;
+  }
+  if (world_.systemMode && options_.configuration) {
+    // The parse refused such folders already; this one became one since
+    // (a folder swapped for a link) or came from the stored list.
+    const std::string refusal =
+        options_.configuration->refusalOfWatchedFolder(path, opened->realFolder());
+    if (!refusal.empty()) {
+      reportError(loggableText(refusal));
+      return false;
+    }
+  }
+  const std::string_view destination = folder.value(folder_key::kDestination).asText();
+  if (folder.value(folder_key::kAction).asInteger() == TrashFolder::kMoveAction &&
+      !options_.folders->folderExists(std::string(destination)) &&
+      !folder.value(folder_key::kMayBeAbsent).asBool()) {
+    reportError(localized("Destination folder '%@' is not accessible.", {loggableText(destination)}));
+    return false;
+  }
+  return true;
+}
+
+int32_t FolderCheck::checkEntries(TrashFolder& folder, const Folder& dir) {
+  const std::string path(folder.path());
+  bool listed = false;
+  const EntryNames names = dir.listNames(listed);
+
+  std::optional<std::string> description =
+      prepareWithLog(folder, world_.runLog != nullptr, world_.clock());
+  if (world_.runLog && description) logLine(world_.runLog, *description);
+
+  // Passed over besides the run's names: the read-me file, and the entries
+  // that hold the folder's own destination.
+  const std::string readMe = readMeName(folder);
+  const std::vector<std::string> holders = destinationHolders(world_, folder, path);
+  auto passedOver = [&](const std::string& name) {
+    return std::find(passedOver_.begin(), passedOver_.end(), name) != passedOver_.end() ||
+           (!readMe.empty() && name == readMe) ||
+           std::find(holders.begin(), holders.end(), name) != holders.end();
+  };
+
+  Pass pass(folder, dir, names.size(), world_.runLog);
+  EntryBuffers buffers(path);
+  for (const std::string_view listedName : names) {
+    const std::string& name = buffers.name(listedName);
+    if (passedOver(name)) continue;
+    // The attributes read here serve the whole decision: the match, the
+    // record, and the removal (which would otherwise read them again).
+    const std::optional<EntryAttributes> attributes = dir.statEntry(name);
+    const EntryAttributes* now = attributes ? &*attributes : nullptr;
+    const std::string& entryPath = buffers.path();
+    const int64_t position = pass.index.find(entryPath, now ? now->fileNumber : 0);
+    if (position < 0) {
+      takeIn(pass, name, entryPath, now);
+    } else {
+      pass.index.take(position);
+      recheck(pass, name, entryPath, position, now);
+    }
+  }
+
+  folder.setItems(pass.fresh.finish(std::move(pass.tracked)));
+  if (pass.checkedIn > 0) {
+    folder.setValue(folder_key::kTakenIn,
+                    Value::unsignedInteger(folder.value(folder_key::kTakenIn).asUnsigned() +
+                                           pass.checkedIn));
+  }
+  pass.lines.flush();
+  if (!readMe.empty() && !options_.dryRun) refreshReadMe(folder, dir, readMe, world_.runLog);
+  return pass.removed;
+}
+
+void FolderCheck::takeIn(Pass& pass, const std::string& name, const std::string& path,
+                         const EntryAttributes* now) {
+  TrashItem item = TrashItem::withAttributes(path, now, world_.clock());
+  const EntryDecision decision = judge(pass, name, item, false, now);
+  tell(pass.folder, name, decision);
+  if (decision.kind == EntryDecision::kTakenIn || decision.kind == EntryDecision::kDeferred) {
+    pass.fresh.add(std::move(item));
+  }
+  ++pass.checkedIn;
+}
+
+void FolderCheck::recheck(Pass& pass, const std::string& name, const std::string& path,
+                          int64_t position, const EntryAttributes* now) {
+  TrashItem& known = (*pass.tracked)[static_cast<size_t>(position)];
+  if (!unchangedSince(known, now)) {
+    // Changed since it was last seen: tracking starts again, untested.
+    TrashItem item = TrashItem::withAttributes(path, now, world_.clock());
+    pass.lines.seen(pass.lines.restarted, name);
+    tell(pass.folder, name, {EntryDecision::kRestarted, &item, nullptr, {}});
+    pass.fresh.add(std::move(item));
+    return;
+  }
+  // Most entries are tracked and unchanged: their tracked record serves,
+  // and no new one is made.
+  known.incrHits();
+  const EntryDecision decision = judge(pass, name, known, true, now);
+  tell(pass.folder, name, decision);
+  if (decision.kind == EntryDecision::kKept || decision.kind == EntryDecision::kDeferred) {
+    pass.fresh.keep(position);
+  }
+}
+
+EntryDecision FolderCheck::judge(Pass& pass, const std::string& name, const TrashItem& item,
+                                 bool tracked, const EntryAttributes* now) {
+  EntryDecision decision{tracked ? EntryDecision::kKept : EntryDecision::kTakenIn, &item,
+                         pass.rules.violatedBy(item), {}};
+  if (!decision.rule) {
+    pass.lines.seen(tracked ? pass.lines.kept : pass.lines.takenIn, name);
+  } else if (!mayRemove()) {
+    decision.kind = holdBack(decision.removal, loggableText(name), pass.lines);
+  } else {
+    decision.kind = act(pass, name, item, tracked, now, decision.removal);
+  }
+  return decision;
+}
+
+EntryDecision::Kind FolderCheck::act(Pass& pass, const std::string& name, const TrashItem& item,
+                                     bool tracked, const EntryAttributes* now,
+                                     RemovalPlan& outcome) {
+  if (options_.dryRun) {
+    outcome = remover_.plan(pass.folder, pass.dir, name, &planned_);
+    if (outcome.result == RemovalResult::kRemoved && !outcome.targetName.empty()) {
+      planned_.insert(joinPath(outcome.destination, outcome.targetName));
+    }
+  } else {
+    outcome = remover_.remove(pass.folder, pass.dir, name, now);
+    // A failure is an action that was tried and did not come off; an entry
+    // that no Trash was even looked for, or whose destination is away for
+    // now, is not one.
+    const RemovalResult result = outcome.result;
+    if (result == RemovalResult::kDeletionFailed || result == RemovalResult::kMoveFailed ||
+        (result != RemovalResult::kRemoved && result != RemovalResult::kDestinationAbsentNow &&
+         !outcome.reason.empty())) {
+      ++failures_;
+    }
+  }
+  const std::string shown = loggableText(name);
+  const std::string removedLine =
+      tracked ? formatMessage(pass.lines.removedKnown, {shown, standardDateText(item.checkedIn())})
+              : formatMessage(pass.lines.removedNew, {shown});
+  return reportRemoval(outcome, shown, removedLine, pass.removed, pass.lines);
+}
+
+void FolderCheck::tell(const TrashFolder& folder, const std::string& name,
+                       const EntryDecision& decision) {
+  for (RunObserver* observer : options_.observers) observer->entryDecided(folder, name, decision);
+}
+
+bool FolderCheck::mayRemove() const {
+  if (options_.dryRun) return true;
+  for (RunObserver* observer : options_.observers) {
+    if (!observer->mayRemove()) return false;
+  }
+  return true;
+}
+
+void FolderCheck::reportError(std::string_view message) const {
+  if (!options_.dryRun) TrashLog::err(world_.runLog, message);
 }
 
 }  // namespace sweeprun

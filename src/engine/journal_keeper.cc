@@ -5,7 +5,6 @@
 #include "log/trash_log.h"
 #include "model/record_keys.h"
 #include "os/localization.h"
-#include "os/process.h"
 #include "os/process_info.h"
 
 namespace sweeprun {
@@ -35,10 +34,12 @@ const char* typeName(const EntryAttributes& attributes) {
 
 }  // namespace
 
-JournalKeeper::JournalKeeper(std::string path, double limitDays)
-    : path_(std::move(path)),
+JournalKeeper::JournalKeeper(const RunWorld& world, std::string path, double limitDays)
+    : world_(world),
+      path_(std::move(path)),
       limitDays_(limitDays),
-      started_(process().clock()),
+      started_(world.clock()),
+      mode_(world.systemMode ? "system" : "user"),
       runId_(journalRunId(started_, currentProcessId())) {}
 
 bool JournalKeeper::mayRemove() {
@@ -67,7 +68,7 @@ void JournalKeeper::entryDecided(const TrashFolder& folder, const std::string& n
   record.run = runId_;
   record.started = started_;
   record.number = ++written_;
-  record.mode = process().systemMode ? "system" : "user";
+  record.mode = mode_;
   record.folder = folder.path();
   record.action = actionName(folder);
   assignJoinedPath(record.original, folder.path(), name);
@@ -129,12 +130,12 @@ void JournalKeeper::stop(const std::string& reason, const std::string* unrecorde
   if (stopped_) return;
   stopped_ = failed_ = true;
   TrashLog::err(
-      process().runLog,
+      world_.runLog,
       localized("Unable to write the run journal '%@': no more entries are removed in this run.",
                 {path_}));
-  if (!reason.empty()) TrashLog::err(process().runLog, reason);
+  if (!reason.empty()) TrashLog::err(world_.runLog, reason);
   if (unrecorded) {
-    TrashLog::err(process().runLog, localized("'%@' was removed, but is not in the run journal.",
+    TrashLog::err(world_.runLog, localized("'%@' was removed, but is not in the run journal.",
                                               {loggableText(*unrecorded)}));
   }
   if (!writer_.isOpen()) return;
@@ -142,12 +143,12 @@ void JournalKeeper::stop(const std::string& reason, const std::string* unrecorde
   marker.kind = JournalRecord::Kind::kIncomplete;
   marker.run = runId_;
   marker.started = started_;
-  marker.mode = process().systemMode ? "system" : "user";
+  marker.mode = mode_;
   marker.number = written_;
   marker.unrecorded = unrecorded ? 1 : 0;
   std::string error;
   if (!writer_.append(marker, error)) {
-    TrashLog::err(process().runLog,
+    TrashLog::err(world_.runLog,
                   localized("Unable to mark the run journal '%@' as incomplete.", {path_}));
   }
 }
@@ -155,8 +156,8 @@ void JournalKeeper::stop(const std::string& reason, const std::string* unrecorde
 void JournalKeeper::fail(const std::string& reason) {
   if (failed_) return;
   failed_ = true;
-  TrashLog::err(process().runLog, localized("Unable to write the run journal '%@'.", {path_}));
-  if (!reason.empty()) TrashLog::err(process().runLog, reason);
+  TrashLog::err(world_.runLog, localized("Unable to write the run journal '%@'.", {path_}));
+  if (!reason.empty()) TrashLog::err(world_.runLog, reason);
 }
 
 }  // namespace sweeprun

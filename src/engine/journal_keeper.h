@@ -4,6 +4,7 @@
 
 #include "engine/trash_collector.h"
 #include "log/run_journal.h"
+#include "os/run_world.h"
 
 namespace sweeprun {
 
@@ -23,9 +24,10 @@ namespace sweeprun {
 /// its bookkeeping, and failed() tells its status.
 class JournalKeeper : public RunObserver {
  public:
-  /// |path|: the journal of the run's mode (journalPath); |limitDays|: the
-  /// run log's age limit ("LogLimit"), which trims the journal too.
-  JournalKeeper(std::string path, double limitDays);
+  /// A run of |world|'s mode, beginning now by its clock. |path|: the
+  /// journal of that mode (journalPath); |limitDays|: the run log's age
+  /// limit ("LogLimit"), which trims the journal too.
+  JournalKeeper(const RunWorld& world, std::string path, double limitDays);
 
   void folderSkipped(const TrashFolder&, ScheduleAnswer) override {}
   void folderChecked(const TrashFolder&, bool) override {}
@@ -46,9 +48,11 @@ class JournalKeeper : public RunObserver {
   /// entry removed whose line then could not be written, or null.
   void stop(const std::string& reason, const std::string* unrecorded);
 
+  const RunWorld& world_;  // its run log, as it stands when something goes wrong
   std::string path_;
   double limitDays_;
   Date started_;
+  std::string mode_;  // "system" or "user"
   std::string runId_;
   uint64_t written_ = 0;
   bool failed_ = false;

@@ -11,7 +11,6 @@
 #include "log/trash_log.h"
 #include "model/record_keys.h"
 #include "os/localization.h"
-#include "os/process.h"
 #include "os/process_info.h"
 #include "os/systemd_journal.h"
 
@@ -71,8 +70,8 @@ std::string secondsText(double seconds) {
 
 }  // namespace
 
-RunReport::RunReport(Date start, std::optional<std::string> metricsFile)
-    : tally_(start), metricsFile_(std::move(metricsFile)), journal_(journalIsPresent()) {}
+RunReport::RunReport(std::function<Date()> clock, std::optional<std::string> metricsFile)
+    : tally_(std::move(clock)), metricsFile_(std::move(metricsFile)), journal_(journalIsPresent()) {}
 
 void RunReport::entryDecided(const TrashFolder& folder, const std::string& name,
                              const EntryDecision& decision) {
@@ -109,7 +108,7 @@ void RunReport::entryDecided(const TrashFolder& folder, const std::string& name,
                     fields, error);
 }
 
-void RunReport::finish(int exitStatus) {
+void RunReport::finish(int exitStatus, TrashLog* runLog) {
   if (journal_) {
     const RunTally& t = tally_;
     const std::string duration = secondsText(t.durationSeconds());
@@ -136,9 +135,9 @@ void RunReport::finish(int exitStatus) {
     std::string error = metricsFileRefusal(*metricsFile_);
     if (!error.empty() || !replaceFileAtomically(*metricsFile_, metricsText(tally_, exitStatus),
                                                  kMetricsFileMode, error)) {
-      TrashLog::err(process().runLog,
+      TrashLog::err(runLog,
                     localized("Unable to write the metrics file '%@'.", {*metricsFile_}));
-      TrashLog::err(process().runLog, error);
+      TrashLog::err(runLog, error);
     }
   }
 }

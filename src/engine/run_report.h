@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -21,9 +22,9 @@ inline constexpr std::string_view kEntryActionMessageId = "c7323adfabdf43ed8a62c
 /// observer, then call finish.
 class RunReport : public RunObserver {
  public:
-  /// |start| is the moment the run begins; |metricsFile| the standardized
-  /// path of the metrics file, or none.
-  RunReport(Date start, std::optional<std::string> metricsFile);
+  /// The run begins now, by |clock| (see RunTally); |metricsFile| is the
+  /// standardized path of the metrics file, or none.
+  RunReport(std::function<Date()> clock, std::optional<std::string> metricsFile);
 
   void folderSkipped(const TrashFolder& folder, ScheduleAnswer answer) override {
     tally_.folderSkipped(folder, answer);
@@ -40,8 +41,9 @@ class RunReport : public RunObserver {
   /// which must hold nothing yet or a regular file of the run's own user.
   /// A link, a folder, another special file or another user's file there,
   /// or a write that fails, is reported as an error with the reason and
-  /// left as it is; the run's status stands.
-  void finish(int exitStatus);
+  /// left as it is; the run's status stands. Errors go to |runLog| (null
+  /// when none is open) as well.
+  void finish(int exitStatus, TrashLog* runLog);
 
   const RunTally& tally() const { return tally_; }
 

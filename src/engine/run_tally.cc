@@ -1,6 +1,5 @@
 #include "engine/run_tally.h"
 
-#include "os/process.h"
 #include "model/record_keys.h"
 
 namespace sweeprun {
@@ -33,7 +32,7 @@ void RunTally::folderChecked(const TrashFolder& folder, bool examined) {
   FolderTally& tally = tallyOf(folder);
   tally.checked = true;
   // The check stamps the folder with this moment once its entries are done.
-  tally.lastCheck = process().clock();
+  tally.lastCheck = clock_();
   // A folder that could not be examined keeps what it tracked; an examined
   // one tracks what its entries' decisions keep.
   tally.tracked = !examined && folder.items() ? folder.items()->size() : 0;
@@ -65,7 +64,7 @@ void RunTally::entryDecided(const TrashFolder& folder, const std::string& name,
 
 void RunTally::runFinished(int failures) {
   failures_ = failures;
-  finish_ = process().clock();
+  finish_ = clock_();
 }
 
 uint64_t RunTally::foldersChecked() const {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,8 +29,9 @@ struct FolderTally {
 /// a run are complete once it told runFinished.
 class RunTally : public RunObserver {
  public:
-  /// |start| is the moment the run begins.
-  explicit RunTally(Date start) : start_(start) {}
+  /// The run begins now, by |clock|, which also stamps each folder checked
+  /// and the run's end.
+  explicit RunTally(std::function<Date()> clock) : clock_(std::move(clock)), start_(clock_()) {}
 
   void folderSkipped(const TrashFolder& folder, ScheduleAnswer answer) override;
   void folderChecked(const TrashFolder& folder, bool examined) override;
@@ -64,6 +66,7 @@ class RunTally : public RunObserver {
   FolderTally& tallyOf(const TrashFolder& folder);
   uint64_t sum(uint64_t FolderTally::*count) const;
 
+  std::function<Date()> clock_;
   Date start_;
   std::optional<Date> finish_;
   int failures_ = 0;

@@ -7,7 +7,6 @@
 #include "fs/empty_folder.h"
 #include "fs/file_open.h"
 #include "fs/path.h"
-#include "os/process.h"
 
 namespace sweeprun {
 
@@ -76,7 +75,7 @@ bool holdsTrashedEntries(const std::string& folder, const UndoOptions& options) 
   const std::string trash = deletingLastPathComponent(folder);
   if (lastPathComponent(folder) != "files") {
     return options.systemMode && lastPathComponent(folder) == ".Trash" &&
-           deletingLastPathComponent(trash) == standardizePath(process().usersFolder, {});
+           deletingLastPathComponent(trash) == standardizePath(options.usersFolder, {});
   }
   const std::string name = lastPathComponent(trash);
   if (name == "Trash") return true;
@@ -182,7 +181,7 @@ UndoStep putBack(const JournalRecord& record, const UndoOptions& options) {
     return step;
   }
   switch (placed.folder.moveEntry(placed.name, original.folder, original.name,
-                                  process().entryTreeTimeLimit, error)) {
+                                  options.treeTimeLimit, error)) {
     case MoveStatus::kMoved:
       break;
     case MoveStatus::kTargetExists:
@@ -206,7 +205,7 @@ UndoStep putBack(const JournalRecord& record, const UndoOptions& options) {
   if (!back || (renamed ? !sameInode(*back, *now) : record.type != typeName(*back))) {
     std::string ignored;
     original.folder.moveEntry(original.name, placed.folder, placed.name,
-                              process().entryTreeTimeLimit, ignored);
+                              options.treeTimeLimit, ignored);
     step.outcome = UndoStep::kChanged;
     step.detail = "the entry at " + record.destination + " changed while it was put back";
     return step;
@@ -279,7 +278,7 @@ UndoReport undoRun(const JournalRun& run, const UndoOptions& options, JournalWri
         done.run = run.id;
         done.started = run.started;
         done.number = record->number;
-        done.undoneAt = process().clock();
+        done.undoneAt = options.clock();
         journal->append(done, report.journalError);
       }
     }

@@ -1,9 +1,13 @@
 #pragma once
 
+#include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "log/run_journal.h"
+#include "os/date.h"
+#include "os/run_world.h"
 
 namespace sweeprun {
 
@@ -43,6 +47,9 @@ struct UndoOptions {
   bool dryRun = false;      // touches nothing
   unsigned user = 0;        // the effective user: whose top-directory Trash a
                             // user-mode undo may take entries from
+  std::string usersFolder;  // where account folders (and their .Trash) live
+  std::function<Date()> clock;  // stamps each entry put back in the journal
+  std::chrono::seconds treeTimeLimit = kEntryTreeTimeLimit;  // for moving one entry's tree
 };
 
 /// Puts back every trashed or moved entry of |run|, newest first.

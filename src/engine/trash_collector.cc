@@ -1,14 +1,16 @@
 #include "engine/trash_collector.h"
 
+#include <algorithm>
+
 #include "engine/daily_schedule.h"
+#include "engine/folder_check.h"
 #include "engine/loggable_text.h"
-#include "engine/removal.h"
 #include "fs/file_io.h"
 #include "fs/path.h"
 #include "log/trash_log.h"
 #include "model/folder_store.h"
+#include "model/trash_application.h"
 #include "os/localization.h"
-#include "os/process.h"
 #include "os/version.h"
 #include "settings/settings.h"
 #include "settings/trash_config_file_parser.h"
@@ -24,102 +26,120 @@ const std::vector<std::string> TrashCollector::kTimeSpecifiers = {
     "%c", "%H", "%I", "%k", "%l", "%M", "%R", "%r", "%S", "%s", "%T", "%X", "%+",
 };
 
-bool TrashCollector::run() {
-  Process& context = process();
-  start = context.clock();
-  planned_.clear();
+namespace {
 
-  vips = kBuiltInIgnoreNames;
-  if (context.systemMode) {
-    if (TrashConfigFileParser* parser = configuration_) {
-      if (std::optional<NameList> names = parser->globalIgnoreList()) {
-        vips.insert(vips.end(), names->begin(), names->end());
-      }
+std::vector<RunObserver*> withoutNull(std::vector<RunObserver*> observers) {
+  observers.erase(std::remove(observers.begin(), observers.end(), nullptr), observers.end());
+  return observers;
+}
+
+}  // namespace
+
+TrashCollector::TrashCollector(const RunWorld& world, RunOptions options)
+    : world_(world), options_(std::move(options)) {
+  options_.observers = withoutNull(std::move(options_.observers));
+}
+
+bool TrashCollector::run() {
+  start_ = world_.clock();
+
+  passedOver_ = kBuiltInIgnoreNames;
+  if (world_.systemMode && options_.configuration) {
+    if (std::optional<NameList> names = options_.configuration->globalIgnoreList()) {
+      passedOver_.insert(passedOver_.end(), names->begin(), names->end());
     }
   }
 
-  logLine(process().runLog, localized("Sweeply started at %@.", {standardDateText(start)}));
-  logLine(process().runLog, localized("Version %@\n", {versionText()}));
-  if (!dryRun_) repairDateFormat();
+  logLine(world_.runLog, localized("Sweeply started at %@.", {standardDateText(start_)}));
+  logLine(world_.runLog, localized("Version %@\n", {versionText()}));
+  if (!options_.dryRun) repairDateFormat();
   // Held from the read to the save, so that a change sweeply saves in
   // between is never overwritten (a dry run saves nothing and takes none).
   store_.reset();
-  if (!dryRun_ && !lockDatabase()) {
-    logLine(process().runLog,
-            localized("Sweeply finished at %@.", {standardDateText(context.clock())}));
-    for (RunObserver* observer : observers_) observer->runFinished(failures_);
+  if (!options_.dryRun && !lockDatabase()) {
+    logLine(world_.runLog, localized("Sweeply finished at %@.", {standardDateText(world_.clock())}));
+    for (RunObserver* observer : options_.observers) observer->runFinished(failures_);
     return true;  // nothing was read, so nothing is checked: a failure, not an empty list
   }
   readDB();
-  // The removals of the run share the folders they go to.
-  RemovalSession removals;
+  // The checks of the run share one Remover, and so the folders entries go to.
+  FolderCheck checks(world_, options_, passedOver_);
 
+  TrashApplication& application = *options_.application;
   bool result = false;
-  if (safe->countOfTrashFolderList() > 0) {
+  if (application.countOfTrashFolderList() > 0) {
     // The count is taken again after every folder.
-    for (size_t index = 0; index < safe->countOfTrashFolderList(); ++index) {
-      TrashFolder& folder = safe->objectInTrashFolderListAtIndex(index);
-      const std::string path = loggableText(folder.path());
-      const ScheduleAnswer answer = canCheckToday(folder, start);
-      if (answer != ScheduleAnswer::kCheckNow) {
-        for (RunObserver* observer : observers_) observer->folderSkipped(folder, answer);
-      }
-      switch (answer) {
-        case ScheduleAnswer::kNotEnabled:
-          logLine(process().runLog, localized("Not checking folder '%@' (not enabled).\n", {path}));
-          break;
-        case ScheduleAnswer::kAlreadyCheckedToday:
-          logLine(process().runLog,
-                  localized("Not checking folder '%@' (already checked today).\n", {path}));
-          break;
-        case ScheduleAnswer::kNotPresent:
-          logLine(process().runLog, localized("Not checking folder '%@' (not present).\n", {path}));
-          break;
-        default:
-          checkFolder(folder);
-          break;
-      }
+    for (size_t index = 0; index < application.countOfTrashFolderList(); ++index) {
+      checkIfDue(application.objectInTrashFolderListAtIndex(index), checks);
     }
     result = true;
   }
+  failures_ += checks.failures();
 
-  if (!dryRun_) saveDB();
-  logLine(process().runLog,
-          localized("Sweeply finished at %@.", {standardDateText(context.clock())}));
-  for (RunObserver* observer : observers_) observer->runFinished(failures_);
+  if (!options_.dryRun) saveDB();
+  logLine(world_.runLog, localized("Sweeply finished at %@.", {standardDateText(world_.clock())}));
+  for (RunObserver* observer : options_.observers) observer->runFinished(failures_);
   return result;
 }
 
+void TrashCollector::checkIfDue(TrashFolder& folder, FolderCheck& checks) {
+  const ScheduleAnswer answer = canCheckToday(folder, start_);
+  if (answer == ScheduleAnswer::kCheckNow) {
+    checks.check(folder);
+    return;
+  }
+  for (RunObserver* observer : options_.observers) observer->folderSkipped(folder, answer);
+  const std::string path = loggableText(folder.path());
+  switch (answer) {
+    case ScheduleAnswer::kNotEnabled:
+      logLine(world_.runLog, localized("Not checking folder '%@' (not enabled).\n", {path}));
+      break;
+    case ScheduleAnswer::kAlreadyCheckedToday:
+      logLine(world_.runLog, localized("Not checking folder '%@' (already checked today).\n", {path}));
+      break;
+    case ScheduleAnswer::kNotPresent:
+      logLine(world_.runLog, localized("Not checking folder '%@' (not present).\n", {path}));
+      break;
+    case ScheduleAnswer::kCheckNow:
+      break;
+  }
+}
+
+void TrashCollector::checkFolder(TrashFolder& folder) {
+  FolderCheck check(world_, options_, passedOver_);
+  check.check(folder);
+  failures_ += check.failures();
+}
+
 void TrashCollector::repairDateFormat() {
-  Settings* settings = settings_;
+  Settings* settings = options_.settings;
   if (!settings) return;
   std::optional<std::string> format = settings->stringForKey("DateFormat");
   if (!format) return;
   for (const std::string& specifier : kTimeSpecifiers) {
     if (format->find(specifier) == std::string::npos) continue;
     Value replacement = Value::text("%F");
-    if (process().systemMode) {
+    if (world_.systemMode) {
       settings->setObject(replacement, "DateFormat");
     } else {
       settings->setCompanionValue(replacement, "DateFormat");
     }
-    TrashLog::err(process().runLog,
-                  localized("%@ contains the time string '%@'; reverting to the format '%@'.",
+    TrashLog::err(world_.runLog, localized("%@ contains the time string '%@'; reverting to the format '%@'.",
                             {"DateFormat", specifier, "%F"}));
     return;
   }
 }
 
 std::string TrashCollector::databasePath() const {
-  if (process().systemMode) {
-    TrashConfigFileParser* parser = configuration_;
+  if (world_.systemMode) {
+    TrashConfigFileParser* parser = options_.configuration;
     return parser && parser->dbPath() ? *parser->dbPath() : std::string();
   }
-  return FolderStore::userDatabasePath(process().homeDirectory);
+  return FolderStore::userDatabasePath(world_.homeDirectory);
 }
 
 bool TrashCollector::lockDatabase() {
-  store_.emplace(databasePath(), process());
+  store_.emplace(databasePath(), world_);
   const std::string& path = store_->path();
   // No folder for the database: there is nothing to read, and nothing will
   // be saved.
@@ -129,16 +149,13 @@ bool TrashCollector::lockDatabase() {
     case DatabaseLock::Status::kLocked:
       return true;
     case DatabaseLock::Status::kBusy:
-      TrashLog::err(
-          process().runLog,
-          localized(
-              "The folder database '%@' is being changed by another program; nothing was checked.",
-              {path}));
+      TrashLog::err(world_.runLog, localized(
+          "The folder database '%@' is being changed by another program; nothing was checked.",
+          {path}));
       break;
     case DatabaseLock::Status::kFailed:
-      TrashLog::err(process().runLog,
-                    localized("Unable to lock the folder database '%@'.", {path}));
-      TrashLog::err(process().runLog, error);
+      TrashLog::err(world_.runLog, localized("Unable to lock the folder database '%@'.", {path}));
+      TrashLog::err(world_.runLog, error);
       break;
   }
   ++failures_;
@@ -146,30 +163,22 @@ bool TrashCollector::lockDatabase() {
 }
 
 void TrashCollector::readDB() {
-  if (!store_) store_.emplace(databasePath(), process());
-  FolderListMerger* merger = process().systemMode ? configuration_ : nullptr;
+  if (!store_) store_.emplace(databasePath(), world_);
+  FolderListMerger* merger = world_.systemMode ? options_.configuration : nullptr;
   if (store_->path().empty()) {
-    safe->unarchiveWithFile(std::nullopt, process(), merger);
+    options_.application->unarchiveWithFile(std::nullopt, world_, merger);
     return;
   }
   std::string ignored;  // a file that yields no list is reported at the save
-  if (store_->load(*safe, merger, ignored) == FolderStore::LoadStatus::kMissing &&
-      !process().systemMode) {
+  if (store_->load(*options_.application, merger, ignored) == FolderStore::LoadStatus::kMissing &&
+      !world_.systemMode) {
     reportError(localizedString(
         "No folder database exists. Use 'sweeply add FOLDER' to watch a folder and create one."));
   }
 }
 
-bool TrashCollector::mayRemove() const {
-  if (dryRun_) return true;
-  for (RunObserver* observer : observers_) {
-    if (!observer->mayRemove()) return false;
-  }
-  return true;
-}
-
 void TrashCollector::reportError(std::string_view message) const {
-  if (!dryRun_) TrashLog::err(process().runLog, message);
+  if (!options_.dryRun) TrashLog::err(world_.runLog, message);
 }
 
 void TrashCollector::saveDB() {
@@ -177,15 +186,14 @@ void TrashCollector::saveDB() {
   const std::string& path = store_->path();
   // A user-mode run without a database has nothing to keep, and an empty
   // database saved here would only hide from the next run that none exists.
-  if (!process().systemMode && store_->status() == FolderStore::LoadStatus::kMissing) return;
+  if (!world_.systemMode && store_->status() == FolderStore::LoadStatus::kMissing) return;
   // Without a folder for the database there is nothing to save into.
   if (!directoryExists(deletingLastPathComponent(path))) return;
   std::string error;
-  if (!store_->save(*safe, error)) {
+  if (!store_->save(*options_.application, error)) {
     ++failures_;
-    TrashLog::err(process().runLog,
-                  localized("Unable to save the folder database to '%@'.", {path}));
-    if (!error.empty()) TrashLog::err(process().runLog, error);
+    TrashLog::err(world_.runLog, localized("Unable to save the folder database to '%@'.", {path}));
+    if (!error.empty()) TrashLog::err(world_.runLog, error);
   }
 }
 

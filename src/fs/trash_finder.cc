@@ -5,7 +5,6 @@
 
 #include "fs/descriptor_ops.h"
 #include "fs/path.h"
-#include "os/process.h"
 
 namespace sweeprun {
 
@@ -84,7 +83,7 @@ bool TrashFinder::candidatesFor(const Folder& watched, const std::string& name,
     }
   } else {
     base.user = entry->owner;
-    const std::optional<UserAccount> account = process().accountOf(base.user);
+    const std::optional<UserAccount> account = accountOf_(base.user);
     base.owner = UserTrash::Owner{base.user, account ? account->group : entry->group};
     if (account && !account->home.empty()) {
       DirHandle folder;
@@ -98,7 +97,7 @@ bool TrashFinder::candidatesFor(const Folder& watched, const std::string& name,
     }
   }
   const std::optional<std::string> topdir =
-      process().mountPointOf(base.device, standardizePath(watched.entryPath(name), {}));
+      mountPointOf_(base.device, standardizePath(watched.entryPath(name), {}));
   if (topdir) {
     top = base;
     top->trashPath = *topdir;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -8,6 +9,7 @@
 
 #include "fs/dir_handle.h"
 #include "fs/trash_info.h"
+#include "os/process_info.h"
 
 namespace sweeprun {
 
@@ -20,11 +22,21 @@ namespace sweeprun {
 /// or belongs to anyone but root or the Trash's user is refused.
 class TrashFinder {
  public:
+  /// A user's home folder and group (RunWorld::accountOf).
+  using AccountLookup = std::function<std::optional<UserAccount>(unsigned user)>;
+  /// The mount point of file system |device| holding |path| (RunWorld::mountPointOf).
+  using MountLookup =
+      std::function<std::optional<std::string>(uint64_t device, const std::string& path)>;
+
   /// |homeTrashFiles|: the running user's own Trash "files" folder (user
-  /// mode), or none: the Trash of each entry's owner, found through the
-  /// process's account database (system mode, run by root).
-  explicit TrashFinder(std::optional<std::string> homeTrashFiles)
-      : homeTrashFiles_(std::move(homeTrashFiles)) {}
+  /// mode), or none: the Trash of each entry's owner, found through
+  /// |accountOf| (system mode, run by root). |mountPointOf| names the top
+  /// directory of an entry's file system.
+  TrashFinder(std::optional<std::string> homeTrashFiles, AccountLookup accountOf,
+              MountLookup mountPointOf)
+      : homeTrashFiles_(std::move(homeTrashFiles)),
+        accountOf_(std::move(accountOf)),
+        mountPointOf_(std::move(mountPointOf)) {}
 
   /// Opens (making what is missing) the Trash for entry |name| of |watched|.
   /// kMissing when no Trash can be had for it at all (no home Trash on its
@@ -61,6 +73,8 @@ class TrashFinder {
                      std::string& error) const;
 
   std::optional<std::string> homeTrashFiles_;
+  AccountLookup accountOf_;
+  MountLookup mountPointOf_;
   struct Kept {
     UserTrash trash;
     std::string notes;

@@ -17,9 +17,10 @@ class PreviewTest : public CompanionTest {
   Value run() {
     PreviewRecorder recorder;
     TrashApplication application;
-    TrashCollector collector;
-    collector.setSafe(&application);
-    collector.addObserver(&recorder);
+    RunOptions options;
+    options.application = &application;
+    options.observers = {&recorder};
+    TrashCollector collector(process(), std::move(options));
     collector.run();
     now_.seconds += 60;
     return recorder.result();

@@ -96,8 +96,7 @@ TEST_F(FolderCheckFailureTest, EachFailureWritesItsLines) {
     TrashFolder folder = watching(inbox, {}, c.action);
     folder.setValue("move", Value::text(target));
     folder.setValue("datf", Value::boolean(c.dated));
-    TrashCollector collector;
-    collector.checkFolder(folder);  // tracks "kept"
+    TrashCollector(context_, RunOptions()).checkFolder(folder);  // tracks "kept"
     folder.setRules({nameEndsWith(".old")});
     writeText(entry, "x");
     TrashItem earlier;
@@ -110,7 +109,9 @@ TEST_F(FolderCheckFailureTest, EachFailureWritesItsLines) {
     FolderFailures failures;
     failures.fail(c.operation, c.name, c.errorNumber);
     const FailingFolders folders(failures);
-    collector.setFolders(folders);
+    RunOptions options;
+    options.folders = &folders;
+    TrashCollector collector(context_, std::move(options));
     collector.checkFolder(folder);
     const Lines lines = newLogLines();
 
@@ -159,8 +160,9 @@ TEST_F(FolderCheckFailureTest, ReadMeFailuresAreQuiet) {
     FolderFailures failures;
     failures.fail(c.operation, readMe, c.errorNumber);
     const FailingFolders folders(failures);
-    TrashCollector collector;
-    collector.setFolders(folders);
+    RunOptions options;
+    options.folders = &folders;
+    TrashCollector collector(context_, std::move(options));
     collector.checkFolder(folder);
 
     EXPECT_EQ(Lines{}, errorLines(newLogLines()));

@@ -24,13 +24,14 @@ class FolderCheckTest : public EngineTest {
  public:
   FolderCheckTest() : inbox(at("inbox")) { makeFolder(inbox); }
 
-  Lines check(TrashFolder& folder) {
-    collector.checkFolder(folder);
+  Lines check(TrashFolder& folder) { return check(collector, folder); }
+  Lines check(TrashCollector& through, TrashFolder& folder) {
+    through.checkFolder(folder);
     return newLogLines();
   }
 
   const std::string inbox;
-  TrashCollector collector;
+  TrashCollector collector{context_, RunOptions()};
 };
 
 TEST_F(FolderCheckTest, TracksEntriesAcrossChecks) {
@@ -304,14 +305,16 @@ TEST_F(FolderCheckTest, SystemModeRefusesAFolderThatLeadsToAGuardedOne) {
   fs::create_symlink(context_.usersFolder, link);
   context_.systemMode = true;
   TrashConfigFileParser configuration(context_);
-  collector.setConfiguration(&configuration);
+  RunOptions options;
+  options.configuration = &configuration;
+  TrashCollector guarded(context_, std::move(options));
   TrashFolder folder = watching(link, {nameEndsWith("alice")});
 
   EXPECT_EQ((Lines{"Checking folder '" + link + "'.",
                    "Error: Path '" + link + "' gives the watched folder " + link +
                        ", which is the accounts folder: watch a folder below it.",
                    "0 items were removed.", ""}),
-            check(folder));
+            check(guarded, folder));
   EXPECT_TRUE(entryExists(context_.usersFolder + "/alice"));
 }
 

@@ -93,8 +93,8 @@ TEST_F(RemovalFailureTest, EachFailureAnswersItsResultAndTouchesNothing) {
     std::string error;
     ASSERT_EQ(OpenStatus::kOpened, folders.openDirectory(inbox, watched, error)) << error;
 
-    RemovalPlan done;
-    EXPECT_EQ(c.expected, unlink(folder, *watched, "notes.txt", &done, folders));
+    const RemovalPlan done = Remover(context_, folders).remove(folder, *watched, "notes.txt", nullptr);
+    EXPECT_EQ(c.expected, done.result);
     EXPECT_EQ(c.reason, done.reason);
     EXPECT_LT(0, failures.played()) << "the failure was never reached";
     EXPECT_EQ("keep me", readText(entry).value_or("(gone)"));
@@ -121,8 +121,8 @@ TEST_F(RemovalFailureTest, TargetTakenAtTheLastMomentGetsTheNextName) {
   std::string error;
   ASSERT_EQ(OpenStatus::kOpened, folders.openDirectory(inbox, watched, error)) << error;
 
-  RemovalPlan done;
-  EXPECT_EQ(RemovalResult::kRemoved, unlink(folder, *watched, "notes.txt", &done, folders));
+  const RemovalPlan done = Remover(context_, folders).remove(folder, *watched, "notes.txt", nullptr);
+  EXPECT_EQ(RemovalResult::kRemoved, done.result);
   EXPECT_EQ("notes copy 1.txt", done.targetName);
   EXPECT_EQ("moved", readText(target + "/notes copy 1.txt").value_or("(missing)"));
   EXPECT_EQ(1u, folder.value("cout").asUnsigned());
@@ -157,8 +157,9 @@ TEST_F(RemovalFailureTest, PlanAnswersTheSameForFailuresSeenBeforehand) {
     std::unique_ptr<Folder> watched;
     std::string error;
     ASSERT_EQ(OpenStatus::kOpened, folders.openDirectory(inbox, watched, error)) << error;
-    EXPECT_EQ(c.expected, planUnlink(folder, *watched, "notes.txt", nullptr, folders).result);
-    EXPECT_EQ(c.expected, unlink(folder, *watched, "notes.txt", nullptr, folders));
+    Remover remover(context_, folders);
+    EXPECT_EQ(c.expected, remover.plan(folder, *watched, "notes.txt", nullptr).result);
+    EXPECT_EQ(c.expected, remover.remove(folder, *watched, "notes.txt", nullptr).result);
   }
 }
 

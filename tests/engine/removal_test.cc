@@ -33,12 +33,20 @@ class RemovalTest : public EngineTest {
  public:
   RemovalTest() : inbox(at("inbox")) { makeFolder(inbox); }
 
-  RemovalResult remove(TrashFolder& folder, const std::string& name) {
+  // Through |session| when given, else through a remover of its own.
+  RemovalResult remove(TrashFolder& folder, const std::string& name, Remover* session = nullptr) {
     DirHandle watched;
     std::string error;
     EXPECT_EQ(OpenStatus::kOpened, DirHandle::openDirectory(folder.path().data(), watched, error))
         << error;
-    return unlink(folder, watched, name);
+    return session ? session->remove(folder, watched, name, nullptr).result
+                   : removeOnce(folder, watched, name).result;
+  }
+
+  // One removal by a remover that keeps nothing for a next one.
+  RemovalPlan removeOnce(TrashFolder& folder, const Folder& watched, const std::string& name,
+                         const EntryAttributes* known = nullptr) {
+    return Remover(context_, diskFolders()).remove(folder, watched, name, known);
   }
 
   TrashFolder moving(const std::string& folderPath, const std::string& target) {
@@ -246,10 +254,10 @@ TEST_F(RemovalTest, ASessionKeepsItsFoldersOpenAndFollowsNoSwappedLink) {
   makeFolder(at("outside"));
   TrashFolder trasher = watching(inbox, {}, TrashFolder::kTrashAction);
   TrashFolder mover = moving(inbox, at("target"));
-  RemovalSession session;
+  Remover session(context_, diskFolders());
   for (const char* name : {"a.txt", "b.txt"}) writeText(inbox + "/" + name, name);
-  ASSERT_EQ(RemovalResult::kRemoved, remove(trasher, "a.txt"));
-  ASSERT_EQ(RemovalResult::kRemoved, remove(mover, "b.txt"));
+  ASSERT_EQ(RemovalResult::kRemoved, remove(trasher, "a.txt", &session));
+  ASSERT_EQ(RemovalResult::kRemoved, remove(mover, "b.txt", &session));
   EXPECT_EQ(0600u,
             static_cast<unsigned>(fs::status(trashInfo() + "/a.txt.trashinfo").permissions()));
 
@@ -258,8 +266,8 @@ TEST_F(RemovalTest, ASessionKeepsItsFoldersOpenAndFollowsNoSwappedLink) {
   fs::rename(at("target"), at("kept-target"));
   fs::create_directory_symlink(at("outside"), at("target"));
   for (const char* name : {"c.txt", "d.txt"}) writeText(inbox + "/" + name, name);
-  ASSERT_EQ(RemovalResult::kRemoved, remove(trasher, "c.txt"));
-  ASSERT_EQ(RemovalResult::kRemoved, remove(mover, "d.txt"));
+  ASSERT_EQ(RemovalResult::kRemoved, remove(trasher, "c.txt", &session));
+  ASSERT_EQ(RemovalResult::kRemoved, remove(mover, "d.txt", &session));
   EXPECT_TRUE(entryExists(at("kept-trash/files/c.txt")));
   EXPECT_TRUE(entryExists(at("kept-trash/info/c.txt.trashinfo")));
   EXPECT_TRUE(entryExists(at("kept-target/d.txt")));
@@ -294,8 +302,8 @@ TEST_F(RemovalTest, TheOutcomeTellsWhereTheEntryWentAndWhatWasMadeForIt) {
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
     writeText(inbox + "/" + c.name, c.name);
-    RemovalPlan done;
-    ASSERT_EQ(RemovalResult::kRemoved, unlink(*c.folder, watched, c.name, &done));
+    const RemovalPlan done = removeOnce(*c.folder, watched, c.name);
+    ASSERT_EQ(RemovalResult::kRemoved, done.result);
     EXPECT_EQ(c.placedAt, joinPath(done.destination, done.targetName));
     EXPECT_EQ(c.infoFile, done.infoFile);
     EXPECT_EQ(c.createdFolder, done.createdFolder);
@@ -327,7 +335,7 @@ TEST_F(RemovalTest, DeletionUnlocksEverythingBelowTheEntry) {
   EXPECT_EQ(0u, folder.value("cout").asUnsigned()) << "deletions are not moves";
 }
 
-// The folder check hands unlink the attributes it read. A lock read with
+// The folder check hands the remover the attributes it read. A lock read with
 // them is cleared for a deletion; one set since is not cleared unseen: the
 // deletion fails and the file stays.
 TEST_F(RemovalTest, TheCheckedAttributesDecideTheUnlocking) {
@@ -353,7 +361,7 @@ TEST_F(RemovalTest, TheCheckedAttributesDecideTheUnlocking) {
     if (!known->pinningFlagsKnown) GTEST_SKIP() << "the file system does not report the flag";
     setImmutable(inbox + "/locked.txt", true);
 
-    EXPECT_EQ(c.expected, unlink(folder, watched, "locked.txt", nullptr, diskFolders(), &*known));
+    EXPECT_EQ(c.expected, removeOnce(folder, watched, "locked.txt", &*known).result);
     EXPECT_EQ(c.expected != RemovalResult::kRemoved, entryExists(inbox + "/locked.txt"));
     clearImmutableBelow(inbox);
     fs::remove_all(inbox + "/locked.txt");
@@ -385,13 +393,13 @@ TEST_F(RemovalTest, AFolderLockedAfterItsAnswerStillStopsTheRemoval) {
     ASSERT_TRUE(first && second);
     TrashFolder folder = watching(inbox, {}, c.action);
     EXPECT_EQ(RemovalResult::kRemoved,
-              unlink(folder, watched, "first", nullptr, diskFolders(), &*first));
+              removeOnce(folder, watched, "first", &*first).result);
     setImmutable(inbox, true);
 
-    RemovalPlan done;
-    EXPECT_EQ(c.refused, unlink(folder, watched, "second", &done, diskFolders(), &*second));
+    const RemovalPlan done = removeOnce(folder, watched, "second", &*second);
+    EXPECT_EQ(c.refused, done.result);
     EXPECT_FALSE(done.reason.empty());
-    EXPECT_EQ(RemovalResult::kNotDeletable, unlink(folder, watched, "second"))
+    EXPECT_EQ(RemovalResult::kNotDeletable, removeOnce(folder, watched, "second").result)
         << "a test without the attributes reads the folder afresh";
     EXPECT_TRUE(entryExists(inbox + "/second"));
     setImmutable(inbox, false);
@@ -426,11 +434,9 @@ TEST_F(RemovalTest, SystemModeChoosesTheTrashByTheEntryMoved) {
   writeText(inbox + "/report.txt", "planted");  // root's own
   TrashFolder folder = watching(inbox, {}, TrashFolder::kTrashAction);
 
-  RemovalSession session;
-  EXPECT_EQ(RemovalResult::kRemoved,
-            unlink(folder, watched, "first.txt", nullptr, diskFolders(), &*first));
-  EXPECT_EQ(RemovalResult::kRemoved,
-            unlink(folder, watched, "report.txt", nullptr, diskFolders(), &*known));
+  Remover session(context_, diskFolders());
+  EXPECT_EQ(RemovalResult::kRemoved, session.remove(folder, watched, "first.txt", &*first).result);
+  EXPECT_EQ(RemovalResult::kRemoved, session.remove(folder, watched, "report.txt", &*known).result);
   const std::string theirs = volume + "/.Trash-" + std::to_string(kSomeoneElse) + "/files/";
   EXPECT_TRUE(entryExists(theirs + "first.txt"));
   EXPECT_FALSE(entryExists(theirs + "report.txt"));

@@ -63,7 +63,7 @@ TEST_F(RunTallyTest, CountsEachDecisionWhereItBelongs) {
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.label);
-    RunTally tally(now_);
+    RunTally tally(context_.clock);
     const TrashFolder folder = folderAt("/srv/drop");
     tally.folderChecked(folder, true);
     tally.entryDecided(folder, "x", c.decision);
@@ -88,7 +88,7 @@ TEST_F(RunTallyTest, FoldersNotExaminedKeepTheirTrackedEntriesAndLastCheck) {
   gone.setItems(std::make_shared<ItemList>(2));
   const TrashFolder never = folderAt("/srv/never", false);
 
-  RunTally tally(now_);
+  RunTally tally(context_.clock);
   tally.folderSkipped(skipped, ScheduleAnswer::kAlreadyCheckedToday);
   now_.seconds += 5;
   tally.folderChecked(gone, false);
@@ -115,7 +115,7 @@ TEST_F(RunTallyTest, MetricsTextFollowsTheFormatAndCarriesTheRun) {
   TrashFolder drop = folderAt("/srv/drop");
   TrashFolder strange = folderAt(odd, false);
 
-  RunTally tally(now_);
+  RunTally tally(context_.clock);
   tally.folderChecked(drop, true);
   tally.entryDecided(drop, "a", decision(EntryDecision::kTakenIn));
   tally.entryDecided(drop, "b", decision(EntryDecision::kRemoved));

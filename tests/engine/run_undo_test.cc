@@ -118,7 +118,8 @@ TEST_F(RunUndoTest, ForgedLinesTouchNothingOfRoots) {
     run.id = row.record.run;
     run.mode = "user";
     run.entries = {row.record};
-    const UndoReport report = undoRun(run, {false, false, 0}, nullptr);
+    const UndoReport report = undoRun(
+        run, {false, false, 0, test_.context.usersFolder, test_.context.clock}, nullptr);
     ASSERT_EQ(1u, report.steps.size());
     EXPECT_EQ(row.outcome, report.steps[0].outcome) << report.steps[0].detail;
     EXPECT_TRUE(report.removedFolders.empty());

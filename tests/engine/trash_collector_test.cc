@@ -71,9 +71,10 @@ class CollectorTest : public EngineTest {
 
   bool run() {
     TrashApplication application;
-    TrashCollector collector;
-    collector.setSafe(&application);
-    collector.setSettings(&settings);
+    RunOptions options;
+    options.application = &application;
+    options.settings = &settings;
+    TrashCollector collector(context_, std::move(options));
     return collector.run();
   }
 

@@ -62,7 +62,8 @@ TEST(TrashFinderTest, TrashFoldersOfTheWrongOwnerAreRefused) {
     std::string notes, error;
     ASSERT_EQ(OpenStatus::kOpened, DirHandle::openDirectory(watched, folder, error)) << error;
     UserTrash trash;
-    const OpenStatus status = TrashFinder(std::nullopt).openTrashFor(folder, "old", trash, notes, error);
+    const TrashFinder finder(std::nullopt, process.context.accountOf, process.context.mountPointOf);
+    const OpenStatus status = finder.openTrashFor(folder, "old", trash, notes, error);
     EXPECT_EQ(c.used, status == OpenStatus::kOpened) << error;
     if (!c.used) {
       EXPECT_NE(std::string::npos, error.find("owned by")) << error;
