@@ -33,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   writeScratchFile(database, bytes);
   TrashApplication application;
   try {
-    application.unarchiveWithFile(database, process(), nullptr);
+    application.unarchiveWithFile(database, process.context, nullptr);
   } catch (const PlatformException&) {
   }
   if (const FolderList* folders = application.trashFolderList()) {
@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       fuzzFailure("a folder database was not written");
     TrashApplication next;
     try {
-      next.unarchiveWithFile(rewritten, process(), nullptr);
+      next.unarchiveWithFile(rewritten, process.context, nullptr);
     } catch (const PlatformException&) {
       fuzzFailure("a written folder database does not read");
     }
