@@ -19,14 +19,6 @@ namespace fs {
 
 namespace {
 
-Date dateOf(int64_t seconds, uint32_t nanoseconds) {
-  return Date::fromUnix(static_cast<double>(seconds) + nanoseconds / 1e9);
-}
-
-uint64_t nanosecondsOf(int64_t seconds, uint32_t nanoseconds) {
-  return seconds < 0 ? 0 : static_cast<uint64_t>(seconds) * 1000000000u + nanoseconds;
-}
-
 void fillFromStat(const struct stat& st, EntryStatus& status) {
   EntryAttributes& a = status.attributes;
   a.fileNumber = st.st_ino;
@@ -35,8 +27,8 @@ void fillFromStat(const struct stat& st, EntryStatus& status) {
   a.owner = st.st_uid;
   a.group = st.st_gid;
   a.device = st.st_dev;
-  a.modificationDate = dateOf(st.st_mtim.tv_sec, static_cast<uint32_t>(st.st_mtim.tv_nsec));
-  a.changeNanoseconds = nanosecondsOf(st.st_ctim.tv_sec, static_cast<uint32_t>(st.st_ctim.tv_nsec));
+  a.modificationDate = timestampDate(st.st_mtim.tv_sec, static_cast<uint32_t>(st.st_mtim.tv_nsec));
+  a.changeNanoseconds = timestampNanoseconds(st.st_ctim.tv_sec, static_cast<uint32_t>(st.st_ctim.tv_nsec));
   status.specialDevice = st.st_rdev;
   status.accessSeconds = st.st_atim.tv_sec;
   status.accessNanoseconds = st.st_atim.tv_nsec;
@@ -90,12 +82,12 @@ int statusAt(int dirFd, const std::string& name, EntryStatus& status) {
     a.owner = sx.stx_uid;
     a.group = sx.stx_gid;
     a.device = makedev(sx.stx_dev_major, sx.stx_dev_minor);
-    a.modificationDate = dateOf(sx.stx_mtime.tv_sec, sx.stx_mtime.tv_nsec);
+    a.modificationDate = timestampDate(sx.stx_mtime.tv_sec, sx.stx_mtime.tv_nsec);
     if (sx.stx_mask & STATX_BTIME) {
-      a.creationDate = dateOf(sx.stx_btime.tv_sec, sx.stx_btime.tv_nsec);
-      a.birthNanoseconds = nanosecondsOf(sx.stx_btime.tv_sec, sx.stx_btime.tv_nsec);
+      a.creationDate = timestampDate(sx.stx_btime.tv_sec, sx.stx_btime.tv_nsec);
+      a.birthNanoseconds = timestampNanoseconds(sx.stx_btime.tv_sec, sx.stx_btime.tv_nsec);
     }
-    a.changeNanoseconds = nanosecondsOf(sx.stx_ctime.tv_sec, sx.stx_ctime.tv_nsec);
+    a.changeNanoseconds = timestampNanoseconds(sx.stx_ctime.tv_sec, sx.stx_ctime.tv_nsec);
     a.mountRoot = (sx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) &&
                   (sx.stx_attributes & STATX_ATTR_MOUNT_ROOT);
     constexpr uint64_t kPinning = STATX_ATTR_IMMUTABLE | STATX_ATTR_APPEND;

@@ -8,15 +8,15 @@
 
 namespace sweeprun {
 
-namespace {
-
-Date dateOf(int64_t seconds, uint32_t nanoseconds) {
+Date timestampDate(int64_t seconds, uint32_t nanoseconds) {
   return Date::fromUnix(static_cast<double>(seconds) + nanoseconds / 1e9);
 }
 
-uint64_t nanosecondsOf(int64_t seconds, uint32_t nanoseconds) {
+uint64_t timestampNanoseconds(int64_t seconds, uint32_t nanoseconds) {
   return seconds < 0 ? 0 : static_cast<uint64_t>(seconds) * 1000000000u + nanoseconds;
 }
+
+namespace {
 
 std::optional<EntryAttributes> attributesFromLstat(const std::string& path) {
   struct stat st;
@@ -25,13 +25,13 @@ std::optional<EntryAttributes> attributesFromLstat(const std::string& path) {
   attributes.fileNumber = st.st_ino;
   attributes.size = static_cast<uint64_t>(st.st_size);
   attributes.modificationDate =
-      dateOf(st.st_mtim.tv_sec, static_cast<uint32_t>(st.st_mtim.tv_nsec));
+      timestampDate(st.st_mtim.tv_sec, static_cast<uint32_t>(st.st_mtim.tv_nsec));
   attributes.mode = st.st_mode;
   attributes.owner = st.st_uid;
   attributes.group = st.st_gid;
   attributes.device = st.st_dev;
   attributes.changeNanoseconds =
-      nanosecondsOf(st.st_ctim.tv_sec, static_cast<uint32_t>(st.st_ctim.tv_nsec));
+      timestampNanoseconds(st.st_ctim.tv_sec, static_cast<uint32_t>(st.st_ctim.tv_nsec));
   return attributes;
 }
 
@@ -50,11 +50,11 @@ std::optional<EntryAttributes> attributesOfItemAtPath(const std::string& path) {
   attributes.fileNumber = stx.stx_ino;
   attributes.size = stx.stx_size;
   if (stx.stx_mask & STATX_BTIME) {
-    attributes.creationDate = dateOf(stx.stx_btime.tv_sec, stx.stx_btime.tv_nsec);
-    attributes.birthNanoseconds = nanosecondsOf(stx.stx_btime.tv_sec, stx.stx_btime.tv_nsec);
+    attributes.creationDate = timestampDate(stx.stx_btime.tv_sec, stx.stx_btime.tv_nsec);
+    attributes.birthNanoseconds = timestampNanoseconds(stx.stx_btime.tv_sec, stx.stx_btime.tv_nsec);
   }
-  attributes.changeNanoseconds = nanosecondsOf(stx.stx_ctime.tv_sec, stx.stx_ctime.tv_nsec);
-  attributes.modificationDate = dateOf(stx.stx_mtime.tv_sec, stx.stx_mtime.tv_nsec);
+  attributes.changeNanoseconds = timestampNanoseconds(stx.stx_ctime.tv_sec, stx.stx_ctime.tv_nsec);
+  attributes.modificationDate = timestampDate(stx.stx_mtime.tv_sec, stx.stx_mtime.tv_nsec);
   attributes.mode = stx.stx_mode;
   attributes.owner = stx.stx_uid;
   attributes.group = stx.stx_gid;

@@ -41,4 +41,9 @@ struct EntryAttributes {
 /// The attributes of |path| itself, or none when they cannot be read.
 std::optional<EntryAttributes> attributesOfItemAtPath(const std::string& path);
 
+/// A file system timestamp (seconds and nanoseconds since 1970) as a date.
+Date timestampDate(int64_t seconds, uint32_t nanoseconds);
+/// The same timestamp in nanoseconds since 1970; 0 for one before 1970.
+uint64_t timestampNanoseconds(int64_t seconds, uint32_t nanoseconds);
+
 }  // namespace sweeprun
