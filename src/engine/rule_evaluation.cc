@@ -78,8 +78,9 @@ bool matches(const PreparedRules::Rule& rule, const TrashItem& item) {
       // A record's name is what follows the last "/" of its path; only a
       // path that ends in "/" needs the longer reading.
       const std::string_view name = item.name();
-      const bool found = name.empty() ? nameFound(entryName(item.path()), rule.pattern, rule.nameOpt)
-                                      : nameFound(name, rule.pattern, rule.nameOpt);
+      const bool found = name.empty()
+                             ? nameFound(entryName(item.path()), rule.pattern, rule.nameOpt)
+                             : nameFound(name, rule.pattern, rule.nameOpt);
       return rule.invert ? !found : found;
     }
     case kAgeRule:
@@ -103,8 +104,9 @@ std::optional<std::string> prepareWithLog(TrashRule& rule, bool describe, Date n
     case kSizeRule:
       rule.invert = rule.value(rule_key::kReversed).asInteger() == 1;
       if (describe) {
-        text = localized(rule.invert ? "whose size is at most %@" : "whose size is at least %@",
-                         {plainNumber(rule.value(rule_key::kSize).asReal())});
+        text = localized(
+            rule.invert ? "whose size is smaller than %@ bytes" : "whose size is at least %@ bytes",
+            {plainNumber(rule.value(rule_key::kSize).asReal())});
       }
       break;
     case kNameRule: {

@@ -34,6 +34,7 @@ size_t blankLength(std::string_view s, size_t pos) {
 }
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
 // Reads the tokens of one expression from left to right, skipping blanks
 // before each.
@@ -56,6 +57,19 @@ class ConditionScanner {
     pos_ = colon;
     return token;
   }
+  /// The rest of the text after blanks, trailing blanks included.
+  std::string_view rest() {
+    skipBlanks();
+    std::string_view token = text_.substr(pos_);
+    pos_ = text_.size();
+    return token;
+  }
+  /// The leading letters of |token|.
+  static std::string_view wordIn(std::string_view token) {
+    size_t end = 0;
+    while (end < token.size() && isLetter(token[end])) ++end;
+    return token.substr(0, end);
+  }
   bool literal(char c) {
     skipBlanks();
     if (pos_ < text_.size() && text_[pos_] == c) {
@@ -68,10 +82,7 @@ class ConditionScanner {
   std::string_view word() {
     skipBlanks();
     size_t end = pos_;
-    while (end < text_.size() &&
-           ((text_[end] >= 'a' && text_[end] <= 'z') || (text_[end] >= 'A' && text_[end] <= 'Z'))) {
-      ++end;
-    }
+    while (end < text_.size() && isLetter(text_[end])) ++end;
     std::string_view letters = text_.substr(pos_, end - pos_);
     pos_ = end;
     return letters;
@@ -155,25 +166,42 @@ std::string numberFault(const std::optional<double>& number) {
   return {};
 }
 
+constexpr const char* kUnitList = "minutes, hours, days, weeks, months, years or checks";
+
+// The unit that |word| names (it need only begin with the unit's name), or -1.
+int unitPlace(std::string_view word) {
+  for (int place = 7; place >= 0; --place) {
+    if (word.substr(0, kUnitNames[place].size()) == kUnitNames[place]) return place;
+  }
+  return -1;
+}
+
 bool parseDelay(ConditionScanner& scan, TrashRule& rule, std::string& fault) {
   const std::optional<double> count = scan.number();
   fault = numberFault(count);
   if (!fault.empty()) {
-    fault += ", then a unit: minutes, hours, days, weeks, months, years or checks";
+    fault += std::string(", then a unit: ") + kUnitList;
     return false;
   }
   const std::string_view unitWord = scan.upToColon();
-  if (unitWord.empty()) return false;
-  for (int place = 7; place >= 0; --place) {
-    if (unitWord.substr(0, kUnitNames[place].size()) == kUnitNames[place]) {
-      rule = TrashRule::trashRuleWithType(kAgeRule);
-      rule.setValue(rule_key::kCount, Value::real(*count));
-      rule.setValue(rule_key::kUnit, Value::integer(place));
-      rule.update();
-      return true;
-    }
+  if (unitWord.empty()) {
+    fault = std::string("a unit after the number: ") + kUnitList;
+    return false;
   }
-  return false;
+  const int place = unitPlace(unitWord);
+  if (place < 0) {
+    // Unit words are lower case, while byte units take any case: say so
+    // rather than leave "2 Weeks" a mystery.
+    const std::string lowered = lowercaseText(scan.wordIn(unitWord));
+    fault = unitPlace(lowered) >= 0 ? "the unit in lower case: '" + lowered + "'"
+                                    : std::string("a unit: ") + kUnitList;
+    return false;
+  }
+  rule = TrashRule::trashRuleWithType(kAgeRule);
+  rule.setValue(rule_key::kCount, Value::real(*count));
+  rule.setValue(rule_key::kUnit, Value::integer(place));
+  rule.update();
+  return true;
 }
 
 bool parseSize(ConditionScanner& scan, TrashRule& rule, std::string& fault) {
@@ -186,6 +214,7 @@ bool parseSize(ConditionScanner& scan, TrashRule& rule, std::string& fault) {
   } else if (scan.literal('>')) {
     opposite = 0;
   } else {
+    fault = "'<' (smaller than) or '>' (at least) before the size";
     return false;
   }
   std::optional<double> bytes = scan.number();
@@ -237,9 +266,16 @@ std::string literalPatternWarning(std::string_view text, std::string_view patter
 }
 
 // |written| receives the pattern as written, marks included.
-bool parseName(ConditionScanner& scan, bool negated, TrashRule& rule, std::string_view& written) {
-  std::string_view pattern = scan.upToColon();
+bool parseName(ConditionScanner& scan, bool negated, TrashRule& rule, std::string_view& written,
+               std::string& fault) {
+  std::string_view pattern = scan.rest();
   written = pattern;
+  // The stored form ends a pattern at a ":"; reading on would store a rule
+  // that matches less (or more) than it says, so such a name is refused.
+  if (pattern.find(':') != std::string_view::npos) {
+    fault = "a name without ':': a name rule cannot hold ':'";
+    return false;
+  }
   int64_t mode = 0;
   if (!pattern.empty() && pattern.front() == '*') {
     pattern.remove_prefix(1);
@@ -249,7 +285,10 @@ bool parseName(ConditionScanner& scan, bool negated, TrashRule& rule, std::strin
     pattern.remove_suffix(1);
     mode = mode == 3 ? 1 : 2;
   }
-  if (pattern.empty()) return false;
+  if (pattern.empty()) {
+    fault = written.empty() ? "a name after 'name:'" : "a name besides the '*' marks";
+    return false;
+  }
   rule = TrashRule::trashRuleWithType(kNameRule);
   if (negated) rule.setValue(rule_key::kReversed, Value::integer(1));
   rule.setValue(rule_key::kNamePart, Value::integer(mode));
@@ -257,38 +296,59 @@ bool parseName(ConditionScanner& scan, bool negated, TrashRule& rule, std::strin
   return true;
 }
 
+constexpr const char* kKeywords = "'delay:', 'size:' or 'name:' at the start";
+
+// Why the keyword before the first ":" cannot stand; empty when it can.
+std::string keywordFault(std::string_view head, bool colonFollows) {
+  static constexpr std::string_view kKnown[] = {"delay", "size", "name"};
+  const std::string lowered = lowercaseText(head);
+  for (std::string_view keyword : kKnown) {
+    if (lowered == keyword) return {};
+    if (lowered.substr(0, keyword.size()) != keyword || isLetter(lowered[keyword.size()])) continue;
+    // "size > 1GB", "delay : 3 days": the keyword is there, its ":" is not.
+    return colonFollows ? "':' right after '" + std::string(keyword) + "'"
+                        : "':' after '" + std::string(keyword) + "'";
+  }
+  return kKeywords;
+}
+
 }  // namespace
 
 bool parseCondition(std::string_view text, TrashRule& rule, std::string& error,
                     std::string* warning) {
+  const std::string_view typed = text;
   const bool negated = !text.empty() && text.front() == '!';
   if (negated) text.remove_prefix(1);
 
   ConditionScanner scan(text);
-  const std::string keyword = lowercaseText(scan.upToColon());
+  const std::string_view head = scan.upToColon();
+  const bool colon = scan.literal(':');
+  std::string fault = keywordFault(head, colon);
+  const std::string keyword = lowercaseText(head);
   bool made = false;
-  std::string fault;
-  if (!keyword.empty() && scan.literal(':') && !scan.atEnd()) {
-    if (negated && (keyword == "delay" || keyword == "size")) {
-      // Dropped silently once, so that "!size: > 1000000", written to keep
-      // big files, condemned them instead.
-      fault = keyword == "size" ? "no '!': it negates only name conditions; use 'size: <' to "
-                                  "select the smaller entries instead"
-                                : "no '!': it negates only name conditions";
-    } else if (keyword == "delay") {
-      made = parseDelay(scan, rule, fault);
-    } else if (keyword == "size") {
-      made = parseSize(scan, rule, fault);
-    } else if (keyword == "name") {
-      std::string_view pattern;
-      made = parseName(scan, negated, rule, pattern);
-      if (made && warning) *warning = literalPatternWarning(text, pattern);
-    }
+  if (!fault.empty()) {
+    // No keyword to go on.
+  } else if (!colon) {
+    fault = "':' after '" + keyword + "'";
+  } else if (negated && (keyword == "delay" || keyword == "size")) {
+    // Dropped silently once, so that "!size: > 1000000", written to keep
+    // big files, condemned them instead.
+    fault = keyword == "size" ? "no '!': it negates only name conditions; use 'size: <' to "
+                                "select the smaller entries instead"
+                              : "no '!': it negates only name conditions";
+  } else if (keyword == "delay") {
+    made = parseDelay(scan, rule, fault);
+  } else if (keyword == "size") {
+    made = parseSize(scan, rule, fault);
+  } else {
+    std::string_view pattern;
+    made = parseName(scan, negated, rule, pattern, fault);
+    if (made && warning) *warning = literalPatternWarning(text, pattern);
   }
   if (!made) {
-    error = fault.empty() ? localized("Unable to handle condition '%@'.", {text})
+    error = fault.empty() ? localized("Unable to handle condition '%@'.", {typed})
                           : localized("Unable to handle condition '%@': expected %@.",
-                                      {text, localizedString(fault)});
+                                      {typed, localizedString(fault)});
   }
   return made;
 }

@@ -13,7 +13,8 @@ namespace sweeprun {
 ///   "size:"  "<" or ">", a number >= 0 and an optional byte unit (B, byte,
 ///            bytes; K/KB, M/MB, G/GB, T/TB in powers of 1000; KiB, MiB,
 ///            GiB, TiB in powers of 1024; any case), then nothing more,
-///   "name:"  a pattern whose leading and trailing "*" choose the mode.
+///   "name:"  a pattern whose leading and trailing "*" choose the mode; it
+///            cannot hold ":" (the stored form would end it there).
 /// A "!" as the very first character negates a name condition; before a
 /// delay or size condition it is refused, since it cannot mean what its
 /// writer meant. Blanks (horizontal white space, not line breaks) may stand
@@ -22,9 +23,9 @@ namespace sweeprun {
 /// values beyond 2^53 (also in bytes, once the unit is applied) are refused.
 ///
 /// True with |rule| made from the defaults of its kind and updated; false
-/// with "Unable to handle condition '<text without its leading !>'." in
-/// |error| (followed by what was expected, where that can be told), |rule|
-/// unchanged. A name pattern that is empty once its marks are removed ("*",
+/// with "Unable to handle condition '<text as typed>': expected <what>." in
+/// |error| (a missing ":" or sign, a unit in the wrong case, an unknown
+/// keyword or unit, a name holding ":"), |rule| unchanged. A name pattern that is empty once its marks are removed ("*",
 /// "**") is refused: it would match no name at all (or, negated, every
 /// name), never what its writer meant. |warning|, when given, receives a
 /// warning for a name pattern that is matched as written but reads like a

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "companion_test_env.h"
-#include "settings/defaults_domain.h"
 #include "fs/file_io.h"
+#include "settings/defaults_domain.h"
 #include "settings/settings_keys.h"
 
 namespace sweeprun {
@@ -33,7 +33,9 @@ TEST_F(CompanionAppTest, BadInputIsRefusedWithUsageOrFailureStatus) {
       {{"add", inbox, "--bogus"}, kCompanionUsage, "unknown option '--bogus'"},
       {{"add", inbox, "--condition", "colour: red"},
        kCompanionUsage,
-       "Unable to handle condition 'colour: red'."},
+       "Unable to handle condition 'colour: red': expected 'delay:', 'size:' or 'name:' at the "
+       "start."},
+      {{"add", inbox, "--condition", "name: *10:00*"}, kCompanionUsage, "cannot hold ':'"},
       {{"add", inbox, "--action", "recycle"}, kCompanionUsage, "unknown action 'recycle'"},
       {{"add", inbox, "--action", "moveto:"}, kCompanionUsage, "needs a destination"},
       {{"add", inbox, "--action", "moveto:" + inbox}, kCompanionUsage, "into itself"},

@@ -88,7 +88,7 @@ TEST_F(CollectionEndToEndTest, EachActionDisposesOfWhatItsRulesCondemn) {
     EXPECT_TRUE(hasLine(section, line)) << line << "\n" << section;
   }
   EXPECT_TRUE(hasLine(section,
-                      "Searching for items whose size is at least 5 and whose name does "
+                      "Searching for items whose size is at least 5 bytes and whose name does "
                       "not start with 'keep'"))
       << section;
   EXPECT_FALSE(fs::exists(temp.file("Deleting/a.old")));

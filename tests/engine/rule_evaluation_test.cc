@@ -87,9 +87,9 @@ TEST(RuleEvaluationTest, DescribesRulesInWords) {
     TrashRule rule;
     const char* expected;
   } kCases[] = {
-      {sizeRule(524288), "whose size is at least 524288"},
-      {sizeRule(1.5, true), "whose size is at most 1.5"},
-      {sizeRule(1000000), "whose size is at least 1000000"},
+      {sizeRule(524288), "whose size is at least 524288 bytes"},
+      {sizeRule(1.5, true), "whose size is smaller than 1.5 bytes"},
+      {sizeRule(1000000), "whose size is at least 1000000 bytes"},
       {nameRule(3, ".dmg"), "whose name ends with '.dmg'"},
       {nameRule(2, "Keep", true), "whose name does not start with 'Keep'"},
       {nameRule(7, "x"), "whose name is 'x'"},

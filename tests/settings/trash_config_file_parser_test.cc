@@ -103,7 +103,8 @@ TEST(TrashConfigFileParserTest, ReportsTheFirstFaultInCheckMode) {
       {"condition that does not parse",
        configRoot(folderEntry("<key>Conditions</key><array><string>size: &lt; 1</string>"
                               "<string>colour: red</string></array>")),
-       "Unable to handle condition 'colour: red'."},
+       "Unable to handle condition 'colour: red': expected 'delay:', 'size:' or 'name:' at the "
+       "start."},
       {"root that is not a dictionary", "<array>" + folderEntry() + "</array>",
        "The configuration root must be a dictionary."},
       {"root that is a text", "<string>hello</string>",
