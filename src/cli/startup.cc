@@ -22,6 +22,7 @@
 #include "os/process_info.h"
 #include "os/system_log.h"
 #include "os/version.h"
+#include "settings/setting_values.h"
 #include "settings/settings_keys.h"
 #include "settings/trash_config_file_parser.h"
 #include "settings/user_defaults.h"
@@ -159,7 +160,17 @@ int scanOptions(const std::vector<std::string>& arguments, size_t& optionIndex) 
       return 0;
     } else if (argument.size() > 1 && argument[0] == '-' && isArgumentSetting(argument.substr(1)) &&
                i + 1 < arguments.size()) {
-      ++i;  // a setting and its value
+      // A value the run could not use ("-LogLimit abc") is refused before
+      // anything is read, as sweeply refuses it.
+      Value value;
+      std::string error;
+      if (!settingValueFromText(std::string_view(argument).substr(1), arguments[++i],
+                                process().homeDirectory, value, error)) {
+        if (std::ostream* err = process().err) {
+          *err << "sweeprun: " << error << '\n' << usageLine() << std::flush;
+        }
+        return kUsageError;
+      }
     } else if (!argument.empty() && argument[0] == '-') {
       // Anything else that looks like an option ("-n", "-sv", "--dry-run")
       // must not start a real run that the user did not ask for.
@@ -255,7 +266,8 @@ int installConfiguration(Installed& installed) {
 int testUserStores() {
   std::ostream* err = process().err;
   const unsigned user = effectiveUserId();
-  if (const std::string warning = foreignHomeWarning(process(), "sweeprun", user); !warning.empty() && err)
+  if (const std::string warning = foreignHomeWarning(process(), "sweeprun", user);
+      !warning.empty() && err)
     *err << warning << std::flush;
   std::string error;
   if (userStoresAreOwned(process().homeDirectory, user, error)) return kContinue;

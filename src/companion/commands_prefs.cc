@@ -1,17 +1,15 @@
 // prefs: the settings shared with runs, in the companion's preferences.
 #include <charconv>
-#include <cmath>
 #include <ostream>
 
 #include "companion/companion_app.h"
 #include "companion/json_text.h"
-#include "engine/trash_collector.h"
 #include "fs/file_io.h"
 #include "fs/path.h"
-#include "settings/defaults_domain.h"
 #include "os/localization.h"
 #include "os/process.h"
-#include "os/text_case.h"
+#include "settings/defaults_domain.h"
+#include "settings/setting_values.h"
 #include "settings/settings_keys.h"
 #include "settings/user_defaults.h"
 
@@ -40,73 +38,6 @@ std::optional<std::string> runReading(const UserDefaults& defaults, std::string_
   if (key == kLogToFile) return std::string(defaults.boolForKey(key) ? "YES" : "NO");
   if (key == kLogLimit) return shortestNumber(defaults.objectForKey(key).numericReading());
   return defaults.stringForKey(key);
-}
-
-// Checks a value for |key| and turns it into what is stored. False with the
-// message in |error| for a value runs could not use.
-bool storedValue(std::string_view key, const std::string& typed, Value& value, std::string& error) {
-  if (key == kLogToFile) {
-    const std::string word = lowercaseText(typed);
-    if (word == "yes" || word == "true" || word == "on" || word == "1") {
-      value = Value::text("YES");
-    } else if (word == "no" || word == "false" || word == "off" || word == "0") {
-      value = Value::text("NO");
-    } else {
-      error = localized("LogToFile takes yes or no, not '%@'", {typed});
-      return false;
-    }
-    return true;
-  }
-  if (key == kLogLimit) {
-    double days = 0;
-    const char* end = typed.data() + typed.size();
-    auto parsed = std::from_chars(typed.data(), end, days);
-    if (typed.empty() || parsed.ec != std::errc() || parsed.ptr != end || !std::isfinite(days) ||
-        days < 0) {
-      error = localized("LogLimit takes a number of days, 0 or more, not '%@'", {typed});
-      return false;
-    }
-    // Kept as text, the kind the companion application stores it in.
-    value = Value::text(shortestNumber(days));
-    return true;
-  }
-  if (key == kLogFileName) {
-    if (typed.empty() || (typed[0] != '/' && typed[0] != '~')) {
-      error = localized("LogFileName takes an absolute path or one that starts with '~', not '%@'",
-                        {typed});
-      return false;
-    }
-    value = Value::text(typed);
-    return true;
-  }
-  if (key == kMetricsFile) {
-    // A run replaces the file through its folder and makes no folder.
-    if (typed.empty() || (typed[0] != '/' && typed[0] != '~') ||
-        !directoryExists(
-            deletingLastPathComponent(standardizePath(typed, process().homeDirectory)))) {
-      error = localized(
-          "MetricsFile takes an absolute path or one that starts with '~', in a folder that "
-          "exists, not '%@'",
-          {typed});
-      return false;
-    }
-    value = Value::text(typed);
-    return true;
-  }
-  // DateFormat: a run would replace a format that holds a time of day.
-  if (typed.empty()) {
-    error = localizedString("DateFormat cannot be empty; use --unset to remove it");
-    return false;
-  }
-  for (const std::string& specifier : TrashCollector::kTimeSpecifiers) {
-    if (typed.find(specifier) != std::string::npos) {
-      error =
-          localized("DateFormat must hold no time of day, but '%@' holds '%@'", {typed, specifier});
-      return false;
-    }
-  }
-  value = Value::text(typed);
-  return true;
 }
 
 struct Domains {
@@ -176,7 +107,8 @@ int runPrefs(const CompanionCommand& command, const std::vector<std::string>& ar
     const std::string& key = parsed.operands[0];
     Value value;
     std::string error;
-    if (!unset && !storedValue(key, parsed.operands[1], value, error)) {
+    if (!unset &&
+        !settingValueFromText(key, parsed.operands[1], process().homeDirectory, value, error)) {
       return usageError(command, error);
     }
     const Domains domains = readDomains(command);

@@ -12,6 +12,7 @@
 #include "model/trash_application.h"
 #include "os/localization.h"
 #include "os/version.h"
+#include "settings/setting_values.h"
 #include "settings/settings.h"
 #include "settings/trash_config_file_parser.h"
 
@@ -20,10 +21,6 @@ namespace sweeprun {
 const std::vector<std::string> TrashCollector::kBuiltInIgnoreNames = {
     "Icon\r",     ".DS_Store", ".localized", ".Spotlight-V100", ".com.apple.timemachine.supported",
     ".fseventsd",
-};
-
-const std::vector<std::string> TrashCollector::kTimeSpecifiers = {
-    "%c", "%H", "%I", "%k", "%l", "%M", "%R", "%r", "%S", "%s", "%T", "%X", "%+",
 };
 
 namespace {
@@ -57,7 +54,8 @@ bool TrashCollector::run() {
   // between is never overwritten (a dry run saves nothing and takes none).
   store_.reset();
   if (!options_.dryRun && !lockDatabase()) {
-    logLine(world_.runLog, localized("Sweeply finished at %@.", {standardDateText(world_.clock())}));
+    logLine(world_.runLog,
+            localized("Sweeply finished at %@.", {standardDateText(world_.clock())}));
     for (RunObserver* observer : options_.observers) observer->runFinished(failures_);
     return true;  // nothing was read, so nothing is checked: a failure, not an empty list
   }
@@ -95,7 +93,8 @@ void TrashCollector::checkIfDue(TrashFolder& folder, FolderCheck& checks) {
       logLine(world_.runLog, localized("Not checking folder '%@' (not enabled).\n", {path}));
       break;
     case ScheduleAnswer::kAlreadyCheckedToday:
-      logLine(world_.runLog, localized("Not checking folder '%@' (already checked today).\n", {path}));
+      logLine(world_.runLog,
+              localized("Not checking folder '%@' (already checked today).\n", {path}));
       break;
     case ScheduleAnswer::kNotPresent:
       logLine(world_.runLog, localized("Not checking folder '%@' (not present).\n", {path}));
@@ -116,7 +115,7 @@ void TrashCollector::repairDateFormat() {
   if (!settings) return;
   std::optional<std::string> format = settings->stringForKey("DateFormat");
   if (!format) return;
-  for (const std::string& specifier : kTimeSpecifiers) {
+  for (const std::string& specifier : kDateFormatTimeSpecifiers) {
     if (format->find(specifier) == std::string::npos) continue;
     Value replacement = Value::text("%F");
     if (world_.systemMode) {
@@ -124,7 +123,8 @@ void TrashCollector::repairDateFormat() {
     } else {
       settings->setCompanionValue(replacement, "DateFormat");
     }
-    TrashLog::err(world_.runLog, localized("%@ contains the time string '%@'; reverting to the format '%@'.",
+    TrashLog::err(world_.runLog,
+                  localized("%@ contains the time string '%@'; reverting to the format '%@'.",
                             {"DateFormat", specifier, "%F"}));
     return;
   }
@@ -149,9 +149,11 @@ bool TrashCollector::lockDatabase() {
     case DatabaseLock::Status::kLocked:
       return true;
     case DatabaseLock::Status::kBusy:
-      TrashLog::err(world_.runLog, localized(
-          "The folder database '%@' is being changed by another program; nothing was checked.",
-          {path}));
+      TrashLog::err(
+          world_.runLog,
+          localized(
+              "The folder database '%@' is being changed by another program; nothing was checked.",
+              {path}));
       break;
     case DatabaseLock::Status::kFailed:
       TrashLog::err(world_.runLog, localized("Unable to lock the folder database '%@'.", {path}));

@@ -22,8 +22,6 @@ class TrashCollector {
  public:
   /// Names skipped in every folder, before the configured ones.
   static const std::vector<std::string> kBuiltInIgnoreNames;
-  /// Conversions of the time of day that "DateFormat" must not hold.
-  static const std::vector<std::string> kTimeSpecifiers;
 
   /// A run in |world| (its mode, paths, clock, lookups and run log) with
   /// |options|' collaborators; the world and the collaborators must outlive

@@ -113,6 +113,31 @@ TEST_F(StartupEndToEndTest, UnknownOptionsAreRefusedBeforeAnythingIsRead) {
   }
 }
 
+// A setting for one run is checked as sweeply checks it, before anything
+// is read: "-LogLimit abc" once ran with no limit at all.
+TEST_F(StartupEndToEndTest, BadSettingValuesAreRefusedBeforeAnythingIsRead) {
+  const struct {
+    std::vector<std::string> arguments;
+    const char* error;
+  } kCases[] = {
+      {{"-LogLimit", "abc"}, "LogLimit takes a number of days, 0 or more, not 'abc'"},
+      {{"-LogLimit", "-5"}, "LogLimit takes a number of days, 0 or more, not '-5'"},
+      {{"-LogToFile", "maybe"}, "LogToFile takes yes or no, not 'maybe'"},
+      {{"-LogFileName", "run.log"},
+       "LogFileName takes an absolute path or one that starts with '~', not 'run.log'"},
+      {{"-DateFormat", "%F %H"}, "DateFormat must hold no time of day, but '%F %H' holds '%H'"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.arguments.front());
+    ProgramResult result = run(SWEEPRUN_TOOL_PATH, c.arguments, "alice");
+    EXPECT_EQ(64, result.exitStatus);
+    EXPECT_EQ("sweeprun: " + std::string(c.error) +
+                  "\nusage: sweeprun [-s | -t | -v | -h] [-SETTING VALUE ...]\n",
+              result.err);
+    EXPECT_FALSE(fs::exists(home + "/Library")) << "nothing read or made";
+  }
+}
+
 TEST_F(StartupEndToEndTest, HelpAndVersionEndAtOnce) {
   const std::vector<std::string> kCases[] = {{"-h"}, {"--help"}, {"-s", "--help"}, {"--version"}};
   for (const auto& arguments : kCases) {
@@ -301,10 +326,13 @@ TEST_F(StartupEndToEndTest, CheckModeReadsSizeUnitsAndRefusesWhatCannotMeanItsTe
       {"size: &lt; 2 KiB", 0, ": OK\n"},
       {"size: &gt;5000000 bytes", 0, ": OK\n"},
       {"size: &gt; 1.5 GX", 112, "Unable to handle condition 'size: > 1.5 GX': expected '<' or"},
-      {"!size: &gt; 1000000", 112, "Unable to handle condition 'size: > 1000000': expected no '!'"},
+      {"!size: &gt; 1000000", 112,
+       "Unable to handle condition '!size: > 1000000': expected no '!'"},
       {"delay: 99999999999999999999 days", 112,
        "Unable to handle condition 'delay: 99999999999999999999 days': expected a number no "
        "larger"},
+      {"name: *10:00*", 112,
+       "Unable to handle condition 'name: *10:00*': expected a name without ':'"},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.condition);
