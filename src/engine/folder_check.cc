@@ -1,6 +1,8 @@
 #include "engine/folder_check.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <memory>
 
 #include "engine/item_index.h"
@@ -242,15 +244,17 @@ FolderCheck::~FolderCheck() = default;
 void FolderCheck::check(TrashFolder& folder) {
   logLine(world_.runLog, localized("Checking folder '%@'.", {loggableText(folder.path())}));
   std::unique_ptr<Folder> opened;
-  const bool examined = openWatched(folder, opened);
+  EntryNames names;
+  const bool examined = openWatched(folder, opened) && listWatched(folder, *opened, names);
   for (RunObserver* observer : options_.observers) observer->folderChecked(folder, examined);
-  const int32_t removed = examined ? checkEntries(folder, *opened) : 0;
+  const int32_t removed = examined ? checkEntries(folder, *opened, names) : 0;
 
   folder.setValue(folder_key::kRemovedByLastCheck, Value::integer(removed));
   folder.incrForKey(folder_key::kChecks);
   folder.setDate(world_.clock(), folder_key::kLastCheck);
-  logLine(world_.runLog, removed == 1 ? localized("%d item was removed.", {"1"})
-                       : localized("%d items were removed.", {std::to_string(removed)}));
+  logLine(world_.runLog, removed == 1
+                             ? localized("%d item was removed.", {"1"})
+                             : localized("%d items were removed.", {std::to_string(removed)}));
   logLine(world_.runLog, "");
 }
 
@@ -275,16 +279,29 @@ bool FolderCheck::openWatched(const TrashFolder& folder, std::unique_ptr<Folder>
   if (folder.value(folder_key::kAction).asInteger() == TrashFolder::kMoveAction &&
       !options_.folders->folderExists(std::string(destination)) &&
       !folder.value(folder_key::kMayBeAbsent).asBool()) {
-    reportError(localized("Destination folder '%@' is not accessible.", {loggableText(destination)}));
+    reportError(
+        localized("Destination folder '%@' is not accessible.", {loggableText(destination)}));
     return false;
   }
   return true;
 }
 
-int32_t FolderCheck::checkEntries(TrashFolder& folder, const Folder& dir) {
-  const std::string path(folder.path());
+bool FolderCheck::listWatched(const TrashFolder& folder, const Folder& dir, EntryNames& names) {
   bool listed = false;
-  const EntryNames names = dir.listNames(listed);
+  names = dir.listNames(listed);
+  if (listed) return true;
+  // Taken for an empty folder, a listing cut short by a read error (or a
+  // folder that can be read but not searched) would drop every tracked
+  // entry and start its age again; the records stay as they were.
+  const int listError = errno;
+  reportError(localized("Unable to list folder '%@': %@; its entries are kept as they were.",
+                        {loggableText(folder.path()), std::strerror(listError)}));
+  if (!options_.dryRun) ++failures_;
+  return false;
+}
+
+int32_t FolderCheck::checkEntries(TrashFolder& folder, const Folder& dir, const EntryNames& names) {
+  const std::string path(folder.path());
 
   std::optional<std::string> description =
       prepareWithLog(folder, world_.runLog != nullptr, world_.clock());
@@ -321,9 +338,9 @@ int32_t FolderCheck::checkEntries(TrashFolder& folder, const Folder& dir) {
 
   folder.setItems(pass.fresh.finish(std::move(pass.tracked)));
   if (pass.checkedIn > 0) {
-    folder.setValue(folder_key::kTakenIn,
-                    Value::unsignedInteger(folder.value(folder_key::kTakenIn).asUnsigned() +
-                                           pass.checkedIn));
+    folder.setValue(
+        folder_key::kTakenIn,
+        Value::unsignedInteger(folder.value(folder_key::kTakenIn).asUnsigned() + pass.checkedIn));
   }
   pass.lines.flush();
   if (!readMe.empty() && !options_.dryRun) refreshReadMe(folder, dir, readMe, world_.runLog);
@@ -364,8 +381,10 @@ void FolderCheck::recheck(Pass& pass, const std::string& name, const std::string
 
 EntryDecision FolderCheck::judge(Pass& pass, const std::string& name, const TrashItem& item,
                                  bool tracked, const EntryAttributes* now) {
-  EntryDecision decision{tracked ? EntryDecision::kKept : EntryDecision::kTakenIn, &item,
-                         pass.rules.violatedBy(item), {}};
+  EntryDecision decision{tracked ? EntryDecision::kKept : EntryDecision::kTakenIn,
+                         &item,
+                         pass.rules.violatedBy(item),
+                         {}};
   if (!decision.rule) {
     pass.lines.seen(tracked ? pass.lines.kept : pass.lines.takenIn, name);
   } else if (!mayRemove()) {

@@ -10,6 +10,7 @@
 #include "engine/removal.h"
 #include "engine/run_observer.h"
 #include "engine/run_options.h"
+#include "fs/entry_names.h"
 #include "os/run_world.h"
 
 namespace sweeprun {
@@ -42,8 +43,12 @@ class FolderCheck {
   /// Opens the watched folder into |opened|; false (reported) when it is
   /// not there, refused, or its move-to folder is missing.
   bool openWatched(const TrashFolder& folder, std::unique_ptr<Folder>& opened);
-  /// Decides on every entry of the opened folder; answers how many went.
-  int32_t checkEntries(TrashFolder& folder, const Folder& dir);
+  /// Lists the opened folder into |names|; false (reported, and counted as
+  /// a failure) when the listing fails, even part-way.
+  bool listWatched(const TrashFolder& folder, const Folder& dir, EntryNames& names);
+  /// Decides on every listed entry of the opened folder; answers how many
+  /// went.
+  int32_t checkEntries(TrashFolder& folder, const Folder& dir, const EntryNames& names);
   /// A new entry: tested and, unless condemned and removed, tracked.
   void takeIn(Pass& pass, const std::string& name, const std::string& path,
               const EntryAttributes* now);
@@ -54,8 +59,8 @@ class FolderCheck {
   EntryDecision judge(Pass& pass, const std::string& name, const TrashItem& item, bool tracked,
                       const EntryAttributes* now);
   /// Removes (or in a dry run plans to remove) a condemned entry.
-  EntryDecision::Kind act(Pass& pass, const std::string& name, const TrashItem& item,
-                          bool tracked, const EntryAttributes* now, RemovalPlan& outcome);
+  EntryDecision::Kind act(Pass& pass, const std::string& name, const TrashItem& item, bool tracked,
+                          const EntryAttributes* now, RemovalPlan& outcome);
   void tell(const TrashFolder& folder, const std::string& name, const EntryDecision& decision);
   /// Whether every observer lets the run remove the next condemned entry
   /// (a dry run asks none).

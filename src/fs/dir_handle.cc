@@ -239,7 +239,11 @@ bool DirHandle::changeOwner(uint32_t owner, uint32_t group, std::string& error) 
 EntryNames DirHandle::listNames(bool& ok) const {
   EntryNames names;
   ok = fd_ >= 0 && fs::forEachName(fd_, [&names](const char* name) { names.add(name); });
-  return ok ? std::move(names) : EntryNames();
+  if (ok) return names;
+  const int listError = fd_ >= 0 ? errno : EBADF;
+  names = EntryNames();
+  errno = listError;
+  return names;
 }
 
 std::optional<EntryAttributes> DirHandle::statEntry(const std::string& name,

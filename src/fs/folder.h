@@ -35,6 +35,8 @@ class Folder {
   /// The folder's path joined with |name|.
   std::string entryPath(const std::string& name) const;
 
+  /// The names of the folder's entries; none and not |ok|, with errno set,
+  /// when the listing fails, even part-way.
   virtual EntryNames listNames(bool& ok) const = 0;
   /// The attributes of entry |name| itself; none, with the errno value in
   /// |errorNumber|, when it is gone or cannot be read.

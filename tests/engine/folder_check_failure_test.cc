@@ -70,8 +70,10 @@ TEST_F(FolderCheckFailureTest, EachFailureWritesItsLines) {
        "Error: No folder found at '" + inbox + "'.", "", "", "earlier kept", 0},
       {"move-to folder not there", TrashFolder::kMoveAction, Op::kOpen, target, ENOENT,
        "Error: Destination folder '" + target + "' is not accessible.", "", "", "earlier kept", 0},
-      {"listing fails: an empty folder", TrashFolder::kDeleteAction, Op::kList, inbox, EIO, "", "",
-       "", "", 0},
+      {"listing fails: every record kept", TrashFolder::kDeleteAction, Op::kList, inbox, EIO,
+       "Error: Unable to list folder '" + inbox + "': " + std::strerror(EIO) +
+           "; its entries are kept as they were.",
+       "", "", "earlier kept", 1},
       {"deletion refused", TrashFolder::kDeleteAction, Op::kRemove, "x.old", EPERM, unable,
        reason("unlinkat", entry, EPERM), notRemoved, "kept", 1},
       {"move refused", TrashFolder::kMoveAction, Op::kMove, "x.old", EACCES, unable,

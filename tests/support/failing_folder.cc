@@ -46,8 +46,9 @@ int FolderFailures::errorFor(FolderOperation operation, const std::string& folde
 }
 
 EntryNames FailingFolder::listNames(bool& ok) const {
-  if (errorFor(FolderOperation::kList, {})) {
+  if (const int error = errorFor(FolderOperation::kList, {})) {
     ok = false;
+    errno = error;
     return {};
   }
   return real_->listNames(ok);
