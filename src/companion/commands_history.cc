@@ -4,10 +4,14 @@
 #include <ostream>
 
 #include "companion/companion_app.h"
+#include "companion/folder_database.h"
 #include "companion/json_text.h"
+#include "engine/rule_evaluation.h"
 #include "engine/run_undo.h"
+#include "fs/entry_attributes.h"
 #include "fs/file_io.h"
 #include "log/run_journal.h"
+#include "model/record_keys.h"
 #include "os/localization.h"
 #include "os/process.h"
 #include "os/process_info.h"
@@ -23,7 +27,7 @@ constexpr size_t kDefaultHistoryLimit = 10;
 const std::vector<OptionDefinition> kHistoryOptions = {
     {"json", false}, {"limit", true}, {"system", false}};
 const std::vector<OptionDefinition> kUndoOptions = {
-    {"json", false}, {"dry-run", false}, {"system", false}};
+    {"json", false}, {"dry-run", false}, {"system", false}, {"disable", false}};
 
 // The journal of the mode the command names; false after reporting when
 // system mode is asked for by anyone but root, or the journal is unreadable.
@@ -288,11 +292,71 @@ int runHistory(const CompanionCommand& command, const std::vector<std::string>& 
   return kCompanionSuccess;
 }
 
+// A watched folder whose rules condemn entries that an undo put back.
+struct TakenAgain {
+  std::string folder;
+  size_t entries = 0;
+};
+
+// The enabled folders of |database| whose rules would take entries of
+// |report| (put back, or in a dry run to be put back) again at their next
+// check. An entry comes back as a new one, so a rule by name or size (or an
+// age of 0) condemns it at once; the test is the one a run makes.
+std::vector<TakenAgain> foldersTakingAgain(const UndoReport& report, FolderDatabase& database,
+                                           bool dryRun) {
+  std::vector<TakenAgain> taking;
+  const Date now = process().clock();
+  for (const UndoStep& step : report.steps) {
+    if (step.outcome != (dryRun ? UndoStep::kWouldPutBack : UndoStep::kPutBack)) continue;
+    TrashFolder* folder = database.find(step.record->folder);
+    if (!folder || !folder->value(folder_key::kEnabled).asBool()) continue;
+    // In a dry run the entry is still where the run put it.
+    const std::optional<EntryAttributes> attributes =
+        attributesOfItemAtPath(dryRun ? step.record->destination : step.record->original);
+    if (!attributes) continue;
+    prepareWithLog(*folder, false, now);
+    const TrashItem item = TrashItem::withAttributes(step.record->original, &*attributes, now);
+    if (!PreparedRules(*folder).violatedBy(item)) continue;
+    auto known = std::find_if(taking.begin(), taking.end(),
+                              [&](const TakenAgain& t) { return t.folder == step.record->folder; });
+    if (known == taking.end()) known = taking.insert(taking.end(), {step.record->folder, 0});
+    ++known->entries;
+  }
+  return taking;
+}
+
+// After an undo: names the folders that would take entries again and, with
+// --disable (not in a dry run), disables them. False when the database could
+// not be changed.
+bool settleTakenAgain(const CompanionCommand& command, const ParsedArguments& parsed,
+                      const UndoReport& report, std::vector<TakenAgain>& taking,
+                      std::vector<std::string>& disabled) {
+  const bool dryRun = parsed.has("dry-run");
+  FolderDatabase database(FolderDatabase::userDatabasePath());
+  std::string error;
+  if (!parsed.has("disable") || dryRun) {
+    if (database.load(error) != FolderDatabase::LoadStatus::kLoaded) return true;
+    taking = foldersTakingAgain(report, database, dryRun);
+    return true;
+  }
+  if (!loadDatabaseForChange(command, database, true)) return false;
+  taking = foldersTakingAgain(report, database, dryRun);
+  for (const TakenAgain& t : taking) {
+    database.find(t.folder)->setValue(folder_key::kEnabled, Value::boolean(false));
+    disabled.push_back(t.folder);
+  }
+  return disabled.empty() || saveDatabase(command, database);
+}
+
 int runUndo(const CompanionCommand& command, const std::vector<std::string>& arguments) {
   ParsedArguments parsed;
   int status = kCompanionSuccess;
   if (!parseCommandArguments(command, arguments, kUndoOptions, 1, 0, parsed, status)) return status;
   if (!parsed.has("system") && !useUserStores(command)) return kCompanionFailure;
+  if (parsed.has("system") && parsed.has("disable")) {
+    return usageError(command, localizedString("'--disable' disables folders of your own database; "
+                                               "for system mode, edit the configuration file"));
+  }
   const bool dryRun = parsed.has("dry-run");
   // The journal is kept (locked) from the read to the last record written,
   // so that no run appends in between and no two undos act at once.
@@ -330,6 +394,10 @@ int runUndo(const CompanionCommand& command, const std::vector<std::string>& arg
     warning(command, localized("the journal '%@' was not synced: %@", {path, error}));
   std::map<UndoStep::Outcome, size_t> counts;
   for (const UndoStep& step : report.steps) ++counts[step.outcome];
+  std::vector<TakenAgain> takenAgain;
+  std::vector<std::string> disabled;
+  const bool settled =
+      options.systemMode || settleTakenAgain(command, parsed, report, takenAgain, disabled);
 
   if (parsed.has("json")) {
     Array steps;
@@ -348,6 +416,13 @@ int runUndo(const CompanionCommand& command, const std::vector<std::string>& arg
     for (const std::string& folder : report.removedFolders) folders.push_back(Value::text(folder));
     Array foreign;
     for (const std::string& folder : report.foreignFolders) foreign.push_back(Value::text(folder));
+    Array again;
+    for (const TakenAgain& t : takenAgain) {
+      again.push_back(Value::dictionary(
+          {{"folder", Value::text(t.folder)}, {"entries", Value::unsignedInteger(t.entries)}}));
+    }
+    Array disabledFolders;
+    for (const std::string& folder : disabled) disabledFolders.push_back(Value::text(folder));
     companionOut() << jsonText(
         Value::dictionary({{"run", Value::text(run->id)},
                            {"dryRun", Value::boolean(dryRun)},
@@ -355,7 +430,9 @@ int runUndo(const CompanionCommand& command, const std::vector<std::string>& arg
                            {"unrecorded", Value::unsignedInteger(run->unrecorded)},
                            {"entries", Value::array(std::move(steps))},
                            {"removedFolders", Value::array(std::move(folders))},
-                           {"foreignFolders", Value::array(std::move(foreign))}}));
+                           {"foreignFolders", Value::array(std::move(foreign))},
+                           {"takenAgainBy", Value::array(std::move(again))},
+                           {"disabled", Value::array(std::move(disabledFolders))}}));
   } else {
     for (const UndoStep& step : report.steps) {
       companionOut() << outcomeName(step.outcome) << ": " << terminalText(step.record->original);
@@ -380,7 +457,16 @@ int runUndo(const CompanionCommand& command, const std::vector<std::string>& arg
         {run->id, std::to_string(counts[dryRun ? UndoStep::kWouldPutBack : UndoStep::kPutBack]),
          std::to_string(counts[UndoStep::kAlreadyPutBack]),
          std::to_string(counts[UndoStep::kNotUndoable]), std::to_string(left)});
+    for (const TakenAgain& t : takenAgain) {
+      const bool off = std::find(disabled.begin(), disabled.end(), t.folder) != disabled.end();
+      companionOut() << localized(
+          off ? "disabled %@: its rules would take %@ of them again at its next check\n"
+              : "%@ would take %@ of them again at its next check: its rules condemn them (undo "
+                "with --disable, or 'sweeply disable FOLDER', keeps them)\n",
+          {terminalText(t.folder), std::to_string(t.entries)});
+    }
   }
+  if (!settled) return kCompanionFailure;
   // The run removed nothing after its journal's end but, where one was
   // foreseen, |unrecorded| entries that no undo can find.
   if (run->incomplete) warning(command, localized("run %@: %@", {run->id, incompleteNote(*run)}));

@@ -172,7 +172,7 @@ const CompanionCommand kCommands[] = {
      "             inode, modified, putBack}]\n",
      runHistory, true},
     {"undo", "put back what a run trashed or moved",
-     "usage: sweeply undo [RUN] [--dry-run] [--json] [--system]\n"
+     "usage: sweeply undo [RUN] [--dry-run] [--disable] [--json] [--system]\n"
      "\n"
      "Puts back every entry that the run RUN (default: the last run that removed\n"
      "anything) trashed or moved, newest first. An entry goes back only while the\n"
@@ -180,8 +180,11 @@ const CompanionCommand kCommands[] = {
      "original path: either is reported and left where it is. A trashed entry's\n"
      "Trash info file goes with it, and a dated sub-folder the run made goes when\n"
      "it is empty again. Deleted entries are reported as not undoable. What was\n"
-     "put back is recorded in the journal, so a second undo leaves it alone.\n"
-     "Entries put back are new entries to the next run: their age starts again.\n"
+     "put back is recorded in the journal, so a second undo leaves it alone; an\n"
+     "entry already back at its original path (restored by other means) counts\n"
+     "as already put back. Entries put back are new entries to the next run:\n"
+     "their age starts again, and a rule by name or size takes them again at\n"
+     "once. The undo names each folder whose rules would do so.\n"
      "A journal line whose paths do not hang together (not from a run of this\n"
      "mode, a trashed entry outside a Trash, an info file or folder that is not\n"
      "the entry's) is refused and touches nothing. A run whose journal is\n"
@@ -189,10 +192,12 @@ const CompanionCommand kCommands[] = {
      "be put back, or the run removed one that its journal does not hold.\n"
      "\n"
      "  --dry-run  only tell what would be done\n"
+     "  --disable  also disable the folders that would take entries again\n"
      "  --system   the journal of system mode (as root)\n"
      "  --json     for scripts: {run, dryRun, incomplete, unrecorded, entries:\n"
      "             [{entry, action, original, destination, outcome, detail,\n"
-     "             note}], removedFolders, foreignFolders}\n",
+     "             note}], removedFolders, foreignFolders, takenAgainBy:\n"
+     "             [{folder, entries}], disabled}\n",
      runUndo, true},
 };
 

@@ -140,6 +140,17 @@ bool openEntry(const std::string& path, OpenedEntry& entry, std::string& error) 
   return openContainingFolder(path, entry.folder, entry.name, error);
 }
 
+// Whether the entry itself is at its original path again, put back by
+// other means (a desktop's restore, or by hand). Only a recorded birth time
+// tells it from a newer entry that was given its freed inode number.
+bool backAtOriginal(const JournalRecord& record) {
+  OpenedEntry original;
+  std::string error;
+  if (!record.birthTime || !openEntry(record.original, original, error)) return false;
+  const std::optional<EntryAttributes> there = original.folder.statEntry(original.name);
+  return there && sameEntry(*there, record);
+}
+
 UndoStep putBack(const JournalRecord& record, const UndoOptions& options) {
   UndoStep step;
   step.record = &record;
@@ -153,6 +164,11 @@ UndoStep putBack(const JournalRecord& record, const UndoOptions& options) {
   }
   const std::optional<EntryAttributes> now = placed.folder.statEntry(placed.name);
   if (!now || !sameEntry(*now, record)) {
+    if (backAtOriginal(record)) {
+      step.outcome = UndoStep::kAlreadyPutBack;
+      step.detail = "it is back at its original path";
+      return step;
+    }
     step.outcome = UndoStep::kChanged;
     step.detail =
         now ? "another entry is at " + record.destination : "nothing is at " + record.destination;
@@ -204,8 +220,8 @@ UndoStep putBack(const JournalRecord& record, const UndoOptions& options) {
   const bool renamed = original.folder.device() == placed.folder.device();
   if (!back || (renamed ? !sameInode(*back, *now) : record.type != typeName(*back))) {
     std::string ignored;
-    original.folder.moveEntry(original.name, placed.folder, placed.name,
-                              options.treeTimeLimit, ignored);
+    original.folder.moveEntry(original.name, placed.folder, placed.name, options.treeTimeLimit,
+                              ignored);
     step.outcome = UndoStep::kChanged;
     step.detail = "the entry at " + record.destination + " changed while it was put back";
     return step;

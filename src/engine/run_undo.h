@@ -16,7 +16,7 @@ struct UndoStep {
   enum Outcome {
     kPutBack,         // back at its original path
     kWouldPutBack,    // a dry run: it would be put back
-    kAlreadyPutBack,  // an earlier undo put it back
+    kAlreadyPutBack,  // an earlier undo put it back, or it is back by other means
     kNotUndoable,     // deleted: nothing to put back
     kChanged,         // its destination holds another entry now, or none
     kTaken,           // a new entry holds its original path

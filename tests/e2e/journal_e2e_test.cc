@@ -20,6 +20,7 @@
 #include "e2e/run_program.h"
 #include "log/run_journal.h"
 #include "support/temp_dir.h"
+#include "support/trash_tools.h"
 
 namespace sweeprun {
 namespace {
@@ -75,13 +76,15 @@ class JournalEndToEndTest : public ::testing::Test {
   }
   std::string trash() const { return home + "/.local/share/Trash"; }
 
-  /// trash-list as the desktop's tools see the user Trash; none when the
-  /// tools are not installed.
+  /// trash-list as the desktop's tools see the user Trash, and no volume of
+  /// the host's; none when the tools are not installed or cannot be shut in.
   std::optional<std::string> trashList() {
     if (!fs::exists("/usr/bin/trash-list")) return std::nullopt;
-    return runProgram("/usr/bin/trash-list", {"trash-list"},
-                      {"HOME=" + home, "PATH=/usr/bin:/bin", "LANG=C.UTF-8"}, temp.path())
-        .out;
+    const ProgramResult listed =
+        runProgram(kHermeticTrashTool, {kHermeticTrashTool, "/usr/bin/trash-list"},
+                   {"HOME=" + home, "PATH=/usr/bin:/bin", "LANG=C.UTF-8"}, temp.path());
+    if (listed.exitStatus == 77) return std::nullopt;
+    return listed.out;
   }
 
   /// A file with |text| and permission bits |mode|.
@@ -169,6 +172,34 @@ TEST_F(JournalEndToEndTest, UndoPutsBackWhatARunTrashedAndMovedAndOnlyOnce) {
   EXPECT_EQ(undone, snapshot(temp.path())) << "a second undo changes nothing";
   const ProgramResult shown = sweeply({"history"});
   EXPECT_NE(std::string::npos, shown.out.find("(3 put back)")) << shown.out;
+}
+
+// An entry restored by other means counts as back, so later undos stay
+// clean; undo names the folder whose rules would take the entries again,
+// and with --disable stops it.
+TEST_F(JournalEndToEndTest, UndoCountsWhatIsBackAndNamesTheFolderThatWouldTakeItAgain) {
+  ASSERT_EQ(0, sweeply({"add", inbox, "--condition", "name: *.old"}).exitStatus);
+  file(inbox + "/a.old", "a");
+  file(inbox + "/b.old", "b");
+  ASSERT_EQ(0, sweeprun().exitStatus);
+  fs::rename(trash() + "/files/a.old", inbox + "/a.old");  // as a desktop's restore does
+  fs::remove(trash() + "/info/a.old.trashinfo");
+
+  const ProgramResult undo = sweeply({"undo"});
+  EXPECT_EQ(0, undo.exitStatus) << undo.out << undo.err;
+  EXPECT_NE(std::string::npos, undo.out.find("1 put back, 1 already put back")) << undo.out;
+  EXPECT_NE(std::string::npos, undo.out.find(inbox + " would take 1 of them again")) << undo.out;
+  EXPECT_EQ(0, sweeply({"undo"}).exitStatus) << "a later undo stays clean";
+
+  ASSERT_EQ(0, sweeprun().exitStatus);
+  ASSERT_FALSE(fs::exists(inbox + "/a.old")) << "the rule took them again";
+  const ProgramResult disabling = sweeply({"undo", "--disable"});
+  EXPECT_EQ(0, disabling.exitStatus) << disabling.out << disabling.err;
+  EXPECT_NE(std::string::npos,
+            disabling.out.find("disabled " + inbox + ": its rules would take 2 of them again"))
+      << disabling.out;
+  ASSERT_EQ(0, sweeprun().exitStatus);
+  EXPECT_TRUE(fs::exists(inbox + "/a.old") && fs::exists(inbox + "/b.old"));
 }
 
 TEST_F(JournalEndToEndTest, EntriesChangedOrDisplacedSinceTheRunAreLeftAlone) {
@@ -460,9 +491,9 @@ TEST_F(JournalEndToEndTest, AnotherEntryAtTheDestinationIsNeverPutBack) {
   fs::create_directories(shared);
   fs::permissions(shared, fs::perms(01777));
   fs::create_directories(scratch);
-  ASSERT_EQ(0, sweeply({"add", outbox, "--action", "moveto:" + shared, "--condition",
-                        "name: *.done"})
-                   .exitStatus);
+  ASSERT_EQ(0,
+            sweeply({"add", outbox, "--action", "moveto:" + shared, "--condition", "name: *.done"})
+                .exitStatus);
   const struct {
     const char* name;
     const char* label;
