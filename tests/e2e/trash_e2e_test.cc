@@ -12,6 +12,7 @@
 
 #include "e2e/run_program.h"
 #include "support/temp_dir.h"
+#include "support/trash_tools.h"
 
 namespace sweeprun {
 namespace {
@@ -43,15 +44,15 @@ class TrashEndToEndTest : public ::testing::Test {
     if (mounted) umount2(volume.c_str(), MNT_DETACH);
   }
 
-  /// |program| and |arguments| run as |user| with |home| (trash tools find
-  /// the home Trash through it), in |folder|.
+  /// |command| runs as |user| with |home| (trash tools find the home Trash
+  /// through it), in |folder|, seeing the test's volume and no other.
   ProgramResult runAs(uid_t user, const std::string& home, const std::string& folder,
                       const std::string& command) {
     const std::string id = std::to_string(user);
-    return runProgram(
-        "/usr/bin/setpriv",
-        {"setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups", "sh", "-c", command},
-        {"HOME=" + home, "PATH=/usr/bin:/bin", "LANG=C.UTF-8"}, folder);
+    return runProgram(kHermeticTrashTool,
+                      {kHermeticTrashTool, "--volume", volume, "/usr/bin/setpriv", "--reuid=" + id,
+                       "--regid=" + id, "--clear-groups", "sh", "-c", command},
+                      {"HOME=" + home, "PATH=/usr/bin:/bin", "LANG=C.UTF-8"}, folder);
   }
 
   void makeOwned(const std::string& path, uid_t owner, unsigned mode, const std::string& text) {

@@ -1,6 +1,7 @@
 #include "engine/removal.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -16,6 +17,7 @@
 #include "os/date_style.h"
 #include "support/engine_fixture.h"
 #include "support/fs_tree.h"
+#include "support/trash_tools.h"
 
 namespace sweeprun {
 namespace {
@@ -203,14 +205,15 @@ TEST_F(RemovalTest, TrashToolsListTheTrashedEntry) {
   TrashFolder folder = watching(inbox, {}, TrashFolder::kTrashAction);
   ASSERT_EQ(RemovalResult::kRemoved, remove(folder, "old report #1.txt"));
 
-  const std::string command =
-      "HOME='" + home() + "' XDG_DATA_HOME='" + home() + "/.local/share' trash-list 2>/dev/null";
+  const std::string command = "HOME='" + home() + "' XDG_DATA_HOME='" + home() +
+                              "/.local/share' '" + kHermeticTrashTool + "' trash-list 2>/dev/null";
   std::string listed;
-  if (FILE* pipe = popen(command.c_str(), "r")) {
-    char buffer[4096];
-    while (size_t n = fread(buffer, 1, sizeof buffer, pipe)) listed.append(buffer, n);
-    pclose(pipe);
-  }
+  FILE* pipe = popen(command.c_str(), "r");
+  ASSERT_TRUE(pipe);
+  char buffer[4096];
+  while (size_t n = fread(buffer, 1, sizeof buffer, pipe)) listed.append(buffer, n);
+  if (const int status = pclose(pipe); WIFEXITED(status) && WEXITSTATUS(status) == 77)
+    GTEST_SKIP() << "trash-list cannot be kept from the host's volumes here";
   EXPECT_NE(std::string::npos, listed.find(" " + inbox + "/old report #1.txt\n")) << listed;
 }
 
@@ -392,8 +395,7 @@ TEST_F(RemovalTest, AFolderLockedAfterItsAnswerStillStopsTheRemoval) {
     const std::optional<EntryAttributes> second = watched.statEntry("second");
     ASSERT_TRUE(first && second);
     TrashFolder folder = watching(inbox, {}, c.action);
-    EXPECT_EQ(RemovalResult::kRemoved,
-              removeOnce(folder, watched, "first", &*first).result);
+    EXPECT_EQ(RemovalResult::kRemoved, removeOnce(folder, watched, "first", &*first).result);
     setImmutable(inbox, true);
 
     const RemovalPlan done = removeOnce(folder, watched, "second", &*second);
