@@ -284,6 +284,9 @@ TEST_F(SweeplyEndToEndTest, RunSkipsRefusedFoldersOfAnOlderListAndListMarksThem)
   temp.write("Inbox/keep.txt", "kept");
   temp.write("Other/old.txt", "old");
 
+  const std::string preview = sweeply({"preview"}).out;
+  EXPECT_NE(std::string::npos, preview.find("runs do not check it: it holds the run log"))
+      << preview;
   ProgramResult run = sweeprun();
   EXPECT_EQ(74, run.exitStatus);
   EXPECT_NE(std::string::npos, run.err.find("Not checking folder '" + inbox +
