@@ -1,6 +1,5 @@
 #include "settings/config_safety.h"
 
-#include <algorithm>
 #include <optional>
 #include <string>
 #include <string_view>

@@ -32,7 +32,7 @@ WatchGuard userWatchGuard(const RunWorld& world, const Settings* settings) {
   const std::string& home = world.homeDirectory;
   WatchGuard guard;
   guard.guardFolder("is the root folder", "/");
-  guard.guardFolder("is the home folder", standardizePath(home, home));
+  if (!home.empty()) guard.guardFolder("is the home folder", standardizePath(home, home));
   if (world.userTrashPath)
     guard.guardFolder("is the Trash", standardizePath(*world.userTrashPath, home));
   guard.guardFile("holds the folder database",
