@@ -41,10 +41,10 @@ WatchGuard userWatchGuard(const RunWorld& world, const Settings* settings) {
                   standardizePath(defaultsDomainPath(home, kToolDomain), home));
   guard.guardFile("holds the preferences",
                   standardizePath(defaultsDomainPath(home, kCompanionDomain), home));
+  guard.guardFile("holds the journal", standardizePath(userJournalPath(home), home));
   if (const std::string log = runLogFile(settings); !log.empty()) {
     guard.guardFile("holds the run log", standardizePath(log, home));
   }
-  guard.guardFile("holds the journal", standardizePath(userJournalPath(home), home));
   if (world.userTrashPath)
     guard.guardFile("holds the Trash", standardizePath(*world.userTrashPath, home));
   return guard;
