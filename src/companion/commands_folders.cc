@@ -5,6 +5,7 @@
 #include "companion/companion_app.h"
 #include "companion/folder_options.h"
 #include "companion/folder_report.h"
+#include "companion/watch_checks.h"
 #include "fs/dir_handle.h"
 #include "model/record_keys.h"
 #include "os/date.h"
@@ -120,6 +121,13 @@ int runAdd(const CompanionCommand& command, const std::vector<std::string>& argu
     return failure(command,
                    localized("'%@' is watched already; change it with 'sweeply edit'", {path}));
   }
+  std::vector<std::string> paths = folderPaths(database.folders());
+  paths.push_back(path);
+  if (const std::optional<WatchRefusal> refusal = watchRefusals(paths).back()) {
+    return failure(command, localized("cannot watch '%@': %@; watch a folder that holds none of "
+                                      "the tool's own files, and each folder once",
+                                      {path, refusal->text()}));
+  }
   TrashFolder folder = TrashFolder::folderWithPath(path);
   folder.setPath(path, process());
   // Conditions given replace the default one.
@@ -152,6 +160,13 @@ int runEdit(const CompanionCommand& command, const std::vector<std::string>& arg
   TrashFolder* folder = findFolder(command, database, parsed.operands[0]);
   if (!folder) return kCompanionFailure;
   const std::string path(folder->path());
+  const size_t index = static_cast<size_t>(folder - database.folders().data());
+  if (const std::optional<WatchRefusal> refusal =
+          watchRefusals(folderPaths(database.folders()))[index]) {
+    return failure(command, localized("runs do not check '%@': %@; stop watching it with "
+                                      "'sweeply remove'",
+                                      {path, refusal->text()}));
+  }
   if (changes.readMeText && !changes.readMeName &&
       !folder->value(folder_key::kReadMeName).isText()) {
     return usageError(command, localizedString("'--readme-text' needs '--readme NAME'"));

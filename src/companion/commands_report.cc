@@ -5,6 +5,7 @@
 #include "companion/folder_options.h"
 #include "companion/folder_report.h"
 #include "companion/json_text.h"
+#include "companion/watch_checks.h"
 #include "os/localization.h"
 #include "os/process.h"
 
@@ -28,11 +29,15 @@ int runList(const CompanionCommand& command, const std::vector<std::string>& arg
     return kCompanionFailure;
   }
   const Date now = process().clock();
+  const auto refusals = watchRefusals(folderPaths(database.folders()));
+  const auto summary = [&](size_t index) {
+    const std::optional<WatchRefusal>& refusal = refusals[index];
+    return folderSummary(database.folders()[index], now, false,
+                         refusal ? refusal->reason : std::string());
+  };
   if (parsed.has("json")) {
     Array folders;
-    for (const TrashFolder& folder : database.folders()) {
-      folders.push_back(folderSummary(folder, now, false));
-    }
+    for (size_t i = 0; i < refusals.size(); ++i) folders.push_back(summary(i));
     companionOut() << jsonText(Value::dictionary({{"database", Value::text(database.path())},
                                                   {"folders", Value::array(std::move(folders))}}));
     return kCompanionSuccess;
@@ -41,11 +46,9 @@ int runList(const CompanionCommand& command, const std::vector<std::string>& arg
     companionOut() << localizedString("No folders are watched. Add one with 'sweeply add PATH'.\n");
     return kCompanionSuccess;
   }
-  bool first = true;
-  for (const TrashFolder& folder : database.folders()) {
-    if (!first) companionOut() << "\n";
-    first = false;
-    companionOut() << folderSummaryText(folderSummary(folder, now, false), now);
+  for (size_t i = 0; i < refusals.size(); ++i) {
+    if (i > 0) companionOut() << "\n";
+    companionOut() << folderSummaryText(summary(i), now);
   }
   return kCompanionSuccess;
 }
@@ -66,7 +69,10 @@ int runShow(const CompanionCommand& command, const std::vector<std::string>& arg
   const TrashFolder* folder = findFolder(command, database, parsed.operands[0]);
   if (!folder) return kCompanionFailure;
   const Date now = process().clock();
-  const Value summary = folderSummary(*folder, now, true);
+  const size_t index = static_cast<size_t>(folder - database.folders().data());
+  const std::optional<WatchRefusal> refusal = watchRefusals(folderPaths(database.folders()))[index];
+  const Value summary =
+      folderSummary(*folder, now, true, refusal ? refusal->detail() : std::string());
   companionOut() << (parsed.has("json") ? jsonText(summary) : folderSummaryText(summary, now));
   return kCompanionSuccess;
 }

@@ -1,4 +1,5 @@
 // import and export: the folder list to and from the configuration file.
+#include <algorithm>
 #include <ostream>
 #include <sstream>
 
@@ -7,6 +8,7 @@
 #include "companion/config_import.h"
 #include "companion/folder_options.h"
 #include "companion/folder_report.h"
+#include "companion/watch_checks.h"
 #include "fs/file_io.h"
 #include "os/localization.h"
 #include "os/process.h"
@@ -57,7 +59,25 @@ int runImport(const CompanionCommand& command, const std::vector<std::string>& a
   FolderDatabase database(FolderDatabase::userDatabasePath());
   if (!loadDatabaseForChange(command, database, false)) return kCompanionFailure;
 
+  // A folder that runs would not check is not imported; one stored
+  // already stays as it is (list marks it).
+  const std::vector<std::string> storedPaths = folderPaths(database.folders());
+  std::vector<std::string> refusedBefore;
+  const auto refusalsBefore = watchRefusals(storedPaths);
+  for (size_t i = 0; i < storedPaths.size(); ++i) {
+    if (refusalsBefore[i]) refusedBefore.push_back(storedPaths[i]);
+  }
   ImportOutcome outcome = importConfiguredFolders(parser, database.folders());
+  const std::vector<std::string> paths = folderPaths(database.folders());
+  const auto refusals = watchRefusals(paths);
+  for (size_t i = 0; i < paths.size(); ++i) {
+    if (refusals[i] &&
+        std::find(refusedBefore.begin(), refusedBefore.end(), paths[i]) == refusedBefore.end()) {
+      return failure(command, localized("cannot import '%@': it would watch '%@', but %@; nothing "
+                                        "was imported",
+                                        {file, paths[i], refusals[i]->text()}));
+    }
+  }
   for (const std::string& message : outcome.warnings) warning(command, message);
   if (parser.globalIgnoreList()) {
     warning(command, localizedString("FilesToIgnore applies to system mode only; it was not "

@@ -62,7 +62,8 @@ std::string yesNo(const Value& value, const char* yes, const char* no) {
 
 }  // namespace
 
-Value folderSummary(const TrashFolder& folder, Date now, bool withItems) {
+Value folderSummary(const TrashFolder& folder, Date now, bool withItems,
+                    const std::string& refused) {
   Dictionary summary;
   const int64_t play = folder.value(folder_key::kAction).asInteger();
   setFileText(summary, "path", folder.path());
@@ -94,6 +95,7 @@ Value folderSummary(const TrashFolder& folder, Date now, bool withItems) {
   Array rules;
   for (const TrashRule& rule : folder.rules()) rules.push_back(ruleSummary(rule, now));
   summary.set("rules", Value::array(std::move(rules)));
+  summary.set("refused", refused.empty() ? Value() : Value::text(refused));
   if (withItems) {
     Array items;
     if (folder.items()) {
@@ -108,6 +110,10 @@ std::string folderSummaryText(const Value& summary, Date now) {
   const Dictionary& s = *summary.dictionaryPtr();
   std::string text = terminalText(s.get("path").asText());
   text += "\n  ";
+  if (s.get("refused").isText()) {
+    text += localized("refused: %@; runs skip it", {terminalText(s.get("refused").asText())});
+    text += "\n  ";
+  }
   text += yesNo(s.get("enabled"), "enabled", "disabled");
   const std::string_view action = s.get("action").asText();
   if (action == "moveto") {

@@ -17,7 +17,10 @@ namespace sweeprun {
 /// evaluation at |now|, the condition expression or null, and whether the
 /// rule takes part). With |withItems|, "items" follows: each tracked entry
 /// as {"name", "path", "checkedIn", "ageSeconds", "hits", "size"}.
-Value folderSummary(const TrashFolder& folder, Date now, bool withItems);
+/// "refused" is |refused|, why runs do not check the folder ("holds the
+/// folder database"), or null when they do.
+Value folderSummary(const TrashFolder& folder, Date now, bool withItems,
+                    const std::string& refused = std::string());
 
 /// The same summary as text for people, several lines, each ending in "\n".
 std::string folderSummaryText(const Value& summary, Date now);

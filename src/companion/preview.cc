@@ -1,6 +1,7 @@
 #include "companion/preview.h"
 
 #include "companion/json_text.h"
+#include "companion/watch_checks.h"
 #include "engine/daily_schedule.h"
 #include "engine/removal.h"
 #include "fs/file_io.h"
@@ -78,6 +79,7 @@ bool PreviewRecorder::wanted(const TrashFolder& folder) const {
 }
 
 void PreviewRecorder::folderSkipped(const TrashFolder& folder, ScheduleAnswer answer) {
+  told_.emplace_back(folder.path());
   if (!wanted(folder)) return;
   folders_.push_back(
       Value::dictionary({{"path", Value::text(folder.path())},
@@ -87,11 +89,14 @@ void PreviewRecorder::folderSkipped(const TrashFolder& folder, ScheduleAnswer an
 }
 
 void PreviewRecorder::folderChecked(const TrashFolder& folder, bool examined) {
+  told_.emplace_back(folder.path());
   if (!wanted(folder)) return;
   Value reason;
   if (!examined) {
     const std::string path(folder.path());
-    reason = directoryExists(path)
+    const std::optional<WatchRefusal> refusal = watchRefusals(told_).back();
+    reason = refusal ? Value::text(localized("runs do not check it: %@", {refusal->text()}))
+             : directoryExists(path)
                  ? Value::text(localized("destination folder '%@' is not accessible",
                                          {folder.value(folder_key::kDestination).asText()}))
                  : Value::text(localized("no folder found at '%@'", {path}));

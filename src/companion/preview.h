@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "engine/trash_collector.h"
 #include "plist/value.h"
@@ -38,6 +39,9 @@ class PreviewRecorder : public RunObserver {
 
   std::optional<std::string> onlyPath_;
   Array folders_;
+  // The paths of every folder told of so far, in the list's order: a folder
+  // the same as an earlier one is not checked.
+  std::vector<std::string> told_;
 };
 
 /// The result of a PreviewRecorder as text for people.

@@ -10,6 +10,7 @@
 #include "engine/next_item_list.h"
 #include "engine/removal.h"
 #include "engine/rule_evaluation.h"
+#include "engine/watch_refusal.h"
 #include "fs/folder.h"
 #include "fs/path.h"
 #include "log/trash_log.h"
@@ -272,6 +273,13 @@ bool FolderCheck::openWatched(const TrashFolder& folder, std::unique_ptr<Folder>
         options_.configuration->refusalOfWatchedFolder(path, opened->realFolder());
     if (!refusal.empty()) {
       reportError(loggableText(refusal));
+      return false;
+    }
+  } else if (!world_.systemMode) {
+    const std::string refusal = userModeRefusal(world_, options_, folder, opened->realFolder());
+    if (!refusal.empty()) {
+      reportError(refusal);
+      if (!options_.dryRun) ++failures_;  // the folder's entries are left as they were
       return false;
     }
   }

@@ -1,6 +1,5 @@
 #include "settings/config_safety.h"
 
-#include <algorithm>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -83,13 +82,6 @@ std::string checkFileFolders(std::string_view key, const std::string& file) {
   return std::string();
 }
 
-// True when |folder| is an ancestor of |file| (both standardized).
-bool holds(const std::string& folder, const std::string& file) {
-  if (folder.empty() || file.size() <= folder.size()) return false;
-  if (folder == "/") return file[0] == '/';
-  return file.compare(0, folder.size(), folder) == 0 && file[folder.size()] == '/';
-}
-
 }  // namespace
 
 ConfigSafety::ConfigSafety(const RunWorld& world, OwnFiles files)
@@ -119,39 +111,40 @@ bool ConfigSafety::checkMetricsFile(std::string& error) const {
   return true;
 }
 
-ConfigSafety::GuardedFolders ConfigSafety::guardedFolders() const {
+WatchGuard ConfigSafety::guardedFolders() const {
   const std::string& home = world_.homeDirectory;
-  GuardedFolders guarded;
-  guarded.accounts = standardizePath(world_.usersFolder, "");
-  guarded.root = folderIdentity("/");
-  guarded.accountsIdentity = folderIdentity(guarded.accounts);
-  auto guard = [&guarded](std::string_view refusal, std::string file) {
-    std::vector<FolderIdentity> holders = foldersHolding(file);
-    guarded.files.push_back({refusal, std::move(file), std::move(holders)});
-  };
-  guard(
+  WatchGuard guarded;
+  guarded.guardFolder(
+      "Path '%@' gives the watched folder %@, which is the root folder: watch a folder below "
+      "it.",
+      "/");
+  guarded.guardFolder(
+      "Path '%@' gives the watched folder %@, which is the accounts folder: watch a folder "
+      "below it.",
+      standardizePath(world_.usersFolder, ""));
+  guarded.guardFile(
       "Path '%@' gives the watched folder %@, which holds the configuration file %@: watch a "
       "folder that holds none of the tool's own files.",
       standardizePath(files_.configFile, home));
   if (files_.dataFile) {
-    guard(
+    guarded.guardFile(
         "Path '%@' gives the watched folder %@, which holds the DataFile %@: watch a folder that "
         "holds none of the tool's own files.",
         standardizePath(*files_.dataFile, ""));
   }
   if (files_.logFile) {
-    guard(
+    guarded.guardFile(
         "Path '%@' gives the watched folder %@, which holds the log file %@: watch a folder that "
         "holds none of the tool's own files.",
         standardizePath(*files_.logFile, home));
   }
   if (const std::optional<std::string>& metrics = files_.metricsFile) {
-    guard(
+    guarded.guardFile(
         "Path '%@' gives the watched folder %@, which holds the MetricsFile %@: watch a folder "
         "that holds none of the tool's own files.",
         standardizePath(*metrics, ""));
   }
-  guard(
+  guarded.guardFile(
       "Path '%@' gives the watched folder %@, which holds the journal %@: watch a folder that "
       "holds none of the tool's own files.",
       standardizePath(journalPath(world_, true), ""));
@@ -159,35 +152,12 @@ ConfigSafety::GuardedFolders ConfigSafety::guardedFolders() const {
 }
 
 std::string ConfigSafety::watchedFolderRefusal(
-    const GuardedFolders& guarded, const std::string& pattern, const std::string& path,
+    const WatchGuard& guarded, const std::string& pattern, const std::string& path,
     const std::optional<FolderIdentity>& identity) const {
-  // By the path's text, and by the folder the path opens: a link, a /proc
-  // path or a bind mount leading to a guarded folder is refused as the
-  // folder's own path is.
   const std::string watched = standardizePath(path, "");
-  auto is = [&identity](const std::optional<FolderIdentity>& guardedFolder) {
-    return identity && guardedFolder && *identity == *guardedFolder;
-  };
-  if (watched == "/" || is(guarded.root)) {
-    return localized(
-        "Path '%@' gives the watched folder %@, which is the root folder: watch a folder below "
-        "it.",
-        {pattern, watched});
-  }
-  if (watched == guarded.accounts || is(guarded.accountsIdentity)) {
-    return localized(
-        "Path '%@' gives the watched folder %@, which is the accounts folder: watch a folder "
-        "below it.",
-        {pattern, watched});
-  }
-  for (const OwnFile& file : guarded.files) {
-    const bool holdsByIdentity = identity && std::find(file.holders.begin(), file.holders.end(),
-                                                       *identity) != file.holders.end();
-    if (holds(watched, file.path) || holdsByIdentity) {
-      return localized(file.refusal, {pattern, watched, file.path});
-    }
-  }
-  return std::string();
+  const std::optional<WatchGuard::Hit> hit = guarded.hit(watched, identity);
+  if (!hit) return std::string();
+  return localized(hit->tag, {pattern, watched, hit->path});
 }
 
 std::string ConfigSafety::refusalOfWatchedFolder(const std::string& path,
@@ -215,7 +185,7 @@ bool ConfigSafety::checkFiles(const FolderList& folders, const std::vector<std::
     if (!error.empty()) return false;
   }
 
-  const GuardedFolders guarded = guardedFolders();
+  const WatchGuard guarded = guardedFolders();
   for (size_t i = 0; i < folders.size(); ++i) {
     const std::string path(folders[i].path());
     // Opened as a run opens it; a folder that does not open now (a pattern

@@ -9,6 +9,7 @@
 #include "model/trash_application.h"
 #include "model/trash_folder.h"
 #include "os/run_world.h"
+#include "settings/watch_guard.h"
 
 namespace sweeprun {
 
@@ -52,24 +53,14 @@ class ConfigSafety {
   std::string refusalOfWatchedFolder(const std::string& path, const DirHandle& folder) const;
 
  private:
-  /// One of the tool's own files, which no watched folder may hold.
-  struct OwnFile {
-    std::string_view refusal;             // the message: pattern, watched folder, file
-    std::string path;                     // standardized
-    std::vector<FolderIdentity> holders;  // the folders that really hold it
-  };
-  /// The folders no watched folder may be. Looked up afresh for each
-  /// judgement, since the folders on disk change while a run goes on.
-  struct GuardedFolders {
-    std::optional<FolderIdentity> root;
-    std::string accounts;  // standardized
-    std::optional<FolderIdentity> accountsIdentity;
-    std::vector<OwnFile> files;
-  };
-  GuardedFolders guardedFolders() const;
+  /// The folders no watched folder may be and the files none may hold, each
+  /// tagged with its refusal (pattern, watched folder, guarded file).
+  /// Looked up afresh for each judgement, since the folders on disk change
+  /// while a run goes on.
+  WatchGuard guardedFolders() const;
   /// Empty, or why the folder at |path| (from the "Path" text |pattern|),
   /// which is |identity| when it opens, may not be watched.
-  std::string watchedFolderRefusal(const GuardedFolders& guarded, const std::string& pattern,
+  std::string watchedFolderRefusal(const WatchGuard& guarded, const std::string& pattern,
                                    const std::string& path,
                                    const std::optional<FolderIdentity>& identity) const;
 

@@ -235,6 +235,77 @@ TEST_F(SweeplyEndToEndTest, ImportThenExportGivesAFileCheckModeAccepts) {
   EXPECT_EQ(1u, folders) << listed.out;
 }
 
+TEST_F(SweeplyEndToEndTest, FoldersThatHoldTheToolsOwnFilesOrAreWatchedAlreadyAreRefused) {
+  ASSERT_EQ(0, sweeply({"add", inbox}).exitStatus);
+  fs::create_directory_symlink(inbox, temp.file("InboxLink"));
+  const struct {
+    std::string path, says;
+  } rows[] = {
+      {"/", "it is the root folder"},
+      {home, "it is the home folder"},
+      {home + "/Library", "it holds the folder database " + databasePath()},
+      {temp.file("InboxLink"), "it is watched already as '" + inbox + "'"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.path);
+    ProgramResult result = sweeply({"add", row.path, "--condition", "delay: 0 minutes"});
+    EXPECT_EQ(1, result.exitStatus);
+    EXPECT_NE(std::string::npos, result.err.find(row.says)) << result.err;
+  }
+
+  // A configuration file that names one such folder imports nothing.
+  temp.write("given.plist", "<?xml version=\"1.0\"?><plist><dict><key>DataFile</key><string>" +
+                                temp.file("db.data") +
+                                "</string><key>Folders</key><array><dict><key>Path</key><string>" +
+                                home + "/Library</string></dict></array></dict></plist>");
+  ProgramResult imported = sweeply({"import", temp.file("given.plist")});
+  EXPECT_EQ(1, imported.exitStatus);
+  EXPECT_NE(std::string::npos, imported.err.find("holds the folder database")) << imported.err;
+  ProgramResult listed = sweeply({"list", "--json"});
+  EXPECT_EQ(std::string::npos, listed.out.find("\"path\": \"" + home + "/Library\"")) << listed.out;
+  EXPECT_EQ(std::string::npos, listed.out.find("InboxLink")) << listed.out;
+}
+
+TEST_F(SweeplyEndToEndTest, RunSkipsRefusedFoldersOfAnOlderListAndListMarksThem) {
+  // Folders that became refusable after they were added: the inbox now holds
+  // the run log, and Alias is now a link to Other, watched earlier (as a
+  // folder that may be absent, its stored record need not find it again).
+  const std::string other = temp.file("Other"), alias = temp.file("Alias");
+  fs::create_directories(other);
+  fs::create_directories(alias);
+  for (const std::string& folder : {inbox, other, alias}) {
+    ASSERT_EQ(0,
+              sweeply({"add", folder, "--condition", "delay: 0 minutes", "--network"}).exitStatus);
+  }
+  ASSERT_EQ(0, sweeply({"prefs", "LogToFile", "yes"}).exitStatus);
+  ASSERT_EQ(0, sweeply({"prefs", "LogFileName", inbox + "/sweeprun.log"}).exitStatus);
+  fs::remove(alias);
+  fs::create_directory_symlink(other, alias);
+  temp.write("Inbox/keep.txt", "kept");
+  temp.write("Other/old.txt", "old");
+
+  const std::string preview = sweeply({"preview"}).out;
+  EXPECT_NE(std::string::npos, preview.find("runs do not check it: it holds the run log"))
+      << preview;
+  ProgramResult run = sweeprun();
+  EXPECT_EQ(74, run.exitStatus);
+  EXPECT_NE(std::string::npos, run.err.find("Not checking folder '" + inbox +
+                                            "': it holds the run log " + inbox + "/sweeprun.log."))
+      << run.err;
+  EXPECT_NE(std::string::npos, run.err.find("Not checking folder '" + alias +
+                                            "': it is watched already as '" + other + "'."))
+      << run.err;
+  EXPECT_TRUE(fs::exists(temp.file("Inbox/keep.txt")));
+  EXPECT_TRUE(fs::exists(trash() + "/old.txt")) << "the other folders are still checked";
+
+  const std::string list = sweeply({"list"}).out;
+  EXPECT_NE(std::string::npos, list.find("refused: holds the run log; runs skip it")) << list;
+  EXPECT_NE(std::string::npos, list.find("refused: is watched already as '" + other + "'")) << list;
+  ProgramResult edited = sweeply({"edit", inbox, "--any"});
+  EXPECT_EQ(1, edited.exitStatus);
+  EXPECT_NE(std::string::npos, edited.err.find("it holds the run log")) << edited.err;
+}
+
 TEST_F(SweeplyEndToEndTest, DamagedDatabaseIsLeftUntouched) {
   fs::create_directories(fs::path(databasePath()).parent_path());
   const std::string damaged = "bplist00 damaged beyond reading";

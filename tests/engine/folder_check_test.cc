@@ -379,7 +379,7 @@ TEST_F(FolderCheckTest, DuplicateTrackedRecordsMatchOnce) {
 
 // A folder that holds its own destination never condemns it: moving the
 // move-to folder into itself, or the Trash into the Trash, fails on every run.
-TEST_F(FolderCheckTest, TheFolderHoldingTheDestinationIsPassedOver) {
+TEST_F(FolderCheckTest, TheEntryHoldingTheMoveToFolderIsPassedOverAFolderHoldingTheTrashRefused) {
   makeFolder(inbox + "/Old");
   writeText(inbox + "/a.old", "a");
   TrashRule everything = TrashRule::trashRule();
@@ -390,12 +390,17 @@ TEST_F(FolderCheckTest, TheFolderHoldingTheDestinationIsPassedOver) {
   EXPECT_EQ((Lines{"- a.old"}), entryLines(check(moving)));
   EXPECT_TRUE(fs::exists(inbox + "/Old/Archive/a.old"));
 
-  context_.homeDirectory = inbox;
+  // A folder that holds the user's Trash is not checked at all.
   context_.userTrashPath = inbox + "/.local/share/Trash/files";
   fs::create_directories(inbox + "/.local/share/Trash/files");
   TrashFolder trashing = watching(inbox, {everything}, TrashFolder::kTrashAction);
-  EXPECT_EQ((Lines{"- Old"}), entryLines(check(trashing)));
-  EXPECT_TRUE(fs::exists(inbox + "/.local"));
+  const Lines lines = check(trashing);
+  EXPECT_EQ(Lines{}, entryLines(lines));
+  EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(),
+                                   "Error: Not checking folder '" + inbox +
+                                       "': it holds the Trash " + *context_.userTrashPath + "."));
+  EXPECT_TRUE(fs::exists(inbox + "/Old"));
+  EXPECT_EQ(1, collector.failures());
 }
 
 }  // namespace
