@@ -16,7 +16,9 @@
 #include "fs/mount_table.h"
 #include "fs/path.h"
 #include "log/trash_log.h"
+#include "model/folder_store.h"
 #include "model/trash_application.h"
+#include "os/exception.h"
 #include "os/localization.h"
 #include "os/process.h"
 #include "os/process_info.h"
@@ -37,6 +39,10 @@ constexpr unsigned kPermissionBits = 07777;
 constexpr int kContinue = 1 << 16;  // not a value startup() ever returns
 
 void print(const std::string& text) { *process().out << text << std::flush; }
+
+void reportException(std::string_view reason) {
+  systemLog(localized("Died with exception: %@", {reason}));
+}
 
 /// The collector run: reads the folder database of the mode, checks every
 /// due folder and saves the database. Returns the exit status of the run: 1
@@ -60,8 +66,15 @@ int runCollection(Settings& settings, TrashConfigFileParser* configuration) {
   int status = 1;
   try {
     if (collector.run()) status = collector.failures() > 0 || journal.failed() ? kRunFailures : 0;
-  } catch (...) {
+  } catch (const PlatformException& e) {
     report.finish(1, process().runLog);  // a damaged database ends the run, as status 1 tells
+    const std::string damaged = collector.damagedDatabase();
+    if (damaged.empty()) throw;
+    // The entry point's report, with the file and the way on.
+    reportException(FolderStore::damagedText(damaged, e.what(), process().systemMode));
+    return 1;
+  } catch (...) {
+    report.finish(1, process().runLog);
     throw;
   }
   report.finish(status, process().runLog);
@@ -276,10 +289,6 @@ void installUserDefaults(Installed& installed, const std::vector<std::string>& a
   defaults->addSuiteNamed(kCompanionDomain);
   defaults->registerDefaults(userModeRegisteredDefaults());
   installed.setSettings(std::move(defaults));
-}
-
-void reportException(std::string_view reason) {
-  systemLog(localized("Died with exception: %@", {reason}));
 }
 
 }  // namespace
