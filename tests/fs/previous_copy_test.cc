@@ -49,19 +49,6 @@ TEST(PreviousCopyTest, EachSaveKeepsTheFileItReplacesWithItsOwnerAndMode) {
   EXPECT_EQ(1u, copy.st_nlink) << "the copy shares no inode with the database";
 }
 
-TEST(PreviousCopyTest, RestorePutsTheCopyBackAndKeepsTheReplacedFile) {
-  TempDir dir;
-  const std::string data = dir.file("db.data");
-  ASSERT_TRUE(save(data, "good"));
-  ASSERT_TRUE(save(data, "newer"));
-  dir.write("db.data", "damaged");  // written in place: the copy keeps "good"
-  std::string error;
-  ASSERT_TRUE(restorePreviousCopy(data, *identityOfFile(data + ".previous"), error)) << error;
-  EXPECT_EQ("good", dir.read("db.data"));
-  EXPECT_EQ("damaged", dir.read("db.data.damaged"));
-  EXPECT_FALSE(fs::exists(data + ".previous"));
-}
-
 TEST(PreviousCopyTest, RestoreRefusesACopyItCannotTrust) {
   const struct {
     const char* label;
