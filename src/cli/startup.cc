@@ -18,7 +18,6 @@
 #include "log/trash_log.h"
 #include "model/folder_store.h"
 #include "model/trash_application.h"
-#include "os/exception.h"
 #include "os/localization.h"
 #include "os/process.h"
 #include "os/process_info.h"
@@ -40,15 +39,13 @@ constexpr int kContinue = 1 << 16;  // not a value startup() ever returns
 
 void print(const std::string& text) { *process().out << text << std::flush; }
 
-void reportException(std::string_view reason) {
-  systemLog(localized("Died with exception: %@", {reason}));
-}
-
 /// The collector run: reads the folder database of the mode, checks every
 /// due folder and saves the database. Returns the exit status of the run: 1
 /// when the folder list held no folder, kRunFailures when an entry could not
-/// be removed or the database not saved, else 0.
-int runCollection(Settings& settings, TrashConfigFileParser* configuration) {
+/// be removed or the database not saved, else 0. When an exception leaves
+/// the run, |damagedDatabase| names the database it could not read, if any.
+int runCollection(Settings& settings, TrashConfigFileParser* configuration,
+                  std::string& damagedDatabase) {
   TrashApplication application;
   // What the run did, entry by entry, for sweeply history and undo.
   JournalKeeper journal(process(), journalPath(process(), process().systemMode),
@@ -66,15 +63,9 @@ int runCollection(Settings& settings, TrashConfigFileParser* configuration) {
   int status = 1;
   try {
     if (collector.run()) status = collector.failures() > 0 || journal.failed() ? kRunFailures : 0;
-  } catch (const PlatformException& e) {
-    report.finish(1, process().runLog);  // a damaged database ends the run, as status 1 tells
-    const std::string damaged = collector.damagedDatabase();
-    if (damaged.empty()) throw;
-    // The entry point's report, with the file and the way on.
-    reportException(FolderStore::damagedText(damaged, e.what(), process().systemMode));
-    return 1;
   } catch (...) {
-    report.finish(1, process().runLog);
+    report.finish(1, process().runLog);  // a damaged database ends the run, as status 1 tells
+    damagedDatabase = collector.damagedDatabase();
     throw;
   }
   report.finish(status, process().runLog);
@@ -291,6 +282,10 @@ void installUserDefaults(Installed& installed, const std::vector<std::string>& a
   installed.setSettings(std::move(defaults));
 }
 
+void reportException(std::string_view reason) {
+  systemLog(localized("Died with exception: %@", {reason}));
+}
+
 }  // namespace
 
 void fillRunningProcess(RunWorld& context) {
@@ -308,6 +303,7 @@ int startup(const std::vector<std::string>& arguments) {
 
   Installed installed;
   int status = 0;
+  std::string damagedDatabase;
   try {
     if (process().systemMode || process().checkMode) {
       if (int failed = testPrivilegesAndFiles(arguments, optionIndex); failed != kContinue)
@@ -321,9 +317,12 @@ int startup(const std::vector<std::string>& arguments) {
       const std::string logPath = installed.settings().stringForKey(kLogFileName).value_or("");
       installed.openRunLog(standardizePath(logPath, process().homeDirectory));
     }
-    status = runCollection(installed.settings(), installed.configuration());
+    status = runCollection(installed.settings(), installed.configuration(), damagedDatabase);
   } catch (const std::exception& e) {
-    reportException(e.what());
+    // A database that cannot be read is named, with the way on.
+    reportException(damagedDatabase.empty()
+                        ? std::string(e.what())
+                        : FolderStore::damagedText(damagedDatabase, e.what(), process().systemMode));
     return 1;
   } catch (...) {
     reportException("unknown exception");
