@@ -162,6 +162,9 @@ bool linkAsPrevious(const DirHandle& folder, const std::string& name, const stru
     removeOwnTemporary(folder, temporary, made);
     return false;
   }
+  // When the copy already was this file (a save killed between its two
+  // renames), the rename did nothing and the temporary name is still there.
+  removeOwnTemporary(folder, temporary, made);
   return true;
 }
 

@@ -40,6 +40,9 @@ bool keepUnderName(const DirHandle& folder, const std::string& name, const std::
     ::unlinkat(folder.fd(), temporary.c_str(), 0);
     return false;
   }
+  // A rename onto another name of the same file does nothing: the temporary
+  // name is then still there.
+  ::unlinkat(folder.fd(), temporary.c_str(), 0);
   return true;
 }
 

@@ -49,6 +49,18 @@ TEST(PreviousCopyTest, EachSaveKeepsTheFileItReplacesWithItsOwnerAndMode) {
   EXPECT_EQ(1u, copy.st_nlink) << "the copy shares no inode with the database";
 }
 
+TEST(PreviousCopyTest, ASaveKilledBetweenItsRenamesLeavesNothingBehindTheNext) {
+  TempDir dir;
+  const std::string data = dir.file("db.data");
+  ASSERT_TRUE(save(data, "one"));
+  fs::create_hard_link(data, data + ".previous");  // copy made, database not yet replaced
+  ASSERT_TRUE(save(data, "two"));
+  EXPECT_EQ("one", dir.read("db.data.previous"));
+  size_t entries = 0;
+  for (const auto& entry : fs::directory_iterator(dir.path())) entries += !entry.is_directory();
+  EXPECT_EQ(2u, entries) << "no temporary name left";
+}
+
 TEST(PreviousCopyTest, RestoreRefusesACopyItCannotTrust) {
   const struct {
     const char* label;
