@@ -16,6 +16,7 @@
 #include "fs/mount_table.h"
 #include "fs/path.h"
 #include "log/trash_log.h"
+#include "model/folder_store.h"
 #include "model/trash_application.h"
 #include "os/localization.h"
 #include "os/process.h"
@@ -42,8 +43,10 @@ void print(const std::string& text) { *process().out << text << std::flush; }
 /// The collector run: reads the folder database of the mode, checks every
 /// due folder and saves the database. Returns the exit status of the run: 1
 /// when the folder list held no folder, kRunFailures when an entry could not
-/// be removed or the database not saved, else 0.
-int runCollection(Settings& settings, TrashConfigFileParser* configuration) {
+/// be removed or the database not saved, else 0. When an exception leaves
+/// the run, |damagedDatabase| names the database it could not read, if any.
+int runCollection(Settings& settings, TrashConfigFileParser* configuration,
+                  std::string& damagedDatabase) {
   TrashApplication application;
   // What the run did, entry by entry, for sweeply history and undo.
   JournalKeeper journal(process(), journalPath(process(), process().systemMode),
@@ -63,6 +66,7 @@ int runCollection(Settings& settings, TrashConfigFileParser* configuration) {
     if (collector.run()) status = collector.failures() > 0 || journal.failed() ? kRunFailures : 0;
   } catch (...) {
     report.finish(1, process().runLog);  // a damaged database ends the run, as status 1 tells
+    damagedDatabase = collector.damagedDatabase();
     throw;
   }
   report.finish(status, process().runLog);
@@ -311,6 +315,7 @@ int startup(const std::vector<std::string>& arguments) {
 
   Installed installed;
   int status = 0;
+  std::string damagedDatabase;
   try {
     if (process().systemMode || process().checkMode) {
       if (int failed = testPrivilegesAndFiles(arguments, optionIndex); failed != kContinue)
@@ -324,9 +329,12 @@ int startup(const std::vector<std::string>& arguments) {
       const std::string logPath = installed.settings().stringForKey(kLogFileName).value_or("");
       installed.openRunLog(standardizePath(logPath, process().homeDirectory));
     }
-    status = runCollection(installed.settings(), installed.configuration());
+    status = runCollection(installed.settings(), installed.configuration(), damagedDatabase);
   } catch (const std::exception& e) {
-    reportException(e.what());
+    // A database that cannot be read is named, with the way on.
+    reportException(damagedDatabase.empty()
+                        ? std::string(e.what())
+                        : FolderStore::damagedText(damagedDatabase, e.what(), process().systemMode));
     return 1;
   } catch (...) {
     reportException("unknown exception");

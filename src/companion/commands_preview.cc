@@ -68,12 +68,12 @@ int runPreview(const CompanionCommand& command, const std::vector<std::string>& 
     try {
       collector.run();
     } catch (const PlatformException& e) {
-      return failure(command, localized("the folder database '%@' cannot be read (%@)",
-                                        {databasePath, e.what()}));
+      return failure(command, FolderStore::damagedText(databasePath, e.what(), false));
     }
   }
   if (!application.trashFolderList()) {
-    return failure(command, localized("the folder database '%@' cannot be read", {databasePath}));
+    return failure(command, FolderStore::damagedText(
+                                databasePath, localizedString("no folder list in it"), false));
   }
   if (only && recorder.folderCount() == 0) {
     bool watched = false;

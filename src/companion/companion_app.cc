@@ -1,5 +1,6 @@
 #include "companion/companion_app.h"
 
+#include <algorithm>
 #include <iostream>
 #include <ostream>
 
@@ -199,6 +200,18 @@ const CompanionCommand kCommands[] = {
      "             note}], removedFolders, foreignFolders, takenAgainBy:\n"
      "             [{folder, entries}], disabled}\n",
      runUndo, true},
+    {"restore-previous", "go back to the copy of the folder database the last save kept",
+     "usage: sweeply restore-previous [--yes]\n"
+     "\n"
+     "Every save keeps the folder database it replaces as '<database>.previous'.\n"
+     "This shows what that copy holds (its date, and its folders as list shows\n"
+     "them) and, with --yes, puts it back in place of a database that cannot be\n"
+     "read (or is missing); the damaged file is kept as '<database>.damaged'. A\n"
+     "database that can be read is left as it is: move it away first to go back\n"
+     "anyway. Without --yes nothing is changed.\n"
+     "\n"
+     "  --yes  put the copy back\n",
+     runRestorePrevious},
 };
 
 void printOverview(std::ostream& out) {
@@ -207,9 +220,11 @@ void printOverview(std::ostream& out) {
          "Sets up and inspects the folders that 'sweeprun' keeps tidy.\n"
          "\n"
          "Commands:\n";
+  size_t width = 0;
+  for (const CompanionCommand& command : kCommands) width = std::max(width, command.name.size());
   for (const CompanionCommand& command : kCommands) {
     std::string name(command.name);
-    name.resize(11, ' ');
+    name.resize(width + 2, ' ');
     out << "  " << name << command.summary << "\n";
   }
   out << "\n"
@@ -330,9 +345,7 @@ bool loadDatabase(const CompanionCommand& command, FolderDatabase& database, boo
                                  {database.path()}));
       return false;
     case FolderDatabase::LoadStatus::kDamaged:
-      failure(command, localized("the folder database '%@' cannot be read (%@); it was left as it "
-                                 "is",
-                                 {database.path(), error}));
+      failure(command, FolderStore::damagedText(database.path(), error, false));
       return false;
   }
   return false;

@@ -100,5 +100,6 @@ int runExport(const CompanionCommand&, const std::vector<std::string>&);
 int runPrefs(const CompanionCommand&, const std::vector<std::string>&);
 int runHistory(const CompanionCommand&, const std::vector<std::string>&);
 int runUndo(const CompanionCommand&, const std::vector<std::string>&);
+int runRestorePrevious(const CompanionCommand&, const std::vector<std::string>&);
 
 }  // namespace sweeprun

@@ -138,6 +138,11 @@ std::string TrashCollector::databasePath() const {
   return FolderStore::userDatabasePath(world_.homeDirectory);
 }
 
+std::string TrashCollector::damagedDatabase() const {
+  return store_ && store_->status() == FolderStore::LoadStatus::kDamaged ? store_->path()
+                                                                        : std::string();
+}
+
 bool TrashCollector::lockDatabase() {
   store_.emplace(databasePath(), world_);
   const std::string& path = store_->path();
@@ -171,11 +176,20 @@ void TrashCollector::readDB() {
     options_.application->unarchiveWithFile(std::nullopt, world_, merger);
     return;
   }
-  std::string ignored;  // a file that yields no list is reported at the save
-  if (store_->load(*options_.application, merger, ignored) == FolderStore::LoadStatus::kMissing &&
-      !world_.systemMode) {
-    reportError(localizedString(
-        "No folder database exists. Use 'sweeply add FOLDER' to watch a folder and create one."));
+  std::string reason;
+  switch (store_->load(*options_.application, merger, reason)) {
+    case FolderStore::LoadStatus::kMissing:
+      if (!world_.systemMode) {
+        reportError(localizedString(
+            "No folder database exists. Use 'sweeply add FOLDER' to watch a folder and create "
+            "one."));
+      }
+      break;
+    case FolderStore::LoadStatus::kDamaged:
+      reportError(FolderStore::damagedText(store_->path(), reason, world_.systemMode));
+      break;
+    case FolderStore::LoadStatus::kLoaded:
+      break;
   }
 }
 
@@ -189,6 +203,11 @@ void TrashCollector::saveDB() {
   // A user-mode run without a database has nothing to keep, and an empty
   // database saved here would only hide from the next run that none exists.
   if (!world_.systemMode && store_->status() == FolderStore::LoadStatus::kMissing) return;
+  // Reported at the read; the file stays as it is.
+  if (store_->status() == FolderStore::LoadStatus::kDamaged) {
+    ++failures_;
+    return;
+  }
   // Without a folder for the database there is nothing to save into.
   if (!directoryExists(deletingLastPathComponent(path))) return;
   std::string error;

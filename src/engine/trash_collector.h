@@ -37,6 +37,9 @@ class TrashCollector {
   /// plus one when the database could not be saved.
   int failures() const { return failures_; }
 
+  /// The database that was found but could not be read; empty when none.
+  std::string damagedDatabase() const;
+
   /// Examines one due folder outside a run: tracks, tests and removes its
   /// entries (see FolderCheck).
   void checkFolder(TrashFolder& folder);

@@ -128,10 +128,52 @@ bool writeFileAtomically(const std::string& path, std::string_view bytes, std::s
 
 namespace {
 
+// Gives the regular file |name| of |folder|, whose status is |old|, a second
+// name |name| + kPreviousCopySuffix: a hard link, so the copy has the
+// file's owner, mode and dates without a byte copied. The link is made under
+// a temporary name and renamed into place, which replaces whatever was there
+// (a planted link included) without following it.
+bool linkAsPrevious(const DirHandle& folder, const std::string& name, const struct stat& old,
+                    std::string& error) {
+  std::string temporary;
+  bool linked = false;
+  for (unsigned attempt = 0; !linked && attempt < 100; ++attempt) {
+    temporary = temporaryName(name, attempt);
+    linked = ::linkat(folder.fd(), name.c_str(), folder.fd(), temporary.c_str(), 0) == 0;
+    if (!linked && errno != EEXIST) break;
+  }
+  if (!linked) {
+    error = failure("link", folder.entryPath(name));
+    return false;
+  }
+  struct stat made;
+  if (::fstatat(folder.fd(), temporary.c_str(), &made, AT_SYMLINK_NOFOLLOW) != 0) {
+    error = failure("fstatat", folder.entryPath(temporary));
+    return false;  // a later save removes it once it is old
+  }
+  if (made.st_ino != old.st_ino || made.st_dev != old.st_dev) {
+    error = "link(" + folder.entryPath(name) + "): the file was replaced during the save";
+    removeOwnTemporary(folder, temporary, made);
+    return false;
+  }
+  const std::string previous = name + kPreviousCopySuffix;
+  if (::renameat(folder.fd(), temporary.c_str(), folder.fd(), previous.c_str()) != 0) {
+    error = failure("rename", folder.entryPath(previous));
+    removeOwnTemporary(folder, temporary, made);
+    return false;
+  }
+  // When the copy already was this file (a save killed between its two
+  // renames), the rename did nothing and the temporary name is still there.
+  removeOwnTemporary(folder, temporary, made);
+  return true;
+}
+
 // The save of writeFileAtomicallyFrom; |keepOld| keeps the permission bits
 // and owner of a file already there, else the file gets |mode| exactly.
+// |keepPrevious| keeps the regular file replaced as its previous copy.
 bool saveAtomically(const std::string& path, const std::function<bool(ByteSink&)>& produce,
-                    std::string& error, unsigned newFileMode, bool keepOld) {
+                    std::string& error, unsigned newFileMode, bool keepOld,
+                    bool keepPrevious = false) {
   DirHandle folder;
   std::string name;
   if (!openContainingFolder(path, folder, name, error)) return false;
@@ -207,6 +249,8 @@ bool saveAtomically(const std::string& path, const std::function<bool(ByteSink&)
     error = failure("close", temporaryPath);
     return false;
   }
+  // Last before the rename, so that a failed save leaves the copy as it was.
+  if (hadFile && keepPrevious && !linkAsPrevious(folder, name, old, error)) return false;
   if (::renameat(folder.fd(), temporary.c_str(), folder.fd(), name.c_str()) != 0) {
     error = failure("rename", path);
     return false;
@@ -222,6 +266,12 @@ bool saveAtomically(const std::string& path, const std::function<bool(ByteSink&)
 bool writeFileAtomicallyFrom(const std::string& path, const std::function<bool(ByteSink&)>& produce,
                              std::string& error, unsigned newFileMode) {
   return saveAtomically(path, produce, error, newFileMode, true);
+}
+
+bool writeFileAtomicallyKeepingPrevious(const std::string& path,
+                                        const std::function<bool(ByteSink&)>& produce,
+                                        std::string& error) {
+  return saveAtomically(path, produce, error, 0600, true, true);
 }
 
 bool replaceFileAtomically(const std::string& path, std::string_view bytes, unsigned mode,

@@ -62,6 +62,20 @@ class ByteSink {
 bool writeFileAtomicallyFrom(const std::string& path, const std::function<bool(ByteSink&)>& produce,
                              std::string& error, unsigned newFileMode = 0600);
 
+/// What a save that keeps the file it replaces appends to its name.
+constexpr const char* kPreviousCopySuffix = ".previous";
+
+/// As writeFileAtomicallyFrom, and a regular file that was there stays as
+/// |path| + kPreviousCopySuffix, replacing the copy of the save before: the
+/// same file under a second name (owner, mode and dates its own), put there
+/// by rename, so that a link planted at that name is replaced, never
+/// followed. No copy is made when nothing, or something other than a
+/// regular file, was at |path|. When the copy cannot be made the save fails
+/// and both files stay as they were.
+bool writeFileAtomicallyKeepingPrevious(const std::string& path,
+                                        const std::function<bool(ByteSink&)>& produce,
+                                        std::string& error);
+
 /// What tells one version of a file from another without reading it: every
 /// save replaces the file by rename (a new inode), and a change in place
 /// moves its modification and change times.

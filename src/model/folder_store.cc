@@ -17,6 +17,21 @@ std::string FolderStore::userDatabasePath(const std::string& homeDirectory) {
   return standardizePath(kUserDatabase, homeDirectory);
 }
 
+std::string FolderStore::damagedText(const std::string& path, const std::string& reason,
+                                     bool systemMode) {
+  if (systemMode) {
+    return localized(
+        "The folder database '%@' cannot be read (%@); it was left as it is. Move the copy kept "
+        "by the last save, '%@', into its place, or move the file away to start afresh.",
+        {path, reason, path + kPreviousCopySuffix});
+  }
+  return localized(
+      "The folder database '%@' cannot be read (%@); it was left as it is. Run 'sweeply "
+      "restore-previous' to go back to the copy kept by the last save, or move the file away "
+      "to start afresh.",
+      {path, reason});
+}
+
 DatabaseLock::Status FolderStore::lock(std::chrono::milliseconds wait, std::string& error) {
   return DatabaseLock::acquire(path_, wait, lock_, error);
 }

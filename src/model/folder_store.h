@@ -54,6 +54,12 @@ class FolderStore {
 
   LoadStatus status() const { return status_; }
 
+  /// What every command says of a database that cannot be read: which file,
+  /// why (|reason|), that it was left as it is, and how to go on. In system
+  /// mode no command puts the previous copy back: the text names it.
+  static std::string damagedText(const std::string& path, const std::string& reason,
+                                 bool systemMode);
+
   /// Writes |application|'s folder list back in place of the file it was
   /// loaded from. The lock must be held and the folder exist. Refuses
   /// (false, with the reason in |error|) after a damaged load, and when the

@@ -25,9 +25,14 @@ bool TrashApplication::archiveToFile(const std::string& path, std::string& error
     return false;
   }
   const FolderList* list = trashFolderList();
-  return archiveRootObjectArrayToFile(
-      path, list ? list->size() : 0,
-      [list](size_t i) -> const ArchivableObject& { return (*list)[i]; }, error);
+  return writeFileAtomicallyKeepingPrevious(
+      path,
+      [list](ByteSink& sink) {
+        archiveRootObjectArray(sink, list ? list->size() : 0,
+                               [list](size_t i) -> const ArchivableObject& { return (*list)[i]; });
+        return true;
+      },
+      error);
 }
 
 void TrashApplication::unarchiveWithFile(const std::optional<std::string>& path,

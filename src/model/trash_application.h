@@ -46,8 +46,9 @@ class TrashApplication {
   const std::optional<NameList>& globalIgnoreList() const { return globalIgnoreList_; }
 
   /// Writes the folder list as a keyed archive, replacing the file
-  /// atomically and keeping its mode. False when the write failed; the old
-  /// file is then intact. A database file that existed but yielded no folder
+  /// atomically and keeping its mode; the file it replaces stays as the
+  /// database's previous copy (see writeFileAtomicallyKeepingPrevious).
+  /// False when the write failed; the old file is then intact. A database file that existed but yielded no folder
   /// list (unreadable, or without a root object) is never replaced: false.
   bool archiveToFile(const std::string& path, std::string& error) const;
   /// Reads the folder list from |path| (when given; the records read against

@@ -306,25 +306,74 @@ TEST_F(SweeplyEndToEndTest, RunSkipsRefusedFoldersOfAnOlderListAndListMarksThem)
   EXPECT_NE(std::string::npos, edited.err.find("it holds the run log")) << edited.err;
 }
 
-TEST_F(SweeplyEndToEndTest, DamagedDatabaseIsLeftUntouched) {
-  fs::create_directories(fs::path(databasePath()).parent_path());
-  const std::string damaged = "bplist00 damaged beyond reading";
-  { std::ofstream(databasePath(), std::ios::binary) << damaged; }
-  for (const std::vector<std::string>& arguments :
-       {std::vector<std::string>{"add", inbox}, {"edit", inbox, "--any"}, {"list"}}) {
-    SCOPED_TRACE(arguments[0]);
-    ProgramResult result = sweeply(arguments);
-    EXPECT_EQ(1, result.exitStatus);
-    EXPECT_NE(std::string::npos, result.err.find("cannot be read")) << result.err;
-  }
-  // The run ends through the exception path, before anything is saved.
-  ProgramResult run = sweeprun();
-  EXPECT_EQ(1, run.exitStatus);
-  EXPECT_NE(std::string::npos, run.err.find("Died with exception: ")) << run.err;
-  std::ifstream in(databasePath(), std::ios::binary);
+std::string contentOf(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
   std::stringstream bytes;
   bytes << in.rdbuf();
-  EXPECT_EQ(damaged, bytes.str());
+  return bytes.str();
+}
+
+// A keyed archive whose top holds no root: read without an exception, yet
+// no folder list.
+constexpr const char* kArchiveWithoutRoot =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><dict>"
+    "<key>$archiver</key><string>NSKeyedArchiver</string><key>$objects</key>"
+    "<array><string>$null</string></array><key>$top</key><dict/>"
+    "<key>$version</key><integer>100000</integer></dict></plist>";
+
+TEST_F(SweeplyEndToEndTest, DamagedDatabaseIsNamedLeftAsItIsAndAWayOnGiven) {
+  fs::create_directories(fs::path(databasePath()).parent_path());
+  for (const std::string& damaged : {std::string("bplist00 damaged beyond reading"),
+                                    std::string(kArchiveWithoutRoot)}) {
+    { std::ofstream(databasePath(), std::ios::binary) << damaged; }
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{"add", inbox}, {"edit", inbox, "--any"}, {"list"},
+          {"preview"}, {}}) {
+      SCOPED_TRACE(damaged.substr(0, 8) + " " + (arguments.empty() ? "sweeprun" : arguments[0]));
+      ProgramResult result = arguments.empty() ? sweeprun() : sweeply(arguments);
+      EXPECT_EQ(1, result.exitStatus);
+      for (const std::string& said :
+           {"'" + databasePath() + "' cannot be read (", std::string("it was left as it is"),
+            std::string("Run 'sweeply restore-previous'")}) {
+        EXPECT_NE(std::string::npos, result.err.find(said)) << result.err;
+      }
+    }
+    EXPECT_EQ(damaged, contentOf(databasePath()));
+  }
+}
+
+TEST_F(SweeplyEndToEndTest, RestorePreviousShowsTheCopyThenPutsItBack) {
+  const std::string previous = databasePath() + ".previous";
+  ASSERT_EQ(0, sweeply({"add", inbox}).exitStatus);
+  EXPECT_FALSE(fs::exists(previous)) << "the first save replaces nothing";
+  ProgramResult none = sweeply({"restore-previous"});
+  EXPECT_EQ(1, none.exitStatus);
+  EXPECT_NE(std::string::npos, none.err.find("no copy '" + previous + "'")) << none.err;
+
+  fs::create_directories(temp.file("Outbox"));
+  ASSERT_EQ(0, sweeply({"add", temp.file("Outbox")}).exitStatus);
+  ProgramResult readable = sweeply({"restore-previous", "--yes"});
+  EXPECT_EQ(1, readable.exitStatus) << "a database that can be read is kept";
+  EXPECT_NE(std::string::npos, readable.err.find("can be read")) << readable.err;
+
+  const std::string damaged = "bplist00 damaged beyond reading";
+  { std::ofstream(databasePath(), std::ios::binary) << damaged; }
+  ProgramResult shown = sweeply({"restore-previous"});
+  ASSERT_EQ(0, shown.exitStatus) << shown.err;
+  EXPECT_NE(std::string::npos, shown.out.find("watches 1 folder:")) << shown.out;
+  EXPECT_NE(std::string::npos, shown.out.find(inbox)) << shown.out;
+  EXPECT_NE(std::string::npos, shown.out.find("Nothing was changed")) << shown.out;
+  EXPECT_EQ(damaged, contentOf(databasePath()));
+
+  ProgramResult restored = sweeply({"restore-previous", "--yes"});
+  ASSERT_EQ(0, restored.exitStatus) << restored.err;
+  EXPECT_EQ(damaged, contentOf(databasePath() + ".damaged"));
+  EXPECT_FALSE(fs::exists(previous));
+  ProgramResult listed = sweeply({"list"});
+  ASSERT_EQ(0, listed.exitStatus) << listed.err;
+  EXPECT_NE(std::string::npos, listed.out.find(inbox));
+  EXPECT_EQ(std::string::npos, listed.out.find(temp.file("Outbox")));
+  EXPECT_EQ(0, sweeprun().exitStatus);
 }
 
 }  // namespace
