@@ -278,6 +278,40 @@ TEST_F(CollectionEndToEndTest, AFailedRemovalFailsTheRunAndGivesTheReason) {
   EXPECT_EQ(std::string(1 << 20, 'x'), temp.read("Moving/big.bin"));
 }
 
+// As its owner meets it (root searches every folder): a watched folder that
+// can be read but not searched was once taken for an empty one, and every
+// tracked entry was dropped. The run now keeps them and fails with the reason.
+TEST_F(CollectionEndToEndTest, AFolderThatCannotBeSearchedKeepsItsHistoryAndFailsTheRun) {
+  if (geteuid() != 0 || !fs::exists("/usr/bin/setpriv"))
+    GTEST_SKIP() << "needs root and setpriv to run as an account that cannot search a folder";
+  // The owner runs copies of the tools: the build folder may be closed to it.
+  fs::permissions(temp.path(), fs::perms(0755));
+  const std::string tools = folder("tools"), inbox = folder("Inbox");
+  for (const std::string& tool : {std::string(SWEEPRUN_TOOL_PATH), sweeplyPath()})
+    fs::copy_file(tool, tools + "/" + fs::path(tool).filename().string());
+  temp.write("Inbox/report.txt", "kept");
+  ASSERT_EQ(0, system(("chown -R 4242:4242 '" + home + "' '" + inbox + "'").c_str()));
+  const auto asOwner = [&](const std::string& tool, std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), {"setpriv", "--reuid=4242", "--regid=4242",
+                                         "--clear-groups", tools + "/" + tool});
+    return runProgram("/usr/bin/setpriv", arguments, toolEnvironment(home, "alice", temp.path()),
+                      temp.path());
+  };
+  ASSERT_EQ(0, asOwner("sweeply", {"prefs", "LogFileName", home + "/run.log"}).exitStatus);
+  ASSERT_EQ(0, asOwner("sweeply", {"add", inbox}).exitStatus);
+  ASSERT_EQ(0, asOwner("sweeprun", {}).exitStatus) << "tracks report.txt";
+
+  fs::permissions(inbox, fs::perms(0600));
+  const ProgramResult run = asOwner("sweeprun", {});
+  fs::permissions(inbox, fs::perms(0755));
+  EXPECT_EQ(74, run.exitStatus);
+  EXPECT_NE(std::string::npos, run.err.find("Unable to list folder '" + inbox +
+                                            "': Permission denied; its entries are kept"))
+      << run.err;
+  const ProgramResult shown = asOwner("sweeply", {"show", inbox});
+  EXPECT_NE(std::string::npos, shown.out.find("report.txt")) << shown.out << shown.err;
+}
+
 // Errors must stand out in the system log ("journalctl -p err"). The tool runs
 // in a mount namespace of its own whose /dev/log is a socket the test reads.
 TEST_F(CollectionEndToEndTest, ErrorsReachTheSystemLogAtErrorPriority) {
