@@ -9,6 +9,7 @@
 #include "companion/folder_options.h"
 #include "companion/folder_report.h"
 #include "companion/watch_checks.h"
+#include "fs/entry_attributes.h"
 #include "fs/file_io.h"
 #include "os/localization.h"
 #include "os/process.h"
@@ -21,8 +22,11 @@ namespace {
 constexpr unsigned kPrivateFileMode = 0600;
 
 // Reads the configuration file as check mode does, with its one message
-// captured instead of printed. False with that message in |error|.
-bool readConfiguration(TrashConfigFileParser& parser, const std::string& path, std::string& error) {
+// captured instead of printed. False with that message in |error|; true
+// with the warnings check mode prints (each line ending in a line feed) in
+// |warnings|, when given.
+bool readConfiguration(TrashConfigFileParser& parser, const std::string& path, std::string& error,
+                       std::string* warnings = nullptr) {
   Process& context = process();
   const bool checkMode = context.checkMode;
   std::ostream* out = context.out;
@@ -32,7 +36,10 @@ bool readConfiguration(TrashConfigFileParser& parser, const std::string& path, s
   const bool ok = parser.parse(path);
   context.checkMode = checkMode;
   context.out = out;
-  if (ok) return true;
+  if (ok) {
+    if (warnings) *warnings = captured.str();
+    return true;
+  }
   error = captured.str();
   while (!error.empty() && error.back() == '\n') error.pop_back();
   const std::string prefix = localized("Error: %s\n", {""});
@@ -43,7 +50,41 @@ bool readConfiguration(TrashConfigFileParser& parser, const std::string& path, s
   return false;
 }
 
+// What check mode would refuse about the file's own place, owner and mode,
+// before it reads a line: told as notes, since a candidate file is not yet
+// where system mode reads it.
+std::vector<std::string> placeNotes(const std::string& file) {
+  constexpr unsigned kGroupOrOtherReadWrite = 066;
+  std::vector<std::string> notes;
+  const std::string& installed = process().configPath;
+  if (file != installed)
+    notes.push_back(localized("system mode reads only %@: install the file there", {installed}));
+  const std::optional<EntryAttributes> attributes = attributesOfItemAtPath(file);
+  if (!attributes) return notes;
+  if (attributes->owner != 0)
+    notes.push_back(localized("root must own %@ before it is installed", {installed}));
+  if (attributes->mode & kGroupOrOtherReadWrite)
+    notes.push_back(localized("%@ must not be accessible for other users (mode 600)", {installed}));
+  return notes;
+}
+
 }  // namespace
+
+int runCheckConfig(const CompanionCommand& command, const std::vector<std::string>& arguments) {
+  ParsedArguments parsed;
+  int status = kCompanionSuccess;
+  if (!parseCommandArguments(command, arguments, {}, 1, 1, parsed, status)) return status;
+  const std::string file = userPath(parsed.operands[0]);
+  TrashConfigFileParser parser(process());
+  std::string error, warnings;
+  if (!readConfiguration(parser, file, error, &warnings))
+    return failure(command, localized("%@: %@", {file, error}));
+  companionOut() << warnings;
+  for (const std::string& note : placeNotes(file))
+    companionOut() << localized("Note: %@\n", {note});
+  companionOut() << localized("%@: OK\n", {file});
+  return kCompanionSuccess;
+}
 
 int runImport(const CompanionCommand& command, const std::vector<std::string>& arguments) {
   ParsedArguments parsed;

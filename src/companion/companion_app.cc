@@ -127,6 +127,15 @@ const CompanionCommand kCommands[] = {
      "a new one is added, and the other watched folders stay as they are.\n"
      "Settings keys in the file (LogToFile, ...) are not imported: see prefs.\n",
      runImport},
+    {"check-config", "check a configuration file before it is installed",
+     "usage: sweeply check-config FILE\n"
+     "\n"
+     "Checks FILE as 'sweeprun -t' checks /etc/sweeprun.plist (its syntax,\n"
+     "keys, conditions and folders), by any user and wherever it lies. What\n"
+     "check mode would refuse about the file's own place, owner and mode is\n"
+     "told as notes. Prints the warnings and \"FILE: OK\" (status 0), or the\n"
+     "error (status 1). Nothing is read but the file and what it names.\n",
+     runCheckConfig, true},
     {"export", "write the watched folders as a configuration file",
      "usage: sweeply export [--output FILE] [--data-file PATH]\n"
      "\n"
@@ -278,7 +287,7 @@ int runCompanion(const std::vector<std::string>& arguments) {
     // Every store lies below the home folder; without one there is none.
     return failure(*command, localizedString("no home folder is known; set HOME"));
   }
-  if (!command->takesSystemOption && !useUserStores(*command)) return kCompanionFailure;
+  if (!command->checksStoresItself && !useUserStores(*command)) return kCompanionFailure;
   const std::vector<std::string> rest(arguments.begin() + 2, arguments.end());
   return command->run(*command, rest);
 }

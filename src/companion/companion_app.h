@@ -33,11 +33,12 @@ struct CompanionCommand {
   std::string_view summary;
   std::string_view help;
   int (*run)(const CompanionCommand& command, const std::vector<std::string>& arguments);
-  /// The command takes "--system" (the stores of system mode): it calls
-  /// useUserStores itself once its arguments are read, when that is not
-  /// given. Every other command works on the user-mode stores, checked
+  /// The command decides itself whether it uses the user-mode stores: one
+  /// that takes "--system" (the stores of system mode) calls useUserStores
+  /// once its arguments are read, when that is not given; check-config
+  /// uses none. Every other command works on the user-mode stores, checked
   /// before it starts.
-  bool takesSystemOption = false;
+  bool checksStoresItself = false;
 };
 
 std::ostream& companionOut();
@@ -96,6 +97,7 @@ int runList(const CompanionCommand&, const std::vector<std::string>&);
 int runShow(const CompanionCommand&, const std::vector<std::string>&);
 int runPreview(const CompanionCommand&, const std::vector<std::string>&);
 int runImport(const CompanionCommand&, const std::vector<std::string>&);
+int runCheckConfig(const CompanionCommand&, const std::vector<std::string>&);
 int runExport(const CompanionCommand&, const std::vector<std::string>&);
 int runPrefs(const CompanionCommand&, const std::vector<std::string>&);
 int runHistory(const CompanionCommand&, const std::vector<std::string>&);

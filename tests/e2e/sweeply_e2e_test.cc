@@ -235,6 +235,42 @@ TEST_F(SweeplyEndToEndTest, ImportThenExportGivesAFileCheckModeAccepts) {
   EXPECT_EQ(1u, folders) << listed.out;
 }
 
+// A candidate configuration is checked before it is installed, by any user
+// and wherever it lies; what check mode says of its place comes as notes.
+TEST_F(SweeplyEndToEndTest, CheckConfigChecksACandidateFileAndNotesItsPlace) {
+  const std::string file = temp.file("candidate.plist");
+  const auto withCondition = [&](const std::string& condition) {
+    return "<?xml version=\"1.0\"?><plist><dict><key>DataFile</key><string>" +
+           temp.file("db.data") + "</string><key>Folders</key><array><dict><key>Path</key>" +
+           "<string>" + inbox + "</string><key>Conditions</key><array><string>" + condition +
+           "</string></array></dict></array></dict></plist>";
+  };
+  const struct {
+    const char* condition;
+    unsigned mode;
+    int status;
+    std::string said;  // in the output, or for status 1 in the error
+  } kCases[] = {
+      {"name: *.tmp", 0600, 0, "Note: system mode reads only "},
+      {"name: *.tmp", 0644, 0, "must not be accessible for other users (mode 600)\n"},
+      {"name: a*b", 0600, 0, "Warning: condition 'name: a*b' matches 'a*b' as it is written"},
+      {"colour: red", 0600, 1, file + ": Unable to handle condition 'colour: red'"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.condition);
+    temp.write("candidate.plist", withCondition(c.condition));
+    fs::permissions(file, fs::perms(c.mode));
+    const ProgramResult checked = sweeply({"check-config", file});
+    EXPECT_EQ(c.status, checked.exitStatus) << checked.out << checked.err;
+    EXPECT_NE(std::string::npos, (c.status == 0 ? checked.out : checked.err).find(c.said))
+        << checked.out << checked.err;
+    if (c.status == 0) {
+      EXPECT_EQ(checked.out.size() - file.size() - 5, checked.out.rfind(file + ": OK\n"));
+    }
+  }
+  EXPECT_FALSE(fs::exists(temp.file("db.data"))) << "nothing is written";
+}
+
 TEST_F(SweeplyEndToEndTest, FoldersThatHoldTheToolsOwnFilesOrAreWatchedAlreadyAreRefused) {
   ASSERT_EQ(0, sweeply({"add", inbox}).exitStatus);
   fs::create_directory_symlink(inbox, temp.file("InboxLink"));
