@@ -13,6 +13,7 @@
 
 #include "plist/binary_plist.h"
 #include "plist/property_list.h"
+#include "plist/xml_fault.h"
 
 // libplist 2.2 is used for XML only; its binary writer is quadratic. Its
 // pitfalls, and how this file meets them:
@@ -280,7 +281,10 @@ bool readXmlPropertyList(std::string_view bytes, Value& out, std::string& error)
   plist_t root = nullptr;
   plist_from_xml(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
   if (!root) {
+    // The parser tells no place; the nesting of the tags often does.
+    const std::string fault = xmlNestingFault(bytes);
     error = "not a well-formed property list";
+    if (!fault.empty()) error += ": " + fault;
     return false;
   }
   NodePtr owner(root);

@@ -269,6 +269,15 @@ TEST_F(SweeplyEndToEndTest, CheckConfigChecksACandidateFileAndNotesItsPlace) {
     }
   }
   EXPECT_FALSE(fs::exists(temp.file("db.data"))) << "nothing is written";
+
+  temp.write("candidate.plist",
+             "<plist version=\"1.0\"><dict><key>Folders</key>\n<array>\n</dict>");
+  const ProgramResult malformed = sweeply({"check-config", file});
+  EXPECT_EQ(1, malformed.exitStatus);
+  EXPECT_NE(std::string::npos,
+            malformed.err.find(file + ": not a well-formed property list: line 3, column 1: "
+                                      "expected </array> (for the <array> at line 2, column 1)"))
+      << malformed.err;
 }
 
 TEST_F(SweeplyEndToEndTest, FoldersThatHoldTheToolsOwnFilesOrAreWatchedAlreadyAreRefused) {
@@ -359,12 +368,14 @@ constexpr const char* kArchiveWithoutRoot =
 
 TEST_F(SweeplyEndToEndTest, DamagedDatabaseIsNamedLeftAsItIsAndAWayOnGiven) {
   fs::create_directories(fs::path(databasePath()).parent_path());
-  for (const std::string& damaged : {std::string("bplist00 damaged beyond reading"),
-                                    std::string(kArchiveWithoutRoot)}) {
+  for (const std::string& damaged :
+       {std::string("bplist00 damaged beyond reading"), std::string(kArchiveWithoutRoot)}) {
     { std::ofstream(databasePath(), std::ios::binary) << damaged; }
-    for (const std::vector<std::string>& arguments :
-         {std::vector<std::string>{"add", inbox}, {"edit", inbox, "--any"}, {"list"},
-          {"preview"}, {}}) {
+    for (const std::vector<std::string>& arguments : {std::vector<std::string>{"add", inbox},
+                                                      {"edit", inbox, "--any"},
+                                                      {"list"},
+                                                      {"preview"},
+                                                      {}}) {
       SCOPED_TRACE(damaged.substr(0, 8) + " " + (arguments.empty() ? "sweeprun" : arguments[0]));
       ProgramResult result = arguments.empty() ? sweeprun() : sweeply(arguments);
       EXPECT_EQ(1, result.exitStatus);

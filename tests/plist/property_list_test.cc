@@ -66,24 +66,37 @@ TEST(PropertyListTest, ReadsXmlWithByteOrderMarkAndArchiveReferencesAsDictionari
             readOrFail(xml));
 }
 
-TEST(PropertyListTest, MalformedXmlIsRefused) {
+TEST(PropertyListTest, MalformedXmlIsRefusedWithItsPlace) {
   std::string deep = "<plist version=\"1.0\">";
   for (int i = 0; i <= kMaxPlistDepth; ++i) deep += "<array>";
+  const std::string kNotWellFormed = "not a well-formed property list";
   const struct {
     const char* label;
     std::string text;
+    std::string error;
   } kCases[] = {
-      {"empty", ""},
-      {"not XML", "hello"},
-      {"unterminated", "<plist version=\"1.0\"><array><string>a</string>"},
-      {"nested too deeply", deep},
+      {"empty", " \n", kNotWellFormed + ": the file is empty"},
+      {"not XML", "hello",
+       kNotWellFormed + ": the file is not a property list (neither XML nor binary)"},
+      {"unclosed array",
+       "<plist version=\"1.0\">\n<dict><key>Folders</key>\n  "
+       "<array><string>a</string>\n</dict></plist>",
+       kNotWellFormed + ": line 4, column 1: expected </array> (for the <array> at line 3, column "
+                        "3), found </dict>"},
+      {"unterminated", "<plist version=\"1.0\"><array><string>a</string>",
+       kNotWellFormed + ": the <array> at line 1, column 22 is never closed"},
+      {"tag without '>'", "<plist>\n<array\n",
+       kNotWellFormed + ": line 2, column 1: this tag is never closed with '>'"},
+      {"comment left open", "<plist><!-- <array>",
+       kNotWellFormed + ": line 1, column 8: this markup is never closed"},
+      {"nested too deeply", deep, "property list nested too deeply"},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.label);
     Value out;
     std::string error;
     EXPECT_FALSE(readPropertyList(c.text, out, error));
-    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(c.error, error);
   }
 }
 
