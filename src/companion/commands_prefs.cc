@@ -27,12 +27,6 @@ bool isSharedKey(std::string_view key) {
   return false;
 }
 
-std::string shortestNumber(double value) {
-  char buffer[400];  // room for the fixed form of any double
-  auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
-  return std::string(buffer, result.ptr);
-}
-
 // How a run reads |key| from |defaults|, as text.
 std::optional<std::string> runReading(const UserDefaults& defaults, std::string_view key) {
   if (key == kLogToFile) return std::string(defaults.boolForKey(key) ? "YES" : "NO");

@@ -10,17 +10,11 @@
 #include "os/process.h"
 #include "plist/property_list.h"
 #include "settings/condition_parser.h"
+#include "settings/setting_values.h"
 
 namespace sweeprun {
 
 namespace {
-
-// The shortest plain decimal text that reads back as the same double.
-std::string shortestNumber(double value) {
-  char buffer[400];  // room for the fixed form of any double
-  auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
-  return std::string(buffer, result.ptr);
-}
 
 // Unit words by "tune"; none for 6, which no condition can produce.
 const char* unitWord(int64_t tune, bool one) {

@@ -10,15 +10,12 @@
 #include "settings/settings_keys.h"
 
 namespace sweeprun {
-namespace {
 
 std::string shortestNumber(double value) {
   char buffer[400];  // room for the fixed form of any double
   auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
   return std::string(buffer, result.ptr);
 }
-
-}  // namespace
 
 const std::vector<std::string> kDateFormatTimeSpecifiers = {
     "%c", "%H", "%I", "%k", "%l", "%M", "%R", "%r", "%S", "%s", "%T", "%X", "%+",

@@ -12,6 +12,10 @@ namespace sweeprun {
 /// dated sub-folders are named by day.
 extern const std::vector<std::string> kDateFormatTimeSpecifiers;
 
+/// The shortest plain decimal text that reads back as the same double
+/// (no exponent), as settings and condition expressions store numbers.
+std::string shortestNumber(double value);
+
 /// Checks |typed| as a value of the shared setting |key| (LogToFile,
 /// LogFileName, LogLimit, DateFormat or MetricsFile), as typed on a command
 /// line, and turns it into what is stored. False with the message in
