@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "companion/companion_app.h"
+#include "companion/config_reading.h"
 #include "companion/config_export.h"
 #include "companion/config_import.h"
 #include "companion/folder_options.h"
@@ -21,12 +22,10 @@ namespace {
 
 constexpr unsigned kPrivateFileMode = 0600;
 
-// Reads the configuration file as check mode does, with its one message
-// captured instead of printed. False with that message in |error|; true
-// with the warnings check mode prints (each line ending in a line feed) in
-// |warnings|, when given.
+}  // namespace
+
 bool readConfiguration(TrashConfigFileParser& parser, const std::string& path, std::string& error,
-                       std::string* warnings = nullptr) {
+                       std::string* warnings) {
   Process& context = process();
   const bool checkMode = context.checkMode;
   std::ostream* out = context.out;
@@ -50,9 +49,6 @@ bool readConfiguration(TrashConfigFileParser& parser, const std::string& path, s
   return false;
 }
 
-// What check mode would refuse about the file's own place, owner and mode,
-// before it reads a line: told as notes, since a candidate file is not yet
-// where system mode reads it.
 std::vector<std::string> placeNotes(const std::string& file) {
   constexpr unsigned kGroupOrOtherReadWrite = 066;
   std::vector<std::string> notes;
@@ -67,8 +63,6 @@ std::vector<std::string> placeNotes(const std::string& file) {
     notes.push_back(localized("%@ must not be accessible for other users (mode 600)", {installed}));
   return notes;
 }
-
-}  // namespace
 
 int runCheckConfig(const CompanionCommand& command, const std::vector<std::string>& arguments) {
   ParsedArguments parsed;

@@ -106,7 +106,7 @@ const CompanionCommand kCommands[] = {
      "          checkedIn, ageSeconds, hits, size}]\n",
      runShow},
     {"preview", "what a run now would do, touching nothing",
-     "usage: sweeply preview [PATH] [--json]\n"
+     "usage: sweeply preview [PATH] [--json] [--system]\n"
      "\n"
      "Runs the collector in a dry run: every folder (or only PATH) is decided as\n"
      "a run now would decide it, but nothing is moved, deleted or written, and\n"
@@ -114,9 +114,11 @@ const CompanionCommand kCommands[] = {
      "over (it changed), removed (trash, delete or move, and to where),\n"
      "deferred (the destination is absent for now) or not removed (and why).\n"
      "\n"
-     "  --json  for scripts: {\"folders\": [{path, checked, reason, entries:\n"
-     "          [{name, decision, action, destination, target, reason, hits}]}]}\n",
-     runPreview},
+     "  --json    for scripts: {\"folders\": [{path, checked, reason, entries:\n"
+     "            [{name, decision, action, destination, target, reason, hits}]}]}\n"
+     "  --system  as root: what 'sweeprun -s' would do now, from /etc/sweeprun.plist\n"
+     "            and its DataFile; a trashed entry goes to its owner's Trash\n",
+     runPreview, true},
     {"import", "add or update folders from a configuration file",
      "usage: sweeply import FILE\n"
      "\n"

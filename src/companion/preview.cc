@@ -94,7 +94,9 @@ void PreviewRecorder::folderChecked(const TrashFolder& folder, bool examined) {
   Value reason;
   if (!examined) {
     const std::string path(folder.path());
-    const std::optional<WatchRefusal> refusal = watchRefusals(told_).back();
+    // System mode refuses such folders when it reads its configuration.
+    const std::optional<WatchRefusal> refusal =
+        systemMode_ ? std::nullopt : watchRefusals(told_).back();
     reason = refusal ? Value::text(localized("runs do not check it: %@", {refusal->text()}))
              : directoryExists(path)
                  ? Value::text(localized("destination folder '%@' is not accessible",

@@ -13,9 +13,11 @@ namespace sweeprun {
 /// was checked and, entry by entry, the decision.
 class PreviewRecorder : public RunObserver {
  public:
-  /// Records every folder, or only the one whose path is |onlyPath|.
-  explicit PreviewRecorder(std::optional<std::string> onlyPath = std::nullopt)
-      : onlyPath_(std::move(onlyPath)) {}
+  /// Records every folder, or only the one whose path is |onlyPath|, of a
+  /// run in user mode or, with |systemMode|, in system mode.
+  explicit PreviewRecorder(std::optional<std::string> onlyPath = std::nullopt,
+                           bool systemMode = false)
+      : onlyPath_(std::move(onlyPath)), systemMode_(systemMode) {}
 
   void folderSkipped(const TrashFolder& folder, ScheduleAnswer answer) override;
   void folderChecked(const TrashFolder& folder, bool examined) override;
@@ -38,6 +40,7 @@ class PreviewRecorder : public RunObserver {
   bool wanted(const TrashFolder& folder) const;
 
   std::optional<std::string> onlyPath_;
+  bool systemMode_ = false;
   Array folders_;
   // The paths of every folder told of so far, in the list's order: a folder
   // the same as an earlier one is not checked.

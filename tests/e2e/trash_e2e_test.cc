@@ -9,6 +9,9 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <map>
+#include <set>
+#include <sstream>
 
 #include "e2e/run_program.h"
 #include "support/temp_dir.h"
@@ -61,10 +64,45 @@ class TrashEndToEndTest : public ::testing::Test {
     ASSERT_EQ(0, chmod(path.c_str(), mode));
   }
 
+  /// A configuration file of system mode, root's and 0600, with a run log,
+  /// over the <dict> elements of |folders|.
+  void writeSystemConfig(const std::string& folders) {
+    temp.write("sweeprun.plist",
+               "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>DataFile</key><string>" +
+                   temp.file("system.data") +
+                   "</string><key>LogToFile</key><true/><key>LogFileName</key><string>" +
+                   temp.file("run.log") + "</string><key>Folders</key><array>" + folders +
+                   "</array></dict></plist>");
+    fs::permissions(temp.file("sweeprun.plist"), fs::perms(0600));
+  }
+
+  /// The environment of the test driver in system mode: Alice (whose home
+  /// is |aliceHome|) is the one account known, the volume the one top
+  /// directory.
+  std::vector<std::string> systemEnvironment(const std::string& aliceHome) {
+    std::vector<std::string> environment = toolEnvironment(temp.file("root"), "root", temp.path());
+    environment.push_back("SWEEPRUN_TEST_ACCOUNTS=" + std::to_string(kAlice) + ":" +
+                          std::to_string(kAlice) + ":" + aliceHome);
+    environment.push_back("SWEEPRUN_TEST_TOPDIRS=" + volume);
+    return environment;
+  }
+
   TempDir temp;
   const std::string volume = temp.file("volume");
   bool mounted = false;
 };
+
+// Every path below |root| with its type, size, mode, owner and change time.
+std::map<std::string, std::string> snapshot(const std::string& root) {
+  std::map<std::string, std::string> found;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    const struct stat st = statOf(entry.path());
+    found[entry.path()] = std::to_string(st.st_mode) + " " + std::to_string(st.st_size) + " " +
+                          std::to_string(st.st_uid) + " " + std::to_string(st.st_ctim.tv_sec) +
+                          "." + std::to_string(st.st_ctim.tv_nsec);
+  }
+  return found;
+}
 
 TEST_F(TrashEndToEndTest, SystemModeGivesEachOwnerTheirEntriesToRestore) {
   const std::string watched = volume + "/shared", aliceHome = volume + "/home/alice";
@@ -74,22 +112,10 @@ TEST_F(TrashEndToEndTest, SystemModeGivesEachOwnerTheirEntriesToRestore) {
   ASSERT_EQ(0, chown(aliceHome.c_str(), kAlice, kAlice));
   makeOwned(watched + "/alice.old", kAlice, 0640, "alice's");
   makeOwned(watched + "/bob.old", kBob, 0604, "bob's");
-  temp.write("sweeprun.plist",
-             "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>DataFile</key><string>" +
-                 temp.file("system.data") +
-                 "</string><key>LogToFile</key><true/><key>LogFileName</key><string>" +
-                 temp.file("run.log") +
-                 "</string><key>Folders</key><array><dict><key>Path</key><string>" + watched +
-                 "</string><key>Condition</key><string>name: *.old</string></dict></array>"
-                 "</dict></plist>");
-  fs::permissions(temp.file("sweeprun.plist"), fs::perms(0600));
+  writeSystemConfig("<dict><key>Path</key><string>" + watched +
+                    "</string><key>Condition</key><string>name: *.old</string></dict>");
   const std::string tool = readOnlyDriverIn(temp.path());
-  std::vector<std::string> environment = toolEnvironment(temp.file("root"), "root", temp.path());
-  environment.push_back("SWEEPRUN_TEST_ACCOUNTS=" + std::to_string(kAlice) + ":" +
-                        std::to_string(kAlice) + ":" + aliceHome);
-  environment.push_back("SWEEPRUN_TEST_TOPDIRS=" + volume);
-
-  const ProgramResult run = runProgram(tool, {tool, "-s"}, environment, temp.path());
+  const ProgramResult run = runProgram(tool, {tool, "-s"}, systemEnvironment(aliceHome), temp.path());
   ASSERT_EQ(0, run.exitStatus) << run.err << temp.read("run.log");
 
   // Alice's entry is in her home Trash, Bob's in the volume's Trash for him;
@@ -123,6 +149,63 @@ TEST_F(TrashEndToEndTest, SystemModeGivesEachOwnerTheirEntriesToRestore) {
   EXPECT_EQ(0640u, statOf(watched + "/alice.old").st_mode & 07777);
   EXPECT_EQ(kBob, statOf(watched + "/bob.old").st_uid);
   EXPECT_EQ(0604u, statOf(watched + "/bob.old").st_mode & 07777);
+}
+
+// What "sweeply preview --system" says is what the next system run does, to
+// the Trash of each entry's owner, and the preview itself changes nothing.
+TEST_F(TrashEndToEndTest, SystemPreviewAgreesWithTheNextRunAndTouchesNothing) {
+  const std::string watched = volume + "/shared", drop = volume + "/drop",
+                    aliceHome = volume + "/home/alice";
+  for (const std::string& folder : {watched, drop, aliceHome}) fs::create_directories(folder);
+  fs::permissions(watched, fs::perms(01777));
+  ASSERT_EQ(0, chown(aliceHome.c_str(), kAlice, kAlice));
+  writeSystemConfig("<dict><key>Path</key><string>" + watched +
+                    "</string><key>Condition</key><string>name: *.old</string></dict>"
+                    "<dict><key>Path</key><string>" + drop +
+                    "</string><key>Action</key><string>delete</string>"
+                    "<key>Condition</key><string>name: *.old</string></dict>");
+  const std::string tool = readOnlyDriverIn(temp.path());
+  const auto run = [&](std::vector<std::string> arguments) {
+    return runProgram(tool, arguments, systemEnvironment(aliceHome), temp.path());
+  };
+  temp.write("volume/shared/keep.txt", "kept");
+  ASSERT_EQ(0, run({tool, "-s"}).exitStatus) << "a first run makes the database and the log";
+  makeOwned(watched + "/alice.old", kAlice, 0640, "alice's");
+  makeOwned(watched + "/bob.old", kBob, 0604, "bob's");
+  temp.write("volume/shared/new.txt", "new");
+  temp.write("volume/drop/x.old", "x");
+
+  const std::map<std::string, std::string> before = snapshot(temp.path());
+  const ProgramResult preview = run({"sweeply", "preview", "--system"});
+  ASSERT_EQ(0, preview.exitStatus) << preview.err;
+  EXPECT_EQ(before, snapshot(temp.path())) << "a preview changes nothing";
+  std::set<std::string> planned;
+  std::istringstream lines(preview.out);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.compare(0, 2, "  ") == 0 && line.find("would be removed") == std::string::npos)
+      planned.insert(line.substr(2, line.find(" (") - 2));
+  }
+  const std::string bobTrash = volume + "/.Trash-" + std::to_string(kBob);
+  EXPECT_EQ((std::set<std::string>{
+                "keep         keep.txt", "take in      new.txt",
+                "trash        alice.old -> " + aliceHome + "/.local/share/Trash/files/alice.old",
+                "trash        bob.old -> " + bobTrash + "/files/bob.old",
+                "delete       x.old"}),
+            planned)
+      << preview.out;
+
+  ASSERT_EQ(0, run({tool, "-s"}).exitStatus);
+  EXPECT_EQ("alice's", temp.read(aliceHome.substr(temp.path().size() + 1) +
+                                 "/.local/share/Trash/files/alice.old"));
+  EXPECT_EQ("bob's", temp.read(bobTrash.substr(temp.path().size() + 1) + "/files/bob.old"));
+  EXPECT_FALSE(fs::exists(drop + "/x.old"));
+  EXPECT_TRUE(fs::exists(watched + "/new.txt"));
+
+  // A file the run would refuse to read is refused here too.
+  ASSERT_EQ(0, chown(temp.file("sweeprun.plist").c_str(), kAlice, kAlice));
+  const ProgramResult refused = run({"sweeply", "preview", "--system"});
+  EXPECT_EQ(1, refused.exitStatus);
+  EXPECT_NE(std::string::npos, refused.err.find("would not start: root must own")) << refused.err;
 }
 
 TEST_F(TrashEndToEndTest, UserModeTrashesIntoTheTopDirectoryTrashOfTheEntrysFileSystem) {

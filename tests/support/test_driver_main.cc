@@ -3,7 +3,10 @@
 // pause, the bound of a folder pattern and the time limit of an entry's
 // tree come from the environment (and the system data folder lies beside
 // the configuration file), so that tests of system and check mode never
-// touch /etc or /Users. Built with the tests only.
+// touch /etc or /Users. Started as "sweeply" (its first argument), it is the
+// companion command over that same world, so that a test compares what
+// "sweeply preview --system" says with what the next system run does. Built
+// with the tests only.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -14,6 +17,7 @@
 #include <vector>
 
 #include "cli/startup.h"
+#include "companion/companion_app.h"
 #include "fs/mapped_file.h"
 #include "fs/mount_table.h"
 #include "fs/path.h"
@@ -75,5 +79,7 @@ int main(int argc, char** argv) {
   ScopedProcess installed(context);
   // Located with the installed home folder; start-up drops it in system mode.
   context.userTrashPath = locateUserTrash(context.homeDirectory);
-  return exitStatusOf(startup(std::vector<std::string>(argv, argv + argc)));
+  const std::vector<std::string> arguments(argv, argv + argc);
+  if (argc > 0 && lastPathComponent(argv[0]) == "sweeply") return runCompanion(arguments);
+  return exitStatusOf(startup(arguments));
 }
