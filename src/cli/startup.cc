@@ -23,6 +23,7 @@
 #include "os/process_info.h"
 #include "os/system_log.h"
 #include "os/version.h"
+#include "settings/config_warnings.h"
 #include "settings/setting_values.h"
 #include "settings/settings_keys.h"
 #include "settings/trash_config_file_parser.h"
@@ -253,6 +254,8 @@ int installConfiguration(Installed& installed) {
   const std::string& config = process().configPath;
   if (!configuration.parse(config)) return kConfigInvalid;  // the parser reported why
   if (process().checkMode) {
+    for (const std::string& warning : configurationWarnings(configuration))
+      print(localized("Warning: %@\n", {warning}));
     print(localized("%s: OK\n", {config}));
     return 0;
   }

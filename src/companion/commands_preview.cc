@@ -15,6 +15,7 @@
 #include "os/process.h"
 #include "os/process_info.h"
 #include "settings/config_file_check.h"
+#include "settings/config_warnings.h"
 #include "settings/settings_keys.h"
 #include "settings/trash_config_file_parser.h"
 #include "settings/user_defaults.h"
@@ -113,6 +114,8 @@ bool readSystemConfiguration(const CompanionCommand& command, TrashConfigFilePar
     failure(command, localized("sweeprun -s would not start: %@: %@", {config, error}));
     return false;
   }
+  for (const std::string& warning : configurationWarnings(parser))
+    warnings += localized("Warning: %@\n", {warning});
   (json ? companionErr() : companionOut()) << warnings;
   return true;
 }

@@ -14,6 +14,7 @@
 #include "fs/file_io.h"
 #include "os/localization.h"
 #include "os/process.h"
+#include "settings/config_warnings.h"
 #include "settings/trash_config_file_parser.h"
 
 namespace sweeprun {
@@ -74,6 +75,8 @@ int runCheckConfig(const CompanionCommand& command, const std::vector<std::strin
   if (!readConfiguration(parser, file, error, &warnings))
     return failure(command, localized("%@: %@", {file, error}));
   companionOut() << warnings;
+  for (const std::string& warning : configurationWarnings(parser))
+    companionOut() << localized("Warning: %@\n", {warning});
   for (const std::string& note : placeNotes(file))
     companionOut() << localized("Note: %@\n", {note});
   companionOut() << localized("%@: OK\n", {file});

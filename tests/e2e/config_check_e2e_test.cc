@@ -117,7 +117,11 @@ TEST_F(ConfigCheckEndToEndTest, RefusesDangerousConfigurationsInCheckAndSystemMo
        "the folder must belong to root and be writable by root alone."},
       {"a metrics file in a folder of the exporter's account",
        kDataFile + kWatched + "<key>MetricsFile</key><string>$T/data/sweeprun.prom</string>",
-       [&] { makeFolder("data", kOtherUser, 0755); }, ""},
+       [&] {
+         fs::permissions(temp.path(), fs::perms(0755));  // the exporter reaches its folder
+         makeFolder("data", kOtherUser, 0755);
+       },
+       ""},
       {"a metrics file in a missing folder",
        kDataFile + kWatched + "<key>MetricsFile</key><string>$T/data/sweeprun.prom</string>",
        nullptr, "MetricsFile '$T/data/sweeprun.prom' names no file in an existing folder.", "",

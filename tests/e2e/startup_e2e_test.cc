@@ -353,6 +353,52 @@ TEST_F(StartupEndToEndTest, CheckModeReadsSizeUnitsAndRefusesWhatCannotMeanItsTe
       warned.out);
 }
 
+// What passes the check but is wrong in all likelihood is said before "OK":
+// a Path that matches nothing (runs pass it over without a word), and a
+// metrics file no exporter but root may read.
+TEST_F(StartupEndToEndTest, CheckModeWarnsOfPathsMatchingNothingAndMetricsOnlyRootReads) {
+  SKIP_UNLESS_ROOT();
+  fs::permissions(temp.path(), fs::perms(0755));
+  fs::create_directories(temp.file("watched"));
+  for (const auto& [folder, mode] : {std::pair{"open", 0755}, {"closed", 0700}}) {
+    fs::create_directories(temp.file(folder));
+    fs::permissions(temp.file(folder), fs::perms(mode));
+  }
+  const auto entries = [&](const std::string& path, const std::string& metricsFolder) {
+    return "<key>DataFile</key><string>" + temp.file("db.data") +
+           "</string><key>MetricsFile</key><string>" + temp.file(metricsFolder) +
+           "/sweeprun.prom</string><key>Folders</key><array><dict><key>Path</key><string>" +
+           temp.file(path) + "</string></dict></array>";
+  };
+  const struct {
+    const char* path;
+    const char* metricsFolder;
+    std::string warning;  // empty: none
+  } kCases[] = {
+      {"watched", "open", ""},
+      {"inbx", "open",
+       "Warning: Path '" + temp.file("inbx") + "' matches no folder now; runs pass it over"},
+      {"*/Drop", "open",
+       "Warning: Path '" + temp.file("*/Drop") + "' matches no folder now; runs pass it over"},
+      {"watched", "closed",
+       "Warning: MetricsFile '" + temp.file("closed/sweeprun.prom") +
+           "': only root may read the folder '" + temp.file("closed") + "'"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.path + std::string(" ") + c.metricsFolder);
+    writeConfig(entries(c.path, c.metricsFolder));
+    const ProgramResult result = run(driver(), {"-t"});
+    EXPECT_EQ(0, result.exitStatus);
+    const std::string ok = config + ": OK\n";
+    if (c.warning.empty()) {
+      EXPECT_EQ(ok, result.out);
+    } else {
+      EXPECT_EQ(0u, result.out.rfind(c.warning, 0)) << result.out;
+      EXPECT_EQ(result.out.size() - ok.size(), result.out.find('\n') + 1) << "one line, then OK";
+    }
+  }
+}
+
 TEST_F(StartupEndToEndTest, SystemModeRunWritesTheConfiguredRunLog) {
   SKIP_UNLESS_ROOT();
   writeConfig(validEntries() + loggingEntries());
