@@ -75,7 +75,7 @@ int setEnabled(const CompanionCommand& command, const std::vector<std::string>& 
         enabled ? "'%@' is already enabled.\n" : "'%@' is already disabled.\n", {path});
     return kCompanionSuccess;
   }
-  folder->setValue(folder_key::kEnabled, Value::boolean(enabled));
+  folder->setEnabled(enabled);
   if (!saveDatabase(command, database)) return kCompanionFailure;
   companionOut() << localized(enabled ? "Enabled '%@'.\n" : "Disabled '%@'.\n", {path});
   return kCompanionSuccess;

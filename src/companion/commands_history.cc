@@ -146,6 +146,9 @@ Value runSummary(const JournalRun& run) {
   summary.set("incomplete", Value::boolean(run.incomplete));
   summary.set("unrecorded", Value::unsignedInteger(run.unrecorded));
   summary.set("folders", Value::array(std::move(folders)));
+  Array missing;
+  for (const std::string& folder : run.missingFolders) missing.push_back(Value::text(folder));
+  summary.set("missingFolders", Value::array(std::move(missing)));
   return Value::dictionary(std::move(summary));
 }
 
@@ -212,6 +215,9 @@ int printHistory(const CompanionCommand& command, const ParsedArguments& parsed,
     if (run.incomplete) companionOut() << "  " << incompleteNote(run) << "\n";
     for (const auto& [folder, counts] : countsOf(run))
       companionOut() << "  " << terminalText(folder) << ": " << countsText(counts) << "\n";
+    for (const std::string& folder : run.missingFolders)
+      companionOut() << "  " << terminalText(folder) << ": " << localizedString("not found")
+                     << "\n";
   }
   return kCompanionSuccess;
 }

@@ -130,7 +130,7 @@ void applyFolderChanges(const FolderChanges& changes, TrashFolder& folder) {
   }
   if (changes.dated) folder.setValue(folder_key::kDatedFolder, Value::boolean(*changes.dated));
   if (changes.network) folder.setValue(folder_key::kMayBeAbsent, Value::boolean(*changes.network));
-  if (changes.enabled) folder.setValue(folder_key::kEnabled, Value::boolean(*changes.enabled));
+  if (changes.enabled) folder.setEnabled(*changes.enabled);
   if (changes.matchAll)
     folder.setValue(folder_key::kMatchAll, Value::integer(*changes.matchAll ? 1 : 0));
   if (changes.removeReadMe) {

@@ -69,6 +69,12 @@ Value folderSummary(const TrashFolder& folder, Date now, bool withItems,
   setFileText(summary, "path", folder.path());
   summary.set("name", Value::text(folder.value(folder_key::kName).asText()));
   summary.set("enabled", Value::boolean(folder.value(folder_key::kEnabled).asBool()));
+  // A folder a run turned off: when, and why.
+  const bool runDisabled = folder.value(folder_key::kDisabledBecause).isText();
+  summary.set("disabledByRun", runDisabled ? dateOrNull(folder, folder_key::kDisabledOn) : Value());
+  summary.set("disabledBecause",
+              runDisabled ? Value::text(folder.value(folder_key::kDisabledBecause).asText())
+                          : Value());
   summary.set("action", Value::text(actionName(play)));
   summary.set("destination", play == TrashFolder::kMoveAction
                                  ? Value::text(folder.value(folder_key::kDestination).asText())
@@ -114,7 +120,13 @@ std::string folderSummaryText(const Value& summary, Date now) {
     text += localized("refused: %@; runs skip it", {terminalText(s.get("refused").asText())});
     text += "\n  ";
   }
-  text += yesNo(s.get("enabled"), "enabled", "disabled");
+  if (s.get("disabledByRun").isDate()) {
+    text += localized("disabled by the run of %@: %@",
+                      {standardDateText(s.get("disabledByRun").asDate()),
+                       terminalText(s.get("disabledBecause").asText())});
+  } else {
+    text += yesNo(s.get("enabled"), "enabled", "disabled");
+  }
   const std::string_view action = s.get("action").asText();
   if (action == "moveto") {
     text += localized("; moves entries to '%@'", {terminalText(s.get("destination").asText())});

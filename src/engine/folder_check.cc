@@ -246,8 +246,16 @@ void FolderCheck::check(TrashFolder& folder) {
   logLine(world_.runLog, localized("Checking folder '%@'.", {loggableText(folder.path())}));
   std::unique_ptr<Folder> opened;
   EntryNames names;
-  const bool examined = openWatched(folder, opened) && listWatched(folder, *opened, names);
-  for (RunObserver* observer : options_.observers) observer->folderChecked(folder, examined);
+  bool missing = false;
+  const bool examined =
+      openWatched(folder, opened, missing) && listWatched(folder, *opened, names);
+  for (RunObserver* observer : options_.observers) {
+    if (missing) {
+      observer->folderMissing(folder);
+    } else {
+      observer->folderChecked(folder, examined);
+    }
+  }
   const int32_t removed = examined ? checkEntries(folder, *opened, names) : 0;
 
   folder.setValue(folder_key::kRemovedByLastCheck, Value::integer(removed));
@@ -259,10 +267,13 @@ void FolderCheck::check(TrashFolder& folder) {
   logLine(world_.runLog, "");
 }
 
-bool FolderCheck::openWatched(const TrashFolder& folder, std::unique_ptr<Folder>& opened) {
+bool FolderCheck::openWatched(const TrashFolder& folder, std::unique_ptr<Folder>& opened,
+                              bool& missing) {
   const std::string path(folder.path());
   std::string error;
-  if (options_.folders->openDirectory(path, opened, error) != OpenStatus::kOpened) {
+  const OpenStatus status = options_.folders->openDirectory(path, opened, error);
+  if (status != OpenStatus::kOpened) {
+    missing = status == OpenStatus::kMissing;
     reportError(localized("No folder found at '%@'.", {loggableText(path)}));
     return false;
   }

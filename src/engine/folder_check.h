@@ -41,8 +41,9 @@ class FolderCheck {
   struct Pass;
 
   /// Opens the watched folder into |opened|; false (reported) when it is
-  /// not there, refused, or its move-to folder is missing.
-  bool openWatched(const TrashFolder& folder, std::unique_ptr<Folder>& opened);
+  /// not there (then |missing| is set), refused, or its move-to folder is
+  /// missing.
+  bool openWatched(const TrashFolder& folder, std::unique_ptr<Folder>& opened, bool& missing);
   /// Lists the opened folder into |names|; false (reported, and counted as
   /// a failure) when the listing fails, even part-way.
   bool listWatched(const TrashFolder& folder, const Folder& dir, EntryNames& names);

@@ -121,6 +121,32 @@ void JournalKeeper::entryDecided(const TrashFolder& folder, const std::string& n
   stop(error, &record.original);
 }
 
+void JournalKeeper::folderSkipped(const TrashFolder& folder, ScheduleAnswer answer) {
+  // The load turned it off in this run, after the keeper began.
+  if (answer == ScheduleAnswer::kNotEnabled &&
+      folder.value(folder_key::kDisabledBecause).asText() == folder_key::kFolderNotFound &&
+      !folder.value(folder_key::kDisabledOn).isNone() &&
+      folder.dateForKey(folder_key::kDisabledOn).seconds >= started_.seconds)
+    folderMissing(folder);
+}
+
+void JournalKeeper::folderMissing(const TrashFolder& folder) {
+  if (stopped_) return;
+  std::string error;
+  if (!writer_.isOpen() && !writer_.open(path_, started_, limitDays_, kJournalWait, error)) {
+    fail(error);
+    return;
+  }
+  JournalRecord missing;
+  missing.kind = JournalRecord::Kind::kMissing;
+  missing.run = runId_;
+  missing.started = started_;
+  missing.mode = mode_;
+  missing.number = written_;
+  missing.folder = folder.path();
+  if (!writer_.append(missing, error)) fail(error);
+}
+
 void JournalKeeper::runFinished(int) {
   std::string error;
   if (!writer_.close(error)) fail(error);

@@ -29,8 +29,11 @@ class JournalKeeper : public RunObserver {
   /// limit ("LogLimit"), which trims the journal too.
   JournalKeeper(const RunWorld& world, std::string path, double limitDays);
 
-  void folderSkipped(const TrashFolder&, ScheduleAnswer) override {}
+  /// A folder this run turned off because it was not found, as one that
+  /// the run did not find: a missing record.
+  void folderSkipped(const TrashFolder& folder, ScheduleAnswer answer) override;
   void folderChecked(const TrashFolder&, bool) override {}
+  void folderMissing(const TrashFolder& folder) override;
   void entryDecided(const TrashFolder& folder, const std::string& name,
                     const EntryDecision& decision) override;
   void runFinished(int failures) override;

@@ -53,6 +53,10 @@ const FolderFamily kFolderFamilies[] = {
     {"sweeprun_folder_last_run_checked",
      "Whether the last run checked the folder (1) or its schedule passed it over (0).",
      [](const FolderTally& f) { return f.checked ? 1.0 : 0.0; }},
+    {"sweeprun_folder_missing",
+     "Whether the last run found no folder at the path (1): then it was not checked; a user-mode "
+     "folder stays 1 while it is turned off for that.",
+     [](const FolderTally& f) { return f.missing ? 1.0 : 0.0; }},
     {"sweeprun_folder_last_run_entries_seen", "Entries the last run looked at in the folder.",
      [](const FolderTally& f) { return static_cast<double>(f.seen); }},
     {"sweeprun_folder_last_run_entries_taken_in",

@@ -37,6 +37,10 @@ class RunObserver {
   virtual void folderChecked(const TrashFolder& folder, bool examined) = 0;
   virtual void entryDecided(const TrashFolder& folder, const std::string& name,
                             const EntryDecision& decision) = 0;
+  /// A folder check found no folder at the folder's path; told instead of
+  /// folderChecked, and no entry follows. An observer that keeps no
+  /// account of missing folders takes it as a folder not examined.
+  virtual void folderMissing(const TrashFolder& folder) { folderChecked(folder, false); }
   /// The run is over (its database saved or not); |failures| as failures().
   virtual void runFinished(int failures) { (void)failures; }
   /// Asked before each removal of a run that does its work. False holds the

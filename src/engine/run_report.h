@@ -32,6 +32,7 @@ class RunReport : public RunObserver {
   void folderChecked(const TrashFolder& folder, bool examined) override {
     tally_.folderChecked(folder, examined);
   }
+  void folderMissing(const TrashFolder& folder) override { tally_.folderMissing(folder); }
   void entryDecided(const TrashFolder& folder, const std::string& name,
                     const EntryDecision& decision) override;
   void runFinished(int failures) override { tally_.runFinished(failures); }

@@ -22,10 +22,17 @@ FolderTally& RunTally::tallyOf(const TrashFolder& folder) {
 void RunTally::folderSkipped(const TrashFolder& folder, ScheduleAnswer answer) {
   (void)answer;
   FolderTally& tally = tallyOf(folder);
+  tally.missing = folder.value(folder_key::kDisabledBecause).asText() == folder_key::kFolderNotFound;
   tally.tracked = folder.items() ? folder.items()->size() : 0;
   // Stored as a number or a date, by the run or the companion; absent when
   // the folder was never checked.
   if (!folder.value(folder_key::kLastCheck).isNone()) tally.lastCheck = folder.dateForKey(folder_key::kLastCheck);
+}
+
+void RunTally::folderMissing(const TrashFolder& folder) {
+  // Not checked: it keeps what it tracked and when it was last checked.
+  folderSkipped(folder, ScheduleAnswer::kNotPresent);
+  tallyOf(folder).missing = true;
 }
 
 void RunTally::folderChecked(const TrashFolder& folder, bool examined) {

@@ -16,6 +16,7 @@ struct FolderTally {
   std::string path;
   bool enabled = false;
   bool checked = false;           // checked in this run (else skipped by the schedule)
+  bool missing = false;           // not found by this run, or turned off since a run did not find it
   uint64_t seen = 0;              // entries decided on in this run
   uint64_t takenIn = 0;           // new entries, kept and tracked from now on
   uint64_t removed = 0;           // trashed, deleted or moved
@@ -35,6 +36,7 @@ class RunTally : public RunObserver {
 
   void folderSkipped(const TrashFolder& folder, ScheduleAnswer answer) override;
   void folderChecked(const TrashFolder& folder, bool examined) override;
+  void folderMissing(const TrashFolder& folder) override;
   void entryDecided(const TrashFolder& folder, const std::string& name,
                     const EntryDecision& decision) override;
   void runFinished(int failures) override;

@@ -272,6 +272,16 @@ void writeJournalLine(const JournalRecord& record, std::string& out) {
     line.finish();
     return;
   }
+  if (record.kind == JournalRecord::Kind::kMissing) {
+    line.text("record", "missing");
+    line.path("run", record.run);
+    line.date("started", record.started);
+    line.path("mode", record.mode);
+    line.number("entry", record.number);
+    line.path("folder", record.folder);
+    line.finish();
+    return;
+  }
   line.text("record", undo ? "undo" : "entry");
   line.path("run", record.run);
   line.date("started", record.started);
@@ -331,6 +341,12 @@ std::optional<JournalRecord> parseJournalLine(std::string_view line) {
     record.kind = JournalRecord::Kind::kIncomplete;
     record.mode = textOf(object, "mode");
     record.unrecorded = numberOf(object, "unrecorded").value_or(0);
+    return record;
+  }
+  if (kind == "missing") {
+    record.kind = JournalRecord::Kind::kMissing;
+    record.mode = textOf(object, "mode");
+    record.folder = pathOf(object, "folder");
     return record;
   }
   if (kind != "entry") return std::nullopt;
@@ -576,6 +592,9 @@ std::vector<JournalRun> journalRuns(const std::vector<JournalRecord>& records) {
       if (run.mode.empty()) run.mode = record.mode;
       run.incomplete = true;
       run.unrecorded += record.unrecorded;
+    } else if (record.kind == JournalRecord::Kind::kMissing) {
+      if (run.mode.empty()) run.mode = record.mode;
+      run.missingFolders.push_back(record.folder);
     } else {
       if (run.mode.empty()) run.mode = record.mode;
       run.entries.push_back(record);

@@ -20,7 +20,7 @@ namespace sweeprun {
 /// journal could take no more ("incomplete"). The journal is JSON Lines, one
 /// object per line, appended in the order things were done.
 struct JournalRecord {
-  enum class Kind { kEntry, kUndo, kIncomplete };
+  enum class Kind { kEntry, kUndo, kIncomplete, kMissing };
   Kind kind = Kind::kEntry;
   std::string run;      // the run's identifier, "20261207T204512Z-4711"
   Date started;         // when the run began
@@ -56,6 +56,10 @@ struct JournalRecord {
   // removed after it without a record (0, or 1 where a line that found no
   // room could not be foreseen).
   uint64_t unrecorded = 0;
+
+  // A missing record: |run|, |mode|, as |number| the number of the run's
+  // last entry before it, and as |folder| a watched folder that the run did
+  // not find (and, in user mode, turned off).
 };
 
 /// The journal's identifier for a run that began at |started| in process
@@ -162,6 +166,7 @@ struct JournalRun {
   // in it.
   bool incomplete = false;
   uint64_t unrecorded = 0;
+  std::vector<std::string> missingFolders;  // watched folders it did not find
 
   bool isUndone(uint64_t number) const;
 };

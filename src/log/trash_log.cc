@@ -150,6 +150,11 @@ void TrashLog::err(TrashLog* runLog, std::string_view message) {
   if (runLog) runLog->log(localized("Error: %@", {message}));
 }
 
+void TrashLog::warn(TrashLog* runLog, std::string_view message) {
+  systemLog(message, LogPriority::kWarning);
+  if (runLog) runLog->log(localized("Warning: %@", {message}));
+}
+
 void logLine(TrashLog* runLog, std::string_view line) {
   if (runLog) runLog->log(line);
 }

@@ -48,6 +48,10 @@ class TrashLog {
   /// Reports an error: always to the system log (echoed on standard error),
   /// and as "Error: <message>" to |runLog| when one is open (not null).
   static void err(TrashLog* runLog, std::string_view message);
+  /// Reports what needs a person's eye but is no failure: to the system log
+  /// at warning priority (echoed on standard error), and as "Warning:
+  /// <message>" to |runLog| when one is open.
+  static void warn(TrashLog* runLog, std::string_view message);
 
  private:
   /// Cuts the sections that began more than |limitDays| days ago from the

@@ -29,6 +29,11 @@ inline constexpr std::string_view kCompanionState = "busy";  // kept, never read
 inline constexpr std::string_view kReadMeName = "rfil";
 inline constexpr std::string_view kReadMeText = "rtxt";
 inline constexpr std::string_view kUnmatchedPattern = "glob";  // a configured path no entry matched
+// Why a run turned the folder off, and when (the run's start): only a run
+// that did not find the folder does, and enabling it again drops both.
+inline constexpr std::string_view kDisabledOn = "doff";
+inline constexpr std::string_view kDisabledBecause = "dwhy";  // kFolderNotFound
+inline constexpr std::string_view kFolderNotFound = "folder not found";
 }  // namespace folder_key
 
 /// A rule of a folder (its "data" dictionary).

@@ -6,6 +6,7 @@
 
 #include "fs/alias_record.h"
 #include "fs/path.h"
+#include "log/terminal_text.h"
 #include "log/trash_log.h"
 #include "model/key_path.h"
 #include "model/record_keys.h"
@@ -77,6 +78,12 @@ TrashFolder TrashFolder::folderWithPath(std::string_view /*path*/) {
   return folder;
 }
 
+void TrashFolder::setEnabled(bool enabled) {
+  data.set(folder_key::kEnabled, Value::boolean(enabled));
+  data.remove(folder_key::kDisabledOn);
+  data.remove(folder_key::kDisabledBecause);
+}
+
 TrashFolder TrashFolder::fromCoder(KeyedDecoder& coder, const RunWorld& world,
                                    const ItemSelection& withItems) {
   TrashFolder folder;
@@ -99,9 +106,21 @@ TrashFolder TrashFolder::fromCoder(KeyedDecoder& coder, const RunWorld& world,
   std::optional<std::string> oldPath;
   if (resolution.resultCode != 0) {
     if (!folder.data.get(folder_key::kMayBeAbsent).asBool()) {
+      const bool wasEnabled = folder.data.get(folder_key::kEnabled).asBool();
       folder.data.set(folder_key::kEnabled, Value::boolean(false));
+      const std::string shown = terminalText(storedPath);
       TrashLog::err(world.runLog, localized("Unable to resolve alias to '%@' (Error %d).",
-                                            {storedPath, std::to_string(resolution.resultCode)}));
+                                            {shown, std::to_string(resolution.resultCode)}));
+      if (wasEnabled) {
+        // Said once, when the folder is turned off; what list and show say
+        // after, from the two keys.
+        folder.setDate(world.clock(), folder_key::kDisabledOn);
+        folder.data.set(folder_key::kDisabledBecause, Value::text(folder_key::kFolderNotFound));
+        TrashLog::warn(world.runLog,
+                       localized("Folder '%@' was not found, so runs no longer check it; once it "
+                                 "is back, turn it on again with: sweeply enable '%@'",
+                                 {shown, shown}));
+      }
     }
   } else if (resolution.changed) {
     oldPath = storedPath;

@@ -62,6 +62,10 @@ class TrashFolder : public ArchivableObject {
   /// present, its alias when this record has none, and its items array).
   void mergeFolder(const TrashFolder& stored);
 
+  /// Turns the folder on or off at a person's word, which drops what a run
+  /// recorded when it turned the folder off.
+  void setEnabled(bool enabled);
+
   /// The date under the key; the reference date when absent.
   Date dateForKey(std::string_view key) const;
   void setDate(Date date, std::string_view key);

@@ -23,7 +23,7 @@ void sendToSyslog(std::string_view message, LogPriority priority) {
   (void)opened;
   // The message is data: it goes through "%.*s", never as the format.
   const int length = static_cast<int>(std::min<size_t>(message.size(), INT_MAX));
-  syslog(priority == LogPriority::kError ? LOG_ERR : LOG_NOTICE, "%.*s", length, message.data());
+  syslog(syslogLevelOf(priority), "%.*s", length, message.data());
 }
 
 SystemLogEcho& echoStream() {
@@ -32,6 +32,18 @@ SystemLogEcho& echoStream() {
 }
 
 }  // namespace
+
+int syslogLevelOf(LogPriority priority) {
+  switch (priority) {
+    case LogPriority::kError:
+      return LOG_ERR;
+    case LogPriority::kWarning:
+      return LOG_WARNING;
+    case LogPriority::kNotice:
+      break;
+  }
+  return LOG_NOTICE;
+}
 
 SystemLogEcho setSystemLogEcho(SystemLogEcho echo) {
   SystemLogEcho previous = std::move(echoStream());

@@ -8,7 +8,10 @@ namespace sweeprun {
 
 /// How much a message of the system log matters: what a journal query such
 /// as "journalctl -p err" selects by.
-enum class LogPriority { kError, kNotice };
+enum class LogPriority { kError, kWarning, kNotice };
+
+/// The syslog level of |priority| (LOG_ERR, LOG_WARNING, LOG_NOTICE).
+int syslogLevelOf(LogPriority priority);
 
 /// Names the stream systemLog echoes its messages on: the tool's standard
 /// error, asked for at each message, or none to echo nothing. The entry

@@ -48,7 +48,7 @@ bool sendJournalRecord(std::string_view message, LogPriority priority,
   texts.reserve(fields.size() + 3);
   texts.push_back(field("MESSAGE", message));
   texts.push_back(
-      field("PRIORITY", std::to_string(priority == LogPriority::kError ? LOG_ERR : LOG_NOTICE)));
+      field("PRIORITY", std::to_string(syslogLevelOf(priority))));
   texts.push_back(field("SYSLOG_IDENTIFIER", kJournalIdentifier));
   for (const JournalField& extra : fields) texts.push_back(field(extra.name, extra.value));
   // sd_journal_sendv takes each field whole, so a value with a line break

@@ -337,6 +337,83 @@ TEST_F(FleetEndToEndTest, SystemModeWritesTheConfiguredMetricsFile) {
   EXPECT_EQ(0, parsed.samples.at("sweeprun_last_run_exit_status"));
 }
 
+// A watched folder that is gone is named where people and tools look: the
+// run log, the journal (sweeply history), the metrics file (not checked,
+// missing, its last check as it was) and, in user mode, sweeply list.
+TEST_F(FleetEndToEndTest, AFolderThatIsGoneIsNamedInTheLogJournalMetricsAndList) {
+  const std::string inbox = temp.file("Inbox");
+  const auto sample = [&](const std::string& name) {
+    const ParsedMetrics parsed = parseMetricsText(temp.read("metrics/sweeprun.prom"));
+    const auto found = parsed.samples.find(seriesKey(name, "folder", inbox));
+    return found == parsed.samples.end() ? -1.0 : found->second;
+  };
+  // The folder's last check, and that it came before the last run began.
+  const auto lastCheckBeforeRun = [&] {
+    const ParsedMetrics parsed = parseMetricsText(temp.read("metrics/sweeprun.prom"));
+    return sample("sweeprun_folder_last_check_timestamp_seconds") <
+           parsed.samples.at("sweeprun_last_run_start_timestamp_seconds");
+  };
+  const auto run = [&] {
+    return runProgram(SWEEPRUN_TOOL_PATH, {"sweeprun"}, toolEnvironment(home, "alice", temp.path()),
+                      temp.path());
+  };
+  const auto sweeplyOut = [&](std::vector<std::string> arguments) {
+    const std::string program = fs::path(SWEEPRUN_TOOL_PATH).parent_path() / "sweeply";
+    arguments.insert(arguments.begin(), program);
+    return runProgram(program, arguments, toolEnvironment(home, "alice", temp.path()),
+                      temp.path())
+        .out;
+  };
+  ASSERT_EQ(0, sweeply({"prefs", "LogToFile", "yes"}));
+  ASSERT_EQ(0, sweeply({"prefs", "LogFileName", temp.file("run.log")}));
+  run();
+  fs::remove_all(inbox);
+  run();
+
+  EXPECT_EQ(1, sample("sweeprun_folder_missing"));
+  EXPECT_EQ(0, sample("sweeprun_folder_last_run_checked"));
+  EXPECT_TRUE(lastCheckBeforeRun()) << "not a fresh check";
+  EXPECT_NE(std::string::npos,
+            temp.read("run.log").find("Warning: Folder '" + inbox +
+                                      "' was not found, so runs no longer check it; once it is "
+                                      "back, turn it on again with: sweeply enable '" +
+                                      inbox + "'"))
+      << temp.read("run.log");
+  EXPECT_NE(std::string::npos, sweeplyOut({"history"}).find("  " + inbox + ": not found\n"));
+  const std::string list = sweeplyOut({"list"});
+  EXPECT_NE(std::string::npos, list.find(": folder not found")) << list;
+  EXPECT_NE(std::string::npos, list.find("disabled by the run of ")) << list;
+
+  fs::create_directories(inbox);
+  ASSERT_EQ(0, sweeply({"enable", inbox}));
+  EXPECT_EQ(std::string::npos, sweeplyOut({"list"}).find("folder not found"));
+
+  // System mode checks the folders of its file on every run: one that is
+  // gone is named in each run's metrics and journal, and stays configured.
+  if (geteuid() != 0) return;
+  temp.write("sweeprun.plist", "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict>"
+                               "<key>DataFile</key><string>" + temp.file("system.data") +
+                                   "</string><key>MetricsFile</key><string>" + metrics() +
+                                   "</string><key>Folders</key><array><dict><key>Path</key>"
+                                   "<string>" + inbox + "</string></dict></array></dict></plist>");
+  fs::permissions(temp.file("sweeprun.plist"), fs::perms(0600));
+  const std::string driver = readOnlyDriverIn(temp.path());
+  const auto runSystem = [&] {
+    return runProgram(driver, {driver, "-s"}, toolEnvironment(home, "root", temp.path()),
+                      temp.path());
+  };
+  ASSERT_EQ(0, runSystem().exitStatus);
+  EXPECT_EQ(0, sample("sweeprun_folder_missing"));
+  fs::remove_all(inbox);
+  const ProgramResult gone = runSystem();
+  EXPECT_EQ(0, gone.exitStatus);
+  EXPECT_NE(std::string::npos, gone.err.find("No folder found at '" + inbox + "'.")) << gone.err;
+  EXPECT_EQ(1, sample("sweeprun_folder_missing"));
+  EXPECT_EQ(0, sample("sweeprun_folder_last_run_checked"));
+  EXPECT_TRUE(lastCheckBeforeRun()) << "not a fresh check";
+  EXPECT_NE(std::string::npos, temp.read("var-lib-sweeprun/journal.jsonl").find("\"missing\""));
+}
+
 // The same run against the system's own journal daemon, in the run's
 // namespace, and read back with journalctl by the fields a query uses: the
 // daemon keeps only fields whose names it accepts.

@@ -156,7 +156,7 @@ TEST_F(RunTallyTest, MetricsTextFollowsTheFormatAndCarriesTheRun) {
     ASSERT_NE(parsed.samples.end(), found) << e.series << "\n" << text;
     EXPECT_DOUBLE_EQ(e.value, found->second) << e.series;
   }
-  EXPECT_EQ(8u * 2 + 3, parsed.samples.size()) << text;
+  EXPECT_EQ(9u * 2 + 3, parsed.samples.size()) << text;
 }
 
 // The grammar the test reads by must itself refuse what a scraper refuses,

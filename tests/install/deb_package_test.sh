@@ -100,7 +100,9 @@ else
   install -m 600 "$root/usr/share/doc/sweeprun/examples/sweeprun.plist" "$root/etc/sweeprun.plist"
   output=$(env -i USER=root /usr/sbin/chroot "$root" /usr/bin/sweeprun -t 2>&1)
   status=$?
-  expect_same "sweeprun -t in the throw-away root" "/etc/sweeprun.plist: OK" "$output"
+  # The example's folders are not in the throw-away root: check mode says so.
+  expect_same "sweeprun -t in the throw-away root" "/etc/sweeprun.plist: OK" \
+    "$(grep -v "^Warning: Path '.*' matches no folder now" <<<"$output")"
   [ "$status" -eq 0 ] || fail "sweeprun -t ended with status $status"
 fi
 

@@ -82,7 +82,9 @@ else
   finish
   exit 0
 fi
-expect_same "check mode on the example" "$stage/etc/sweeprun.plist: OK" "$output"
+# The example's folders are not on this machine: check mode says so of each.
+expect_same "check mode on the example" "$stage/etc/sweeprun.plist: OK" \
+  "$(grep -v "^Warning: Path '.*' matches no folder now" <<<"$output")"
 [ "$status" -eq 0 ] || fail "check mode on the example ended with status $status"
 
 finish

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "model/fake_coder.h"
+#include "model/record_keys.h"
 #include "os/process.h"
 #include "support/test_process.h"
 
@@ -231,9 +232,13 @@ TEST_F(TrashFolderTest, AliasThatFailsDisablesTheFolderUnlessItMayBeAbsent) {
     EXPECT_FALSE(folder.items());
     EXPECT_TRUE(folder.rules().empty());
     if (c.reported) {
-      EXPECT_EQ("Unable to resolve alias to '" + std::string(c.data.get("path").asText()) +
-                    "' (Error -43).\n",
+      const std::string path(c.data.get("path").asText());
+      EXPECT_EQ("Unable to resolve alias to '" + path +
+                    "' (Error -43).\nFolder '" + path +
+                    "' was not found, so runs no longer check it; once it is back, turn it on "
+                    "again with: sweeply enable '" + path + "'\n",
                 test_.err());
+      EXPECT_EQ(folder_key::kFolderNotFound, folder.value(folder_key::kDisabledBecause).asText());
     } else {
       EXPECT_EQ("", test_.err());
     }
