@@ -21,8 +21,9 @@ namespace {
 
 constexpr unsigned kPrivateFileMode = 0600;
 
-// Reads the configuration file as check mode does, with its one message
-// captured instead of printed. False with that message in |error|; true
+// Reads the configuration file as check mode does, with its messages
+// captured instead of printed. False with the fault in |error| (and the
+// folder entry that holds it on a line of its own, when one does); true
 // with the warnings check mode prints (each line ending in a line feed) in
 // |warnings|, when given.
 bool readConfiguration(TrashConfigFileParser& parser, const std::string& path, std::string& error,
@@ -40,13 +41,9 @@ bool readConfiguration(TrashConfigFileParser& parser, const std::string& path, s
     if (warnings) *warnings = captured.str();
     return true;
   }
-  error = captured.str();
-  while (!error.empty() && error.back() == '\n') error.pop_back();
-  const std::string prefix = localized("Error: %s\n", {""});
-  if (error.compare(0, prefix.size() - 1, prefix, 0, prefix.size() - 1) == 0) {
-    error.erase(0, prefix.size() - 1);
-  }
+  error = parser.fault();
   if (error.empty()) error = localizedString("the file is not a valid configuration file");
+  if (!parser.faultPlace().empty()) error += "\n" + parser.faultPlace();
   return false;
 }
 
