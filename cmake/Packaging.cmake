@@ -7,11 +7,14 @@
 #   share/doc/sweeprun/               README.md, examples/sweeprun.plist, launchd/*.plist
 #   lib/systemd/{system,user}/        sweeprun.service and sweeprun.timer
 #   <state>/                          mode 0700, the example configuration's database folder
+#   <etc>/logrotate.d/sweeprun        the rotation of the system-mode run log
 # <state> is /var/lib/sweeprun for the prefixes /usr and /usr/local, else
-# <prefix>/var/lib/sweeprun; SWEEPRUN_STATE_DIR overrides it.
+# <prefix>/var/lib/sweeprun; SWEEPRUN_STATE_DIR overrides it. <etc> is /etc
+# for the same two prefixes (logrotate reads nowhere else), else <prefix>/etc.
 #
 # /etc/sweeprun.plist is never installed: it belongs to the administrator,
-# must be root-owned with mode 0600, and is never to be overwritten.
+# must be root-owned with mode 0600, and is never to be overwritten. The
+# package's one conffile is the logrotate file.
 #
 # The units, the launchd property lists and the example configuration name
 # the installed tool and the state folder. Both are known only at install
@@ -94,6 +97,11 @@ set(_sweeprun_install_time_code [==[
   sweeprun_full_path(docdir "@CMAKE_INSTALL_DOCDIR@")
   sweeprun_full_path(libdir "lib")
   set(SWEEPRUN_BINARY "${bindir}/sweeprun")
+  if(prefix STREQUAL "/usr" OR prefix STREQUAL "/usr/local")
+    set(sysconfdir "/etc")
+  else()
+    set(sysconfdir "${prefix}/etc")
+  endif()
   set(state "@SWEEPRUN_STATE_DIR@")
   if(state STREQUAL "")
     if(prefix STREQUAL "/usr" OR prefix STREQUAL "/usr/local")
@@ -129,6 +137,8 @@ set(_sweeprun_install_time_code [==[
                               "${docdir}/launchd" org.sweeply.sweeprun.plist)
   sweeprun_install_configured(launchd/org.sweeply.sweeprun.agent.plist
                               "${docdir}/launchd" org.sweeply.sweeprun.agent.plist)
+
+  sweeprun_install_configured(logrotate/sweeprun "${sysconfdir}/logrotate.d" sweeprun)
 
   # The example names /var/lib/sweeprun; point it at this install's folder.
   sweeprun_staged(example "${docdir}/examples/sweeprun.plist")
@@ -167,5 +177,9 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Stripped binaries; the debugging symbols are not shipped.
 set(CPACK_STRIP_FILES ON)
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "systemd")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "systemd, logrotate")
+# The logrotate file is the administrator's to edit (it names the run log of
+# /etc/sweeprun.plist), so an upgrade must not overwrite it.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${_sweeprun_packaging}/debian/conffiles)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

@@ -23,6 +23,7 @@ packages=(
   util-linux                   # setpriv and unshare: tests act as other users, in namespaces
   bc                           # bench/trash_places.sh
   systemd                      # tests verify the timer units (systemd-analyze)
+  logrotate                    # tests dry-run the packaged logrotate file
 )
 
 missing=()

@@ -40,13 +40,9 @@ bool readConfiguration(TrashConfigFileParser& parser, const std::string& path, s
     if (warnings) *warnings = captured.str();
     return true;
   }
-  error = captured.str();
-  while (!error.empty() && error.back() == '\n') error.pop_back();
-  const std::string prefix = localized("Error: %s\n", {""});
-  if (error.compare(0, prefix.size() - 1, prefix, 0, prefix.size() - 1) == 0) {
-    error.erase(0, prefix.size() - 1);
-  }
+  error = parser.fault();
   if (error.empty()) error = localizedString("the file is not a valid configuration file");
+  if (!parser.faultPlace().empty()) error += "\n" + parser.faultPlace();
   return false;
 }
 

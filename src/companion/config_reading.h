@@ -8,9 +8,10 @@ namespace sweeprun {
 class TrashConfigFileParser;
 
 /// Reads the configuration file at |path| into |parser| as check mode does,
-/// with its one message captured instead of printed. False with that
-/// message in |error|; true with the warnings check mode prints (each line
-/// ending in a line feed) in |warnings|, when given.
+/// with its messages captured instead of printed. False with the fault in
+/// |error| (and the folder entry that holds it on a line of its own, when
+/// one does); true with the warnings check mode prints (each line ending in
+/// a line feed) in |warnings|, when given.
 bool readConfiguration(TrashConfigFileParser& parser, const std::string& path, std::string& error,
                        std::string* warnings = nullptr);
 

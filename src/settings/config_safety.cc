@@ -166,7 +166,8 @@ std::string ConfigSafety::refusalOfWatchedFolder(const std::string& path,
 }
 
 bool ConfigSafety::checkFiles(const FolderList& folders, const std::vector<std::string>& patterns,
-                              std::string& error) const {
+                              std::string& error, size_t* refused) const {
+  if (refused) *refused = folders.size();
   const std::string& dbPath = *files_.dataFile;
   const std::string dataFile = standardizePath(dbPath, "");
   if (const auto existing = attributesOfItemAtPath(dataFile);
@@ -198,7 +199,10 @@ bool ConfigSafety::checkFiles(const FolderList& folders, const std::vector<std::
       identity = folderIdentity(opened);
     }
     error = watchedFolderRefusal(guarded, patterns[i], path, identity);
-    if (!error.empty()) return false;
+    if (!error.empty()) {
+      if (refused) *refused = i;
+      return false;
+    }
   }
   return true;
 }

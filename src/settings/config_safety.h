@@ -41,9 +41,11 @@ class ConfigSafety {
   /// The database (which must be given) and the run log in folders only
   /// root can change, and none of |folders|, each from the "Path" text of
   /// |patterns| at the same place, that refusalOfWatchedFolder would refuse.
-  /// False with the first refusal in |error|.
+  /// False with the first refusal in |error|; when that is about one of
+  /// |folders|, its place goes to |refused| (if given), which is otherwise
+  /// set past the last folder.
   bool checkFiles(const FolderList& folders, const std::vector<std::string>& patterns,
-                  std::string& error) const;
+                  std::string& error, size_t* refused = nullptr) const;
 
   /// Empty when a run may check the watched folder |folder|, opened by
   /// |path|; else why not: the folder is the root, the accounts folder, or

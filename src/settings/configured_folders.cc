@@ -11,6 +11,9 @@ void ConfiguredFolders::start(size_t expected) {
   folders_->reserve(expected);
   patterns_.clear();
   patterns_.reserve(expected);
+  entries_.clear();
+  entries_.reserve(expected);
+  entryCount_ = 0;
 }
 
 bool ConfiguredFolders::add(TrashFolder folder, const std::string& pattern,
@@ -25,6 +28,7 @@ bool ConfiguredFolders::add(TrashFolder folder, const std::string& pattern,
     return false;
   }
   if (!folders_) folders_.emplace();
+  const size_t entry = ++entryCount_;
   const std::vector<std::string>& matches = expansion.paths;
   if (matches.empty()) {
     // Nothing on disk (yet): the text stays a pattern for stored folders,
@@ -33,6 +37,7 @@ bool ConfiguredFolders::add(TrashFolder folder, const std::string& pattern,
     folder.setValue(folder_key::kUnmatchedPattern, Value::text(pattern));
     folders_->push_back(std::move(folder));
     patterns_.push_back(pattern);
+    entries_.push_back(entry);
     return true;
   }
   folder.setPath(matches.front(), world);
@@ -44,6 +49,7 @@ bool ConfiguredFolders::add(TrashFolder folder, const std::string& pattern,
     folders_->push_back(std::move(copy));
   }
   patterns_.insert(patterns_.end(), matches.size(), pattern);
+  entries_.insert(entries_.end(), matches.size(), entry);
   return true;
 }
 
@@ -81,6 +87,7 @@ void ConfiguredFolders::mergeInto(FolderList* stored) {
   *stored = std::move(merged);
   folders_.reset();
   patterns_.clear();
+  entries_.clear();
 }
 
 }  // namespace sweeprun

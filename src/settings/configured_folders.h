@@ -32,6 +32,9 @@ class ConfiguredFolders {
   const std::optional<FolderList>& folders() const { return folders_; }
   /// The "Path" text each of folders() came from, in the same order.
   const std::vector<std::string>& patterns() const { return patterns_; }
+  /// The entry each of folders() came from, counting the calls of add() from
+  /// 1, in the same order.
+  const std::vector<size_t>& entries() const { return entries_; }
 
   /// Merges the configured folders into the stored list, in place: each
   /// configured folder takes the state of the stored folder with its exact
@@ -46,6 +49,8 @@ class ConfiguredFolders {
  private:
   std::optional<FolderList> folders_;
   std::vector<std::string> patterns_;
+  std::vector<size_t> entries_;
+  size_t entryCount_ = 0;
 };
 
 }  // namespace sweeprun

@@ -153,6 +153,8 @@ void TrashConfigFileParser::setObject(const Value& value, std::string_view key) 
 
 bool TrashConfigFileParser::parse(const std::string& path) {
   configFile_ = path;
+  fault_.clear();
+  faultPlace_.clear();
   std::string message;
   std::string bytes;
   if (!readFile(path, bytes, message)) {
@@ -212,10 +214,20 @@ bool TrashConfigFileParser::parseArray(const Array& array, int index, int level,
   } else if (level == 1 && index == kFolders) {
     configured_.start(array.size());
   }
+  size_t entry = 0;
   for (const Value& element : array) {
+    ++entry;
     if (!verifyItem(element, index, level + 1, error) ||
-        !parseItem(element, index, level + 1, error))
+        !parseItem(element, index, level + 1, error)) {
+      if (level == 1 && index == kFolders) {
+        const Value* path =
+            element.isDictionary() ? element.dictionaryPtr()->find(xmlKeys[kPath]) : nullptr;
+        std::optional<std::string_view> text;
+        if (path && path->isText()) text = path->asText();
+        faultPlace_ = entryPlace(entry, text);
+      }
       return false;
+    }
   }
   return true;
 }
@@ -334,7 +346,7 @@ bool TrashConfigFileParser::applyAction(std::string_view action, std::string& er
   return false;
 }
 
-bool TrashConfigFileParser::checkRoot(std::string& error) const {
+bool TrashConfigFileParser::checkRoot(std::string& error) {
   if (!dbPath_) {
     error = localized("Required key missing: DataFile.");
     return false;
@@ -352,7 +364,13 @@ bool TrashConfigFileParser::checkRoot(std::string& error) const {
     return false;
   }
   const ConfigSafety judge = safety();
-  return judge.checkMetricsFile(error) && judge.checkFiles(*folders, configured_.patterns(), error);
+  if (!judge.checkMetricsFile(error)) return false;
+  size_t refused = 0;
+  if (judge.checkFiles(*folders, configured_.patterns(), error, &refused)) return true;
+  if (refused < folders->size()) {
+    faultPlace_ = entryPlace(configured_.entries()[refused], configured_.patterns()[refused]);
+  }
+  return false;
 }
 
 ConfigSafety TrashConfigFileParser::safety() const {
@@ -382,11 +400,23 @@ bool TrashConfigFileParser::parseRule(const std::string& text, std::string& erro
   return true;
 }
 
-void TrashConfigFileParser::reportParseError(const std::string& message) const {
+std::string TrashConfigFileParser::entryPlace(size_t entry,
+                                              std::optional<std::string_view> path) const {
+  const std::string number = std::to_string(entry);
+  if (!path) return localized("In folder entry %@ (no Path) of %@.", {number, configFile_});
+  return localized("In folder entry %@ (Path '%@') of %@.", {number, *path, configFile_});
+}
+
+void TrashConfigFileParser::reportParseError(const std::string& message) {
+  fault_ = message;
   if (world_.checkMode) {
-    if (world_.out) *world_.out << localized("Error: %s\n", {message}) << std::flush;
+    if (!world_.out) return;
+    *world_.out << localized("Error: %s\n", {message});
+    if (!faultPlace_.empty()) *world_.out << faultPlace_ << '\n';
+    *world_.out << std::flush;
   } else {
     systemLog(localized("Error parsing config file: %@", {message}));
+    if (!faultPlace_.empty()) systemLog(faultPlace_);
   }
 }
 

@@ -39,10 +39,15 @@ class TrashConfigFileParser : public Settings, public FolderListMerger {
   std::optional<NameList> globalIgnoreList() const override { return ignores_; }
 
   /// Reads and validates the configuration file at |path|, applying each
-  /// value as it passes. On the first fault, reports it ("Error: %s" on
-  /// standard output in check mode, "Error parsing config file: %@" in the
-  /// system log otherwise) and returns false.
+  /// value as it passes. On the first fault, reports it (see
+  /// reportParseError) and returns false.
   bool parse(const std::string& path);
+
+  /// The message of the fault parse() reported, and the line that says which
+  /// folder entry holds it ("In folder entry 2 (Path '/srv/inbox') of
+  /// FILE."; empty when the fault belongs to no entry).
+  const std::string& fault() const { return fault_; }
+  const std::string& faultPlace() const { return faultPlace_; }
 
   /// Merges the configured folders into the stored list, in place (see
   /// ConfiguredFolders::mergeInto; a pattern folder is one whose "Path"
@@ -81,16 +86,22 @@ class TrashConfigFileParser : public Settings, public FolderListMerger {
   bool applyItem(const Value& item, int index, int level, std::string& error);
   bool applyAction(std::string_view action, std::string& error);
   /// The root's required keys, then the metrics file and the safety of the
-  /// paths the file names (ConfigSafety).
-  bool checkRoot(std::string& error) const;
+  /// paths the file names (ConfigSafety); a refused watched folder sets the
+  /// place of the fault to its entry.
+  bool checkRoot(std::string& error);
   /// The judge of the paths the file names, as read so far.
   ConfigSafety safety() const;
   /// Appends the rule of one condition expression to |rules_|; for an age
   /// condition also sets the current folder's "once".
   bool parseRule(const std::string& text, std::string& error);
+  /// The line naming folder entry |entry| (counted from 1) of the file and
+  /// its "Path" text |path|, which it may lack.
+  std::string entryPlace(size_t entry, std::optional<std::string_view> path) const;
   /// "Error: %s" on standard output in check mode, "Error parsing config
-  /// file: %@" in the system log otherwise.
-  void reportParseError(const std::string& message) const;
+  /// file: %@" in the system log otherwise; the folder entry that holds the
+  /// fault, if one does, follows on a line of its own (a record of its own
+  /// in the system log).
+  void reportParseError(const std::string& message);
 
   const RunWorld& world_;
   Dictionary data_;
@@ -98,6 +109,8 @@ class TrashConfigFileParser : public Settings, public FolderListMerger {
   ConfiguredFolders configured_;
   /// The file parse() reads.
   std::string configFile_;
+  std::string fault_;
+  std::string faultPlace_;
   std::optional<std::vector<TrashRule>> rules_;
   std::optional<TrashFolder> folder_;
   std::optional<std::string> dbPath_;

@@ -1,6 +1,7 @@
 // Check mode and system mode refuse a configuration that would turn a run
 // as root against the system or against the tool's own files, each with the
-// same message: check mode prints it, system mode logs it.
+// same message: check mode prints it, system mode logs it, followed by a
+// line naming the folder entry that holds the fault, when one does.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -59,6 +60,11 @@ std::string folders(const std::string& path, const std::string& keys = "") {
 }
 const std::string kDataFile = "<key>DataFile</key><string>$T/db.data</string>";
 const std::string kDelete = "<key>Action</key><string>delete</string>";
+/// The line after an error that says which folder entry holds it.
+std::string inEntry(int entry, const std::string& path) {
+  return "In folder entry " + std::to_string(entry) + " (Path '" + path +
+         "') of $T/etc/sweeprun.plist.";
+}
 std::string logTo(const std::string& path) {
   return "<key>LogToFile</key><true/><key>LogFileName</key><string>" + path + "</string>";
 }
@@ -73,6 +79,7 @@ TEST_F(ConfigCheckEndToEndTest, RefusesDangerousConfigurationsInCheckAndSystemMo
     std::string message;  // empty: accepted
     std::string patternBound = "";
     bool checkOnly = false;  // a system run goes on (and finds out when it writes)
+    std::string place = "";  // the folder entry that holds the fault
   } kCases[] = {
       {"a normal folder", kDataFile + kWatched, nullptr, ""},
       {"a run log in a root-owned 0755 folder", kDataFile + kWatched + logTo("$T/logs/run.log"),
@@ -80,16 +87,45 @@ TEST_F(ConfigCheckEndToEndTest, RefusesDangerousConfigurationsInCheckAndSystemMo
       {"moveto: without a destination",
        kDataFile + folders("$T/watched", "<key>Action</key><string>moveto:</string>"), nullptr,
        "Action 'moveto:' names no destination: give \"moveto:\" followed by the path of a "
-       "folder."},
+       "folder.",
+       "", false, inEntry(1, "$T/watched")},
+      {"a mistyped key in an entry before its Path",
+       kDataFile + "<key>Folders</key><array><dict><key>Acton</key><string>delete</string>"
+                   "<key>Path</key><string>$T/watched</string></dict></array>",
+       nullptr, "Not a valid key: Acton.", "", false, inEntry(1, "$T/watched")},
+      {"a mistyped key at the top", kDataFile + kWatched + "<key>Acton</key><string>x</string>",
+       nullptr, "Not a valid key: Acton."},
+      {"a mistyped action",
+       kDataFile + folders("$T/watched", "<key>Action</key><string>trsh</string>"), nullptr,
+       "Unrecognised action: trsh.", "", false, inEntry(1, "$T/watched")},
+      {"a bad condition in the second of two entries",
+       kDataFile + "<key>Folders</key><array><dict><key>Path</key><string>$T/watched</string>"
+                   "</dict><dict><key>Path</key><string>$T/other</string><key>Condition</key>"
+                   "<string>size bigger 3 parsecs</string></dict></array>",
+       nullptr, "Unable to handle condition 'size bigger 3 parsecs': expected ':' after 'size'.",
+       "", false, inEntry(2, "$T/other")},
+      {"an entry without a Path",
+       kDataFile +
+           "<key>Folders</key><array><dict><key>Path</key><string>$T/watched</string>"
+           "</dict><dict>" +
+           kDelete + "</dict></array>",
+       nullptr, "Required key missing: Path.", "", false,
+       "In folder entry 2 (no Path) of $T/etc/sweeprun.plist."},
       {"the root folder with delete", kDataFile + folders("/", kDelete), nullptr,
-       "Path '/' gives the watched folder /, which is the root folder: watch a folder below it."},
+       "Path '/' gives the watched folder /, which is the root folder: watch a folder below it.",
+       "", false, inEntry(1, "/")},
       {"the accounts folder with delete", kDataFile + folders("$T/Users/", kDelete),
        [&] { makeFolder("Users", 0, 0755); },
        "Path '$T/Users/' gives the watched folder $T/Users, which is the accounts folder: watch "
-       "a folder below it."},
-      {"the folder of the configuration file", kDataFile + folders("$T/e*"), nullptr,
+       "a folder below it.",
+       "", false, inEntry(1, "$T/Users/")},
+      {"the folder of the configuration file, after an entry that gives two folders",
+       kDataFile + "<key>Folders</key><array><dict><key>Path</key><string>$T/[lw]*</string>"
+                   "</dict><dict><key>Path</key><string>$T/e*</string></dict></array>",
+       [&] { makeFolder("logs", 0, 0755); },
        "Path '$T/e*' gives the watched folder $T/etc, which holds the configuration file "
-       "$T/etc/sweeprun.plist: watch a folder that holds none of the tool's own files."},
+       "$T/etc/sweeprun.plist: watch a folder that holds none of the tool's own files.",
+       "", false, inEntry(2, "$T/e*")},
       {"a DataFile that is a folder", "<key>DataFile</key><string>$T/watched</string>" + kWatched,
        nullptr,
        "DataFile '$T/watched' is not a regular file: it must name a plain file, or nothing yet."},
@@ -133,7 +169,7 @@ TEST_F(ConfigCheckEndToEndTest, RefusesDangerousConfigurationsInCheckAndSystemMo
        },
        "Path '$T/watched/*' matches too many entries: more than 2 were looked at. Give a "
        "narrower pattern.",
-       "2"},
+       "2", false, inEntry(1, "$T/watched/*")},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.label);
@@ -144,17 +180,21 @@ TEST_F(ConfigCheckEndToEndTest, RefusesDangerousConfigurationsInCheckAndSystemMo
     if (c.prepare) c.prepare();
     writeConfig(c.entries);
     std::string message = c.message;
-    for (size_t at; (at = message.find("$T")) != std::string::npos;)
-      message.replace(at, 2, temp.path());
+    std::string place = c.place.empty() ? "" : c.place + "\n";
+    for (std::string* text : {&message, &place}) {
+      for (size_t at; (at = text->find("$T")) != std::string::npos;)
+        text->replace(at, 2, temp.path());
+    }
 
     const ProgramResult checked = run("-t", c.patternBound);
     EXPECT_EQ(message.empty() ? 0 : kConfigInvalid, checked.exitStatus);
-    EXPECT_EQ(message.empty() ? config() + ": OK\n" : "Error: " + message + "\n", checked.out);
+    EXPECT_EQ(message.empty() ? config() + ": OK\n" : "Error: " + message + "\n" + place,
+              checked.out);
     if (message.empty() || c.checkOnly) continue;
     const ProgramResult system = run("-s", c.patternBound);
     EXPECT_EQ(kConfigInvalid, system.exitStatus);
     EXPECT_EQ("", system.out);
-    EXPECT_EQ("Error parsing config file: " + message + "\n", system.err);
+    EXPECT_EQ("Error parsing config file: " + message + "\n" + place, system.err);
   }
 }
 

@@ -245,6 +245,10 @@ TEST_F(SweeplyEndToEndTest, CheckConfigChecksACandidateFileAndNotesItsPlace) {
            "<string>" + inbox + "</string><key>Conditions</key><array><string>" + condition +
            "</string></array></dict></array></dict></plist>";
   };
+  const std::string badCondition =
+      "Unable to handle condition 'colour: red': expected 'delay:', 'size:' or 'name:' at the "
+      "start.\nIn folder entry 1 (Path '" +
+      inbox + "') of " + file + ".\n";
   const struct {
     const char* condition;
     unsigned mode;
@@ -254,7 +258,7 @@ TEST_F(SweeplyEndToEndTest, CheckConfigChecksACandidateFileAndNotesItsPlace) {
       {"name: *.tmp", 0600, 0, "Note: system mode reads only "},
       {"name: *.tmp", 0644, 0, "must not be accessible for other users (mode 600)\n"},
       {"name: a*b", 0600, 0, "Warning: condition 'name: a*b' matches 'a*b' as it is written"},
-      {"colour: red", 0600, 1, file + ": Unable to handle condition 'colour: red'"},
+      {"colour: red", 0600, 1, "sweeply check-config: " + file + ": " + badCondition},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.condition);
@@ -269,6 +273,11 @@ TEST_F(SweeplyEndToEndTest, CheckConfigChecksACandidateFileAndNotesItsPlace) {
     }
   }
   EXPECT_FALSE(fs::exists(temp.file("db.data"))) << "nothing is written";
+  const ProgramResult imported = sweeply({"import", file});
+  EXPECT_EQ(1, imported.exitStatus);
+  EXPECT_NE(std::string::npos,
+            imported.err.find("sweeply import: cannot import '" + file + "': " + badCondition))
+      << imported.err;
 
   temp.write("candidate.plist",
              "<plist version=\"1.0\"><dict><key>Folders</key>\n<array>\n</dict>");

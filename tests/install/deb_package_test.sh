@@ -28,6 +28,7 @@ contents=$(dpkg-deb --contents "$package" |
 expected="-r-xr-xr-x root/root ./usr/bin/sweeprun"
 [ "$has_sweeply" = 1 ] && expected+=$'\n'"-rwxr-xr-x root/root ./usr/bin/sweeply"
 expected+="
+-rw-r--r-- root/root ./etc/logrotate.d/sweeprun
 -rw-r--r-- root/root ./usr/lib/systemd/system/sweeprun.service
 -rw-r--r-- root/root ./usr/lib/systemd/system/sweeprun.timer
 -rw-r--r-- root/root ./usr/lib/systemd/user/sweeprun.service
@@ -45,14 +46,14 @@ expected+="
 drwx------ root/root ./var/lib/sweeprun/"
 expect_same "package contents" "$(sort -k3 <<<"$expected")" "$contents"
 
-# Control data: who it is, what it needs, and no conffile that could ever
-# replace /etc/sweeprun.plist.
+# Control data: who it is, what it needs, and the logrotate file as the one
+# conffile: none could ever replace /etc/sweeprun.plist.
 [ "$(dpkg-deb --field "$package" Package)" = sweeprun ] || fail "package name"
 depends=$(dpkg-deb --field "$package" Depends)
 for library in libplist libicu libsystemd libstdc++; do
   [[ $depends == *"$library"* ]] || fail "Depends lacks $library: $depends"
 done
-dpkg-deb --ctrl-tarfile "$package" | tar -t | grep -q conffiles && fail "the package has conffiles"
+expect_same "conffiles" "/etc/logrotate.d/sweeprun" "$(dpkg-deb --info "$package" conffiles)"
 example=$(dpkg-deb --fsys-tarfile "$package" | tar -xO ./usr/share/doc/sweeprun/examples/sweeprun.plist)
 grep -q "<string>/var/lib/sweeprun/folders.data</string>" <<<"$example" ||
   fail "the packaged example does not keep its database in /var/lib/sweeprun"
@@ -113,7 +114,7 @@ if ! dpkg --root="$root" --purge sweeprun >"$work/remove.log" 2>&1; then
   fail "dpkg --purge failed"
 fi
 while read -r path; do
-  case $path in /usr | /usr/bin | /usr/lib | /usr/share | /var | /var/lib) continue ;; esac
+  case $path in /etc | /usr | /usr/bin | /usr/lib | /usr/share | /var | /var/lib) continue ;; esac
   [ -e "$root$path" ] && [[ $path != /usr/lib/x86_64-linux-gnu* ]] && fail "left behind: $path"
 done <"$work/paths"
 [ -f "$root/etc/sweeprun.plist" ] || [ "$sanitized" = 1 ] || fail "the purge removed /etc/sweeprun.plist"

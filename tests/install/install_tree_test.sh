@@ -19,9 +19,12 @@ if ! cmake --install "$build" --prefix "$prefix" >"$stage/install.log" 2>&1; the
   finish
 fi
 
+# Every file with its mode: below etc/ only the logrotate file, never a
+# configuration file.
 expected="555 ./bin/sweeprun"
 [ "$has_sweeply" = 1 ] && expected+=$'\n'"755 ./bin/sweeply"
 expected+="
+644 ./etc/logrotate.d/sweeprun
 644 ./lib/systemd/system/sweeprun.service
 644 ./lib/systemd/system/sweeprun.timer
 644 ./lib/systemd/user/sweeprun.service
@@ -40,7 +43,21 @@ expected+="
 expect_same "installed tree" "$(sort -k2 <<<"$expected")" "$(list_tree "$prefix" var/lib/sweeprun | sort -k2)"
 expect_owned_by_root "$prefix"
 [ -z "$(ls -A "$prefix/var/lib/sweeprun" 2>/dev/null)" ] || fail "the state folder is not empty"
-[ -e "$prefix/etc" ] && fail "the install wrote below etc/: $(find "$prefix/etc")"
+# The logrotate file is one logrotate accepts, for the run log the example
+# writes. A dry run (-d) with a private state file reads and writes nothing
+# else; logrotate reports a fault it skips on standard error, status 0.
+example=$prefix/share/doc/sweeprun/examples/sweeprun.plist
+if command -v logrotate >/dev/null; then
+  run_log=$(sed -n '/<key>LogFileName<\/key>/{n;s/.*<string>\(.*\)<\/string>.*/\1/p}' "$example")
+  dry_run=$(logrotate -d -s "$stage/logrotate.state" "$prefix/etc/logrotate.d/sweeprun" 2>&1)
+  status=$?
+  [ "$status" -eq 0 ] || fail "logrotate -d ended with status $status: $dry_run"
+  grep -q '^error:' <<<"$dry_run" && fail "logrotate -d: $(grep '^error:' <<<"$dry_run")"
+  grep -qF "considering log $run_log" <<<"$dry_run" ||
+    fail "the logrotate file does not rotate the example's run log '$run_log': $dry_run"
+else
+  echo "note: logrotate is not installed: the logrotate file is not checked"
+fi
 
 # Everything that starts the tool names it by the installed path.
 tool=$prefix/bin/sweeprun
@@ -49,7 +66,6 @@ expect_grep "user service" "^ExecStart=$tool\$" "$prefix/lib/systemd/user/sweepr
 for list in "$prefix"/share/doc/sweeprun/launchd/*.plist; do
   expect_grep "$(basename "$list")" "<string>$tool</string>" "$list"
 done
-example=$prefix/share/doc/sweeprun/examples/sweeprun.plist
 expect_grep "example DataFile" "<string>$prefix/var/lib/sweeprun/folders.data</string>" "$example"
 
 # The installed tool answers.

@@ -141,7 +141,7 @@ TEST_F(ConfigMergeTest, PatternThatLooksAtTooManyEntriesIsRefused) {
   EXPECT_EQ("Error: Path '" + env.dir +
                 "/w*/*' matches too many entries: more than 3 were looked at. Give a narrower "
                 "pattern.\n",
-            env.out.str());
+            env.firstLine());
 }
 
 }  // namespace

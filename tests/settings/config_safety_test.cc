@@ -128,7 +128,7 @@ TEST(ConfigSafetyTest, RefusesDangerousConfigurationsAndAcceptsTheirNeighbours) 
     const bool accepted = parser.parse(env.writeConfig(withDir(c.config, env.dir)));
     EXPECT_EQ(c.message.empty(), accepted);
     EXPECT_EQ(c.message.empty() ? "" : "Error: " + withDir(c.message, env.dir) + "\n",
-              env.out.str());
+              env.firstLine());
   }
 }
 
@@ -198,7 +198,7 @@ TEST(ConfigSafetyTest, RefusesGuardedFoldersReachedByAnotherPath) {
     EXPECT_EQ(c.message.empty(), accepted);
     const std::string message =
         "Path '" + path + "' gives the watched folder " + path + ", " + withDir(c.message, env.dir);
-    EXPECT_EQ(c.message.empty() ? "" : "Error: " + message + "\n", env.out.str());
+    EXPECT_EQ(c.message.empty() ? "" : "Error: " + message + "\n", env.firstLine());
   }
 }
 
@@ -245,7 +245,7 @@ TEST(ConfigSafetyTest, MetricsFileMustNameAFileInAnExistingFolder) {
     const bool accepted = parser.parse(env.writeConfig(withDir(c.config, env.dir)));
     EXPECT_EQ(c.message.empty(), accepted);
     EXPECT_EQ(c.message.empty() ? "" : "Error: " + withDir(c.message, env.dir) + "\n",
-              env.out.str());
+              env.firstLine());
     if (accepted) {
       EXPECT_EQ(withDir("$DIR/m/s.prom", env.dir), parser.stringForKey("MetricsFile"));
     }

@@ -63,6 +63,13 @@ class ConfigTestEnv {
     return path;
   }
 
+  /// The first line of standard output, with its line feed: an error's own
+  /// line, without the line naming its folder entry.
+  std::string firstLine() const {
+    const std::string text = out.str();
+    return text.substr(0, text.find('\n') + 1);
+  }
+
   std::string dir;
   Process context;
   std::ostringstream out;

@@ -119,7 +119,7 @@ TEST(TrashConfigFileParserTest, ReportsTheFirstFaultInCheckMode) {
     std::string expected = c.message;
     if (size_t at = expected.find("$DIR"); at != std::string::npos)
       expected.replace(at, 4, env.dir);
-    EXPECT_EQ("Error: " + expected + "\n", env.out.str());
+    EXPECT_EQ("Error: " + expected + "\n", env.firstLine());
   }
 }
 
