@@ -312,6 +312,8 @@ void fillRunningProcess(RunWorld& context) {
 int startup(const std::vector<std::string>& arguments) {
   size_t optionIndex = 0;
   if (const int ended = scanOptions(arguments, optionIndex); ended != kContinue) return ended;
+  // Every error the run echoes on standard error says it is the tool's.
+  const SystemLogProgram named("sweeprun");
 
   Installed installed;
   int status = 0;
