@@ -11,6 +11,7 @@
 
 #include "engine/journal_keeper.h"
 #include "engine/run_report.h"
+#include "engine/terminal_summary.h"
 #include "engine/trash_collector.h"
 #include "fs/entry_attributes.h"
 #include "fs/mount_table.h"
@@ -22,6 +23,7 @@
 #include "os/process.h"
 #include "os/process_info.h"
 #include "os/system_log.h"
+#include "os/terminal.h"
 #include "os/version.h"
 #include "settings/setting_values.h"
 #include "settings/settings_keys.h"
@@ -60,6 +62,12 @@ int runCollection(Settings& settings, TrashConfigFileParser* configuration,
   options.settings = &settings;
   options.configuration = configuration;
   options.observers = {&journal, &report};
+  // A person watching on a terminal sees the run go and what it came to.
+  std::optional<TerminalSummary> summary;
+  if (process().outIsTerminal && process().out) {
+    summary.emplace(*process().out, process().clock);
+    options.observers.push_back(&*summary);
+  }
   TrashCollector collector(process(), std::move(options));
   int status = 1;
   try {
@@ -307,6 +315,7 @@ void fillRunningProcess(RunWorld& context) {
   context.executableDirectory = currentExecutableDirectory();
   context.out = &std::cout;
   context.err = &std::cerr;
+  context.outIsTerminal = standardOutputIsTerminal();
 }
 
 int startup(const std::vector<std::string>& arguments) {
