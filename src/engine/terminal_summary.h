@@ -46,7 +46,7 @@ class TerminalSummary : public RunObserver {
   RunTally tally_;
   std::set<std::string> notExamined_;  // paths of folders checked but not there
   uint64_t runEntries_ = 0;
-  double lastShown_ = 0;     // when the progress line was last written
+  double lastShown_ = 0;      // when the progress line was last written
   size_t progressWidth_ = 0;  // its length; 0 while none is shown
 };
 

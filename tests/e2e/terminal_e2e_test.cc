@@ -48,13 +48,13 @@ class TerminalEndToEndTest : public ::testing::Test {
 
 TEST_F(TerminalEndToEndTest, ARunEndsWithASummaryOnlyOnATerminal) {
   const std::string inbox = folder("Inbox");
-  ASSERT_EQ(0, sweeply({"add", inbox, "--action", "delete", "--condition", "name: *.old"})
-                   .exitStatus);
+  ASSERT_EQ(0,
+            sweeply({"add", inbox, "--action", "delete", "--condition", "name: *.old"}).exitStatus);
   temp.write("Inbox/a.old", "a");
   temp.write("Inbox/b.new", "b");
 
-  const ProgramResult watched = runProgramOnTerminal(SWEEPRUN_TOOL_PATH, {SWEEPRUN_TOOL_PATH},
-                                                     environment(), temp.path());
+  const ProgramResult watched =
+      runProgramOnTerminal(SWEEPRUN_TOOL_PATH, {SWEEPRUN_TOOL_PATH}, environment(), temp.path());
   EXPECT_EQ(0, watched.exitStatus) << watched.err;
   EXPECT_NE(std::string::npos,
             watched.out.find(inbox + ": 2 seen, 1 taken in, 1 removed, 0 failed\r\n"))
@@ -73,8 +73,8 @@ TEST_F(TerminalEndToEndTest, AnErrorLineNamesTheProgramAndTheFolder) {
 
   const ProgramResult run =
       runProgram(SWEEPRUN_TOOL_PATH, {SWEEPRUN_TOOL_PATH}, environment(), temp.path());
-  EXPECT_TRUE(hasLine(run.err, "sweeprun: " + outbox + ": Destination folder '" + archive +
-                                    "' is not accessible."))
+  EXPECT_TRUE(hasLine(
+      run.err, "sweeprun: " + outbox + ": Destination folder '" + archive + "' is not accessible."))
       << run.err;
 }
 
@@ -90,8 +90,9 @@ TEST_F(TerminalEndToEndTest, AFullDestinationIsNamedAsTheFileThatCouldNotBeWritt
     std::string path;
     ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
   } unmount{volume};
-  ASSERT_EQ(0, sweeply({"add", outbox, "--action", "moveto:" + volume, "--condition", "name: *.bin"})
-                   .exitStatus);
+  ASSERT_EQ(0,
+            sweeply({"add", outbox, "--action", "moveto:" + volume, "--condition", "name: *.bin"})
+                .exitStatus);
   const std::string big(1 << 20, 'x');
   temp.write("Outbox/big.bin", big);
 
