@@ -11,6 +11,7 @@
 
 #include "engine/journal_keeper.h"
 #include "engine/run_report.h"
+#include "engine/terminal_summary.h"
 #include "engine/trash_collector.h"
 #include "fs/entry_attributes.h"
 #include "fs/mount_table.h"
@@ -22,6 +23,7 @@
 #include "os/process.h"
 #include "os/process_info.h"
 #include "os/system_log.h"
+#include "os/terminal.h"
 #include "os/version.h"
 #include "settings/config_warnings.h"
 #include "settings/setting_values.h"
@@ -61,6 +63,12 @@ int runCollection(Settings& settings, TrashConfigFileParser* configuration,
   options.settings = &settings;
   options.configuration = configuration;
   options.observers = {&journal, &report};
+  // A person watching on a terminal sees the run go and what it came to.
+  std::optional<TerminalSummary> summary;
+  if (process().outIsTerminal && process().out) {
+    summary.emplace(*process().out, process().clock);
+    options.observers.push_back(&*summary);
+  }
   TrashCollector collector(process(), std::move(options));
   int status = 1;
   try {
@@ -310,11 +318,14 @@ void fillRunningProcess(RunWorld& context) {
   context.executableDirectory = currentExecutableDirectory();
   context.out = &std::cout;
   context.err = &std::cerr;
+  context.outIsTerminal = standardOutputIsTerminal();
 }
 
 int startup(const std::vector<std::string>& arguments) {
   size_t optionIndex = 0;
   if (const int ended = scanOptions(arguments, optionIndex); ended != kContinue) return ended;
+  // Every error the run echoes on standard error says it is the tool's.
+  const SystemLogProgram named("sweeprun");
 
   Installed installed;
   int status = 0;

@@ -16,6 +16,7 @@
 #include "log/trash_log.h"
 #include "model/record_keys.h"
 #include "os/localization.h"
+#include "os/system_log.h"
 #include "settings/trash_config_file_parser.h"
 
 namespace sweeprun {
@@ -243,6 +244,7 @@ FolderCheck::FolderCheck(const RunWorld& world, const RunOptions& options,
 FolderCheck::~FolderCheck() = default;
 
 void FolderCheck::check(TrashFolder& folder) {
+  const SystemLogFolder named(loggableText(folder.path()));  // errors on standard error say where
   logLine(world_.runLog, localized("Checking folder '%@'.", {loggableText(folder.path())}));
   std::unique_ptr<Folder> opened;
   EntryNames names;

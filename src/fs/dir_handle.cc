@@ -447,8 +447,8 @@ MoveStatus DirHandle::moveEntry(const std::string& name, const Folder& destinati
   }
   StagingFolder staging(destination);
   if (!staging.create(error)) return MoveStatus::kFailed;
-  if (!fs::copyTree(fd_, name, entryPath(name), staging.fd(), targetName, device_, deadline,
-                    error)) {
+  if (!fs::copyTree(fd_, name, entryPath(name), staging.fd(), targetName, targetPath, device_,
+                    deadline, error)) {
     return MoveStatus::kFailed;
   }
   if (const int r = fs::renameNoReplace(staging.fd(), targetName.c_str(), destination.fd_,

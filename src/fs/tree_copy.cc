@@ -16,29 +16,34 @@ namespace fs {
 
 namespace {
 
-bool copyBytes(int in, int out) {
-  bool plain = false;  // copy_file_range unsupported: read and write
+// Copies the bytes of |in| to |out|: 0, or the error number, with |writing|
+// telling whether writing |out| failed (else reading |in|). A failure of
+// copy_file_range, which does not say which side failed, goes on with read
+// and write from where it stopped: they fail again, and say.
+int copyBytes(int in, int out, bool& writing) {
+  bool plain = false;  // copy_file_range unsupported or failed: read and write
   char buffer[1 << 16];
   for (;;) {
     if (!plain) {
       const ssize_t n = copy_file_range(in, nullptr, out, nullptr, 1 << 30, 0);
       if (n > 0) continue;
-      if (n == 0) return true;
+      if (n == 0) return 0;
       if (errno == EINTR) continue;
-      if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP) return false;
       plain = true;
     }
     const ssize_t n = read(in, buffer, sizeof buffer);
-    if (n == 0) return true;
+    if (n == 0) return 0;
     if (n < 0) {
       if (errno == EINTR) continue;
-      return false;
+      writing = false;
+      return errno;
     }
     for (ssize_t done = 0; done < n;) {
       const ssize_t w = write(out, buffer + done, static_cast<size_t>(n - done));
       if (w < 0) {
         if (errno == EINTR) continue;
-        return false;
+        writing = true;
+        return errno;
       }
       done += w;
     }
@@ -62,8 +67,10 @@ struct TreeCopy {
     return false;
   }
 
+  // |path| shows the entry, |toPath| where its copy is going: a failure to
+  // read names the one, a failure to make or write the copy the other.
   bool copy(int fromDir, const std::string& name, const std::string& path, int toDir,
-            const std::string& toName, int depth) {
+            const std::string& toName, const std::string& toPath, int depth) {
     if (deadline.passed()) {
       if (error.empty()) {
         error = deadline.passedText("copy", top, "the entry is left as it was, not moved");
@@ -76,14 +83,15 @@ struct TreeCopy {
       return fail("copy", path, EXDEV);  // a mount point inside: not moved at all
     }
     const EntryAttributes& a = status.attributes;
-    if (a.isDirectory()) return copyFolder(fromDir, name, path, toDir, toName, status, depth);
-    if (a.isRegularFile()) return copyFile(fromDir, name, path, toDir, toName, status);
-    if (a.isSymbolicLink()) return copyLink(fromDir, name, path, toDir, toName, status);
-    return copySpecial(toDir, toName, path, status);
+    if (a.isDirectory())
+      return copyFolder(fromDir, name, path, toDir, toName, toPath, status, depth);
+    if (a.isRegularFile()) return copyFile(fromDir, name, path, toDir, toName, toPath, status);
+    if (a.isSymbolicLink()) return copyLink(fromDir, name, path, toDir, toName, toPath, status);
+    return copySpecial(toDir, toName, toPath, status);
   }
 
   bool copyFile(int fromDir, const std::string& name, const std::string& path, int toDir,
-                const std::string& toName, const EntryStatus& status) {
+                const std::string& toName, const std::string& toPath, const EntryStatus& status) {
     const int in =
         openat(fromDir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (in < 0) return fail("openat", path, errno);
@@ -96,31 +104,34 @@ struct TreeCopy {
     const int out =
         openat(toDir, toName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (out < 0) {
-      fail("openat", path, errno);
+      fail("openat", toPath, errno);
       close(in);
       return false;
     }
-    bool ok = copyBytes(in, out) || fail("write", path, errno);
-    ok = ok && setOwnerModeTimes(out, status, path);
-    if (close(out) < 0 && ok) ok = fail("close", path, errno);
+    bool writing = false;
+    const int e = copyBytes(in, out, writing);
+    bool ok = e == 0 || (writing ? fail("write", toPath, e) : fail("read", path, e));
+    ok = ok && setOwnerModeTimes(out, status, toPath);
+    if (close(out) < 0 && ok) ok = fail("close", toPath, errno);
     close(in);
     return ok;
   }
 
   bool copyFolder(int fromDir, const std::string& name, const std::string& path, int toDir,
-                  const std::string& toName, const EntryStatus& status, int depth) {
+                  const std::string& toName, const std::string& toPath, const EntryStatus& status,
+                  int depth) {
     if (depth > kMaxTreeDepth) {
       if (error.empty()) error = tooDeepToCopyText(path);
       return false;
     }
-    if (mkdirat(toDir, toName.c_str(), 0700) < 0) return fail("mkdirat", path, errno);
+    if (mkdirat(toDir, toName.c_str(), 0700) < 0) return fail("mkdirat", toPath, errno);
     const int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
     const int in = openat(fromDir, name.c_str(), flags);
     if (in < 0) return fail("openat", path, errno);
     const int out = openat(toDir, toName.c_str(), flags);
     if (out < 0) {
       close(in);
-      return fail("openat", path, errno);
+      return fail("openat", toPath, errno);
     }
     EntryStatus opened;
     bool ok = (statusAt(in, "", opened) == 0 &&
@@ -131,33 +142,35 @@ struct TreeCopy {
         ok ? readNames(in, listed) : std::vector<std::string>();
     if (ok && !listed) ok = fail("readdir", path, errno);
     for (size_t i = 0; ok && i < children.size(); ++i) {
-      ok = copy(in, children[i], path + "/" + children[i], out, children[i], depth + 1);
+      ok = copy(in, children[i], path + "/" + children[i], out, children[i],
+                toPath + "/" + children[i], depth + 1);
     }
     // The folder's own times last: adding its entries changed them.
-    ok = ok && setOwnerModeTimes(out, status, path);
+    ok = ok && setOwnerModeTimes(out, status, toPath);
     close(out);
     close(in);
     return ok;
   }
 
   bool copyLink(int fromDir, const std::string& name, const std::string& path, int toDir,
-                const std::string& toName, const EntryStatus& status) {
+                const std::string& toName, const std::string& toPath, const EntryStatus& status) {
     std::string target(static_cast<size_t>(status.attributes.size) + 1, '\0');
     const ssize_t n = readlinkat(fromDir, name.c_str(), &target[0], target.size());
     if (n < 0 || static_cast<size_t>(n) >= target.size())
       return fail("readlinkat", path, errno ? errno : ESTALE);
     target.resize(static_cast<size_t>(n));
-    if (symlinkat(target.c_str(), toDir, toName.c_str()) < 0) return fail("symlinkat", path, errno);
+    if (symlinkat(target.c_str(), toDir, toName.c_str()) < 0)
+      return fail("symlinkat", toPath, errno);
     // A link has no mode of its own; its owner and times are set on the link
     // itself, never on what it points to.
     if (asRoot && fchownat(toDir, toName.c_str(), status.attributes.owner, status.attributes.group,
                            AT_SYMLINK_NOFOLLOW) < 0) {
-      return fail("fchownat", path, errno);
+      return fail("fchownat", toPath, errno);
     }
     const timespec times[2] = {{status.accessSeconds, status.accessNanoseconds},
                                {status.modificationSeconds, status.modificationNanoseconds}};
     if (utimensat(toDir, toName.c_str(), times, AT_SYMLINK_NOFOLLOW) < 0) {
-      return fail("utimensat", path, errno);
+      return fail("utimensat", toPath, errno);
     }
     return true;
   }
@@ -165,40 +178,40 @@ struct TreeCopy {
   // FIFOs, sockets and device nodes. They cannot be opened without effects of
   // their own, so they are finished by name: safe only because nobody but us
   // can enter the staging folder, and checked to be the node we made.
-  bool copySpecial(int toDir, const std::string& toName, const std::string& path,
+  bool copySpecial(int toDir, const std::string& toName, const std::string& toPath,
                    const EntryStatus& status) {
     const EntryAttributes& a = status.attributes;
     if (mknodat(toDir, toName.c_str(), (a.mode & S_IFMT) | 0600, status.specialDevice) < 0) {
-      return fail("mknodat", path, errno);
+      return fail("mknodat", toPath, errno);
     }
     struct stat made;
     if (fstatat(toDir, toName.c_str(), &made, AT_SYMLINK_NOFOLLOW) < 0 ||
         (made.st_mode & S_IFMT) != (a.mode & S_IFMT)) {
-      return fail("mknodat", path, ESTALE);
+      return fail("mknodat", toPath, ESTALE);
     }
     // Owners first: a change of owner clears the set-id bits.
     if (asRoot && fchownat(toDir, toName.c_str(), a.owner, a.group, AT_SYMLINK_NOFOLLOW) < 0) {
-      return fail("fchownat", path, errno);
+      return fail("fchownat", toPath, errno);
     }
     if (fchmodat(toDir, toName.c_str(), a.mode & 07777, 0) < 0)
-      return fail("fchmodat", path, errno);
+      return fail("fchmodat", toPath, errno);
     const timespec times[2] = {{status.accessSeconds, status.accessNanoseconds},
                                {status.modificationSeconds, status.modificationNanoseconds}};
     if (utimensat(toDir, toName.c_str(), times, AT_SYMLINK_NOFOLLOW) < 0) {
-      return fail("utimensat", path, errno);
+      return fail("utimensat", toPath, errno);
     }
     return true;
   }
 
   // |fd| is the copied file or folder itself.
-  bool setOwnerModeTimes(int fd, const EntryStatus& status, const std::string& path) {
+  bool setOwnerModeTimes(int fd, const EntryStatus& status, const std::string& toPath) {
     const EntryAttributes& a = status.attributes;
     // Owners first: a change of owner clears the set-id bits.
-    if (asRoot && fchown(fd, a.owner, a.group) < 0) return fail("fchown", path, errno);
-    if (fchmod(fd, a.mode & 07777) < 0) return fail("fchmod", path, errno);
+    if (asRoot && fchown(fd, a.owner, a.group) < 0) return fail("fchown", toPath, errno);
+    if (fchmod(fd, a.mode & 07777) < 0) return fail("fchmod", toPath, errno);
     const timespec times[2] = {{status.accessSeconds, status.accessNanoseconds},
                                {status.modificationSeconds, status.modificationNanoseconds}};
-    if (futimens(fd, times) < 0) return fail("utimensat", path, errno);
+    if (futimens(fd, times) < 0) return fail("utimensat", toPath, errno);
     return true;
   }
 };
@@ -206,10 +219,10 @@ struct TreeCopy {
 }  // namespace
 
 bool copyTree(int fromDir, const std::string& name, const std::string& displayPath, int toDir,
-              const std::string& toName, uint64_t sourceDevice, const TreeDeadline& deadline,
-              std::string& error) {
+              const std::string& toName, const std::string& toDisplayPath, uint64_t sourceDevice,
+              const TreeDeadline& deadline, std::string& error) {
   TreeCopy copy{sourceDevice, deadline, error, displayPath};
-  return copy.copy(fromDir, name, displayPath, toDir, toName, 0);
+  return copy.copy(fromDir, name, displayPath, toDir, toName, toDisplayPath, 0);
 }
 
 }  // namespace fs

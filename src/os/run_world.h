@@ -80,6 +80,9 @@ struct RunWorld {
   /// Standard output and standard error of the tool.
   std::ostream* out = nullptr;
   std::ostream* err = nullptr;
+  /// Standard output is a terminal that a person watches: a run then shows
+  /// its progress and ends with a summary there. Never set for a log or pipe.
+  bool outIsTerminal = false;
 
   /// The run log; null whenever no run log is open ("LogToFile" off).
   TrashLog* runLog = nullptr;

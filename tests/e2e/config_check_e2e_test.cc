@@ -194,7 +194,9 @@ TEST_F(ConfigCheckEndToEndTest, RefusesDangerousConfigurationsInCheckAndSystemMo
     const ProgramResult system = run("-s", c.patternBound);
     EXPECT_EQ(kConfigInvalid, system.exitStatus);
     EXPECT_EQ("", system.out);
-    EXPECT_EQ("Error parsing config file: " + message + "\n" + place, system.err);
+    EXPECT_EQ("sweeprun: Error parsing config file: " + message + "\n" +
+                  (place.empty() ? "" : "sweeprun: " + place),
+              system.err);
   }
 }
 
@@ -246,8 +248,8 @@ TEST_F(ConfigCheckEndToEndTest, NothingAtTheMetricsFileNameStopsASystemRun) {
     const ProgramResult system = run("-s", "");
     EXPECT_EQ(0, system.exitStatus) << system.out << system.err;
     EXPECT_FALSE(fs::exists(temp.file("watched/a.old"))) << "the folder was tidied";
-    EXPECT_NE(std::string::npos,
-              system.err.find("Unable to write the metrics file '" + metrics + "'.\n" + c.reason))
+    EXPECT_NE(std::string::npos, system.err.find("Unable to write the metrics file '" + metrics +
+                                                 "'.\nsweeprun: " + c.reason))
         << system.err;
     EXPECT_EQ("victim", temp.read("victim"));
     struct stat after {};

@@ -409,18 +409,6 @@ TEST_F(JournalEndToEndTest, ARunWhoseJournalFillsUpStopsRemovingAndSaysSo) {
 namespace sweeprun {
 namespace {
 
-// Moves this test process, and the tools it starts, into a mount namespace
-// of its own, so that no mount reaches the host. False with |why| where that
-// cannot be done.
-bool enterPrivateMounts(std::string& why) {
-  static bool entered = false;
-  if (entered) return true;
-  if (geteuid() != 0) return (why = "needs root to mount a file system"), false;
-  if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-    return (why = "cannot make a mount namespace of its own here"), false;
-  return entered = true;
-}
-
 struct Unmount {
   std::string path;
   ~Unmount() { umount2(path.c_str(), MNT_DETACH); }

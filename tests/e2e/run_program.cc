@@ -1,6 +1,9 @@
 #include "e2e/run_program.h"
 
 #include <fcntl.h>
+#include <pty.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -74,6 +77,49 @@ ProgramResult runProgram(const std::string& path, const std::vector<std::string>
   result.out = readAll(out);
   result.err = readAll(err);
   return result;
+}
+
+ProgramResult runProgramOnTerminal(const std::string& path,
+                                   const std::vector<std::string>& arguments,
+                                   const std::vector<std::string>& environment,
+                                   const std::string& workingDirectory) {
+  ProgramResult result;
+  int terminal = -1, outSide = -1;
+  if (openpty(&terminal, &outSide, nullptr, nullptr, nullptr) != 0) return result;
+  const int err = captureFile();
+  std::vector<char*> argv = pointers(arguments);
+  std::vector<char*> envp = pointers(environment);
+  const pid_t child = fork();
+  if (child == 0) {
+    if (chdir(workingDirectory.c_str()) != 0 || dup2(outSide, 1) < 0 || dup2(err, 2) < 0)
+      _exit(126);
+    close(terminal);
+    close(outSide);
+    alarm(kTimeLimitSeconds);
+    execve(path.c_str(), argv.data(), envp.data());
+    _exit(127);
+  }
+  close(outSide);
+  // Read while it runs: a full terminal would hold the program up. The read
+  // fails (EIO) once the program's side is closed.
+  char buffer[4096];
+  for (ssize_t n; (n = read(terminal, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR);)
+    if (n > 0) result.out.append(buffer, static_cast<size_t>(n));
+  close(terminal);
+  int status = 0;
+  if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status))
+    result.exitStatus = WEXITSTATUS(status);
+  result.err = readAll(err);
+  return result;
+}
+
+bool enterPrivateMounts(std::string& why) {
+  static bool entered = false;
+  if (entered) return true;
+  if (geteuid() != 0) return (why = "needs root to mount a file system"), false;
+  if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+    return (why = "cannot make a mount namespace of its own here"), false;
+  return entered = true;
 }
 
 int startProgram(const std::string& path, const std::vector<std::string>& arguments,

@@ -37,6 +37,19 @@ ProgramResult runProgram(const std::string& path, const std::vector<std::string>
                          const std::vector<std::string>& environment,
                          const std::string& workingDirectory);
 
+/// Runs the executable as runProgram does, but with its standard output on
+/// a pseudo-terminal, as a person at a terminal would start it: |out| holds
+/// what the terminal received (line ends as "\r\n"), |err| standard error.
+ProgramResult runProgramOnTerminal(const std::string& path,
+                                   const std::vector<std::string>& arguments,
+                                   const std::vector<std::string>& environment,
+                                   const std::string& workingDirectory);
+
+/// Moves this test process, and the tools it starts, into a mount namespace
+/// of its own, so that no mount a test makes reaches the host. False with
+/// |why| where that cannot be done (it needs root).
+bool enterPrivateMounts(std::string& why);
+
 /// Starts the executable at |path| as runProgram does, with its output
 /// discarded, and returns at once: the child's process id, or -1. The caller
 /// waits for it (it too is killed after a minute).
