@@ -25,6 +25,7 @@
 #include "os/system_log.h"
 #include "os/terminal.h"
 #include "os/version.h"
+#include "settings/config_file_check.h"
 #include "settings/config_warnings.h"
 #include "settings/setting_values.h"
 #include "settings/settings_keys.h"
@@ -37,7 +38,6 @@ namespace sweeprun {
 namespace {
 
 constexpr unsigned kAnyWriteBit = 0222;
-constexpr unsigned kGroupOrOtherReadWrite = 066;
 constexpr unsigned kPermissionBits = 07777;
 constexpr int kContinue = 1 << 16;  // not a value startup() ever returns
 
@@ -231,24 +231,19 @@ int testPrivilegesAndFiles(const std::vector<std::string>& arguments, size_t opt
   }
 
   const std::string& config = process().configPath;
-  if (!fileExists(config)) {
-    print(localized("Error: Config file not found: %s .\n", {config}));
-    return kConfigMissing;
+  const ConfigFileFault fault = configFileFault(config);
+  if (fault == ConfigFileFault::kNone) return kContinue;
+  print(localized("Error: %@\n", {configFileFaultText(fault, config)}));
+  switch (fault) {
+    case ConfigFileFault::kMissing:
+      return kConfigMissing;
+    case ConfigFileFault::kNotOwnedByRoot:
+      return kConfigNotOwnedByRoot;
+    case ConfigFileFault::kAccessibleByOthers:
+      return kConfigAccessibleByOthers;
+    default:
+      return kConfigNotRegularFile;
   }
-  const auto attributes = attributesOfItemAtPath(config);  // a final link is not followed
-  if (ownerOf(attributes) != 0) {
-    print(localized("Error: root must own %s .\n", {config}));
-    return kConfigNotOwnedByRoot;
-  }
-  if (permissionsOf(attributes) & kGroupOrOtherReadWrite) {
-    print(localized("Error: %s must not be accessible for other users.\n", {config}));
-    return kConfigAccessibleByOthers;
-  }
-  if (!attributes || !attributes->isRegularFile()) {
-    print(localized("Error: %s must be a regular file.\n", {config}));
-    return kConfigNotRegularFile;
-  }
-  return kContinue;
 }
 
 /// System and check mode: the configuration file becomes the settings.
