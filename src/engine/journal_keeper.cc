@@ -137,14 +137,19 @@ void JournalKeeper::folderMissing(const TrashFolder& folder) {
     fail(error);
     return;
   }
-  JournalRecord missing;
-  missing.kind = JournalRecord::Kind::kMissing;
-  missing.run = runId_;
-  missing.started = started_;
-  missing.mode = mode_;
-  missing.number = written_;
+  JournalRecord missing = runRecord(JournalRecord::Kind::kMissing);
   missing.folder = folder.path();
   if (!writer_.append(missing, error)) fail(error);
+}
+
+JournalRecord JournalKeeper::runRecord(JournalRecord::Kind kind) const {
+  JournalRecord record;
+  record.kind = kind;
+  record.run = runId_;
+  record.started = started_;
+  record.mode = mode_;
+  record.number = written_;
+  return record;
 }
 
 void JournalKeeper::runFinished(int) {
@@ -165,12 +170,7 @@ void JournalKeeper::stop(const std::string& reason, const std::string* unrecorde
                                               {loggableText(*unrecorded)}));
   }
   if (!writer_.isOpen()) return;
-  JournalRecord marker;
-  marker.kind = JournalRecord::Kind::kIncomplete;
-  marker.run = runId_;
-  marker.started = started_;
-  marker.mode = mode_;
-  marker.number = written_;
+  JournalRecord marker = runRecord(JournalRecord::Kind::kIncomplete);
   marker.unrecorded = unrecorded ? 1 : 0;
   std::string error;
   if (!writer_.append(marker, error)) {

@@ -46,6 +46,8 @@ class JournalKeeper : public RunObserver {
 
  private:
   void fail(const std::string& reason);
+  /// A record of the run itself (incomplete, missing), after its last entry.
+  JournalRecord runRecord(JournalRecord::Kind kind) const;
   /// Stops the removals of the run for |reason|, reported once, and ends
   /// its journal with an incomplete record. |unrecorded|: the path of an
   /// entry removed whose line then could not be written, or null.

@@ -262,23 +262,19 @@ std::string journalLine(const JournalRecord& record) {
 void writeJournalLine(const JournalRecord& record, std::string& out) {
   LineWriter line(out);
   const bool undo = record.kind == JournalRecord::Kind::kUndo;
-  if (record.kind == JournalRecord::Kind::kIncomplete) {
-    line.text("record", "incomplete");
+  // The run's own records: where its entries stand, and what they say.
+  const bool incomplete = record.kind == JournalRecord::Kind::kIncomplete;
+  if (incomplete || record.kind == JournalRecord::Kind::kMissing) {
+    line.text("record", incomplete ? "incomplete" : "missing");
     line.path("run", record.run);
     line.date("started", record.started);
     line.path("mode", record.mode);
     line.number("entry", record.number);
-    line.number("unrecorded", record.unrecorded);
-    line.finish();
-    return;
-  }
-  if (record.kind == JournalRecord::Kind::kMissing) {
-    line.text("record", "missing");
-    line.path("run", record.run);
-    line.date("started", record.started);
-    line.path("mode", record.mode);
-    line.number("entry", record.number);
-    line.path("folder", record.folder);
+    if (incomplete) {
+      line.number("unrecorded", record.unrecorded);
+    } else {
+      line.path("folder", record.folder);
+    }
     line.finish();
     return;
   }
