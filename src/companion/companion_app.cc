@@ -30,7 +30,11 @@ constexpr std::string_view kFolderOptionsHelp =
     "                      on a volume that is not always mounted\n"
     "  --readme NAME       keep a read-only read-me file NAME in the folder\n"
     "  --readme-text TEXT  the text of that read-me file\n"
-    "  --disabled          keep the folder in the list without checking it\n";
+    "  --disabled          keep the folder in the list without checking it\n"
+    "  --budget SIZE       after the conditions, remove the oldest entries until\n"
+    "                      the folder holds no more than SIZE ('20 GB', '500MiB')\n"
+    "  --budget-min-age AGE  never remove for the budget what was first seen\n"
+    "                      within AGE ('2 days')\n";
 
 const std::string kAddHelp =
     std::string(
@@ -57,8 +61,8 @@ const std::string kEditHelp =
     std::string(kFolderOptionsHelp) +
     "  --clear-conditions  drop the folder's conditions first\n"
     "  --enabled           check the folder again (see also enable/disable)\n"
-    "  --no-dated, --no-network, --no-readme\n"
-    "                      undo --dated, --network, --readme\n";
+    "  --no-dated, --no-network, --no-readme, --no-budget\n"
+    "                      undo --dated, --network, --readme, --budget\n";
 
 const CompanionCommand kCommands[] = {
     {"add", "watch a folder", kAddHelp, runAdd},
