@@ -90,10 +90,11 @@ class Bench {
       budgeted.push_back(checkOnce(total, false));
     }
     const double without = median(plain), with = median(budgeted);
-    std::printf("%zu entries, %d alternated rounds, run log %s: without a budget %.3f s "
-                "(%.3f us/entry), with one %.3f s (%.3f us/entry): %.2fx\n",
-                size_, options_.rounds, options_.runLog ? "on" : "off", without,
-                without * 1e6 / size_, with, with * 1e6 / size_, with / without);
+    std::printf(
+        "%zu entries, %d alternated rounds, run log %s: without a budget %.3f s "
+        "(%.3f us/entry), with one %.3f s (%.3f us/entry): %.2fx\n",
+        size_, options_.rounds, options_.runLog ? "on" : "off", without, without * 1e6 / size_,
+        with, with * 1e6 / size_, with / without);
     return 0;
   }
 

@@ -171,8 +171,7 @@ int runEdit(const CompanionCommand& command, const std::vector<std::string>& arg
       !folder->value(folder_key::kReadMeName).isText()) {
     return usageError(command, localizedString("'--readme-text' needs '--readme NAME'"));
   }
-  if (changes.budgetMinimumAge && !changes.budget &&
-      folder->value(folder_key::kBudget).isNone()) {
+  if (changes.budgetMinimumAge && !changes.budget && folder->value(folder_key::kBudget).isNone()) {
     return usageError(command, localizedString("'--budget-min-age' needs '--budget SIZE'"));
   }
   if (changes.destination && *changes.destination == path) {

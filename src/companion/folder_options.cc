@@ -63,10 +63,9 @@ bool FolderChanges::empty() const {
 
 const std::vector<OptionDefinition>& addOptionDefinitions() {
   static const std::vector<OptionDefinition> definitions = {
-      {"action", true}, {"dated", false},      {"condition", true},
-      {"any", false},   {"all", false},        {"network", false},
-      {"readme", true}, {"readme-text", true}, {"disabled", false},
-      {"budget", true}, {"budget-min-age", true},
+      {"action", true},    {"dated", false},   {"condition", true},      {"any", false},
+      {"all", false},      {"network", false}, {"readme", true},         {"readme-text", true},
+      {"disabled", false}, {"budget", true},   {"budget-min-age", true},
   };
   return definitions;
 }

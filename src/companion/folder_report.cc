@@ -101,13 +101,14 @@ Value folderSummary(const TrashFolder& folder, Date now, bool withItems,
   }
   if (folder.value(folder_key::kBudget).isNumber()) {
     const Value& size = folder.value(folder_key::kSizeAtLastCheck);
-    summary.set("budget",
-                Value::dictionary(
-                    {{"bytes", Value::unsignedInteger(folder.value(folder_key::kBudget).asUnsigned())},
-                     {"minimumAgeSeconds",
-                      Value::real(folder.value(folder_key::kBudgetMinimumAge).asReal())},
-                     {"sizeAtLastCheck",
-                      size.isNumber() ? Value::unsignedInteger(size.asUnsigned()) : Value()}}));
+    summary.set(
+        "budget",
+        Value::dictionary(
+            {{"bytes", Value::unsignedInteger(folder.value(folder_key::kBudget).asUnsigned())},
+             {"minimumAgeSeconds",
+              Value::real(folder.value(folder_key::kBudgetMinimumAge).asReal())},
+             {"sizeAtLastCheck",
+              size.isNumber() ? Value::unsignedInteger(size.asUnsigned()) : Value()}}));
   } else {
     summary.set("budget", Value());
   }
@@ -175,10 +176,12 @@ std::string folderSummaryText(const Value& summary, Date now) {
             "\n";
   }
   if (const Dictionary* budget = s.get("budget").dictionaryPtr()) {
-    text += "  " + localized("keeps under a budget of %@", {byteCountText(budget->get("bytes").asUnsigned())});
+    text += "  " + localized("keeps under a budget of %@",
+                             {byteCountText(budget->get("bytes").asUnsigned())});
     const double minimumAge = budget->get("minimumAgeSeconds").asReal();
     if (minimumAge > 0) {
-      text += localized(", never removing what was first seen within %@", {budgetAgeText(minimumAge)});
+      text +=
+          localized(", never removing what was first seen within %@", {budgetAgeText(minimumAge)});
     }
     if (budget->get("sizeAtLastCheck").isNumber()) {
       text += localized("; %@ at the last check",

@@ -137,8 +137,7 @@ void PreviewRecorder::entryDecided(const TrashFolder& folder, const std::string&
   }
   entry.set("reason", reason);
   entry.set("budget", Value::boolean(decision.forBudget));
-  entry.set("hits",
-            Value::unsignedInteger(decision.item ? decision.item->hits() : 0));
+  entry.set("hits", Value::unsignedInteger(decision.item ? decision.item->hits() : 0));
   folders_.back().dictionaryPtr()->find("entries")->arrayPtr()->push_back(
       Value::dictionary(std::move(entry)));
 }

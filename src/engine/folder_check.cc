@@ -348,10 +348,12 @@ int32_t FolderCheck::checkEntries(TrashFolder& folder, const Folder& dir, const 
   // that hold the folder's own destination.
   const std::string readMe = readMeName(folder);
   const std::vector<std::string> holders = destinationHolders(world_, folder, path);
+  auto holdsDestination = [&](const std::string& name) {
+    return std::find(holders.begin(), holders.end(), name) != holders.end();
+  };
   auto passedOver = [&](const std::string& name) {
     return std::find(passedOver_.begin(), passedOver_.end(), name) != passedOver_.end() ||
-           (!readMe.empty() && name == readMe) ||
-           std::find(holders.begin(), holders.end(), name) != holders.end();
+           (!readMe.empty() && name == readMe) || holdsDestination(name);
   };
 
   Pass pass(folder, dir, names.size(), world_.runLog);
@@ -360,8 +362,9 @@ int32_t FolderCheck::checkEntries(TrashFolder& folder, const Folder& dir, const 
   for (const std::string_view listedName : names) {
     const std::string& name = buffers.name(listedName);
     if (passedOver(name)) {
-      // Never taken, but it takes room all the same.
-      if (pass.budgeted) {
+      // Never taken, but it takes room all the same; not so the folder's own
+      // destination, which grows with every entry the budget sends there.
+      if (pass.budgeted && !holdsDestination(name)) {
         const std::optional<EntryAttributes> attributes = dir.statEntry(name);
         pass.stayingBytes += entrySize(pass, name, attributes ? &*attributes : nullptr);
       }
@@ -460,8 +463,8 @@ EntryDecision FolderCheck::judge(Pass& pass, const std::string& name, const Tras
 }
 
 EntryDecision::Kind FolderCheck::act(Pass& pass, const std::string& name, const TrashItem& item,
-                                     bool tracked, const EntryAttributes* now,
-                                     RemovalPlan& outcome, bool forBudget) {
+                                     bool tracked, const EntryAttributes* now, RemovalPlan& outcome,
+                                     bool forBudget) {
   if (options_.dryRun) {
     outcome = remover_.plan(pass.folder, pass.dir, name, &planned_);
     if (outcome.result == RemovalResult::kRemoved && !outcome.targetName.empty()) {
@@ -481,10 +484,11 @@ EntryDecision::Kind FolderCheck::act(Pass& pass, const std::string& name, const 
   }
   const std::string shown = loggableText(name);
   const std::string removedLine =
-      forBudget ? formatMessage(pass.lines.removedForBudget,
-                                {shown, standardDateText(item.checkedIn())})
-      : tracked ? formatMessage(pass.lines.removedKnown, {shown, standardDateText(item.checkedIn())})
-                : formatMessage(pass.lines.removedNew, {shown});
+      forBudget
+          ? formatMessage(pass.lines.removedForBudget, {shown, standardDateText(item.checkedIn())})
+      : tracked
+          ? formatMessage(pass.lines.removedKnown, {shown, standardDateText(item.checkedIn())})
+          : formatMessage(pass.lines.removedNew, {shown});
   return reportRemoval(outcome, shown, removedLine, pass.removed, pass.lines);
 }
 
@@ -575,16 +579,16 @@ void FolderCheck::keepWithinBudget(Pass& pass, ItemList& list) {
                       : localized("Over the budget of %@ by %@: the rest cannot be taken.",
                                   {limit, over}));
   }
-  logLine(world_.runLog, localized("Budget %@: %@ before, %@ after.",
-                                   {byteCountText(budget), byteCountText(before),
-                                    byteCountText(total)}));
+  logLine(world_.runLog,
+          localized("Budget %@: %@ before, %@ after.",
+                    {byteCountText(budget), byteCountText(before), byteCountText(total)}));
   pass.folder.setValue(folder_key::kSizeAtLastCheck, Value::unsignedInteger(total));
   for (RunObserver* observer : options_.observers) observer->folderSized(pass.folder, total);
 
   size_t place = 0;
-  list.erase(std::remove_if(list.begin(), list.end(),
-                            [&](const TrashItem&) { return dropped[place++]; }),
-             list.end());
+  list.erase(
+      std::remove_if(list.begin(), list.end(), [&](const TrashItem&) { return dropped[place++]; }),
+      list.end());
 }
 
 void FolderCheck::tell(const TrashFolder& folder, const std::string& name,

@@ -62,8 +62,7 @@ class FolderCheck {
   /// Removes (or in a dry run plans to remove) a condemned entry; |forBudget|
   /// gives the removal line of an entry taken for the budget.
   EntryDecision::Kind act(Pass& pass, const std::string& name, const TrashItem& item, bool tracked,
-                          const EntryAttributes* now, RemovalPlan& outcome,
-                          bool forBudget = false);
+                          const EntryAttributes* now, RemovalPlan& outcome, bool forBudget = false);
   /// A staying entry of a budgeted folder: its size is noted and, when the
   /// rules kept it, its decision is held until the budget has had its say.
   void stays(Pass& pass, const std::string& name, const EntryAttributes* now,

@@ -2,8 +2,8 @@
 
 #include <charconv>
 #include <cstdint>
-#include <set>
 #include <optional>
+#include <set>
 
 #include "engine/loggable_text.h"
 

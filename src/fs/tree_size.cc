@@ -95,9 +95,8 @@ struct SizeWalk {
 
 }  // namespace
 
-bool treeSizeAt(int dirFd, const std::string& name, const std::string& displayPath,
-                uint64_t device, const TreeDeadline& deadline, uint64_t& bytes,
-                std::string& error) {
+bool treeSizeAt(int dirFd, const std::string& name, const std::string& displayPath, uint64_t device,
+                const TreeDeadline& deadline, uint64_t& bytes, std::string& error) {
   SizeWalk walk{device, deadline, bytes, error, {}};
   return walk.run(dirFd, name, displayPath);
 }

@@ -19,9 +19,8 @@ namespace fs {
 /// with "operation(path): reason" in |error| (|displayPath| naming |name|),
 /// when part of the tree could not be read or the walk stopped: |bytes|
 /// then holds what was counted.
-bool treeSizeAt(int dirFd, const std::string& name, const std::string& displayPath,
-                uint64_t device, const TreeDeadline& deadline, uint64_t& bytes,
-                std::string& error);
+bool treeSizeAt(int dirFd, const std::string& name, const std::string& displayPath, uint64_t device,
+                const TreeDeadline& deadline, uint64_t& bytes, std::string& error);
 
 }  // namespace fs
 }  // namespace sweeprun

@@ -26,7 +26,8 @@ namespace sweeprun {
 /// True with |rule| made from the defaults of its kind and updated; false
 /// with "Unable to handle condition '<text as typed>': expected <what>." in
 /// |error| (a missing ":" or sign, a unit in the wrong case, an unknown
-/// keyword or unit, a name holding ":"), |rule| unchanged. A name pattern that is empty once its marks are removed ("*",
+/// keyword or unit, a name holding ":"), |rule| unchanged. A name pattern that is empty once its
+/// marks are removed ("*",
 /// "**") is refused: it would match no name at all (or, negated, every
 /// name), never what its writer meant. |warning|, when given, receives a
 /// warning for a name pattern that is matched as written but reads like a

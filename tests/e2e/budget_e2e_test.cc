@@ -33,8 +33,8 @@ class BudgetEndToEndTest : public DriverTest {
   ProgramResult run(const std::string& program, std::vector<std::string> arguments, int offset = 0,
                     bool system = false) {
     arguments.insert(arguments.begin(), program);
-    std::vector<std::string> environment = toolEnvironment(
-        home, system ? "root" : "alice", temp.path(), "etc/sweeprun.plist");
+    std::vector<std::string> environment =
+        toolEnvironment(home, system ? "root" : "alice", temp.path(), "etc/sweeprun.plist");
     environment.push_back("SWEEPRUN_TEST_CLOCK_OFFSET=" + std::to_string(offset));
     return runProgram(driver(), arguments, environment, temp.path());
   }
@@ -79,20 +79,43 @@ TEST_F(BudgetEndToEndTest, TakesTheOldestUntilTheFolderFitsAndSparesTheYoung) {
     uint64_t after;
     std::string logged;  // a line the run log holds
   } kCases[] = {
-      {"a file fits the budget", false, {"--budget", "350 B"}, {"old.bin*"}, 300, "- old.bin (for the budget; first seen"},
-      {"a folder counts its tree, no link", false, {"--action", "delete", "--budget", "0.25KB"},
-       {"old.bin*", "dir*"}, 200, "Budget 250 B: 400 B before, 200 B after."},
-      {"moved", false, {"--action", "moveto:" + archive, "--budget", "250"}, {"old.bin*", "dir*"},
-       200, ""},
-      {"the minimum age protects", false, {"--budget", "50", "--budget-min-age", "2 hours"},
-       {"old.bin*", "dir*", "mid.bin*"}, 100,
+      {"a file fits the budget",
+       false,
+       {"--budget", "350 B"},
+       {"old.bin*"},
+       300,
+       "- old.bin (for the budget; first seen"},
+      {"a folder counts its tree, no link",
+       false,
+       {"--action", "delete", "--budget", "0.25KB"},
+       {"old.bin*", "dir*"},
+       200,
+       "Budget 250 B: 400 B before, 200 B after."},
+      {"moved",
+       false,
+       {"--action", "moveto:" + archive, "--budget", "250"},
+       {"old.bin*", "dir*"},
+       200,
+       ""},
+      {"the minimum age protects",
+       false,
+       {"--budget", "50", "--budget-min-age", "2 hours"},
+       {"old.bin*", "dir*", "mid.bin*"},
+       100,
        "Over the budget of 50 B by 50 B: the rest was first seen within 2 hours."},
-      {"a rule condemns first", false, {"--any", "--condition", "name: old.bin", "--budget", "250"},
-       {"old.bin", "dir*"}, 200, "- old.bin (checked in"},
-      {"system mode", true,
+      {"a rule condemns first",
+       false,
+       {"--any", "--condition", "name: old.bin", "--budget", "250"},
+       {"old.bin", "dir*"},
+       200,
+       "- old.bin (checked in"},
+      {"system mode",
+       true,
        {"<key>Action</key><string>delete</string><key>Budget</key><integer>250</integer>"
         "<key>BudgetMinimumAge</key><string>1 minute</string>"},
-       {"old.bin*", "dir*"}, 200, "- dir (for the budget; first seen"},
+       {"old.bin*", "dir*"},
+       200,
+       "- dir (for the budget; first seen"},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.label);
@@ -120,8 +143,8 @@ TEST_F(BudgetEndToEndTest, TakesTheOldestUntilTheFolderFitsAndSparesTheYoung) {
       ASSERT_EQ(0, run("sweeply", {"prefs", "LogFileName", log}).exitStatus);
       ASSERT_EQ(0, run("sweeply", {"prefs", "MetricsFile", metrics}).exitStatus);
     }
-    const std::vector<std::string> tool = c.system ? std::vector<std::string>{"-s"}
-                                                   : std::vector<std::string>{};
+    const std::vector<std::string> tool =
+        c.system ? std::vector<std::string>{"-s"} : std::vector<std::string>{};
     const auto firstSeen = [&](const std::string& name, int daysAgo) {
       ASSERT_EQ(0, run("sweeprun", tool, -daysAgo * kDay, c.system).exitStatus) << name;
     };
@@ -158,9 +181,9 @@ TEST_F(BudgetEndToEndTest, TakesTheOldestUntilTheFolderFitsAndSparesTheYoung) {
     if (!c.logged.empty()) {
       EXPECT_NE(std::string::npos, temp.read("run.log").find(c.logged)) << temp.read("run.log");
     }
-    EXPECT_NE(std::string::npos, temp.read("run.prom").find("sweeprun_folder_size_bytes{folder=\"" +
-                                                            inbox + "\"} " +
-                                                            std::to_string(c.after)))
+    EXPECT_NE(std::string::npos, temp.read("run.prom")
+                                     .find("sweeprun_folder_size_bytes{folder=\"" + inbox + "\"} " +
+                                           std::to_string(c.after)))
         << temp.read("run.prom");
     if (!c.system && c.settings[1] == "moveto:" + archive) {
       EXPECT_TRUE(fs::exists(archive + "/dir/b/c"));
@@ -168,8 +191,7 @@ TEST_F(BudgetEndToEndTest, TakesTheOldestUntilTheFolderFitsAndSparesTheYoung) {
     if (c.system || c.settings[0] != "--budget") continue;
 
     const ProgramResult show = run("sweeply", {"show", inbox, "--json"});
-    EXPECT_NE(std::string::npos,
-              show.out.find("\"sizeAtLastCheck\": " + std::to_string(c.after)))
+    EXPECT_NE(std::string::npos, show.out.find("\"sizeAtLastCheck\": " + std::to_string(c.after)))
         << show.out;
     // Trashed for the budget: history says so, and undo puts it back.
     std::istringstream runs(run("sweeply", {"history"}).out);
@@ -208,8 +230,8 @@ TEST_F(BudgetEndToEndTest, BadValuesAreRefusedByTheCheckAndBySweeply) {
     if (geteuid() != 0) continue;  // the check wants a root-owned file
     writeConfig("<key>Folders</key><array><dict><key>Path</key><string>" + inbox +
                 "</string><key>Budget</key><string>" + c.budget + "</string>" +
-                (c.minimumAge ? "<key>BudgetMinimumAge</key><string>" +
-                                    std::string(c.minimumAge) + "</string>"
+                (c.minimumAge ? "<key>BudgetMinimumAge</key><string>" + std::string(c.minimumAge) +
+                                    "</string>"
                               : "") +
                 "</dict></array>");
     const ProgramResult checked = run("sweeprun", {"-t"}, 0, true);
@@ -221,8 +243,8 @@ TEST_F(BudgetEndToEndTest, BadValuesAreRefusedByTheCheckAndBySweeply) {
   if (geteuid() != 0) return;
   writeConfig("<key>Folders</key><array><dict><key>Path</key><string>" + inbox +
               "</string><key>BudgetMinimumAge</key><string>2 days</string></dict></array>");
-  EXPECT_NE(std::string::npos, run("sweeprun", {"-t"}, 0, true)
-                                   .out.find("BudgetMinimumAge needs a Budget"));
+  EXPECT_NE(std::string::npos,
+            run("sweeprun", {"-t"}, 0, true).out.find("BudgetMinimumAge needs a Budget"));
 }
 
 // The settings survive an export and import, and "--no-budget" drops them; a

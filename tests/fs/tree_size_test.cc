@@ -15,7 +15,8 @@ namespace {
 // not followed and a mount below is not entered, however much lies behind.
 TEST(TreeSizeTest, CountsRegularFilesOnTheFoldersFileSystemOnly) {
   TempDir temp;
-  for (const char* folder : {"tree", "tree/deep", "tree/deep/mounted"}) makeFolder(temp.file(folder));
+  for (const char* folder : {"tree", "tree/deep", "tree/deep/mounted"})
+    makeFolder(temp.file(folder));
   writeText(temp.file("tree/a"), std::string(60, 'a'));
   writeText(temp.file("tree/deep/b"), std::string(40, 'b'));
   writeText(temp.file("elsewhere"), std::string(5000, 'x'));
