@@ -170,21 +170,21 @@ TEST_F(BudgetEndToEndTest, TakesTheOldestUntilTheFolderFitsAndSparesTheYoung) {
     ASSERT_EQ(0, preview.exitStatus) << preview.err;
     EXPECT_EQ(c.gone, plannedRemovals(preview.out)) << preview.out;
 
+    const auto goneNow = [&] {
+      std::set<std::string> gone;
+      for (const std::string name : {"old.bin", "dir", "mid.bin", "new.bin"}) {
+        if (!fs::exists(inbox + "/" + name))
+          gone.insert(name + (c.gone.count(name + "*") ? "*" : ""));
+      }
+      return gone;
+    };
     ASSERT_EQ(0, run("sweeprun", tool, 0, c.system).exitStatus);
-    std::set<std::string> gone;
-    for (const std::string name : {"old.bin", "dir", "mid.bin", "new.bin"}) {
-      if (fs::exists(inbox + "/" + name)) continue;
-      gone.insert(name + (c.gone.count(name + "*") ? "*" : ""));
-    }
-    EXPECT_EQ(c.gone, gone) << "the run does what the preview said";
-    // A second run finds the folder as the first left it, within its budget
-    // or protected by the minimum age (the destination in it, which the
-    // budget filled, does not count).
+    EXPECT_EQ(c.gone, goneNow()) << "the run does what the preview said";
+    // A second run finds the folder within its budget or protected by the
+    // minimum age (the destination in it, which the budget filled, does not
+    // count), and takes nothing more.
     ASSERT_EQ(0, run("sweeprun", tool, 60, c.system).exitStatus);
-    for (const std::string name : {"old.bin", "dir", "mid.bin", "new.bin"}) {
-      EXPECT_EQ(gone.count(name) + gone.count(name + "*") == 0, fs::exists(inbox + "/" + name))
-          << name;
-    }
+    EXPECT_EQ(c.gone, goneNow());
     if (!c.logged.empty()) {
       EXPECT_NE(std::string::npos, temp.read("run.log").find(c.logged)) << temp.read("run.log");
     }
@@ -224,7 +224,6 @@ TEST_F(BudgetEndToEndTest, BadValuesAreRefusedByTheCheckAndBySweeply) {
       {"20 GB", "2 checks",
        "Unable to handle minimum age '2 checks': expected a unit of time: minutes, hours, days"},
       {"20 GB", "2 Days", "expected the unit in lower case: 'days'"},
-      {"20 GB", "soon", "Unable to handle minimum age 'soon': expected a number"},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.budget + std::string(" / ") + (c.minimumAge ? c.minimumAge : "-"));
@@ -269,7 +268,6 @@ TEST_F(BudgetEndToEndTest, SettingsTravelAndAnEarlierDatabaseHasNoBudget) {
                    .exitStatus);
   const ProgramResult exported = run("sweeply", {"export"});
   ASSERT_EQ(0, exported.exitStatus) << exported.err;
-  EXPECT_NE(std::string::npos, exported.out.find("<key>Budget</key>")) << exported.out;
   EXPECT_NE(std::string::npos, exported.out.find("<integer>20000000000</integer>")) << exported.out;
   EXPECT_NE(std::string::npos, exported.out.find("<string>36 hours</string>")) << exported.out;
   ASSERT_EQ(0, run("sweeply", {"edit", inbox, "--no-budget"}).exitStatus);
