@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <optional>
 
@@ -420,13 +421,17 @@ std::string budgetAgeText(double seconds) {
                 {60, "minute", "minutes"}};
   for (const auto& unit : kUnits) {
     const double count = seconds / unit.seconds;
-    if (count >= 1 && count == static_cast<double>(static_cast<int64_t>(count))) {
+    if (count >= 1 && count <= kLargestNumber && count == std::floor(count)) {
       const int64_t whole = static_cast<int64_t>(count);
       return std::to_string(whole) + " " + (whole == 1 ? unit.one : unit.many);
     }
   }
+  // Minutes with decimals; years for an age too long to count in minutes.
+  const double minutes = seconds / 60;
+  const bool inYears = minutes > kLargestNumber;
   char text[48];
-  std::snprintf(text, sizeof text, "%.15g minutes", seconds / 60);
+  std::snprintf(text, sizeof text, inYears ? "%.15g years" : "%.15g minutes",
+                inYears ? seconds / TrashRule::kUnitSeconds[5] : minutes);
   return text;
 }
 

@@ -50,7 +50,8 @@ bool parseBudgetAge(std::string_view text, double& seconds, std::string& error);
 /// with one decimal ("1.3 GB").
 std::string byteCountText(uint64_t bytes);
 /// Seconds as parseBudgetAge reads them back: in the largest unit that holds
-/// them whole ("2 days", "90 minutes"), else in minutes with decimals.
+/// them whole ("2 days", "90 minutes"), else in minutes with decimals (in
+/// years beyond 2^53 minutes).
 std::string budgetAgeText(double seconds);
 
 }  // namespace sweeprun
