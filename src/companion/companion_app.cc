@@ -96,7 +96,8 @@ const CompanionCommand kCommands[] = {
      "          FOLDER with the keys path, name, enabled, action (trash, delete,\n"
      "          moveto), destination, dated, network, onceADay, matchAll,\n"
      "          lastCheck, checkRequestedFor, checks, takenIn, movedOut,\n"
-     "          removedByLastCheck, readMe ({name, text} or null) and rules\n"
+     "          removedByLastCheck, budget ({bytes, minimumAgeSeconds,\n"
+     "          sizeAtLastCheck} or null), readMe ({name, text} or null) and rules\n"
      "          ([{description, expression, enabled}]). Dates are UTC texts such\n"
      "          as \"2026-01-02T10:00:00Z\", or null.\n",
      runList},
@@ -119,7 +120,8 @@ const CompanionCommand kCommands[] = {
      "deferred (the destination is absent for now) or not removed (and why).\n"
      "\n"
      "  --json    for scripts: {\"folders\": [{path, checked, reason, entries:\n"
-     "            [{name, decision, action, destination, target, reason, hits}]}]}\n"
+     "            [{name, decision, action, destination, target, reason, budget,\n"
+     "            hits}]}]}; budget is true for an entry the size budget takes\n"
      "  --system  as root: what 'sweeprun -s' would do now, from /etc/sweeprun.plist\n"
      "            and its DataFile; a trashed entry goes to its owner's Trash\n",
      runPreview, true},
