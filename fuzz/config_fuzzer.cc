@@ -1,6 +1,7 @@
 // Feeds the bytes to the system-mode configuration reader as the file it
 // checks (check mode: faults are reported on the discarded standard
-// output), and to the condition parser as one condition text. A file the
+// output), and to the condition parser as one condition text, a budget
+// and a minimum age. A file the
 // reader accepts must name a database and some folders.
 
 #include <cstddef>
@@ -27,6 +28,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   TrashRule rule;
   std::string error;
   parseCondition(fuzzInput(data, size), rule, error);
+  uint64_t bytes = 0;
+  if (parseBudgetSize(fuzzInput(data, size), bytes, error)) byteCountText(bytes);
+  double seconds = 0;
+  if (parseBudgetAge(fuzzInput(data, size), seconds, error)) budgetAgeText(seconds);
 
   writeScratchFile(path, fuzzInput(data, size));
   TrashConfigFileParser parser(process.context);

@@ -171,6 +171,9 @@ int runEdit(const CompanionCommand& command, const std::vector<std::string>& arg
       !folder->value(folder_key::kReadMeName).isText()) {
     return usageError(command, localizedString("'--readme-text' needs '--readme NAME'"));
   }
+  if (changes.budgetMinimumAge && !changes.budget && folder->value(folder_key::kBudget).isNone()) {
+    return usageError(command, localizedString("'--budget-min-age' needs '--budget SIZE'"));
+  }
   if (changes.destination && *changes.destination == path) {
     return usageError(command, localizedString("a folder cannot move its entries into itself"));
   }

@@ -118,6 +118,7 @@ Value entryValue(const JournalRun& run, const JournalRecord& entry) {
   }
   value.set("trashInfo", optionalText(entry.trashInfo));
   value.set("type", optionalText(entry.type));
+  value.set("reason", optionalText(entry.reason));
   value.set("size", optionalNumber(entry.size));
   value.set("device", optionalNumber(entry.device));
   value.set("inode", optionalNumber(entry.inode));
@@ -181,6 +182,7 @@ void printRunEntries(const JournalRun& run) {
     action.resize(7, ' ');
     companionOut() << "  " << action << terminalText(entry.original);
     if (!entry.destination.empty()) companionOut() << " -> " << terminalText(entry.destination);
+    if (entry.reason == "budget") companionOut() << localizedString("  (for the budget)");
     if (run.isUndone(entry.number)) companionOut() << localizedString("  (put back)");
     companionOut() << "\n";
   }

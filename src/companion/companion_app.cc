@@ -30,7 +30,11 @@ constexpr std::string_view kFolderOptionsHelp =
     "                      on a volume that is not always mounted\n"
     "  --readme NAME       keep a read-only read-me file NAME in the folder\n"
     "  --readme-text TEXT  the text of that read-me file\n"
-    "  --disabled          keep the folder in the list without checking it\n";
+    "  --disabled          keep the folder in the list without checking it\n"
+    "  --budget SIZE       after the conditions, remove the oldest entries until\n"
+    "                      the folder holds no more than SIZE ('20 GB', '500MiB')\n"
+    "  --budget-min-age AGE  never remove for the budget what was first seen\n"
+    "                      within AGE ('2 days')\n";
 
 const std::string kAddHelp =
     std::string(
@@ -57,8 +61,8 @@ const std::string kEditHelp =
     std::string(kFolderOptionsHelp) +
     "  --clear-conditions  drop the folder's conditions first\n"
     "  --enabled           check the folder again (see also enable/disable)\n"
-    "  --no-dated, --no-network, --no-readme\n"
-    "                      undo --dated, --network, --readme\n";
+    "  --no-dated, --no-network, --no-readme, --no-budget\n"
+    "                      undo --dated, --network, --readme, --budget\n";
 
 const CompanionCommand kCommands[] = {
     {"add", "watch a folder", kAddHelp, runAdd},
@@ -92,7 +96,8 @@ const CompanionCommand kCommands[] = {
      "          FOLDER with the keys path, name, enabled, action (trash, delete,\n"
      "          moveto), destination, dated, network, onceADay, matchAll,\n"
      "          lastCheck, checkRequestedFor, checks, takenIn, movedOut,\n"
-     "          removedByLastCheck, readMe ({name, text} or null) and rules\n"
+     "          removedByLastCheck, budget ({bytes, minimumAgeSeconds,\n"
+     "          sizeAtLastCheck} or null), readMe ({name, text} or null) and rules\n"
      "          ([{description, expression, enabled}]). Dates are UTC texts such\n"
      "          as \"2026-01-02T10:00:00Z\", or null.\n",
      runList},
@@ -115,7 +120,8 @@ const CompanionCommand kCommands[] = {
      "deferred (the destination is absent for now) or not removed (and why).\n"
      "\n"
      "  --json    for scripts: {\"folders\": [{path, checked, reason, entries:\n"
-     "            [{name, decision, action, destination, target, reason, hits}]}]}\n"
+     "            [{name, decision, action, destination, target, reason, budget,\n"
+     "            hits}]}]}; budget is true for an entry the size budget takes\n"
      "  --system  as root: what 'sweeprun -s' would do now, from /etc/sweeprun.plist\n"
      "            and its DataFile; a trashed entry goes to its owner's Trash\n",
      runPreview, true},

@@ -153,6 +153,11 @@ std::string exportConfiguration(const FolderList& folders, const std::string& da
       if (folder.value(folder_key::kReadMeText).isText())
         entry.set("ReadMeText", folder.value(folder_key::kReadMeText));
     }
+    if (folder.value(folder_key::kBudget).isNumber()) {
+      entry.set("Budget", Value::unsignedInteger(folder.value(folder_key::kBudget).asUnsigned()));
+      const double minimumAge = folder.value(folder_key::kBudgetMinimumAge).asReal();
+      if (minimumAge > 0) entry.set("BudgetMinimumAge", Value::text(budgetAgeText(minimumAge)));
+    }
 
     Array conditions;
     for (size_t i = 0; i < folder.rules().size(); ++i) {

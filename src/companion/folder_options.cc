@@ -57,14 +57,15 @@ std::optional<bool> flag(const ParsedArguments& arguments, std::string_view on,
 
 bool FolderChanges::empty() const {
   return !action && !destination && !dated && !network && !enabled && !matchAll && !readMeName &&
-         !readMeText && !removeReadMe && !clearConditions && rules.empty();
+         !readMeText && !removeReadMe && !budget && !budgetMinimumAge && !removeBudget &&
+         !clearConditions && rules.empty();
 }
 
 const std::vector<OptionDefinition>& addOptionDefinitions() {
   static const std::vector<OptionDefinition> definitions = {
-      {"action", true}, {"dated", false},      {"condition", true},
-      {"any", false},   {"all", false},        {"network", false},
-      {"readme", true}, {"readme-text", true}, {"disabled", false},
+      {"action", true},    {"dated", false},   {"condition", true},      {"any", false},
+      {"all", false},      {"network", false}, {"readme", true},         {"readme-text", true},
+      {"disabled", false}, {"budget", true},   {"budget-min-age", true},
   };
   return definitions;
 }
@@ -76,6 +77,7 @@ const std::vector<OptionDefinition>& editOptionDefinitions() {
                            {"no-dated", false},
                            {"no-network", false},
                            {"no-readme", false},
+                           {"no-budget", false},
                            {"enabled", false}});
     return all;
   }();
@@ -111,6 +113,26 @@ bool readFolderChanges(const ParsedArguments& arguments, bool editing, FolderCha
     return false;
   }
 
+  changes.removeBudget = arguments.has("no-budget");
+  if (std::optional<std::string> budget = arguments.last("budget")) {
+    uint64_t bytes = 0;
+    if (!parseBudgetSize(*budget, bytes, error)) return false;
+    changes.budget = bytes;
+  }
+  if (std::optional<std::string> age = arguments.last("budget-min-age")) {
+    double seconds = 0;
+    if (!parseBudgetAge(*age, seconds, error)) return false;
+    changes.budgetMinimumAge = seconds;
+  }
+  if (changes.removeBudget && (changes.budget || changes.budgetMinimumAge)) {
+    error = localized("'--no-budget' cannot be combined with '--budget' or '--budget-min-age'");
+    return false;
+  }
+  if (!editing && changes.budgetMinimumAge && !changes.budget) {
+    error = localized("'--budget-min-age' needs '--budget SIZE'");
+    return false;
+  }
+
   changes.clearConditions = arguments.has("clear-conditions");
   for (const std::string& expression : arguments.all("condition")) {
     TrashRule rule;
@@ -141,6 +163,16 @@ void applyFolderChanges(const FolderChanges& changes, TrashFolder& folder) {
     folder.setValue(folder_key::kReadMeName, Value::text(*changes.readMeName));
   if (changes.readMeText)
     folder.setValue(folder_key::kReadMeText, Value::text(*changes.readMeText));
+
+  if (changes.removeBudget) {
+    folder.data.remove(folder_key::kBudget);
+    folder.data.remove(folder_key::kBudgetMinimumAge);
+    folder.data.remove(folder_key::kSizeAtLastCheck);
+  }
+  if (changes.budget) folder.setValue(folder_key::kBudget, Value::unsignedInteger(*changes.budget));
+  if (changes.budgetMinimumAge) {
+    folder.setValue(folder_key::kBudgetMinimumAge, Value::real(*changes.budgetMinimumAge));
+  }
 
   if (changes.clearConditions) {
     folder.setRules({});

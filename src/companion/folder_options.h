@@ -24,6 +24,9 @@ struct FolderChanges {
   std::optional<std::string> readMeName;   // "rfil"
   std::optional<std::string> readMeText;   // "rtxt"
   bool removeReadMe = false;
+  std::optional<uint64_t> budget;          // "bdgt", bytes
+  std::optional<double> budgetMinimumAge;  // "bage", seconds
+  bool removeBudget = false;               // drops both
   bool clearConditions = false;
   /// One rule per condition expression, in the order given.
   std::vector<TrashRule> rules;

@@ -9,6 +9,7 @@
 #include "fs/path.h"
 #include "model/record_keys.h"
 #include "os/localization.h"
+#include "settings/condition_parser.h"
 
 namespace sweeprun {
 
@@ -98,6 +99,19 @@ Value folderSummary(const TrashFolder& folder, Date now, bool withItems,
   } else {
     summary.set("readMe", Value());
   }
+  if (folder.value(folder_key::kBudget).isNumber()) {
+    const Value& size = folder.value(folder_key::kSizeAtLastCheck);
+    summary.set(
+        "budget",
+        Value::dictionary(
+            {{"bytes", Value::unsignedInteger(folder.value(folder_key::kBudget).asUnsigned())},
+             {"minimumAgeSeconds",
+              Value::real(folder.value(folder_key::kBudgetMinimumAge).asReal())},
+             {"sizeAtLastCheck",
+              size.isNumber() ? Value::unsignedInteger(size.asUnsigned()) : Value()}}));
+  } else {
+    summary.set("budget", Value());
+  }
   Array rules;
   for (const TrashRule& rule : folder.rules()) rules.push_back(ruleSummary(rule, now));
   summary.set("rules", Value::array(std::move(rules)));
@@ -160,6 +174,20 @@ std::string folderSummaryText(const Value& summary, Date now) {
     text += "  " +
             localized("keeps the read-me file '%@'", {terminalText(readMe->get("name").asText())}) +
             "\n";
+  }
+  if (const Dictionary* budget = s.get("budget").dictionaryPtr()) {
+    text += "  " + localized("keeps under a budget of %@",
+                             {byteCountText(budget->get("bytes").asUnsigned())});
+    const double minimumAge = budget->get("minimumAgeSeconds").asReal();
+    if (minimumAge > 0) {
+      text +=
+          localized(", never removing what was first seen within %@", {budgetAgeText(minimumAge)});
+    }
+    if (budget->get("sizeAtLastCheck").isNumber()) {
+      text += localized("; %@ at the last check",
+                        {byteCountText(budget->get("sizeAtLastCheck").asUnsigned())});
+    }
+    text += "\n";
   }
 
   const Array& rules = *s.get("rules").arrayPtr();

@@ -12,7 +12,8 @@ namespace sweeprun {
 /// keys: "path", "name", "enabled", "action" ("trash", "delete" or
 /// "moveto"), "destination", "dated", "network", "onceADay", "matchAll",
 /// "lastCheck", "checkRequestedFor", "checks", "takenIn", "movedOut",
-/// "removedByLastCheck", "readMe" ({"name", "text"} or null) and "rules"
+/// "removedByLastCheck", "budget" ({"bytes", "minimumAgeSeconds",
+/// "sizeAtLastCheck" or null} or null), "readMe" ({"name", "text"} or null) and "rules"
 /// (each {"description", "expression", "enabled"}: the phrase of rule
 /// evaluation at |now|, the condition expression or null, and whether the
 /// rule takes part). With |withItems|, "items" follows: each tracked entry

@@ -136,8 +136,8 @@ void PreviewRecorder::entryDecided(const TrashFolder& folder, const std::string&
     reason = Value::text(localizedString("it changed since the last check"));
   }
   entry.set("reason", reason);
-  entry.set("hits",
-            Value::unsignedInteger(decision.item ? decision.item->hits() : 0));
+  entry.set("budget", Value::boolean(decision.forBudget));
+  entry.set("hits", Value::unsignedInteger(decision.item ? decision.item->hits() : 0));
   folders_.back().dictionaryPtr()->find("entries")->arrayPtr()->push_back(
       Value::dictionary(std::move(entry)));
 }
@@ -174,6 +174,7 @@ std::string previewText(const Value& result) {
                                                     : "trash");
         if (entry.get("target").isText())
           detail = " -> " + terminalText(entry.get("target").asText());
+        if (entry.get("budget").asBool()) detail += localizedString(" (for the budget)");
       } else {
         verb = localizedString(decision == "startOver" ? "start over"
                                : decision == "defer"   ? "defer"

@@ -25,7 +25,8 @@ class PreviewRecorder : public RunObserver {
                     const EntryDecision& decision) override;
 
   /// {"folders": [{"path", "checked", "reason", "entries": [{"name",
-  /// "decision", "action", "destination", "target", "reason", "hits"}]}]}.
+  /// "decision", "action", "destination", "target", "reason", "budget",
+  /// "hits"}]}]}. "budget" is true for an entry the size budget took.
   /// "decision" is one of "keep", "takeIn", "startOver", "remove", "defer",
   /// "notRemoved"; "action" ("trash", "delete", "moveto"), "destination"
   /// (the folder the entry goes to) and "target" (its path there) are set

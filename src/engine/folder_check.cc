@@ -11,12 +11,14 @@
 #include "engine/removal.h"
 #include "engine/rule_evaluation.h"
 #include "engine/watch_refusal.h"
+#include "fs/dir_handle.h"
 #include "fs/folder.h"
 #include "fs/path.h"
 #include "log/trash_log.h"
 #include "model/record_keys.h"
 #include "os/localization.h"
 #include "os/system_log.h"
+#include "settings/condition_parser.h"
 #include "settings/trash_config_file_parser.h"
 
 namespace sweeprun {
@@ -111,6 +113,7 @@ class EntryLines {
   // And the lines of a removal.
   const std::string removedNew = localizedString("- %@");
   const std::string removedKnown = localizedString("- %@ (checked in %@)");
+  const std::string removedForBudget = localizedString("- %@ (for the budget; first seen %@)");
 
   /// Gathers the line |format| (one of the three above) with |name|.
   void seen(const std::string& format, std::string_view name) {
@@ -232,6 +235,19 @@ struct FolderCheck::Pass {
   EntryLines lines;
   int32_t removed = 0;
   uint64_t checkedIn = 0;
+  size_t places = 0;  // records kept or added to |fresh| so far
+
+  // With a size budget: the entries the rules kept, their decisions held
+  // until the budget has had its say, and the size of all that stays.
+  struct Held {
+    std::string name;
+    uint64_t size;
+    size_t place;  // in the next list of tracked records
+    EntryDecision::Kind kind;
+  };
+  bool budgeted = false;
+  std::vector<Held> held;
+  uint64_t stayingBytes = 0;
 };
 
 FolderCheck::FolderCheck(const RunWorld& world, const RunOptions& options,
@@ -332,17 +348,28 @@ int32_t FolderCheck::checkEntries(TrashFolder& folder, const Folder& dir, const 
   // that hold the folder's own destination.
   const std::string readMe = readMeName(folder);
   const std::vector<std::string> holders = destinationHolders(world_, folder, path);
+  auto holdsDestination = [&](const std::string& name) {
+    return std::find(holders.begin(), holders.end(), name) != holders.end();
+  };
   auto passedOver = [&](const std::string& name) {
     return std::find(passedOver_.begin(), passedOver_.end(), name) != passedOver_.end() ||
-           (!readMe.empty() && name == readMe) ||
-           std::find(holders.begin(), holders.end(), name) != holders.end();
+           (!readMe.empty() && name == readMe) || holdsDestination(name);
   };
 
   Pass pass(folder, dir, names.size(), world_.runLog);
+  pass.budgeted = folder.value(folder_key::kBudget).asUnsigned() > 0;
   EntryBuffers buffers(path);
   for (const std::string_view listedName : names) {
     const std::string& name = buffers.name(listedName);
-    if (passedOver(name)) continue;
+    if (passedOver(name)) {
+      // Never taken, but it takes room all the same; not so the folder's own
+      // destination, which grows with every entry the budget sends there.
+      if (pass.budgeted && !holdsDestination(name)) {
+        const std::optional<EntryAttributes> attributes = dir.statEntry(name);
+        pass.stayingBytes += entrySize(pass, name, attributes ? &*attributes : nullptr);
+      }
+      continue;
+    }
     // The attributes read here serve the whole decision: the match, the
     // record, and the removal (which would otherwise read them again).
     const std::optional<EntryAttributes> attributes = dir.statEntry(name);
@@ -357,7 +384,9 @@ int32_t FolderCheck::checkEntries(TrashFolder& folder, const Folder& dir, const 
     }
   }
 
-  folder.setItems(pass.fresh.finish(std::move(pass.tracked)));
+  std::shared_ptr<ItemList> next = pass.fresh.finish(std::move(pass.tracked));
+  if (pass.budgeted) keepWithinBudget(pass, *next);
+  folder.setItems(std::move(next));
   if (pass.checkedIn > 0) {
     folder.setValue(
         folder_key::kTakenIn,
@@ -372,9 +401,14 @@ void FolderCheck::takeIn(Pass& pass, const std::string& name, const std::string&
                          const EntryAttributes* now) {
   TrashItem item = TrashItem::withAttributes(path, now, world_.clock());
   const EntryDecision decision = judge(pass, name, item, false, now);
-  tell(pass.folder, name, decision);
+  if (pass.budgeted && decision.kind != EntryDecision::kRemoved) {
+    stays(pass, name, now, decision);
+  } else {
+    tell(pass.folder, name, decision);
+  }
   if (decision.kind == EntryDecision::kTakenIn || decision.kind == EntryDecision::kDeferred) {
     pass.fresh.add(std::move(item));
+    ++pass.places;
   }
   ++pass.checkedIn;
 }
@@ -385,18 +419,29 @@ void FolderCheck::recheck(Pass& pass, const std::string& name, const std::string
   if (!unchangedSince(known, now)) {
     // Changed since it was last seen: tracking starts again, untested.
     TrashItem item = TrashItem::withAttributes(path, now, world_.clock());
-    pass.lines.seen(pass.lines.restarted, name);
-    tell(pass.folder, name, {EntryDecision::kRestarted, &item, nullptr, {}});
+    const EntryDecision restarted{EntryDecision::kRestarted, &item, nullptr, {}};
+    if (pass.budgeted) {
+      stays(pass, name, now, restarted);
+    } else {
+      pass.lines.seen(pass.lines.restarted, name);
+      tell(pass.folder, name, restarted);
+    }
     pass.fresh.add(std::move(item));
+    ++pass.places;
     return;
   }
   // Most entries are tracked and unchanged: their tracked record serves,
   // and no new one is made.
   known.incrHits();
   const EntryDecision decision = judge(pass, name, known, true, now);
-  tell(pass.folder, name, decision);
+  if (pass.budgeted && decision.kind != EntryDecision::kRemoved) {
+    stays(pass, name, now, decision);
+  } else {
+    tell(pass.folder, name, decision);
+  }
   if (decision.kind == EntryDecision::kKept || decision.kind == EntryDecision::kDeferred) {
     pass.fresh.keep(position);
+    ++pass.places;
   }
 }
 
@@ -407,7 +452,8 @@ EntryDecision FolderCheck::judge(Pass& pass, const std::string& name, const Tras
                          pass.rules.violatedBy(item),
                          {}};
   if (!decision.rule) {
-    pass.lines.seen(tracked ? pass.lines.kept : pass.lines.takenIn, name);
+    // A budgeted folder logs the entry once the budget has decided on it.
+    if (!pass.budgeted) pass.lines.seen(tracked ? pass.lines.kept : pass.lines.takenIn, name);
   } else if (!mayRemove()) {
     decision.kind = holdBack(decision.removal, loggableText(name), pass.lines);
   } else {
@@ -417,8 +463,8 @@ EntryDecision FolderCheck::judge(Pass& pass, const std::string& name, const Tras
 }
 
 EntryDecision::Kind FolderCheck::act(Pass& pass, const std::string& name, const TrashItem& item,
-                                     bool tracked, const EntryAttributes* now,
-                                     RemovalPlan& outcome) {
+                                     bool tracked, const EntryAttributes* now, RemovalPlan& outcome,
+                                     bool forBudget) {
   if (options_.dryRun) {
     outcome = remover_.plan(pass.folder, pass.dir, name, &planned_);
     if (outcome.result == RemovalResult::kRemoved && !outcome.targetName.empty()) {
@@ -438,9 +484,111 @@ EntryDecision::Kind FolderCheck::act(Pass& pass, const std::string& name, const 
   }
   const std::string shown = loggableText(name);
   const std::string removedLine =
-      tracked ? formatMessage(pass.lines.removedKnown, {shown, standardDateText(item.checkedIn())})
-              : formatMessage(pass.lines.removedNew, {shown});
+      forBudget
+          ? formatMessage(pass.lines.removedForBudget, {shown, standardDateText(item.checkedIn())})
+      : tracked
+          ? formatMessage(pass.lines.removedKnown, {shown, standardDateText(item.checkedIn())})
+          : formatMessage(pass.lines.removedNew, {shown});
   return reportRemoval(outcome, shown, removedLine, pass.removed, pass.lines);
+}
+
+void FolderCheck::stays(Pass& pass, const std::string& name, const EntryAttributes* now,
+                        const EntryDecision& decision) {
+  const uint64_t size = entrySize(pass, name, now);
+  pass.stayingBytes += size;
+  if (decision.kind == EntryDecision::kTakenIn || decision.kind == EntryDecision::kKept ||
+      decision.kind == EntryDecision::kRestarted) {
+    pass.held.push_back({name, size, pass.places, decision.kind});
+    return;
+  }
+  tell(pass.folder, name, decision);  // condemned, and left where it is
+}
+
+uint64_t FolderCheck::entrySize(Pass& pass, const std::string& name, const EntryAttributes* now) {
+  if (!now) return 0;
+  if (!now->isDirectory()) return now->size;
+  uint64_t bytes = 0;
+  std::string error;
+  if (!pass.dir.realFolder().treeSize(name, world_.entryTreeTimeLimit, bytes, error)) {
+    pass.lines.error(loggableText(error));  // counted as far as it was read
+  }
+  return bytes;
+}
+
+void FolderCheck::keepWithinBudget(Pass& pass, ItemList& list) {
+  using Held = Pass::Held;
+  const uint64_t budget = pass.folder.value(folder_key::kBudget).asUnsigned();
+  const double minimumAge = pass.folder.value(folder_key::kBudgetMinimumAge).asReal();
+  // An entry first seen after this moment is too young to be taken.
+  const double lastTakeable = world_.clock().seconds - minimumAge;
+
+  std::vector<Held*> oldestFirst;
+  oldestFirst.reserve(pass.held.size());
+  for (Held& entry : pass.held) oldestFirst.push_back(&entry);
+  std::sort(oldestFirst.begin(), oldestFirst.end(), [&](const Held* a, const Held* b) {
+    const double first = list[a->place].checkedIn().seconds;
+    const double second = list[b->place].checkedIn().seconds;
+    return first != second ? first < second : a->name < b->name;
+  });
+
+  const uint64_t before = pass.stayingBytes;
+  uint64_t total = before;
+  bool youngLeft = false;
+  std::vector<bool> dropped(list.size(), false);
+  std::vector<bool> told(pass.held.size(), false);
+  for (Held* entry : oldestFirst) {
+    if (total <= budget) break;
+    const TrashItem& item = list[entry->place];
+    if (item.checkedIn().seconds > lastTakeable) {
+      youngLeft = true;  // and so is every entry after it
+      break;
+    }
+    told[static_cast<size_t>(entry - pass.held.data())] = true;
+    EntryDecision decision{entry->kind, &item, nullptr, {}, true};
+    const bool mayGo = mayRemove();
+    if (mayGo) {
+      decision.kind = act(pass, entry->name, item, entry->kind == EntryDecision::kKept, nullptr,
+                          decision.removal, true);
+    } else {
+      decision.kind = holdBack(decision.removal, loggableText(entry->name), pass.lines);
+    }
+    tell(pass.folder, entry->name, decision);
+    if (decision.kind == EntryDecision::kRemoved) total -= entry->size;
+    // As for an entry a rule condemned: only a deferred one stays tracked.
+    if (decision.kind != EntryDecision::kDeferred) dropped[entry->place] = true;
+    if (!mayGo) break;  // the run removes nothing more
+  }
+
+  for (size_t i = 0; i < pass.held.size(); ++i) {
+    if (told[i]) continue;
+    const Held& entry = pass.held[i];
+    const std::string& line = entry.kind == EntryDecision::kKept      ? pass.lines.kept
+                              : entry.kind == EntryDecision::kTakenIn ? pass.lines.takenIn
+                                                                      : pass.lines.restarted;
+    pass.lines.seen(line, entry.name);
+    tell(pass.folder, entry.name, {entry.kind, &list[entry.place], nullptr, {}});
+  }
+  pass.lines.flush();
+
+  if (total > budget) {
+    const std::string over = byteCountText(total - budget);
+    const std::string limit = byteCountText(budget);
+    logLine(world_.runLog,
+            youngLeft ? localized("Over the budget of %@ by %@: the rest was first seen within %@.",
+                                  {limit, over, budgetAgeText(minimumAge)})
+                      : localized("Over the budget of %@ by %@: the rest cannot be taken.",
+                                  {limit, over}));
+  }
+  logLine(world_.runLog,
+          localized("Budget %@: %@ before, %@ after.",
+                    {byteCountText(budget), byteCountText(before), byteCountText(total)}));
+  pass.folder.setValue(folder_key::kSizeAtLastCheck, Value::unsignedInteger(total));
+  for (RunObserver* observer : options_.observers) observer->folderSized(pass.folder, total);
+
+  size_t place = 0;
+  list.erase(
+      std::remove_if(list.begin(), list.end(), [&](const TrashItem&) { return dropped[place++]; }),
+      list.end());
 }
 
 void FolderCheck::tell(const TrashFolder& folder, const std::string& name,

@@ -59,9 +59,21 @@ class FolderCheck {
   /// Tests |item| against the rules and acts on a condemning one.
   EntryDecision judge(Pass& pass, const std::string& name, const TrashItem& item, bool tracked,
                       const EntryAttributes* now);
-  /// Removes (or in a dry run plans to remove) a condemned entry.
+  /// Removes (or in a dry run plans to remove) a condemned entry; |forBudget|
+  /// gives the removal line of an entry taken for the budget.
   EntryDecision::Kind act(Pass& pass, const std::string& name, const TrashItem& item, bool tracked,
-                          const EntryAttributes* now, RemovalPlan& outcome);
+                          const EntryAttributes* now, RemovalPlan& outcome, bool forBudget = false);
+  /// A staying entry of a budgeted folder: its size is noted and, when the
+  /// rules kept it, its decision is held until the budget has had its say.
+  void stays(Pass& pass, const std::string& name, const EntryAttributes* now,
+             const EntryDecision& decision);
+  /// The size of entry |name| as the budget counts it (see stays).
+  uint64_t entrySize(Pass& pass, const std::string& name, const EntryAttributes* now);
+  /// After the rules: takes the oldest held entries until the folder is
+  /// within its budget, tells every held decision, and logs the outcome.
+  /// |list| is the folder's next list of tracked records; the records of
+  /// the entries that went are dropped from it.
+  void keepWithinBudget(Pass& pass, ItemList& list);
   void tell(const TrashFolder& folder, const std::string& name, const EntryDecision& decision);
   /// Whether every observer lets the run remove the next condemned entry
   /// (a dry run asks none).

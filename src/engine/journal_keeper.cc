@@ -84,6 +84,7 @@ void JournalKeeper::entryDecided(const TrashFolder& folder, const std::string& n
   record.createdFolderInfo =
       deleted ? std::string_view() : std::string_view(removal.createdFolderInfo);
   record.type.clear();
+  record.reason = decision.forBudget ? "budget" : "";
   record.size = record.device = record.inode = std::nullopt;
   record.owner = record.birthTime = record.changeTime = std::nullopt;
   record.createdFolderDevice = record.createdFolderInode = std::nullopt;

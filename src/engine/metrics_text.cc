@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstdint>
+#include <optional>
 #include <set>
 
 #include "engine/loggable_text.h"
@@ -105,6 +106,29 @@ std::string metricsText(const RunTally& tally, int exitStatus) {
     for (const FolderTally& folder : tally.folders()) {
       if (!shown.insert(loggableText(folder.path)).second) continue;
       out.folderSample(family.name, folder.path, family.value(folder));
+    }
+  }
+  // Only the folders with a size budget have these.
+  const struct {
+    const char* name;
+    const char* help;
+    std::optional<uint64_t> FolderTally::*value;
+  } kBudgetFamilies[] = {
+      {"sweeprun_folder_budget_bytes", "The size budget of the watched folder, in bytes.",
+       &FolderTally::budget},
+      {"sweeprun_folder_size_bytes",
+       "What the entries of a watched folder with a budget added up to at its last check.",
+       &FolderTally::size},
+  };
+  for (const auto& family : kBudgetFamilies) {
+    std::set<std::string> shown;
+    bool named = false;
+    for (const FolderTally& folder : tally.folders()) {
+      const std::optional<uint64_t>& value = folder.*family.value;
+      if (!folder.budget || !value || !shown.insert(loggableText(folder.path)).second) continue;
+      if (!named) out.family(family.name, family.help);
+      named = true;
+      out.folderSample(family.name, folder.path, static_cast<double>(*value));
     }
   }
   out.family("sweeprun_last_run_start_timestamp_seconds",

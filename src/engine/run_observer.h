@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "engine/daily_schedule.h"
@@ -24,6 +25,9 @@ struct EntryDecision {
   const TrashItem* item;  // the record the decision was made on
   const TrashRule* rule;  // the condemning rule, or null
   RemovalPlan removal;    // for condemned entries: result and destination
+  // Condemned by the folder's size budget rather than a rule (|rule| null):
+  // the rules kept the entry, and it was among the oldest of those they kept.
+  bool forBudget = false;
 };
 
 /// Told what a run decides, folder by folder and entry by entry.
@@ -41,6 +45,12 @@ class RunObserver {
   /// folderChecked, and no entry follows. An observer that keeps no
   /// account of missing folders takes it as a folder not examined.
   virtual void folderMissing(const TrashFolder& folder) { folderChecked(folder, false); }
+  /// A folder with a size budget: what its entries add up to once the
+  /// check is done (in a dry run, once its plans are made).
+  virtual void folderSized(const TrashFolder& folder, uint64_t bytes) {
+    (void)folder;
+    (void)bytes;
+  }
   /// The run is over (its database saved or not); |failures| as failures().
   virtual void runFinished(int failures) { (void)failures; }
   /// Asked before each removal of a run that does its work. False holds the

@@ -35,6 +35,9 @@ class RunReport : public RunObserver {
   void folderMissing(const TrashFolder& folder) override { tally_.folderMissing(folder); }
   void entryDecided(const TrashFolder& folder, const std::string& name,
                     const EntryDecision& decision) override;
+  void folderSized(const TrashFolder& folder, uint64_t bytes) override {
+    tally_.folderSized(folder, bytes);
+  }
   void runFinished(int failures) override { tally_.runFinished(failures); }
 
   /// Sends the summary record and writes the metrics file, for a run that

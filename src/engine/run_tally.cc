@@ -13,6 +13,11 @@ FolderTally& RunTally::tallyOf(const TrashFolder& folder) {
     FolderTally tally;
     tally.path = std::string(path);
     tally.enabled = folder.value(folder_key::kEnabled).asBool();
+    if (folder.value(folder_key::kBudget).asUnsigned() > 0) {
+      tally.budget = folder.value(folder_key::kBudget).asUnsigned();
+      const Value& size = folder.value(folder_key::kSizeAtLastCheck);
+      if (size.isNumber()) tally.size = size.asUnsigned();
+    }
     folders_.push_back(std::move(tally));
   }
   lastFolder_ = &folder;
@@ -67,6 +72,10 @@ void RunTally::entryDecided(const TrashFolder& folder, const std::string& name,
       if (isFailure(decision.removal)) ++tally.failed;
       break;
   }
+}
+
+void RunTally::folderSized(const TrashFolder& folder, uint64_t bytes) {
+  tallyOf(folder).size = bytes;
 }
 
 void RunTally::runFinished(int failures) {

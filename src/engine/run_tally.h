@@ -23,6 +23,8 @@ struct FolderTally {
   uint64_t failed = 0;            // condemned, but the removal failed
   uint64_t tracked = 0;           // entries the folder tracks after the run
   std::optional<Date> lastCheck;  // none when the folder was never checked
+  std::optional<uint64_t> budget;  // the size budget in bytes; none without one
+  std::optional<uint64_t> size;    // with a budget: the size at its last check, when known
 };
 
 /// What a whole run did: an observer that counts every decision, folder by
@@ -39,6 +41,7 @@ class RunTally : public RunObserver {
   void folderMissing(const TrashFolder& folder) override;
   void entryDecided(const TrashFolder& folder, const std::string& name,
                     const EntryDecision& decision) override;
+  void folderSized(const TrashFolder& folder, uint64_t bytes) override;
   void runFinished(int failures) override;
 
   /// Every folder of the run's list, in the order the run met them.

@@ -14,6 +14,7 @@
 #include "fs/staging_folder.h"
 #include "fs/tree_copy.h"
 #include "fs/tree_removal.h"
+#include "fs/tree_size.h"
 #include "os/process_info.h"
 
 namespace sweeprun {
@@ -313,6 +314,16 @@ RemoveStatus DirHandle::removeEntry(const std::string& name, std::chrono::second
   return fs::removeAt(
       fd_, name, [&] { return entryPath(name); }, device_, true, TreeDeadline(treeTimeLimit), error,
       known ? &status : nullptr);
+}
+
+bool DirHandle::treeSize(const std::string& name, std::chrono::seconds treeTimeLimit,
+                         uint64_t& bytes, std::string& error) const {
+  if (!isEntryName(name)) {
+    error = errorText("openat", entryPath(name), EINVAL);
+    return false;
+  }
+  return fs::treeSizeAt(fd_, name, entryPath(name), device_, TreeDeadline(treeTimeLimit), bytes,
+                        error);
 }
 
 RemoveStatus DirHandle::removeFile(const std::string& name, std::string& error) const {

@@ -108,6 +108,12 @@ class DirHandle : public Folder {
   RemoveStatus removeEntry(const std::string& name, std::chrono::seconds treeTimeLimit,
                            std::string& error,
                            const EntryAttributes* known = nullptr) const override;
+  /// The total length of the regular files in the folder |name| and below,
+  /// walked as fs::treeSizeAt walks it, on this folder's device, for at
+  /// most |treeTimeLimit|. False, with |error|, when part of the tree could
+  /// not be read: |bytes| then holds what was counted.
+  bool treeSize(const std::string& name, std::chrono::seconds treeTimeLimit, uint64_t& bytes,
+                std::string& error) const;
   /// Unlinks |name| when it is not a folder.
   RemoveStatus removeFile(const std::string& name, std::string& error) const override;
 

@@ -297,6 +297,7 @@ void writeJournalLine(const JournalRecord& record, std::string& out) {
   line.path("createdFolder", record.createdFolder);
   line.path("createdFolderInfo", record.createdFolderInfo);
   line.path("type", record.type);
+  if (!record.reason.empty()) line.text("reason", record.reason);
   line.number("size", record.size);
   line.number("device", record.device);
   line.number("inode", record.inode);
@@ -355,6 +356,7 @@ std::optional<JournalRecord> parseJournalLine(std::string_view line) {
   record.createdFolder = pathOf(object, "createdFolder");
   record.createdFolderInfo = pathOf(object, "createdFolderInfo");
   record.type = textOf(object, "type");
+  record.reason = textOf(object, "reason");
   record.size = numberOf(object, "size");
   record.device = numberOf(object, "device");
   record.inode = numberOf(object, "inode");

@@ -36,6 +36,7 @@ struct JournalRecord {
   std::string createdFolder;      // the dated sub-folder the run made for it
   std::string createdFolderInfo;  // that folder's Trash info file, if any
   std::string type;               // "file", "folder", "link" or "other"
+  std::string reason;             // "budget" when the folder's size budget took it; else empty
   std::optional<uint64_t> size, device, inode;
   std::optional<Date> modified;  // the entry's modification date
   // What tells the entry from a later one that got its freed inode number:

@@ -29,6 +29,12 @@ inline constexpr std::string_view kCompanionState = "busy";  // kept, never read
 inline constexpr std::string_view kReadMeName = "rfil";
 inline constexpr std::string_view kReadMeText = "rtxt";
 inline constexpr std::string_view kUnmatchedPattern = "glob";  // a configured path no entry matched
+// The size budget: after the rules, the oldest staying entries go until the
+// folder's entries add up to no more than "bdgt" bytes; none first seen
+// within "bage" seconds goes. Without "bdgt" the folder has no budget.
+inline constexpr std::string_view kBudget = "bdgt";
+inline constexpr std::string_view kBudgetMinimumAge = "bage";
+inline constexpr std::string_view kSizeAtLastCheck = "bsiz";  // bytes; budgeted folders only
 // Why a run turned the folder off, and when (the run's start): only a run
 // that did not find the folder does, and enabling it again drops both.
 inline constexpr std::string_view kDisabledOn = "doff";

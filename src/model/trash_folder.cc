@@ -19,9 +19,10 @@ namespace {
 
 // The remembered state that a stored record hands to the configured one.
 constexpr std::string_view kMergedKeys[] = {
-    folder_key::kName,      folder_key::kPath,           folder_key::kRemovedByLastCheck,
-    folder_key::kLastCheck, folder_key::kCheckAgainOn,   folder_key::kTakenIn,
-    folder_key::kMovedOut,  folder_key::kCompanionState, folder_key::kChecks};
+    folder_key::kName,           folder_key::kPath,           folder_key::kRemovedByLastCheck,
+    folder_key::kLastCheck,      folder_key::kCheckAgainOn,   folder_key::kTakenIn,
+    folder_key::kMovedOut,       folder_key::kCompanionState, folder_key::kChecks,
+    folder_key::kSizeAtLastCheck};
 
 // The base directory new alias records are made relative to.
 const std::string& aliasBase(const RunWorld& world) {

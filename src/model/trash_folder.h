@@ -58,7 +58,7 @@ class TrashFolder : public ArchivableObject {
   /// the record without alias.
   void setPath(std::string_view path, const RunWorld& world);
   /// Takes the remembered state of the stored record |stored| (its "name",
-  /// "path", "loud", "last", "next", "ckin", "cout", "busy", "hits" where
+  /// "path", "loud", "last", "next", "ckin", "cout", "busy", "hits", "bsiz" where
   /// present, its alias when this record has none, and its items array).
   void mergeFolder(const TrashFolder& stored);
 

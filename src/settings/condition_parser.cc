@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cmath>
+#include <cstdio>
 #include <optional>
 
 #include "model/record_keys.h"
@@ -312,7 +314,126 @@ std::string keywordFault(std::string_view head, bool colonFollows) {
   return kKeywords;
 }
 
+bool parseBudgetSizeText(std::string_view text, uint64_t& bytes, std::string& fault) {
+  constexpr const char* kExpected =
+      "a number above 0 and an optional unit: B, KB, MB, GB, TB (powers of 1000), KiB, MiB, GiB "
+      "or TiB (powers of 1024)";
+  ConditionScanner scan(text);
+  std::optional<double> size = scan.number();
+  if (!size || !(*size > 0)) {
+    fault = kExpected;
+    return false;
+  }
+  const std::string_view unit = scan.word();
+  if (!unit.empty()) {
+    const double factor = byteUnitFactor(unit);
+    if (factor == 0) {
+      fault = kExpected;
+      return false;
+    }
+    *size *= factor;
+  }
+  if (!scan.atEnd()) {
+    fault = kExpected + std::string(", and nothing after it");
+    return false;
+  }
+  if (!(*size <= kLargestNumber)) {
+    fault = "a size no larger than 9007199254740992 bytes";
+    return false;
+  }
+  if (*size < 1) {
+    fault = "a size of at least 1 byte";
+    return false;
+  }
+  bytes = static_cast<uint64_t>(*size);
+  return true;
+}
+
+bool parseBudgetAgeText(std::string_view text, double& seconds, std::string& fault) {
+  constexpr const char* kAgeUnits = "minutes, hours, days, weeks, months or years";
+  ConditionScanner scan(text);
+  TrashRule rule;
+  if (!parseDelay(scan, rule, fault)) {
+    const std::string_view general = kUnitList;
+    const size_t at = fault.find(general);
+    if (at != std::string::npos) fault.replace(at, general.size(), kAgeUnits);
+    return false;
+  }
+  const int64_t unit = rule.value(rule_key::kUnit).asInteger();
+  if (TrashRule::kUnitSeconds[unit] <= 0) {
+    fault = std::string("a unit of time: ") + kAgeUnits;
+    return false;
+  }
+  seconds = rule.value(rule_key::kCount).asReal() * TrashRule::kUnitSeconds[unit];
+  return true;
+}
+
 }  // namespace
+
+bool parseBudgetSize(std::string_view text, uint64_t& bytes, std::string& error) {
+  std::string fault;
+  if (parseBudgetSizeText(text, bytes, fault)) return true;
+  error = localized("Unable to handle budget '%@': expected %@.", {text, localizedString(fault)});
+  return false;
+}
+
+bool parseBudgetAge(std::string_view text, double& seconds, std::string& error) {
+  std::string fault;
+  if (parseBudgetAgeText(text, seconds, fault)) return true;
+  error =
+      localized("Unable to handle minimum age '%@': expected %@.", {text, localizedString(fault)});
+  return false;
+}
+
+std::string byteCountText(uint64_t bytes) {
+  static const char* const kDecimal[] = {"B", "KB", "MB", "GB", "TB"};
+  static const char* const kBinary[] = {"B", "KiB", "MiB", "GiB", "TiB"};
+  if (bytes == 0) return "0 B";
+  for (int power = 4; power >= 1; --power) {
+    uint64_t decimal = 1, binary = 1;
+    for (int i = 0; i < power; ++i) {
+      decimal *= 1000;
+      binary *= 1024;
+    }
+    if (bytes % decimal == 0) return std::to_string(bytes / decimal) + " " + kDecimal[power];
+    if (bytes % binary == 0) return std::to_string(bytes / binary) + " " + kBinary[power];
+  }
+  if (bytes < 1000) return std::to_string(bytes) + " B";
+  int power = 0;
+  double scaled = static_cast<double>(bytes);
+  while (scaled >= 1000 && power < 4) {
+    scaled /= 1000;
+    ++power;
+  }
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f %s", scaled, kDecimal[power]);
+  return text;
+}
+
+std::string budgetAgeText(double seconds) {
+  static const struct {
+    double seconds;
+    const char* one;
+    const char* many;
+  } kUnits[] = {{604800, "week", "weeks"},
+                {86400, "day", "days"},
+                {3600, "hour", "hours"},
+                {60, "minute", "minutes"}};
+  for (const auto& unit : kUnits) {
+    const double count = seconds / unit.seconds;
+    if (count >= 1 && count <= kLargestNumber && count == std::floor(count)) {
+      const int64_t whole = static_cast<int64_t>(count);
+      return std::to_string(whole) + " " + (whole == 1 ? unit.one : unit.many);
+    }
+  }
+  // Minutes with decimals; years for an age too long to count in minutes.
+  const double minutes = seconds / 60;
+  const bool inYears = minutes > kLargestNumber;
+  char text[48];
+  std::snprintf(text, sizeof text, inYears ? "%.15g years" : "%.15g minutes",
+                inYears ? seconds / TrashRule::kUnitSeconds[5] : minutes);
+  return text;
+}
 
 bool parseCondition(std::string_view text, TrashRule& rule, std::string& error,
                     std::string* warning) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -25,12 +26,32 @@ namespace sweeprun {
 /// True with |rule| made from the defaults of its kind and updated; false
 /// with "Unable to handle condition '<text as typed>': expected <what>." in
 /// |error| (a missing ":" or sign, a unit in the wrong case, an unknown
-/// keyword or unit, a name holding ":"), |rule| unchanged. A name pattern that is empty once its marks are removed ("*",
+/// keyword or unit, a name holding ":"), |rule| unchanged. A name pattern that is empty once its
+/// marks are removed ("*",
 /// "**") is refused: it would match no name at all (or, negated, every
 /// name), never what its writer meant. |warning|, when given, receives a
 /// warning for a name pattern that is matched as written but reads like a
 /// shell pattern ("a*b", "file?.txt", "[ab]*"), else stays as it is.
 bool parseCondition(std::string_view text, TrashRule& rule, std::string& error,
                     std::string* warning = nullptr);
+
+/// Reads a folder's size budget: a number above 0 and an optional byte unit,
+/// as a size condition takes them ("20 GB", "500MiB"), into whole bytes.
+/// False with "Unable to handle budget '<text>': expected <what>." in |error|.
+bool parseBudgetSize(std::string_view text, uint64_t& bytes, std::string& error);
+/// Reads a budget's minimum age: a number of at least 0 and a time unit word
+/// as a delay condition takes them ("2 days"; checks are no age), into
+/// seconds. False with "Unable to handle minimum age '<text>': expected
+/// <what>." in |error|.
+bool parseBudgetAge(std::string_view text, double& seconds, std::string& error);
+
+/// A byte count as parseBudgetSize reads it back: in the largest unit that
+/// holds it whole ("20 GB", "500 MiB", "1234 B"), else in decimal units
+/// with one decimal ("1.3 GB").
+std::string byteCountText(uint64_t bytes);
+/// Seconds as parseBudgetAge reads them back: in the largest unit that holds
+/// them whole ("2 days", "90 minutes"), else in minutes with decimals (in
+/// years beyond 2^53 minutes).
+std::string budgetAgeText(double seconds);
 
 }  // namespace sweeprun

@@ -1,5 +1,6 @@
 #include "settings/trash_config_file_parser.h"
 
+#include <cstdio>
 #include <ostream>
 
 #include "fs/file_io.h"
@@ -39,9 +40,11 @@ enum KeyCode : int {
   kFolders = 19,
   kDataFile = 20,
   kMetricsFile = 21,
+  kBudget = 22,
+  kBudgetMinimumAge = 23,
 };
 
-enum class Kind { kNotAllowed, kText, kNumber, kArray, kDictionary, kArrayOrText };
+enum class Kind { kNotAllowed, kText, kNumber, kArray, kDictionary, kArrayOrText, kTextOrNumber };
 
 // Which kind the value of a key must have at a level; kNotAllowed where the
 // key may not stand.
@@ -82,7 +85,10 @@ Kind requiredKind(int level, int code) {
         case kReadMeText:
         case kAction:
         case kPath:
+        case kBudgetMinimumAge:
           return Kind::kText;
+        case kBudget:
+          return Kind::kTextOrNumber;
         case kCondition:
         case kConditions:
           return Kind::kArrayOrText;
@@ -107,6 +113,8 @@ bool hasKind(const Value& value, Kind kind) {
       return value.isDictionary();
     case Kind::kArrayOrText:
       return value.isArray() || value.isText();
+    case Kind::kTextOrNumber:
+      return value.isText() || (value.isNumber() && !value.isBoolean());
     case Kind::kNotAllowed:
       break;
   }
@@ -115,13 +123,13 @@ bool hasKind(const Value& value, Kind kind) {
 
 }  // namespace
 
-const std::array<std::string_view, 22> TrashConfigFileParser::xmlKeys = {
+const std::array<std::string_view, 24> TrashConfigFileParser::xmlKeys = {
     "MoveWithDate", "Disabled",          "NetworkDisk",     "ReadMeFileName",
     "ReadMeText",   "MeetAllConditions", "Action",          "Path",
     "Condition",    "Conditions",        "Description",     "FilesToIgnore",
     "DateFormat",   "UseGrowl",          "GrowlnotifyPath", "DisabledGrowlMessages",
     "LogToFile",    "LogFileName",       "LogLimit",        "Folders",
-    "DataFile",     "MetricsFile",
+    "DataFile",     "MetricsFile",       "Budget",          "BudgetMinimumAge",
 };
 
 const std::array<std::string_view, 6> TrashConfigFileParser::tlxKeys = {
@@ -295,6 +303,11 @@ bool TrashConfigFileParser::applyItem(const Value& item, int index, int level, s
           error = localized("Required key missing: Path.");
           return false;
         }
+        if (folder_->value(folder_key::kBudget).isNone() &&
+            !folder_->value(folder_key::kBudgetMinimumAge).isNone()) {
+          error = localized("BudgetMinimumAge needs a Budget in the same folder entry.");
+          return false;
+        }
         if (!configured_.add(std::move(*folder_), *globPath_, world_,
                              error))
           return false;
@@ -302,6 +315,14 @@ bool TrashConfigFileParser::applyItem(const Value& item, int index, int level, s
         folder_.reset();
       }
       return true;
+    case kBudget:
+      return applyBudget(item, error);
+    case kBudgetMinimumAge: {
+      double seconds = 0;
+      if (!parseBudgetAge(item.asText(), seconds, error)) return false;
+      if (folder_) folder_->setValue(folder_key::kBudgetMinimumAge, Value::real(seconds));
+      return true;
+    }
     case kDataFile:
       dbPath_ = std::string(item.asText());
       return true;
@@ -344,6 +365,20 @@ bool TrashConfigFileParser::applyAction(std::string_view action, std::string& er
   }
   error = localized("Unrecognised action: %@.", {action});
   return false;
+}
+
+bool TrashConfigFileParser::applyBudget(const Value& item, std::string& error) {
+  std::string text(item.asText());
+  if (!item.isText()) {
+    // A number is a count of bytes, read as the text of that count would be.
+    char digits[40];
+    std::snprintf(digits, sizeof digits, "%.17g", item.asReal());
+    text = digits;
+  }
+  uint64_t bytes = 0;
+  if (!parseBudgetSize(text, bytes, error)) return false;
+  if (folder_) folder_->setValue(folder_key::kBudget, Value::unsignedInteger(bytes));
+  return true;
 }
 
 bool TrashConfigFileParser::checkRoot(std::string& error) {

@@ -66,7 +66,7 @@ class TrashConfigFileParser : public Settings, public FolderListMerger {
   }
 
   /// The configuration-file key vocabulary; a key's position is its code.
-  static const std::array<std::string_view, 22> xmlKeys;
+  static const std::array<std::string_view, 24> xmlKeys;
   /// Folder-record keys for the key codes 0 to 5.
   static const std::array<std::string_view, 6> tlxKeys;
 
@@ -85,6 +85,8 @@ class TrashConfigFileParser : public Settings, public FolderListMerger {
   /// walk of its contents).
   bool applyItem(const Value& item, int index, int level, std::string& error);
   bool applyAction(std::string_view action, std::string& error);
+  /// "Budget": a text with a byte unit, or a number of bytes.
+  bool applyBudget(const Value& item, std::string& error);
   /// The root's required keys, then the metrics file and the safety of the
   /// paths the file names (ConfigSafety); a refused watched folder sets the
   /// place of the fault to its entry.

@@ -173,5 +173,27 @@ TEST(ConditionParserTest, WarnsOfNamePatternsMatchedAsWritten) {
       warning);
 }
 
+// Export writes a budget and a minimum age as these texts, and import reads
+// them back: the values must come back exactly, whatever their size.
+TEST(ConditionParserTest, BudgetTextsReadBackAsTheyWereRead) {
+  for (const char* typed : {"1 B", "500MiB", "20 GB", "1.5 GiB", "9007199254740992"}) {
+    SCOPED_TRACE(typed);
+    uint64_t bytes = 0, again = 0;
+    std::string error;
+    ASSERT_TRUE(parseBudgetSize(typed, bytes, error)) << error;
+    ASSERT_TRUE(parseBudgetSize(byteCountText(bytes), again, error)) << byteCountText(bytes);
+    EXPECT_EQ(bytes, again) << byteCountText(bytes);
+  }
+  for (const char* typed : {"0 minutes", "90 minutes", "36 hours", "2 days", "1.5 months",
+                            "9007199254740992 years"}) {
+    SCOPED_TRACE(typed);
+    double seconds = 0, again = 0;
+    std::string error;
+    ASSERT_TRUE(parseBudgetAge(typed, seconds, error)) << error;
+    ASSERT_TRUE(parseBudgetAge(budgetAgeText(seconds), again, error)) << budgetAgeText(seconds);
+    EXPECT_DOUBLE_EQ(seconds, again) << budgetAgeText(seconds);
+  }
+}
+
 }  // namespace
 }  // namespace sweeprun

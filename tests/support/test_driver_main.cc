@@ -1,7 +1,7 @@
 // The tool's start-up for end-to-end tests: the same start-up as the shipped
 // binary, but the configuration file, the account folder, the post-run
-// pause, the bound of a folder pattern and the time limit of an entry's
-// tree come from the environment (and the system data folder lies beside
+// pause, the bound of a folder pattern, the time limit of an entry's tree
+// and an offset of the clock come from the environment (and the system data folder lies beside
 // the configuration file), so that tests of system and check mode never
 // touch /etc or /Users. Started as "sweeply" (its first argument), it is the
 // companion command over that same world, so that a test compares what
@@ -48,6 +48,12 @@ int main(int argc, char** argv) {
   // A short limit lets a test see a run give up an entry's tree.
   if (const auto limit = environmentValue("SWEEPRUN_TEST_TREE_SECONDS"))
     context.entryTreeTimeLimit = std::chrono::seconds(std::strtol(limit->c_str(), nullptr, 10));
+  // A clock set off by some seconds lets a test give entries first-seen
+  // dates days apart, and reach an age without waiting for it.
+  if (const auto offset = environmentValue("SWEEPRUN_TEST_CLOCK_OFFSET")) {
+    const double seconds = std::strtod(offset->c_str(), nullptr);
+    context.clock = [seconds] { return Date{Date::now().seconds + seconds}; };
+  }
   fillRunningProcess(context);
   // The accounts and mount points a run may use for Trash folders: only those
   // a test names, never a real user's home or a real file system's top.
