@@ -206,6 +206,40 @@ bool parseDelay(ConditionScanner& scan, TrashRule& rule, std::string& fault) {
   return true;
 }
 
+// Reads a number of bytes, "N" or "N unit", and nothing after it. A size
+// rule may be 0 bytes, a budget may not. None, with |fault| saying what was
+// expected (|expected| describes the whole form), when the text is no such
+// count or too large to hold exactly.
+std::optional<double> scanByteCount(ConditionScanner& scan, bool zeroAllowed,
+                                    const char* expected, std::string& fault) {
+  std::optional<double> bytes = scan.number();
+  if (!bytes || !(zeroAllowed ? *bytes >= 0 : *bytes > 0)) {
+    fault = expected;
+    return std::nullopt;
+  }
+  // "1.5GB" was once read as 1.5 bytes, the rest ignored: a rule meant for big
+  // files then condemned nearly every file. A unit now counts, and anything
+  // else after the number is refused.
+  const std::string_view unit = scan.word();
+  if (!unit.empty()) {
+    const double factor = byteUnitFactor(unit);
+    if (factor == 0) {
+      fault = expected;
+      return std::nullopt;
+    }
+    *bytes *= factor;
+  }
+  if (!scan.atEnd()) {
+    fault = expected + std::string(", and nothing after it");
+    return std::nullopt;
+  }
+  if (!(*bytes <= kLargestNumber)) {
+    fault = "a size no larger than 9007199254740992 bytes";
+    return std::nullopt;
+  }
+  return bytes;
+}
+
 bool parseSize(ConditionScanner& scan, TrashRule& rule, std::string& fault) {
   constexpr const char* kExpected =
       "'<' or '>', a number of at least 0 and an optional unit: B, KB, MB, GB, TB (powers of "
@@ -219,31 +253,8 @@ bool parseSize(ConditionScanner& scan, TrashRule& rule, std::string& fault) {
     fault = "'<' (smaller than) or '>' (at least) before the size";
     return false;
   }
-  std::optional<double> bytes = scan.number();
-  if (!bytes || !(*bytes >= 0)) {
-    fault = kExpected;
-    return false;
-  }
-  // "1.5GB" was once read as 1.5 bytes, the rest ignored: a rule meant for big
-  // files then condemned nearly every file. A unit now counts, and anything
-  // else after the number is refused.
-  const std::string_view unit = scan.word();
-  if (!unit.empty()) {
-    const double factor = byteUnitFactor(unit);
-    if (factor == 0) {
-      fault = kExpected;
-      return false;
-    }
-    *bytes *= factor;
-  }
-  if (!scan.atEnd()) {
-    fault = kExpected + std::string(", and nothing after it");
-    return false;
-  }
-  if (!(*bytes <= kLargestNumber)) {
-    fault = "a size no larger than 9007199254740992 bytes";
-    return false;
-  }
+  const std::optional<double> bytes = scanByteCount(scan, /*zeroAllowed=*/true, kExpected, fault);
+  if (!bytes) return false;
   rule = TrashRule::trashRuleWithType(kSizeRule);
   rule.setValue(rule_key::kReversed, Value::integer(opposite));
   rule.setValue(rule_key::kSize, Value::real(*bytes));
@@ -319,28 +330,8 @@ bool parseBudgetSizeText(std::string_view text, uint64_t& bytes, std::string& fa
       "a number above 0 and an optional unit: B, KB, MB, GB, TB (powers of 1000), KiB, MiB, GiB "
       "or TiB (powers of 1024)";
   ConditionScanner scan(text);
-  std::optional<double> size = scan.number();
-  if (!size || !(*size > 0)) {
-    fault = kExpected;
-    return false;
-  }
-  const std::string_view unit = scan.word();
-  if (!unit.empty()) {
-    const double factor = byteUnitFactor(unit);
-    if (factor == 0) {
-      fault = kExpected;
-      return false;
-    }
-    *size *= factor;
-  }
-  if (!scan.atEnd()) {
-    fault = kExpected + std::string(", and nothing after it");
-    return false;
-  }
-  if (!(*size <= kLargestNumber)) {
-    fault = "a size no larger than 9007199254740992 bytes";
-    return false;
-  }
+  const std::optional<double> size = scanByteCount(scan, /*zeroAllowed=*/false, kExpected, fault);
+  if (!size) return false;
   if (*size < 1) {
     fault = "a size of at least 1 byte";
     return false;
