@@ -214,25 +214,118 @@ class LineWriter {
   char* cursor_;
 };
 
-std::string pathOf(const Json& object, const char* key) {
-  const auto exact = object.find(std::string(key) + "Bytes");
-  if (exact != object.end() && exact->is_string()) {
-    if (auto bytes = percentUnescaped(exact->get<std::string>())) return *bytes;
+// The members of one journal line that a record is made of, read in one
+// pass without building a document: history and undo read every line of
+// the journal, and a document cost an allocation per member. A member that
+// comes twice counts by its last value, as in a document; one whose value
+// is an object or array counts as present but neither text nor number.
+class LineFields : public nlohmann::json_sax<Json> {
+ public:
+  // Each path's exact form, "<key>Bytes", comes right after it.
+  enum Field {
+    kRecord, kRun, kStarted, kEntry, kUndoneAt, kMode, kUnrecorded, kFolder, kFolderBytes,
+    kAction, kOriginal, kOriginalBytes, kDestination, kDestinationBytes, kTrashInfo,
+    kTrashInfoBytes, kCreatedFolder, kCreatedFolderBytes, kCreatedFolderInfo,
+    kCreatedFolderInfoBytes, kType, kReason, kSize, kDevice, kInode, kModified, kOwner,
+    kBirthTime, kChangeTime, kCreatedFolderDevice, kCreatedFolderInode, kCreatedFolderOwner,
+    kCreatedFolderBirthTime, kFields
+  };
+
+  /// Whether |line| is one JSON object; its members are then in place.
+  bool read(std::string_view line) {
+    return Json::sax_parse(line.begin(), line.end(), this) && isObject_;
   }
-  const auto text = object.find(key);
-  return text != object.end() && text->is_string() ? text->get<std::string>() : std::string();
-}
 
-std::optional<uint64_t> numberOf(const Json& object, const char* key) {
-  const auto found = object.find(key);
-  if (found == object.end() || !found->is_number_unsigned()) return std::nullopt;
-  return found->get<uint64_t>();
-}
+  std::string text(Field field) const {
+    return values_[field].kind == Kind::kText ? values_[field].text : std::string();
+  }
+  /// A path member, exactly from its percent-escaped bytes where the line
+  /// has them.
+  std::string path(Field field) const {
+    const Value& exact = values_[static_cast<Field>(field + 1)];
+    if (exact.kind == Kind::kText) {
+      if (auto bytes = percentUnescaped(exact.text)) return *bytes;
+    }
+    return text(field);
+  }
+  std::optional<uint64_t> number(Field field) const {
+    if (values_[field].kind != Kind::kNumber) return std::nullopt;
+    return values_[field].number;
+  }
 
-std::string textOf(const Json& object, const char* key) {
-  const auto found = object.find(key);
-  return found != object.end() && found->is_string() ? found->get<std::string>() : std::string();
-}
+  bool null() override { return other(); }
+  bool boolean(bool) override { return other(); }
+  bool number_integer(number_integer_t) override { return other(); }
+  bool number_float(number_float_t, const string_t&) override { return other(); }
+  bool binary(binary_t&) override { return other(); }
+  bool number_unsigned(number_unsigned_t value) override {
+    if (Value* v = member()) {
+      v->kind = Kind::kNumber;
+      v->number = value;
+    }
+    return true;
+  }
+  bool string(string_t& value) override {
+    if (Value* v = member()) {
+      v->kind = Kind::kText;
+      v->text = std::move(value);
+    }
+    return true;
+  }
+  bool start_object(std::size_t) override {
+    if (depth_ == 0) isObject_ = true;
+    other();
+    ++depth_;
+    return true;
+  }
+  bool start_array(std::size_t) override {
+    other();
+    ++depth_;
+    return true;
+  }
+  bool end_object() override { return --depth_, true; }
+  bool end_array() override { return --depth_, true; }
+  bool key(string_t& name) override {
+    if (depth_ == 1) current_ = fieldNamed(name);
+    return true;
+  }
+  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override {
+    return false;
+  }
+
+ private:
+  enum class Kind { kAbsent, kText, kNumber, kOther };
+  struct Value {
+    Kind kind = Kind::kAbsent;
+    std::string text;
+    uint64_t number = 0;
+  };
+
+  static Field fieldNamed(std::string_view name) {
+    static constexpr std::string_view kNames[kFields] = {
+        "record", "run", "started", "entry", "undoneAt", "mode", "unrecorded", "folder",
+        "folderBytes", "action", "original", "originalBytes", "destination", "destinationBytes",
+        "trashInfo", "trashInfoBytes", "createdFolder", "createdFolderBytes", "createdFolderInfo",
+        "createdFolderInfoBytes", "type", "reason", "size", "device", "inode", "modified", "owner",
+        "birthTime", "changeTime", "createdFolderDevice", "createdFolderInode",
+        "createdFolderOwner", "createdFolderBirthTime"};
+    for (int i = 0; i < kFields; ++i) {
+      if (kNames[i] == name) return static_cast<Field>(i);
+    }
+    return kFields;
+  }
+  /// The member the value being read belongs to, if it is one of ours.
+  Value* member() { return depth_ == 1 && current_ != kFields ? &values_[current_] : nullptr; }
+  bool other() {
+    if (Value* v = member()) v->kind = Kind::kOther;
+    return true;
+  }
+
+  Value values_[kFields];
+  Field current_ = kFields;
+  int depth_ = 0;
+  bool isObject_ = false;
+};
 
 }  // namespace
 
@@ -318,57 +411,57 @@ void writeJournalLine(const JournalRecord& record, std::string& out) {
   line.finish();
 }
 
-std::optional<JournalRecord> parseJournalLine(std::string_view line) {
-  const Json object = Json::parse(line.begin(), line.end(), nullptr, false);
-  if (!object.is_object()) return std::nullopt;
+std::optional<JournalRecord> parseJournalLine(std::string_view text) {
+  LineFields line;
+  if (!line.read(text)) return std::nullopt;
   JournalRecord record;
-  const std::string kind = textOf(object, "record");
-  record.run = textOf(object, "run");
-  const std::optional<Date> started = parseIsoText(textOf(object, "started"));
-  const std::optional<uint64_t> number = numberOf(object, "entry");
+  const std::string kind = line.text(LineFields::kRecord);
+  record.run = line.text(LineFields::kRun);
+  const std::optional<Date> started = parseIsoText(line.text(LineFields::kStarted));
+  const std::optional<uint64_t> number = line.number(LineFields::kEntry);
   if (record.run.empty() || !started || !number) return std::nullopt;
   record.started = *started;
   record.number = *number;
   if (kind == "undo") {
     record.kind = JournalRecord::Kind::kUndo;
-    record.undoneAt = parseIsoText(textOf(object, "undoneAt")).value_or(Date());
+    record.undoneAt = parseIsoText(line.text(LineFields::kUndoneAt)).value_or(Date());
     return record;
   }
   if (kind == "incomplete") {
     record.kind = JournalRecord::Kind::kIncomplete;
-    record.mode = textOf(object, "mode");
-    record.unrecorded = numberOf(object, "unrecorded").value_or(0);
+    record.mode = line.text(LineFields::kMode);
+    record.unrecorded = line.number(LineFields::kUnrecorded).value_or(0);
     return record;
   }
   if (kind == "missing") {
     record.kind = JournalRecord::Kind::kMissing;
-    record.mode = textOf(object, "mode");
-    record.folder = pathOf(object, "folder");
+    record.mode = line.text(LineFields::kMode);
+    record.folder = line.path(LineFields::kFolder);
     return record;
   }
   if (kind != "entry") return std::nullopt;
-  record.mode = textOf(object, "mode");
-  record.folder = pathOf(object, "folder");
-  record.action = textOf(object, "action");
-  record.original = pathOf(object, "original");
-  record.destination = pathOf(object, "destination");
-  record.trashInfo = pathOf(object, "trashInfo");
-  record.createdFolder = pathOf(object, "createdFolder");
-  record.createdFolderInfo = pathOf(object, "createdFolderInfo");
-  record.type = textOf(object, "type");
-  record.reason = textOf(object, "reason");
-  record.size = numberOf(object, "size");
-  record.device = numberOf(object, "device");
-  record.inode = numberOf(object, "inode");
-  record.modified = parseIsoText(textOf(object, "modified"));
-  record.owner = numberOf(object, "owner");
-  record.birthTime = numberOf(object, "birthTime");
-  record.changeTime = numberOf(object, "changeTime");
+  record.mode = line.text(LineFields::kMode);
+  record.folder = line.path(LineFields::kFolder);
+  record.action = line.text(LineFields::kAction);
+  record.original = line.path(LineFields::kOriginal);
+  record.destination = line.path(LineFields::kDestination);
+  record.trashInfo = line.path(LineFields::kTrashInfo);
+  record.createdFolder = line.path(LineFields::kCreatedFolder);
+  record.createdFolderInfo = line.path(LineFields::kCreatedFolderInfo);
+  record.type = line.text(LineFields::kType);
+  record.reason = line.text(LineFields::kReason);
+  record.size = line.number(LineFields::kSize);
+  record.device = line.number(LineFields::kDevice);
+  record.inode = line.number(LineFields::kInode);
+  record.modified = parseIsoText(line.text(LineFields::kModified));
+  record.owner = line.number(LineFields::kOwner);
+  record.birthTime = line.number(LineFields::kBirthTime);
+  record.changeTime = line.number(LineFields::kChangeTime);
   if (!record.createdFolder.empty()) {
-    record.createdFolderDevice = numberOf(object, "createdFolderDevice");
-    record.createdFolderInode = numberOf(object, "createdFolderInode");
-    record.createdFolderOwner = numberOf(object, "createdFolderOwner");
-    record.createdFolderBirthTime = numberOf(object, "createdFolderBirthTime");
+    record.createdFolderDevice = line.number(LineFields::kCreatedFolderDevice);
+    record.createdFolderInode = line.number(LineFields::kCreatedFolderInode);
+    record.createdFolderOwner = line.number(LineFields::kCreatedFolderOwner);
+    record.createdFolderBirthTime = line.number(LineFields::kCreatedFolderBirthTime);
   }
   if (record.original.empty()) return std::nullopt;
   return record;
