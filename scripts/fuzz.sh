@@ -53,7 +53,10 @@ cmake --build "$build" -j"$(nproc)" --target "${targets[@]}"
 if [ -z "${TMPDIR:-}" ] && [ -d /dev/shm ] && [ -w /dev/shm ]; then
   export TMPDIR=/dev/shm
 fi
-export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}"
+# A 16 MB quarantine still holds every block freed while one input runs
+# (the inputs are at most 64 KB), and cycling through the default 256 MB
+# made each run a third slower here in page faults.
+export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0:quarantine_size_mb=16}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 
 failed=()
