@@ -9,13 +9,19 @@
 //   peak memory per tracked entry    above a run over an empty folder
 //   database load + save, CPU        per entry, in this process
 //   trash, move-to, delete           / their system calls per removed entry
+//   delete                           / find -delete, systemd-tmpfiles --clean
+//                                      (age 0), on the same fresh folder
 //   unchanged run, 240 MB run log    / the same run with an empty log
 //   `sweeply list`                   / an unchanged run
 //   system calls per removed entry   (strace -c, once, with --syscalls)
 //
-//   near_floor [--sizes=10000,100000] [--rounds=5] [--cpu=1] [--dir=PARENT]
-//              [--bin=DIR] [--log-mb=240] [--removal-max=100000] [--syscalls]
+//   near_floor [--sizes=10000,100000] [--rounds=5] [--cpu=1] [--cores=1]
+//              [--dir=PARENT] [--bin=DIR] [--log-mb=240] [--removal-max=100000]
+//              [--syscalls]
 //
+// --cores=1,2 measures everything twice: pinned to CPU --cpu, then free to
+// use the first two CPUs (what a second core gives a run). The table of the
+// README comes from --sizes=10000,100000,1000000 --cores=1,2 --syscalls.
 // --bin names the folder holding sweeprun and sweeply (default: the folder
 // above this program's, the build tree). Removals and the run-log case run
 // at sizes up to --removal-max only (each round re-creates the folder);
@@ -57,6 +63,7 @@ struct Options {
   std::vector<size_t> sizes = {10000, 100000};
   int rounds = 5;
   int cpu = 1;
+  std::vector<size_t> cores = {1};  // one pass per entry: on one core, on two, ...
   // A memory file system by default: the figures are of the program, not of
   // a disk that other work on the machine shares.
   std::string parent =
@@ -67,6 +74,9 @@ struct Options {
   size_t removalMax = 100000;
   bool syscalls = false;
 };
+
+// A peer of the delete run (skipped where it is not installed).
+constexpr const char* kTmpfiles = "/usr/bin/systemd-tmpfiles";
 
 /// What one child process cost.
 struct Cost {
@@ -167,7 +177,8 @@ void writeRunLog(const std::string& path, size_t megabytes, int days) {
 
 class SizeBench {
  public:
-  SizeBench(const Options& options, size_t size) : o_(options), n_(size) {
+  SizeBench(const Options& options, size_t size, std::string placement)
+      : o_(options), n_(size), placement_(std::move(placement)) {
     std::string pattern = o_.parent + "/near_floor.XXXXXX";
     if (!mkdtemp(pattern.data())) die("mkdtemp");
     root_ = pattern;
@@ -183,8 +194,8 @@ class SizeBench {
   }
 
   void measure() {
-    std::printf("\n== %zu entries (%s), medians of %d rounds, pinned to CPU %d\n", n_,
-                root_.c_str(), o_.rounds, o_.cpu);
+    std::printf("\n== %zu entries (%s), medians of %d rounds, %s\n", n_, root_.c_str(),
+                o_.rounds, placement_.c_str());
     createEntries(inbox_, n_);
     floorList();  // warm the caches as the runs find them
     runsAgainstListing();
@@ -355,6 +366,7 @@ class SizeBench {
     const std::string away = root_ + "/Away";
     const std::string floorFiles = root_ + "/FloorTrash/files";
     const std::string floorInfo = root_ + "/FloorTrash/info";
+    const std::string tmpfilesConf = root_ + "/peer-tmpfiles.conf";
     struct Kind {
       const char* label;
       std::vector<std::string> addOptions;
@@ -367,7 +379,8 @@ class SizeBench {
     std::vector<std::string> kept = {database_ + ".kept"};
     fs::copy_file(database_, kept[0], fs::copy_options::overwrite_existing);
     for (const Kind& kind : kinds) {
-      std::vector<double> tool, floor;
+      const bool deletion = kind.floorArgs[1] == "delete";
+      std::vector<double> tool, floor, findPeer, tmpfilesPeer;
       auto reset = [&] {
         std::error_code ignored;
         for (const std::string& p : {doomed, trash, away, root_ + "/FloorTrash"})
@@ -388,10 +401,24 @@ class SizeBench {
         const Cost f = runChild(kind.floorArgs, env_);
         if (f.status != 0) die(std::string("floor ") + kind.label + " failed");
         floor.push_back(f.seconds);
+        if (deletion) {
+          // The same work done by the system's own tools, on the same
+          // fresh folder: every entry of it, whatever its age.
+          reset();
+          findPeer.push_back(peer({"/usr/bin/find", doomed, "-mindepth", "1", "-delete"}, doomed));
+          reset();
+          std::ofstream(tmpfilesConf) << "e " << doomed << " - - - 0\n";
+          tmpfilesPeer.push_back(peer({kTmpfiles, "--clean", tmpfilesConf}, doomed));
+        }
       }
       char label[64];
       std::snprintf(label, sizeof label, "%s run / its system calls", kind.label);
       line(label, median(tool), median(floor));
+      if (deletion) {
+        line("delete run / find -delete", median(tool), median(findPeer));
+        if (!tmpfilesPeer.empty() && tmpfilesPeer[0] > 0)
+          line("delete run / systemd-tmpfiles", median(tool), median(tmpfilesPeer));
+      }
       if (o_.syscalls)
         countSystemCalls(kind.label, [&] {
           reset();
@@ -399,6 +426,15 @@ class SizeBench {
         });
     }
     fs::rename(kept[0], database_);
+  }
+
+  // A peer's run over |folder|, which it must leave empty; 0 s where the
+  // peer is not installed.
+  double peer(const std::vector<std::string>& argv, const std::string& folder) {
+    if (access(argv[0].c_str(), X_OK) != 0) return 0;
+    const Cost cost = runChild(argv, env_);
+    if (cost.status != 0 || !fs::is_empty(folder)) die(argv[0] + " did not empty the folder");
+    return cost.seconds;
   }
 
   // One traced run: strace -f -c, the total calls divided by the entries.
@@ -421,11 +457,27 @@ class SizeBench {
 
   const Options& o_;
   size_t n_;
+  std::string placement_;
   std::string root_, home_, inbox_, database_;
   std::map<std::string, std::string> env_;
   double unchangedSeconds_ = 0;
   double unchangedPeakKB_ = 0;
 };
+
+/// Pins this program, and every process it starts, to CPU |cpu| for one
+/// core, or lets it use the first |cores| CPUs; returns how it says so.
+std::string placeOn(size_t cores, int cpu) {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (cores <= 1) {
+    CPU_SET(cpu, &set);
+  } else {
+    for (size_t c = 0; c < cores; ++c) CPU_SET(static_cast<int>(c), &set);
+  }
+  if (sched_setaffinity(0, sizeof set, &set) != 0) std::perror("sched_setaffinity");
+  return cores <= 1 ? "pinned to CPU " + std::to_string(cpu)
+                    : "on CPUs 0-" + std::to_string(cores - 1);
+}
 
 std::vector<size_t> parseSizes(const std::string& list) {
   std::vector<size_t> sizes;
@@ -451,6 +503,8 @@ int main(int argc, char** argv) {
       options.sizes = parseSizes(value());
     } else if (a.rfind("--rounds=", 0) == 0) {
       options.rounds = std::max(1, std::stoi(value()));
+    } else if (a.rfind("--cores=", 0) == 0) {
+      options.cores = parseSizes(value());
     } else if (a.rfind("--cpu=", 0) == 0) {
       options.cpu = std::stoi(value());
     } else if (a.rfind("--dir=", 0) == 0) {
@@ -468,27 +522,25 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  // taskset -c CPU for this program and every process it starts.
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  CPU_SET(options.cpu, &set);
-  if (sched_setaffinity(0, sizeof set, &set) != 0) std::perror("sched_setaffinity");
   std::printf("tool: %s/sweeprun, floor: %s\n", options.bin.c_str(), options.floor.c_str());
-  std::vector<std::pair<size_t, double>> perEntry;
-  for (size_t size : options.sizes) {
-    SizeBench bench(options, size);
-    bench.measure();
-    perEntry.emplace_back(size, bench.unchangedPerEntry());
-  }
-  if (perEntry.size() > 1) {
-    double lo = 1e9, hi = 0;
-    std::printf("\nlinearity, unchanged run per entry:");
-    for (const auto& [size, seconds] : perEntry) {
-      std::printf("  %zu: %.3f us", size, seconds * 1e6);
-      lo = std::min(lo, seconds);
-      hi = std::max(hi, seconds);
+  for (size_t cores : options.cores) {
+    const std::string placement = placeOn(cores, options.cpu);
+    std::vector<std::pair<size_t, double>> perEntry;
+    for (size_t size : options.sizes) {
+      SizeBench bench(options, size, placement);
+      bench.measure();
+      perEntry.emplace_back(size, bench.unchangedPerEntry());
     }
-    std::printf("  (spread %.0f%%)\n", (hi / lo - 1) * 100);
+    if (perEntry.size() > 1) {
+      double lo = 1e9, hi = 0;
+      std::printf("\nlinearity, unchanged run per entry, %s:", placement.c_str());
+      for (const auto& [size, seconds] : perEntry) {
+        std::printf("  %zu: %.3f us", size, seconds * 1e6);
+        lo = std::min(lo, seconds);
+        hi = std::max(hi, seconds);
+      }
+      std::printf("  (spread %.0f%%)\n", (hi / lo - 1) * 100);
+    }
   }
   return 0;
 }

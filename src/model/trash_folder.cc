@@ -173,8 +173,18 @@ void TrashFolder::encodeWithCoder(KeyedEncoder& coder) const {
   coder.encodeDictionary(archive_key::kFolderData, data);
   if (items_) {
     const ItemList& items = *items_;
+    // One adapter serves every item in turn: the archive is done with
+    // each record before it asks for the next.
+    struct ItemRecord : ArchivableObject {
+      const TrashItem* item = nullptr;
+      std::string_view className() const override { return item->className(); }
+      void encodeWithCoder(KeyedEncoder& c) const override { item->encodeWithCoder(c); }
+    } record;
     coder.encodeObjectArray(archive_key::kFolderItems, items.size(),
-                            [&items](size_t i) -> const ArchivableObject& { return items[i]; });
+                            [&items, &record](size_t i) -> const ArchivableObject& {
+                              record.item = &items[i];
+                              return record;
+                            });
   } else {
     coder.encodeValue(archive_key::kFolderItems, Value::none());
   }

@@ -146,8 +146,7 @@ TrashItem TrashItem::withDictionary(const Dictionary& data) {
 }
 
 TrashItem::TrashItem(const TrashItem& other)
-    : ArchivableObject(other),
-      directory_(other.directory_),
+    : directory_(other.directory_),
       name_(other.name_),
       fileNumber_(other.fileNumber_),
       size_(other.size_),

@@ -38,7 +38,10 @@ class DirectoryInterner {
   const std::string* last_ = nullptr;
 };
 
-class TrashItem : public ArchivableObject {
+// Not an ArchivableObject itself: a folder holds up to millions of these,
+// and a table of virtual functions would cost each 8 bytes. The folder hands
+// them to the archive through one adapter (TrashFolder::encodeWithCoder).
+class TrashItem {
  public:
   /// A fresh record for the entry at |path| ("~" read against
   /// |homeDirectory|), from its own attributes (a link is not followed),
@@ -62,10 +65,10 @@ class TrashItem : public ArchivableObject {
   TrashItem& operator=(const TrashItem& other);
   TrashItem(TrashItem&&) noexcept;
   TrashItem& operator=(TrashItem&&) noexcept;
-  ~TrashItem() override;
+  ~TrashItem();
 
-  std::string_view className() const override { return "TrashItem"; }
-  void encodeWithCoder(KeyedEncoder& coder) const override;
+  std::string_view className() const { return "TrashItem"; }
+  void encodeWithCoder(KeyedEncoder& coder) const;
 
   /// Same file number and the same path, compared exactly. A record without
   /// a text "path" equals none.

@@ -24,7 +24,8 @@ class FakeEncoder : public KeyedEncoder {
     object.set(key, Value::array(std::move(objects)));
   }
 
-  static Dictionary encode(const ArchivableObject& record) {
+  template <typename Record>
+  static Dictionary encode(const Record& record) {
     FakeEncoder coder(record.className());
     record.encodeWithCoder(coder);
     return std::move(coder.object);
@@ -59,8 +60,8 @@ class FakeDecoder : public KeyedDecoder {
 
 // Encodes |record| and decodes it again as |Record|, with |context| after
 // the decoder when its fromCoder takes one.
-template <typename Record, typename... Context>
-Record recode(const ArchivableObject& record, Context&... context) {
+template <typename Record, typename Source, typename... Context>
+Record recode(const Source& record, Context&... context) {
   FakeDecoder decoder(FakeEncoder::encode(record));
   return Record::fromCoder(decoder, context...);
 }
