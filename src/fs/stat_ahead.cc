@@ -19,6 +19,7 @@ constexpr size_t kSlots = StatAhead::kAhead / StatAhead::kBatch;
 struct StatAhead::Slot {
   size_t batch = SIZE_MAX;  // the batch whose attributes it holds, once read
   bool complete = false;    // false: the reader stopped part-way (the caller reads it)
+  bool reading = false;     // claimed and not yet published: no other batch may have it
   uint64_t changes = 0;     // the caller's changes when the reading began
   std::array<std::optional<EntryAttributes>, kBatch> attributes;
 };
@@ -99,8 +100,14 @@ void StatAhead::await(size_t batch) {
   }
 }
 
+// The next batch in list order, if its slot is free: the caller is past the
+// batch it held, and no one is still reading that (a caller that skips
+// batches moves past ones the helper has yet to publish).
 bool StatAhead::claim(size_t& batch) {
   if (claimed_ >= batches_ || claimed_ >= consumed_ + kSlots) return false;
+  Slot& slot = slots_[claimed_ % kSlots];
+  if (slot.reading) return false;
+  slot.reading = true;
   batch = claimed_++;
   return true;
 }
@@ -118,6 +125,7 @@ void StatAhead::publish(size_t batch, bool complete) {
   Slot& slot = slots_[batch % kSlots];
   slot.batch = batch;
   slot.complete = complete;
+  slot.reading = false;
   changed_.notify_all();
 }
 
