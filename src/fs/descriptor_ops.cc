@@ -26,6 +26,7 @@ void fillFromStat(const struct stat& st, EntryStatus& status) {
   a.mode = st.st_mode;
   a.owner = st.st_uid;
   a.group = st.st_gid;
+  a.links = static_cast<uint32_t>(st.st_nlink);
   a.device = st.st_dev;
   a.modificationDate = timestampDate(st.st_mtim.tv_sec, static_cast<uint32_t>(st.st_mtim.tv_nsec));
   a.changeNanoseconds = timestampNanoseconds(st.st_ctim.tv_sec, static_cast<uint32_t>(st.st_ctim.tv_nsec));
@@ -81,6 +82,7 @@ int statusAt(int dirFd, const std::string& name, EntryStatus& status) {
     a.mode = sx.stx_mode;
     a.owner = sx.stx_uid;
     a.group = sx.stx_gid;
+    a.links = sx.stx_nlink;
     a.device = makedev(sx.stx_dev_major, sx.stx_dev_minor);
     a.modificationDate = timestampDate(sx.stx_mtime.tv_sec, sx.stx_mtime.tv_nsec);
     if (sx.stx_mask & STATX_BTIME) {

@@ -18,6 +18,7 @@ struct EntryAttributes {
   uint32_t mode = 0;  // type and permission bits, as st_mode
   uint32_t owner = 0;
   uint32_t group = 0;
+  uint32_t links = 1;  // hard links; another name's removal changes an entry with more
   uint64_t device = 0;
   // Nanoseconds since 1970: the entry's birth (0 where the file system
   // reports none) and its last status change. With device, inode and owner
