@@ -135,9 +135,8 @@ void StatAhead::helperLoop() {
   for (;;) {
     size_t batch = 0;
     bool claimed = false;
-    changed_.wait(lock, [&] {
-      return stopping_ || claimed_ >= batches_ || (claimed = claim(batch));
-    });
+    changed_.wait(lock,
+                  [&] { return stopping_ || claimed_ >= batches_ || (claimed = claim(batch)); });
     if (!claimed) return;
     lock.unlock();
     bool complete = true;

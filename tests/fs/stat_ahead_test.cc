@@ -29,7 +29,8 @@ class StatAheadTest : public ::testing::Test {
 // one gone since the listing reads as none.
 TEST_F(StatAheadTest, TakesWhatStatEntryReads) {
   const size_t count = 3 * StatAhead::kAhead + 7;
-  for (size_t i = 0; i < count; ++i) writeText(tmp_.path() + "/e" + std::to_string(i), std::string(i % 5, 'x'));
+  for (size_t i = 0; i < count; ++i)
+    writeText(tmp_.path() + "/e" + std::to_string(i), std::string(i % 5, 'x'));
   const DirHandle dir = openRoot();
   bool listed = false;
   const EntryNames names = dir.listNames(listed);
