@@ -69,11 +69,11 @@ class EntryNames {
  private:
   static constexpr size_t kBlockBytes = 64 * 1024;
   static constexpr size_t kMostBlocks = 64 * 1024;
-  // Where a name is, in 4 bytes instead of a view's 16 (a million names save
-  // 12 MB): its block and its offset in the block. The name's length is
-  // written in the block before it: one byte, or for a name of kLongName
-  // bytes or more, that byte and three more. A block is 64 KB, or holds one
-  // longer name at offset 0.
+  // Where a name is, in 4 bytes: its block and its offset in the block (a
+  // view took 16). The name's length is written in the block before it: one
+  // byte, or for a name of kLongName bytes or more, that byte and three
+  // more. A block is 64 KB, or holds one longer name at offset 0; 64 K
+  // blocks are what the words reach.
   static constexpr int kOffsetBits = 16;
   static constexpr unsigned char kLongName = 255;
   static_assert(kBlockBytes == size_t{1} << kOffsetBits);
