@@ -239,9 +239,14 @@ bool DirHandle::changeOwner(uint32_t owner, uint32_t group, std::string& error) 
 
 EntryNames DirHandle::listNames(bool& ok) const {
   EntryNames names;
-  ok = fd_ >= 0 && fs::forEachName(fd_, [&names](const char* name) { names.add(name); });
-  if (ok) return names;
-  const int listError = fd_ >= 0 ? errno : EBADF;
+  bool full = false;
+  ok = fd_ >= 0 && fs::forEachName(fd_, [&names, &full](const char* name) {
+         if (!names.add(name)) full = true;
+       });
+  if (ok && !full) return names;
+  ok = false;
+  // A listing cut short is no listing: the caller keeps the folder's records.
+  const int listError = full ? EOVERFLOW : fd_ >= 0 ? errno : EBADF;
   names = EntryNames();
   errno = listError;
   return names;

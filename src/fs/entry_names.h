@@ -2,8 +2,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <iterator>
 #include <deque>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -28,7 +28,7 @@ class EntryNames {
     using pointer = void;
     using reference = std::string_view;
 
-    Iterator(const EntryNames* names, std::deque<uint64_t>::const_iterator at)
+    Iterator(const EntryNames* names, std::deque<uint32_t>::const_iterator at)
         : names_(names), at_(at) {}
     std::string_view operator*() const { return names_->view(*at_); }
     Iterator& operator++() {
@@ -45,16 +45,17 @@ class EntryNames {
 
    private:
     const EntryNames* names_;
-    std::deque<uint64_t>::const_iterator at_;
+    std::deque<uint32_t>::const_iterator at_;
   };
 
   EntryNames() = default;
   EntryNames(EntryNames&&) = default;
   EntryNames& operator=(EntryNames&&) = default;
 
-  /// Throws std::length_error for a name of 16 MB or more (no file system
-  /// has one).
-  void add(std::string_view name);
+  /// False, and nothing added, once the names fill the 4 GB a listing's
+  /// words reach. Throws std::length_error for a name of 16 MB or more (no
+  /// file system has one).
+  [[nodiscard]] bool add(std::string_view name);
 
   size_t size() const { return names_.size(); }
   bool empty() const { return names_.empty(); }
@@ -67,23 +68,27 @@ class EntryNames {
 
  private:
   static constexpr size_t kBlockBytes = 64 * 1024;
-  // Where a name is, in one word instead of a view's two (a million names
-  // save 8 MB): its block, its offset in the block and its length. A block
-  // is 64 KB, or holds one longer name at offset 0.
-  static constexpr int kOffsetBits = 16, kLengthBits = 24;
+  static constexpr size_t kMostBlocks = 64 * 1024;
+  // Where a name is, in 4 bytes: its block and its offset in the block (a
+  // view took 16). The name's length is written in the block before it: one
+  // byte, or for a name of kLongName bytes or more, that byte and three
+  // more. A block is 64 KB, or holds one longer name at offset 0; 64 K
+  // blocks are what the words reach.
+  static constexpr int kOffsetBits = 16;
+  static constexpr unsigned char kLongName = 255;
   static_assert(kBlockBytes == size_t{1} << kOffsetBits);
 
-  std::string_view view(uint64_t place) const {
-    const uint64_t length = place & ((uint64_t{1} << kLengthBits) - 1);
-    if (length == 0) return {};
-    const uint64_t offset = (place >> kLengthBits) & (kBlockBytes - 1);
-    const uint64_t block = place >> (kLengthBits + kOffsetBits);
-    return {blocks_[block].get() + offset, length};
+  std::string_view view(uint32_t place) const {
+    const auto* at = reinterpret_cast<const unsigned char*>(blocks_[place >> kOffsetBits].get()) +
+                     (place & (kBlockBytes - 1));
+    if (*at != kLongName) return {reinterpret_cast<const char*>(at + 1), *at};
+    const size_t length = at[1] | size_t{at[2]} << 8 | size_t{at[3]} << 16;
+    return {reinterpret_cast<const char*>(at + 4), length};
   }
 
   std::vector<std::unique_ptr<char[]>> blocks_;
   size_t used_ = kBlockBytes;  // of the last block; full when there is none
-  std::deque<uint64_t> names_;
+  std::deque<uint32_t> names_;
 };
 
 }  // namespace sweeprun

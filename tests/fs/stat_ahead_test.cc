@@ -61,7 +61,7 @@ TEST_F(StatAheadTest, ReadsAgainAnEntryTheCallersRemovalChanged) {
   ASSERT_EQ(0, link((tmp_.path() + "/c").c_str(), (tmp_.path() + "/linked").c_str()));
   const DirHandle dir = openRoot();
   EntryNames names;
-  for (const char* name : {"a", "linked", "b"}) names.add(name);
+  for (const char* name : {"a", "linked", "b"}) ASSERT_TRUE(names.add(name));
 
   StatAhead ahead(dir, names, StatAhead::Helper::kAlways);
   ASSERT_TRUE(ahead.take(0));  // the whole first batch is read by now
