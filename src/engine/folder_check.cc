@@ -217,14 +217,15 @@ class EntryBuffers {
 
 /// What one folder's pass works with, entry by entry.
 struct FolderCheck::Pass {
-  Pass(TrashFolder& checked, const Folder& opened, size_t listed, TrashLog* runLog)
+  Pass(TrashFolder& checked, const Folder& opened, const EntryNames& listed, TrashLog* runLog)
       : folder(checked),
         dir(opened),
         tracked(checked.items()),
         index(tracked.get()),
-        fresh(tracked.get(), index, listed),
+        fresh(tracked.get(), index, listed.size()),
         rules(checked),
-        lines(runLog) {}
+        lines(runLog),
+        ahead(opened, listed) {}
 
   TrashFolder& folder;
   const Folder& dir;
@@ -234,7 +235,7 @@ struct FolderCheck::Pass {
   NextItemList fresh;
   const PreparedRules rules;
   EntryLines lines;
-  StatAhead* ahead = nullptr;  // while the entries are gone through
+  StatAhead ahead;  // the listed entries' attributes, in list order
   int32_t removed = 0;
   uint64_t checkedIn = 0;
   size_t places = 0;  // records kept or added to |fresh| so far
@@ -358,25 +359,23 @@ int32_t FolderCheck::checkEntries(TrashFolder& folder, const Folder& dir, const 
            (!readMe.empty() && name == readMe) || holdsDestination(name);
   };
 
-  Pass pass(folder, dir, names.size(), world_.runLog);
+  Pass pass(folder, dir, names, world_.runLog);
   pass.budgeted = folder.value(folder_key::kBudget).asUnsigned() > 0;
   EntryBuffers buffers(path);
-  StatAhead ahead(dir, names);
-  pass.ahead = &ahead;
   for (size_t index = 0; index < names.size(); ++index) {
     const std::string& name = buffers.name(names[index]);
     if (passedOver(name)) {
       // Never taken, but it takes room all the same; not so the folder's own
       // destination, which grows with every entry the budget sends there.
       if (pass.budgeted && !holdsDestination(name)) {
-        const std::optional<EntryAttributes> attributes = ahead.take(index);
+        const std::optional<EntryAttributes> attributes = pass.ahead.take(index);
         pass.stayingBytes += entrySize(pass, name, attributes ? &*attributes : nullptr);
       }
       continue;
     }
     // The attributes read here serve the whole decision: the match, the
     // record, and the removal (which would otherwise read them again).
-    const std::optional<EntryAttributes> attributes = ahead.take(index);
+    const std::optional<EntryAttributes> attributes = pass.ahead.take(index);
     const EntryAttributes* now = attributes ? &*attributes : nullptr;
     const std::string& entryPath = buffers.path();
     const int64_t position = pass.index.find(entryPath, now ? now->fileNumber : 0);
@@ -476,7 +475,7 @@ EntryDecision::Kind FolderCheck::act(Pass& pass, const std::string& name, const 
     }
   } else {
     outcome = remover_.remove(pass.folder, pass.dir, name, now);
-    if (pass.ahead) pass.ahead->folderChanged();
+    pass.ahead.folderChanged();
     // A failure is an action that was tried and did not come off; an entry
     // that no Trash was even looked for, or whose destination is away for
     // now, is not one.

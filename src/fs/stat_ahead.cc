@@ -14,6 +14,13 @@ namespace {
 constexpr size_t kPayingListing = 4096;
 constexpr size_t kSlots = StatAhead::kAhead / StatAhead::kBatch;
 
+// Whether this process may run on more than one core.
+bool secondCoreAvailable() {
+  cpu_set_t cpus;
+  CPU_ZERO(&cpus);
+  return sched_getaffinity(0, sizeof cpus, &cpus) == 0 && CPU_COUNT(&cpus) > 1;
+}
+
 }  // namespace
 
 struct StatAhead::Slot {
@@ -23,12 +30,6 @@ struct StatAhead::Slot {
   uint64_t changes = 0;     // the caller's changes when the reading began
   std::array<std::optional<EntryAttributes>, kBatch> attributes;
 };
-
-bool secondCoreAvailable() {
-  cpu_set_t cpus;
-  CPU_ZERO(&cpus);
-  return sched_getaffinity(0, sizeof cpus, &cpus) == 0 && CPU_COUNT(&cpus) > 1;
-}
 
 StatAhead::StatAhead(const Folder& dir, const EntryNames& names, Helper helper)
     : dir_(dir), names_(names), batches_((names.size() + kBatch - 1) / kBatch) {

@@ -77,7 +77,4 @@ class StatAhead {
   std::thread helper_;  // last: started once the rest is in place
 };
 
-/// Whether this process may run on more than one core.
-bool secondCoreAvailable();
-
 }  // namespace sweeprun
