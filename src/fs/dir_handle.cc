@@ -252,6 +252,10 @@ EntryNames DirHandle::listNames(bool& ok) const {
   return names;
 }
 
+std::unique_ptr<FolderListing> DirHandle::startListing(int& errorNumber) const {
+  return fs::startListing(fd_, errorNumber);
+}
+
 std::optional<EntryAttributes> DirHandle::statEntry(const std::string& name,
                                                     int& errorNumber) const {
   fs::EntryStatus status;

@@ -69,6 +69,7 @@ class DirHandle : public Folder {
   /// and "..", in the file system's order. On failure an empty list and
   /// |ok| false.
   EntryNames listNames(bool& ok) const override;
+  std::unique_ptr<FolderListing> startListing(int& errorNumber) const override;
 
   /// The attributes of entry |name| itself; none when it is gone or cannot be
   /// read. The creation date is the birth time where the file system keeps it.

@@ -10,6 +10,7 @@
 
 #include "fs/entry_attributes.h"
 #include "fs/entry_names.h"
+#include "fs/folder_listing.h"
 #include "fs/folder_status.h"
 
 namespace sweeprun {
@@ -38,6 +39,9 @@ class Folder {
   /// The names of the folder's entries; none and not |ok|, with errno set,
   /// when the listing fails, even part-way.
   virtual EntryNames listNames(bool& ok) const = 0;
+  /// The same names read as they are asked for; none, with the errno value
+  /// in |errorNumber|, when the folder cannot be listed at all.
+  virtual std::unique_ptr<FolderListing> startListing(int& errorNumber) const = 0;
   /// The attributes of entry |name| itself; none, with the errno value in
   /// |errorNumber|, when it is gone or cannot be read.
   virtual std::optional<EntryAttributes> statEntry(const std::string& name,

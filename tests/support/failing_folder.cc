@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 namespace sweeprun {
 
@@ -52,6 +53,36 @@ EntryNames FailingFolder::listNames(bool& ok) const {
     return {};
   }
   return real_->listNames(ok);
+}
+
+namespace {
+
+// A real listing whose last read fails.
+class ListingFailingAtEnd : public FolderListing {
+ public:
+  ListingFailingAtEnd(std::unique_ptr<FolderListing> real, int errorNumber)
+      : real_(std::move(real)), errorNumber_(errorNumber) {}
+  bool next(std::string& name) override {
+    if (real_->next(name)) return true;
+    ended_ = true;
+    return false;
+  }
+  int error() const override { return ended_ ? errorNumber_ : 0; }
+
+ private:
+  std::unique_ptr<FolderListing> real_;
+  int errorNumber_;
+  bool ended_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<FolderListing> FailingFolder::startListing(int& errorNumber) const {
+  if ((errorNumber = errorFor(FolderOperation::kList, {}))) return nullptr;
+  std::unique_ptr<FolderListing> listing = real_->startListing(errorNumber);
+  const int atEnd = errorFor(FolderOperation::kListEnd, {});
+  if (!listing || !atEnd) return listing;
+  return std::make_unique<ListingFailingAtEnd>(std::move(listing), atEnd);
 }
 
 std::optional<EntryAttributes> FailingFolder::statEntry(const std::string& name,

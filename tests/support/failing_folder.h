@@ -12,7 +12,8 @@ namespace sweeprun {
 /// The operations a failing folder can be told to fail.
 enum class FolderOperation {
   kOpen,         // opening a folder by path; its folderExists() answers no too
-  kList,         // listNames: no names, not ok
+  kList,         // listNames: no names, not ok; startListing: none
+  kListEnd,      // startListing: the listing fails once it has given every name
   kStat,         // statEntry: none, with the errno
   kDeletable,    // isDeletable answers no
   kUnlock,       // unlock answers no
@@ -25,8 +26,8 @@ enum class FolderOperation {
 
 /// Which operations fail, on which names, with which errno value. A name
 /// matches an entry by its name or by its full path (for kMove also the
-/// target's full path, so that a taken target name can be played); kOpen and
-/// kList match the folder's path.
+/// target's full path, so that a taken target name can be played); kOpen,
+/// kList and kListEnd match the folder's path.
 class FolderFailures {
  public:
   FolderFailures& fail(FolderOperation operation, std::string name, int errorNumber);
@@ -62,6 +63,7 @@ class FailingFolder : public Folder {
   const DirHandle& realFolder() const override { return real_->realFolder(); }
 
   EntryNames listNames(bool& ok) const override;
+  std::unique_ptr<FolderListing> startListing(int& errorNumber) const override;
   using Folder::statEntry;
   std::optional<EntryAttributes> statEntry(const std::string& name,
                                            int& errorNumber) const override;
