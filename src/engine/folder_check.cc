@@ -198,11 +198,9 @@ class EntryBuffers {
     prefix_.pop_back();
     path_ = prefix_;
   }
-  const std::string& name(std::string_view listed) {
-    name_.assign(listed);
-    return name_;
-  }
-  /// The path of the entry |name| (the last one name() answered).
+  /// Where the next entry's name is read to.
+  std::string& name() { return name_; }
+  /// The path of the entry named by name().
   const std::string& path() {
     path_.resize(prefix_.size());
     path_.append(name_);
@@ -217,15 +215,15 @@ class EntryBuffers {
 
 /// What one folder's pass works with, entry by entry.
 struct FolderCheck::Pass {
-  Pass(TrashFolder& checked, const Folder& opened, const EntryNames& listed, TrashLog* runLog)
+  Pass(TrashFolder& checked, const Folder& opened, FolderListing& listing, TrashLog* runLog)
       : folder(checked),
         dir(opened),
         tracked(checked.items()),
         index(tracked.get()),
-        fresh(tracked.get(), index, listed.size()),
+        fresh(tracked.get(), index, 0),
         rules(checked),
         lines(runLog),
-        ahead(opened, listed) {}
+        ahead(opened, listing) {}
 
   TrashFolder& folder;
   const Folder& dir;
@@ -235,7 +233,7 @@ struct FolderCheck::Pass {
   NextItemList fresh;
   const PreparedRules rules;
   EntryLines lines;
-  StatAhead ahead;  // the listed entries' attributes, in list order
+  StatAhead ahead;  // the listed entries with their attributes, in list order
   int32_t removed = 0;
   uint64_t checkedIn = 0;
   size_t places = 0;  // records kept or added to |fresh| so far
@@ -266,10 +264,10 @@ void FolderCheck::check(TrashFolder& folder) {
   const SystemLogFolder named(loggableText(folder.path()));  // errors on standard error say where
   logLine(world_.runLog, localized("Checking folder '%@'.", {loggableText(folder.path())}));
   std::unique_ptr<Folder> opened;
-  EntryNames names;
+  std::unique_ptr<FolderListing> listing;
   bool missing = false;
   const bool examined =
-      openWatched(folder, opened, missing) && listWatched(folder, *opened, names);
+      openWatched(folder, opened, missing) && listWatched(folder, *opened, listing);
   for (RunObserver* observer : options_.observers) {
     if (missing) {
       observer->folderMissing(folder);
@@ -277,7 +275,7 @@ void FolderCheck::check(TrashFolder& folder) {
       observer->folderChecked(folder, examined);
     }
   }
-  const int32_t removed = examined ? checkEntries(folder, *opened, names) : 0;
+  const int32_t removed = examined ? checkEntries(folder, *opened, *listing) : 0;
 
   folder.setValue(folder_key::kRemovedByLastCheck, Value::integer(removed));
   folder.incrForKey(folder_key::kChecks);
@@ -326,21 +324,22 @@ bool FolderCheck::openWatched(const TrashFolder& folder, std::unique_ptr<Folder>
   return true;
 }
 
-bool FolderCheck::listWatched(const TrashFolder& folder, const Folder& dir, EntryNames& names) {
-  bool listed = false;
-  names = dir.listNames(listed);
-  if (listed) return true;
-  // Taken for an empty folder, a listing cut short by a read error (or a
-  // folder that can be read but not searched) would drop every tracked
-  // entry and start its age again; the records stay as they were.
-  const int listError = errno;
-  reportError(localized("Unable to list folder '%@': %@; its entries are kept as they were.",
-                        {loggableText(folder.path()), std::strerror(listError)}));
-  if (!options_.dryRun) ++failures_;
+bool FolderCheck::listWatched(const TrashFolder& folder, const Folder& dir,
+                              std::unique_ptr<FolderListing>& listing) {
+  int listError = 0;
+  listing = dir.startListing(listError);
+  if (listing) return true;
+  listingFailed(folder, listError);
   return false;
 }
 
-int32_t FolderCheck::checkEntries(TrashFolder& folder, const Folder& dir, const EntryNames& names) {
+void FolderCheck::listingFailed(const TrashFolder& folder, int errorNumber) {
+  reportError(localized("Unable to list folder '%@': %@; its entries are kept as they were.",
+                        {loggableText(folder.path()), std::strerror(errorNumber)}));
+  if (!options_.dryRun) ++failures_;
+}
+
+int32_t FolderCheck::checkEntries(TrashFolder& folder, const Folder& dir, FolderListing& listing) {
   const std::string path(folder.path());
 
   std::optional<std::string> description =
@@ -359,23 +358,21 @@ int32_t FolderCheck::checkEntries(TrashFolder& folder, const Folder& dir, const 
            (!readMe.empty() && name == readMe) || holdsDestination(name);
   };
 
-  Pass pass(folder, dir, names, world_.runLog);
+  Pass pass(folder, dir, listing, world_.runLog);
   pass.budgeted = folder.value(folder_key::kBudget).asUnsigned() > 0;
   EntryBuffers buffers(path);
-  for (size_t index = 0; index < names.size(); ++index) {
-    const std::string& name = buffers.name(names[index]);
+  std::string& name = buffers.name();
+  // The attributes read with the name serve the whole decision: the match,
+  // the record, and the removal (which would otherwise read them again).
+  std::optional<EntryAttributes> attributes;
+  while (pass.ahead.next(name, attributes)) {
     if (passedOver(name)) {
       // Never taken, but it takes room all the same; not so the folder's own
       // destination, which grows with every entry the budget sends there.
-      if (pass.budgeted && !holdsDestination(name)) {
-        const std::optional<EntryAttributes> attributes = pass.ahead.take(index);
+      if (pass.budgeted && !holdsDestination(name))
         pass.stayingBytes += entrySize(pass, name, attributes ? &*attributes : nullptr);
-      }
       continue;
     }
-    // The attributes read here serve the whole decision: the match, the
-    // record, and the removal (which would otherwise read them again).
-    const std::optional<EntryAttributes> attributes = pass.ahead.take(index);
     const EntryAttributes* now = attributes ? &*attributes : nullptr;
     const std::string& entryPath = buffers.path();
     const int64_t position = pass.index.find(entryPath, now ? now->fileNumber : 0);
@@ -387,6 +384,14 @@ int32_t FolderCheck::checkEntries(TrashFolder& folder, const Folder& dir, const 
     }
   }
 
+  if (const int listError = pass.ahead.listingError()) {
+    // Cut short: the entries not reached are unknown, so every record stays
+    // (those of entries reached count the check they survived). What was
+    // removed before the failure stays removed, journalled as ever.
+    pass.lines.flush();
+    listingFailed(folder, listError);
+    return pass.removed;
+  }
   std::shared_ptr<ItemList> next = pass.fresh.finish(std::move(pass.tracked));
   if (pass.budgeted) keepWithinBudget(pass, *next);
   folder.setItems(std::move(next));

@@ -10,7 +10,7 @@
 #include "engine/removal.h"
 #include "engine/run_observer.h"
 #include "engine/run_options.h"
-#include "fs/entry_names.h"
+#include "fs/folder_listing.h"
 #include "os/run_world.h"
 
 namespace sweeprun {
@@ -44,12 +44,15 @@ class FolderCheck {
   /// not there (then |missing| is set), refused, or its move-to folder is
   /// missing.
   bool openWatched(const TrashFolder& folder, std::unique_ptr<Folder>& opened, bool& missing);
-  /// Lists the opened folder into |names|; false (reported, and counted as
-  /// a failure) when the listing fails, even part-way.
-  bool listWatched(const TrashFolder& folder, const Folder& dir, EntryNames& names);
-  /// Decides on every listed entry of the opened folder; answers how many
-  /// went.
-  int32_t checkEntries(TrashFolder& folder, const Folder& dir, const EntryNames& names);
+  /// Starts the listing of the opened folder; false (reported, and counted
+  /// as a failure) when the folder cannot be listed.
+  bool listWatched(const TrashFolder& folder, const Folder& dir,
+                   std::unique_ptr<FolderListing>& listing);
+  /// Reports a listing that failed, at its start or part-way.
+  void listingFailed(const TrashFolder& folder, int errorNumber);
+  /// Decides on every entry of the opened folder as |listing| reads it;
+  /// answers how many went.
+  int32_t checkEntries(TrashFolder& folder, const Folder& dir, FolderListing& listing);
   /// A new entry: tested and, unless condemned and removed, tracked.
   void takeIn(Pass& pass, const std::string& name, const std::string& path,
               const EntryAttributes* now);

@@ -139,6 +139,42 @@ TEST_F(FolderCheckFailureTest, EachFailureWritesItsLines) {
   }
 }
 
+// A listing read as the check goes can fail after entries were acted on:
+// what was removed stays removed, and every record stays (a record dropped
+// for an entry the listing never reached would start its age again).
+TEST_F(FolderCheckFailureTest, ListingCutShortKeepsEveryRecord) {
+  writeText(inbox + "/kept", "");
+  TrashFolder folder = watching(inbox, {}, TrashFolder::kDeleteAction);
+  TrashCollector(context_, RunOptions()).checkFolder(folder);  // tracks "kept"
+  writeText(inbox + "/gone-since", "");
+  TrashCollector(context_, RunOptions()).checkFolder(folder);
+  std::filesystem::remove(inbox + "/gone-since");
+  folder.setRules({nameEndsWith(".old")});
+  writeText(inbox + "/x.old", "x");
+  newLogLines();
+
+  FolderFailures failures;
+  failures.fail(Op::kListEnd, inbox, EIO);
+  const FailingFolders folders(failures);
+  RunOptions options;
+  options.folders = &folders;
+  TrashCollector collector(context_, std::move(options));
+  collector.checkFolder(folder);
+
+  const Lines lines = newLogLines();
+  EXPECT_EQ(Lines{"Error: Unable to list folder '" + inbox + "': " + std::strerror(EIO) +
+                  "; its entries are kept as they were."},
+            errorLines(lines));
+  EXPECT_FALSE(entryExists(inbox + "/x.old"));
+  EXPECT_EQ("1 item was removed.", lines.at(lines.size() - 2));
+  Lines tracked;
+  for (const TrashItem& item : *folder.items())
+    tracked.push_back(std::string(item.value("path").asText()).substr(inbox.size() + 1));
+  std::sort(tracked.begin(), tracked.end());
+  EXPECT_EQ((Lines{"gone-since", "kept"}), tracked);
+  EXPECT_EQ(1, collector.failures());
+}
+
 // The read-me file is written afresh at every check; when its name cannot
 // be cleared or the file cannot be made, no line tells of it. Only a
 // folder in its place is reported.

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <string>
+#include <vector>
 
 #include "fs/dir_handle.h"
 #include "support/fs_tree.h"
@@ -11,6 +13,23 @@
 
 namespace sweeprun {
 namespace {
+
+// Gives the names it was handed, then ends with |error|.
+class GivenListing : public FolderListing {
+ public:
+  GivenListing(std::vector<std::string> names, int error) : names_(std::move(names)), error_(error) {}
+  bool next(std::string& name) override {
+    if (given_ == names_.size()) return false;
+    name = names_[given_++];
+    return true;
+  }
+  int error() const override { return given_ == names_.size() ? error_ : 0; }
+
+ private:
+  std::vector<std::string> names_;
+  size_t given_ = 0;
+  int error_;
+};
 
 class StatAheadTest : public ::testing::Test {
  protected:
@@ -24,32 +43,39 @@ class StatAheadTest : public ::testing::Test {
   TempDir tmp_;
 };
 
-// Alone or with a helper (then wrapping its window of slots several times),
-// every entry taken reads as statEntry reads it, skipped ones included, and
-// one gone since the listing reads as none.
-TEST_F(StatAheadTest, TakesWhatStatEntryReads) {
-  const size_t count = 3 * StatAhead::kAhead + 7;
-  for (size_t i = 0; i < count; ++i)
-    writeText(tmp_.path() + "/e" + std::to_string(i), std::string(i % 5, 'x'));
-  const DirHandle dir = openRoot();
-  bool listed = false;
-  const EntryNames names = dir.listNames(listed);
-  ASSERT_TRUE(listed);
-  const std::string gone(names[100]);
-  ASSERT_EQ(0, unlink((tmp_.path() + "/" + gone).c_str()));
-
-  for (StatAhead::Helper helper : {StatAhead::Helper::kNever, StatAhead::Helper::kAlways}) {
-    StatAhead ahead(dir, names, helper);
-    EXPECT_EQ(helper == StatAhead::Helper::kAlways, ahead.hasHelper());
-    for (size_t i = 0; i < names.size(); i += (i % 97 == 0 ? 40 : 1)) {
-      const std::string name(names[i]);
-      const std::optional<EntryAttributes> taken = ahead.take(i);
-      const std::optional<EntryAttributes> read = dir.statEntry(name);
-      ASSERT_EQ(read.has_value(), taken.has_value()) << name;
-      if (read) {
-        EXPECT_EQ(read->fileNumber, taken->fileNumber) << name;
-        EXPECT_EQ(read->size, taken->size) << name;
+// Alone or with a helper (then wrapping its window of slots several times,
+// or ending on a batch's boundary, or at once), every entry comes in list
+// order with what statEntry reads, a name with no entry reads as none, and
+// the listing's failure at its end is handed on.
+TEST_F(StatAheadTest, GivesEachListedEntryAsStatEntryReadsIt) {
+  for (size_t count : {3 * StatAhead::kAhead + 7, 2 * StatAhead::kBatch, size_t{0}}) {
+    std::vector<std::string> names;
+    for (size_t i = 0; i < count; ++i) {
+      names.push_back("e" + std::to_string(i));
+      if (i != 100) writeText(tmp_.path() + "/" + names.back(), std::string(i % 5, 'x'));
+    }
+    const DirHandle dir = openRoot();
+    for (StatAhead::Helper helper : {StatAhead::Helper::kNever, StatAhead::Helper::kAlways}) {
+      SCOPED_TRACE(std::to_string(count) + (helper == StatAhead::Helper::kAlways ? " helped" : ""));
+      GivenListing listing(names, EIO);
+      StatAhead ahead(dir, listing, helper);
+      EXPECT_EQ(helper == StatAhead::Helper::kAlways, ahead.hasHelper());
+      std::string name;
+      std::optional<EntryAttributes> taken;
+      size_t given = 0;
+      while (ahead.next(name, taken)) {
+        ASSERT_LT(given, count);
+        ASSERT_EQ(names[given++], name);
+        const std::optional<EntryAttributes> read = dir.statEntry(name);
+        ASSERT_EQ(read.has_value(), taken.has_value()) << name;
+        if (read) {
+          EXPECT_EQ(read->fileNumber, taken->fileNumber) << name;
+          EXPECT_EQ(read->size, taken->size) << name;
+        }
       }
+      EXPECT_EQ(count, given);
+      EXPECT_FALSE(ahead.next(name, taken));
+      EXPECT_EQ(EIO, ahead.listingError());
     }
   }
 }
@@ -60,16 +86,18 @@ TEST_F(StatAheadTest, ReadsAgainAnEntryTheCallersRemovalChanged) {
   for (const char* name : {"a", "b", "c"}) writeText(tmp_.path() + "/" + name, "");
   ASSERT_EQ(0, link((tmp_.path() + "/c").c_str(), (tmp_.path() + "/linked").c_str()));
   const DirHandle dir = openRoot();
-  EntryNames names;
-  for (const char* name : {"a", "linked", "b"}) ASSERT_TRUE(names.add(name));
+  GivenListing listing({"a", "linked", "b"}, 0);
 
-  StatAhead ahead(dir, names, StatAhead::Helper::kAlways);
-  ASSERT_TRUE(ahead.take(0));  // the whole first batch is read by now
+  StatAhead ahead(dir, listing, StatAhead::Helper::kAlways);
+  std::string name;
+  std::optional<EntryAttributes> attributes;
+  ASSERT_TRUE(ahead.next(name, attributes));  // the whole first batch is read by now
   ASSERT_EQ(0, unlink((tmp_.path() + "/c").c_str()));
   ahead.folderChanged();
-  const std::optional<EntryAttributes> linked = ahead.take(1);
-  ASSERT_TRUE(linked);
-  EXPECT_EQ(1u, linked->links);
+  ASSERT_TRUE(ahead.next(name, attributes));
+  ASSERT_EQ("linked", name);
+  ASSERT_TRUE(attributes);
+  EXPECT_EQ(1u, attributes->links);
 }
 
 }  // namespace
