@@ -220,7 +220,7 @@ struct FolderCheck::Pass {
         dir(opened),
         tracked(checked.items()),
         index(tracked.get()),
-        fresh(tracked.get(), index, 0),
+        fresh(tracked.get(), index),
         rules(checked),
         lines(runLog),
         ahead(opened, listing) {}

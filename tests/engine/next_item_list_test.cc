@@ -35,7 +35,7 @@ TEST(NextItemListTest, BuildsInPlaceWhatAFreshListWouldHold) {
       const ItemList original = *tracked;  // a record's size is its place here
       std::vector<bool> taken(count, false);
       ItemIndex index(tracked.get());
-      NextItemList next(tracked.get(), index, 60);
+      NextItemList next(tracked.get(), index);
       ItemList expected;
       uint64_t fresh = 1000;
       for (int entry = 0; entry < 60; ++entry) {
@@ -77,6 +77,37 @@ TEST(NextItemListTest, BuildsInPlaceWhatAFreshListWouldHold) {
       for (size_t i = 0; i < expected.size(); ++i)
         EXPECT_EQ(expected[i].dictionary(), (*list)[i].dictionary()) << i;
     }
+  }
+}
+
+// New records fill several pieces; between and around kept records, or
+// with no tracked list at all, each lands in its place.
+TEST(NextItemListTest, NewRecordsBeyondOnePieceKeepTheirPlaces) {
+  const size_t many = 2 * NextItemList::kPiece + 5;
+  for (bool withTracked : {true, false}) {
+    auto tracked = std::make_shared<ItemList>();
+    if (withTracked)
+      for (uint64_t i : {0, 1}) tracked->push_back(record("/in/t" + std::to_string(i), i, 0));
+    ItemIndex index(tracked.get());
+    NextItemList next(tracked.get(), index);
+    std::vector<uint64_t> expected;  // each record's size, in list order
+    uint64_t fresh = 1;
+    auto addMany = [&] {
+      for (size_t i = 0; i < many; ++i, ++fresh) {
+        next.add(record("/in/n", 9, fresh));
+        expected.push_back(fresh);
+      }
+    };
+    for (int64_t position = 0; position < static_cast<int64_t>(tracked->size()); ++position) {
+      addMany();
+      next.keep(position);
+      expected.push_back(0);
+    }
+    addMany();
+    const std::shared_ptr<ItemList> list = next.finish(tracked);
+    std::vector<uint64_t> sizes;
+    for (const TrashItem& item : *list) sizes.push_back(item.size());
+    EXPECT_EQ(expected, sizes) << (withTracked ? "with tracked records" : "none tracked");
   }
 }
 
