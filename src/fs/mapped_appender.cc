@@ -84,6 +84,7 @@ bool MappedAppender::mapWindowAt(uint64_t offset, size_t needed) {
   base_ = static_cast<char*>(mapping);
   baseOffset_ = start;
   mapped_ = size;
+  if (size >= window_) window_ = std::max(window_, std::min(2 * window_, kLargestWindow));
   return true;
 }
 

@@ -28,7 +28,8 @@ class MappedAppender {
 
   /// Starts appending to |file| at |end|. False where the file system can
   /// neither reserve space nor map the file: the caller writes instead.
-  /// |window| is how much is reserved and mapped at a time.
+  /// |window| is how much is reserved and mapped at first; each window
+  /// after a whole one is twice as large, up to kLargestWindow.
   bool start(const FileHandle& file, uint64_t end, size_t window = kDefaultWindow);
   bool isStarted() const { return fd_ >= 0; }
   /// Where the content ends: the next append goes there.
@@ -54,6 +55,9 @@ class MappedAppender {
   static bool contentEnd(const FileHandle& file, uint64_t& end);
 
   static constexpr size_t kDefaultWindow = 256 * 1024;
+  // A long run of appends maps and reserves fewer, larger windows: each
+  // one costs a reservation, a mapping and the unmapping of the last.
+  static constexpr size_t kLargestWindow = 4 * 1024 * 1024;
 
  private:
   bool mapWindowAt(uint64_t offset, size_t needed);
