@@ -1,6 +1,5 @@
 #include "fs/descriptor_ops.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
@@ -12,7 +11,10 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <utility>
+
+#include "fs/folder_listing.h"
 
 namespace sweeprun {
 namespace fs {
@@ -176,24 +178,15 @@ bool stickyAllows(const EntryStatus& folder, const EntryStatus& entry) {
 }
 
 bool forEachName(int dirFd, const std::function<void(const char*)>& each) {
-  // Reopening "." gives a descriptor with its own read position.
-  const int fd = openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return false;
-  DIR* dir = fdopendir(fd);
-  if (!dir) {
-    close(fd);
-    return false;
+  int listError = 0;
+  const std::unique_ptr<FolderListing> listing = startListing(dirFd, listError);
+  if (listing) {
+    std::string name;
+    while (listing->next(name)) each(name.c_str());
+    listError = listing->error();
   }
-  errno = 0;
-  while (const dirent* entry = readdir(dir)) {
-    const char* n = entry->d_name;
-    if (!(n[0] == '.' && (n[1] == 0 || (n[1] == '.' && n[2] == 0)))) each(n);
-    errno = 0;
-  }
-  const int readError = errno;
-  closedir(dir);
-  errno = readError;
-  return readError == 0;
+  errno = listError;
+  return listError == 0;
 }
 
 std::vector<std::string> readNames(int dirFd, bool& ok) {

@@ -12,7 +12,9 @@ namespace fs {
 
 namespace {
 
-bool isDotOrDotDot(const char* n) { return n[0] == '.' && (n[1] == 0 || (n[1] == '.' && n[2] == 0)); }
+bool isDotOrDotDot(const char* n) {
+  return n[0] == '.' && (n[1] == 0 || (n[1] == '.' && n[2] == 0));
+}
 
 class DirectoryListing : public FolderListing {
  public:

@@ -39,6 +39,26 @@ class FolderCheckFailureTest : public EngineTest {
     makeFolder(target);
   }
 
+  // Checks |folder| through folders that fail as |failures| tells; answers
+  // how many failures the run counted.
+  int checkFailing(TrashFolder& folder, const FolderFailures& failures) {
+    const FailingFolders folders(failures);
+    RunOptions options;
+    options.folders = &folders;
+    TrashCollector collector(context_, std::move(options));
+    collector.checkFolder(folder);
+    return collector.failures();
+  }
+
+  // The names of the folder's tracked entries, sorted.
+  Lines trackedNames(const TrashFolder& folder) const {
+    Lines tracked;
+    for (const TrashItem& item : *folder.items())
+      tracked.push_back(std::string(item.value("path").asText()).substr(inbox.size() + 1));
+    std::sort(tracked.begin(), tracked.end());
+    return tracked;
+  }
+
   const std::string inbox;
   const std::string target;
 };
@@ -110,11 +130,7 @@ TEST_F(FolderCheckFailureTest, EachFailureWritesItsLines) {
 
     FolderFailures failures;
     failures.fail(c.operation, c.name, c.errorNumber);
-    const FailingFolders folders(failures);
-    RunOptions options;
-    options.folders = &folders;
-    TrashCollector collector(context_, std::move(options));
-    collector.checkFolder(folder);
+    const int counted = checkFailing(folder, failures);
     const Lines lines = newLogLines();
 
     Lines errors;
@@ -123,14 +139,10 @@ TEST_F(FolderCheckFailureTest, EachFailureWritesItsLines) {
     EXPECT_EQ(errors, errorLines(lines));
     const Lines entries = c.entryLine.empty() ? Lines{} : Lines{"  kept", c.entryLine};
     EXPECT_EQ(entries, entryLines(lines));
-    Lines tracked;
-    for (const TrashItem& item : *folder.items())
-      tracked.push_back(std::string(item.value("path").asText()).substr(inbox.size() + 1));
-    std::sort(tracked.begin(), tracked.end());
     std::string names;
-    for (const std::string& name : tracked) names += (names.empty() ? "" : " ") + name;
+    for (const std::string& name : trackedNames(folder)) names += (names.empty() ? "" : " ") + name;
     EXPECT_EQ(c.stillTracked, names);
-    EXPECT_EQ(c.failures, collector.failures());
+    EXPECT_EQ(c.failures, counted);
     EXPECT_LT(0, failures.played()) << "the failure was never reached";
     EXPECT_EQ("0 items were removed.", lines.at(lines.size() - 2));
     EXPECT_TRUE(entryExists(entry));
@@ -155,11 +167,7 @@ TEST_F(FolderCheckFailureTest, ListingCutShortKeepsEveryRecord) {
 
   FolderFailures failures;
   failures.fail(Op::kListEnd, inbox, EIO);
-  const FailingFolders folders(failures);
-  RunOptions options;
-  options.folders = &folders;
-  TrashCollector collector(context_, std::move(options));
-  collector.checkFolder(folder);
+  const int counted = checkFailing(folder, failures);
 
   const Lines lines = newLogLines();
   EXPECT_EQ(Lines{"Error: Unable to list folder '" + inbox + "': " + std::strerror(EIO) +
@@ -167,12 +175,8 @@ TEST_F(FolderCheckFailureTest, ListingCutShortKeepsEveryRecord) {
             errorLines(lines));
   EXPECT_FALSE(entryExists(inbox + "/x.old"));
   EXPECT_EQ("1 item was removed.", lines.at(lines.size() - 2));
-  Lines tracked;
-  for (const TrashItem& item : *folder.items())
-    tracked.push_back(std::string(item.value("path").asText()).substr(inbox.size() + 1));
-  std::sort(tracked.begin(), tracked.end());
-  EXPECT_EQ((Lines{"gone-since", "kept"}), tracked);
-  EXPECT_EQ(1, collector.failures());
+  EXPECT_EQ((Lines{"gone-since", "kept"}), trackedNames(folder));
+  EXPECT_EQ(1, counted);
 }
 
 // The read-me file is written afresh at every check; when its name cannot
@@ -197,15 +201,11 @@ TEST_F(FolderCheckFailureTest, ReadMeFailuresAreQuiet) {
     folder.setValue("rtxt", Value::text("new"));
     FolderFailures failures;
     failures.fail(c.operation, readMe, c.errorNumber);
-    const FailingFolders folders(failures);
-    RunOptions options;
-    options.folders = &folders;
-    TrashCollector collector(context_, std::move(options));
-    collector.checkFolder(folder);
+    const int counted = checkFailing(folder, failures);
 
     EXPECT_EQ(Lines{}, errorLines(newLogLines()));
     EXPECT_EQ(c.left, readText(inbox + "/" + readMe).value_or("(missing)"));
-    EXPECT_EQ(0, collector.failures());
+    EXPECT_EQ(0, counted);
     EXPECT_LT(0, failures.played());
   }
 }

@@ -17,7 +17,8 @@ namespace {
 // Gives the names it was handed, then ends with |error|.
 class GivenListing : public FolderListing {
  public:
-  GivenListing(std::vector<std::string> names, int error) : names_(std::move(names)), error_(error) {}
+  GivenListing(std::vector<std::string> names, int error)
+      : names_(std::move(names)), error_(error) {}
   bool next(std::string& name) override {
     if (given_ == names_.size()) return false;
     name = names_[given_++];
