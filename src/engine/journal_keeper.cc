@@ -40,7 +40,11 @@ JournalKeeper::JournalKeeper(const RunWorld& world, std::string path, double lim
       limitDays_(limitDays),
       started_(world.clock()),
       mode_(world.systemMode ? "system" : "user"),
-      runId_(journalRunId(started_, currentProcessId())) {}
+      runId_(journalRunId(started_, currentProcessId())) {
+  record_.run = runId_;
+  record_.started = started_;
+  record_.mode = mode_;
+}
 
 bool JournalKeeper::mayRemove() {
   if (stopped_) return false;
@@ -63,15 +67,15 @@ void JournalKeeper::entryDecided(const TrashFolder& folder, const std::string& n
     stop(error, &original);
     return;
   }
-  // One record reused for every entry: its texts keep their buffers.
+  // One record reused for every entry: its texts keep their buffers, and
+  // those of the run and folder are set when they change.
   JournalRecord& record = record_;
-  record.run = runId_;
-  record.started = started_;
   record.number = ++written_;
-  record.mode = mode_;
-  record.folder = folder.path();
-  record.action = actionName(folder);
-  assignJoinedPath(record.original, folder.path(), name);
+  const std::string_view folderPath = folder.path();
+  if (record.folder != folderPath) record.folder = folderPath;
+  const std::string_view action = actionName(folder);
+  if (record.action != action) record.action = action;
+  assignJoinedPath(record.original, folderPath, name);
   const RemovalPlan& removal = decision.removal;
   const bool deleted = record.action == "delete";
   if (deleted) {
@@ -168,7 +172,7 @@ void JournalKeeper::stop(const std::string& reason, const std::string* unrecorde
   if (!reason.empty()) TrashLog::err(world_.runLog, reason);
   if (unrecorded) {
     TrashLog::err(world_.runLog, localized("'%@' was removed, but is not in the run journal.",
-                                              {loggableText(*unrecorded)}));
+                                           {loggableText(*unrecorded)}));
   }
   if (!writer_.isOpen()) return;
   JournalRecord marker = runRecord(JournalRecord::Kind::kIncomplete);

@@ -93,22 +93,25 @@ class LineWriter {
     line_.resize(std::max(line_.capacity(), kFirstRoom));
     cursor_ = line_.data();
   }
-  void text(const char* key, std::string_view value) {
+  void text(std::string_view key, std::string_view value) {
     name(key);
     quoted(value);
   }
-  void number(const char* key, std::optional<uint64_t> value) {
+  void number(std::string_view key, std::optional<uint64_t> value) {
     name(key);
-    if (!value) {
+    if (value) {
+      digits(*value);
+    } else {
       put("null");
-      return;
     }
+  }
+  void digits(uint64_t value) {
     room(20);
-    cursor_ = std::to_chars(cursor_, cursor_ + 20, *value).ptr;
+    cursor_ = std::to_chars(cursor_, cursor_ + 20, value).ptr;
   }
   /// A path as the file system holds it: as text when it is UTF-8, else as
   /// text with U+FFFD for a reader and exactly in "<key>Bytes".
-  void path(const char* key, const std::string& value) {
+  void path(std::string_view key, const std::string& value) {
     if (value.empty()) {
       name(key);
       put("null");
@@ -120,19 +123,33 @@ class LineWriter {
     } else {
       name(key);
       put(Json(value).dump(-1, ' ', false, Json::error_handler_t::replace));
-      text((std::string(key) + "Bytes").c_str(), percentEscaped(value));
+      text(std::string(key) + "Bytes", percentEscaped(value));
     }
   }
-  void null(const char* key) {
+  void null(std::string_view key) {
     name(key);
     put("null");
   }
   /// A date as isoText writes it, without making a string of it.
-  void date(const char* key, Date value) {
+  void date(std::string_view key, Date value) {
     char text[kStandardDateTextRoom];
     name(key);
     plainQuoted(writeIsoText(value, text));
   }
+  /// A member's name: {"key": or ,"key": (the most frequent write of a
+  /// line, so its room is made once).
+  void name(std::string_view key) {
+    room(key.size() + 4);
+    *cursor_ = cursor_ == line_.data() ? '{' : ',';
+    cursor_[1] = '"';
+    std::memcpy(cursor_ + 2, key.data(), key.size());
+    cursor_ += key.size() + 2;
+    *cursor_++ = '"';
+    *cursor_++ = ':';
+  }
+  /// Members written before, copied as they are.
+  void written(std::string_view members) { put(members); }
+  size_t length() const { return static_cast<size_t>(cursor_ - line_.data()); }
   void finish() {
     put("}");
     line_.resize(static_cast<size_t>(cursor_ - line_.data()));
@@ -175,11 +192,7 @@ class LineWriter {
     std::memcpy(cursor_, bytes.data(), bytes.size());
     cursor_ += bytes.size();
   }
-  void name(const char* key) {
-    put(cursor_ == line_.data() ? "{\"" : ",\"");
-    put(key);
-    put("\":");
-  }
+
   // |value| needs no escaping.
   void plainQuoted(std::string_view value) {
     room(value.size() + 2);
@@ -302,13 +315,39 @@ class LineFields : public nlohmann::json_sax<Json> {
   };
 
   static Field fieldNamed(std::string_view name) {
-    static constexpr std::string_view kNames[kFields] = {
-        "record", "run", "started", "entry", "undoneAt", "mode", "unrecorded", "folder",
-        "folderBytes", "action", "original", "originalBytes", "destination", "destinationBytes",
-        "trashInfo", "trashInfoBytes", "createdFolder", "createdFolderBytes", "createdFolderInfo",
-        "createdFolderInfoBytes", "type", "reason", "size", "device", "inode", "modified", "owner",
-        "birthTime", "changeTime", "createdFolderDevice", "createdFolderInode",
-        "createdFolderOwner", "createdFolderBirthTime"};
+    static constexpr std::string_view kNames[kFields] = {"record",
+                                                         "run",
+                                                         "started",
+                                                         "entry",
+                                                         "undoneAt",
+                                                         "mode",
+                                                         "unrecorded",
+                                                         "folder",
+                                                         "folderBytes",
+                                                         "action",
+                                                         "original",
+                                                         "originalBytes",
+                                                         "destination",
+                                                         "destinationBytes",
+                                                         "trashInfo",
+                                                         "trashInfoBytes",
+                                                         "createdFolder",
+                                                         "createdFolderBytes",
+                                                         "createdFolderInfo",
+                                                         "createdFolderInfoBytes",
+                                                         "type",
+                                                         "reason",
+                                                         "size",
+                                                         "device",
+                                                         "inode",
+                                                         "modified",
+                                                         "owner",
+                                                         "birthTime",
+                                                         "changeTime",
+                                                         "createdFolderDevice",
+                                                         "createdFolderInode",
+                                                         "createdFolderOwner",
+                                                         "createdFolderBirthTime"};
     for (int i = 0; i < kFields; ++i) {
       if (kNames[i] == name) return static_cast<Field>(i);
     }
@@ -352,38 +391,25 @@ std::string journalLine(const JournalRecord& record) {
   return line;
 }
 
-void writeJournalLine(const JournalRecord& record, std::string& out) {
-  LineWriter line(out);
-  const bool undo = record.kind == JournalRecord::Kind::kUndo;
-  // The run's own records: where its entries stand, and what they say.
-  const bool incomplete = record.kind == JournalRecord::Kind::kIncomplete;
-  if (incomplete || record.kind == JournalRecord::Kind::kMissing) {
-    line.text("record", incomplete ? "incomplete" : "missing");
-    line.path("run", record.run);
-    line.date("started", record.started);
-    line.path("mode", record.mode);
-    line.number("entry", record.number);
-    if (incomplete) {
-      line.number("unrecorded", record.unrecorded);
-    } else {
-      line.path("folder", record.folder);
-    }
-    line.finish();
-    return;
-  }
-  line.text("record", undo ? "undo" : "entry");
+namespace {
+
+// An entry line up to its number: the members every entry of a run shares.
+void writeEntryStart(LineWriter& line, const JournalRecord& record) {
+  line.text("record", "entry");
   line.path("run", record.run);
   line.date("started", record.started);
-  if (undo) {
-    line.number("entry", record.number);
-    line.date("undoneAt", record.undoneAt);
-    line.finish();
-    return;
-  }
   line.path("mode", record.mode);
-  line.number("entry", record.number);
+  line.name("entry");
+}
+
+// The members every entry of a run and folder shares, after its number.
+void writeEntryFolder(LineWriter& line, const JournalRecord& record) {
   line.path("folder", record.folder);
   line.path("action", record.action);
+}
+
+// The rest of an entry line: what is the entry's own.
+void writeEntryOwn(LineWriter& line, const JournalRecord& record) {
   line.path("original", record.original);
   line.path("destination", record.destination);
   line.path("trashInfo", record.trashInfo);
@@ -409,6 +435,71 @@ void writeJournalLine(const JournalRecord& record, std::string& out) {
     line.number("createdFolderBirthTime", record.createdFolderBirthTime);
   }
   line.finish();
+}
+
+}  // namespace
+
+void writeJournalLine(const JournalRecord& record, std::string& out) {
+  LineWriter line(out);
+  const bool undo = record.kind == JournalRecord::Kind::kUndo;
+  // The run's own records: where its entries stand, and what they say.
+  const bool incomplete = record.kind == JournalRecord::Kind::kIncomplete;
+  if (incomplete || record.kind == JournalRecord::Kind::kMissing) {
+    line.text("record", incomplete ? "incomplete" : "missing");
+    line.path("run", record.run);
+    line.date("started", record.started);
+    line.path("mode", record.mode);
+    line.number("entry", record.number);
+    if (incomplete) {
+      line.number("unrecorded", record.unrecorded);
+    } else {
+      line.path("folder", record.folder);
+    }
+    line.finish();
+    return;
+  }
+  if (undo) {
+    line.text("record", "undo");
+    line.path("run", record.run);
+    line.date("started", record.started);
+    line.number("entry", record.number);
+    line.date("undoneAt", record.undoneAt);
+    line.finish();
+    return;
+  }
+  writeEntryStart(line, record);
+  line.digits(record.number);
+  writeEntryFolder(line, record);
+  writeEntryOwn(line, record);
+}
+
+void JournalLineWriter::write(const JournalRecord& record, std::string& out) {
+  if (record.kind != JournalRecord::Kind::kEntry) {
+    writeJournalLine(record, out);
+    return;
+  }
+  LineWriter line(out);
+  if (known_ && record.run == run_ && record.started.seconds == started_.seconds &&
+      record.mode == mode_ && record.folder == folder_ && record.action == action_) {
+    line.written(start_);
+    line.digits(record.number);
+    line.written(folderMembers_);
+  } else {
+    known_ = false;
+    writeEntryStart(line, record);
+    start_.assign(out.data(), line.length());
+    line.digits(record.number);
+    const size_t folderAt = line.length();
+    writeEntryFolder(line, record);
+    folderMembers_.assign(out.data() + folderAt, line.length() - folderAt);
+    run_ = record.run;
+    started_ = record.started;
+    mode_ = record.mode;
+    folder_ = record.folder;
+    action_ = record.action;
+    known_ = true;
+  }
+  writeEntryOwn(line, record);
 }
 
 std::optional<JournalRecord> parseJournalLine(std::string_view text) {
@@ -600,7 +691,7 @@ bool JournalWriter::oldestRunIsDue(Date now, double limitDays) const {
 }
 
 bool JournalWriter::append(const JournalRecord& record, std::string& error) {
-  writeJournalLine(record, line_);
+  lines_.write(record, line_);
   line_.push_back('\n');
   // After part of a line, this one starts a line of its own; readers skip
   // the empty or cut line.

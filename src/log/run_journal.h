@@ -80,6 +80,24 @@ std::string userJournalPath(const std::string& homeDirectory);
 std::string journalLine(const JournalRecord& record);
 /// The same line into |out|, whose buffer is reused.
 void writeJournalLine(const JournalRecord& record, std::string& out);
+/// Writes entry lines one after another as writeJournalLine does, but copies
+/// the members that repeat on every line of one run and folder (its record
+/// kind, run, start and mode; folder and action) from the line before
+/// instead of writing them again: a run that deletes many entries spent a
+/// good part of each line on them.
+class JournalLineWriter {
+ public:
+  /// |record| as one line of JSON into |out|, whose buffer is reused.
+  void write(const JournalRecord& record, std::string& out);
+
+ private:
+  bool known_ = false;  // whether the members below are those of the last line
+  std::string run_, mode_, folder_, action_;
+  Date started_;
+  std::string start_;          // the line up to the entry's number
+  std::string folderMembers_;  // from after the number to the end of "action"
+};
+
 /// Reads one line back; none when it is not a journal record (a line cut
 /// short by a killed run, for instance).
 std::optional<JournalRecord> parseJournalLine(std::string_view line);
@@ -148,6 +166,7 @@ class JournalWriter {
   bool cannotReserve_ = false;  // the file system reserves no space at all
   bool lineCut_ = false;        // a failed write() may have left part of a line
   std::string path_;
+  JournalLineWriter lines_;
   std::string line_;  // the record being appended, its buffer reused
 };
 

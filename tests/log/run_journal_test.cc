@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -108,6 +109,33 @@ TEST(RunJournalTest, EveryByteOfAPathReadsBack) {
   ASSERT_TRUE(back);
   EXPECT_EQ(widest, back->folder);
   EXPECT_EQ(widest, back->createdFolderInfo);
+}
+
+// Each line of a run is written as the first would be, whichever one of the
+// members it shares with the line before changed.
+TEST(RunJournalTest, LinesWrittenInTurnEqualLinesWrittenAlone) {
+  JournalRecord record = entryOf("r", kNow, 1);
+  JournalRecord undo = entryOf("r", kNow, 2);
+  undo.kind = JournalRecord::Kind::kUndo;
+  const std::vector<std::function<void(JournalRecord&)>> changes = {
+      [](JournalRecord&) {},
+      [](JournalRecord& r) { r.number = 12345; },
+      [](JournalRecord& r) { r.run = "s"; },
+      [](JournalRecord& r) { r.started = Date{kNow.seconds + 1}; },
+      [](JournalRecord& r) { r.mode = "system"; },
+      [](JournalRecord& r) { r.folder = "/home/a/caf\xe9"; },
+      [](JournalRecord& r) { r.action = "move"; },
+      [](JournalRecord& r) { r.original = "/home/a/caf\xe9/y"; },
+  };
+  JournalLineWriter writer;
+  std::string line;
+  for (const auto& change : changes) {
+    change(record);
+    writer.write(record, line);
+    EXPECT_EQ(journalLine(record), line);
+    writer.write(undo, line);  // a record of another kind in between
+    EXPECT_EQ(journalLine(undo), line);
+  }
 }
 
 TEST(RunJournalTest, LinesThatAreNoRecordsAreSkipped) {
