@@ -66,9 +66,9 @@ class DirectoryListing : public FolderListing {
 
 std::unique_ptr<FolderListing> startListing(int dirFd, int& errorNumber) {
   // Reopening "." gives a descriptor with its own read position.
-  const int fd = dirFd < 0 ? -1 : openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int fd = openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);  // EBADF for a closed one
   if (fd < 0) {
-    errorNumber = dirFd < 0 ? EBADF : errno;
+    errorNumber = errno;
     return nullptr;
   }
   DIR* dir = fdopendir(fd);

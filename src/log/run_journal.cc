@@ -369,11 +369,16 @@ std::string journalLine(const JournalRecord& record) {
 
 namespace {
 
-// An entry line up to its number: the members every entry of a run shares.
-void writeEntryStart(LineWriter& line, const JournalRecord& record) {
-  line.text("record", "entry");
+// The members that open every line: its kind, and the run it tells of.
+void writeRunMembers(LineWriter& line, std::string_view kind, const JournalRecord& record) {
+  line.text("record", kind);
   line.path("run", record.run);
   line.date("started", record.started);
+}
+
+// An entry line up to its number: the members every entry of a run shares.
+void writeEntryStart(LineWriter& line, const JournalRecord& record) {
+  writeRunMembers(line, "entry", record);
   line.path("mode", record.mode);
   line.name("entry");
 }
@@ -417,13 +422,10 @@ void writeEntryOwn(LineWriter& line, const JournalRecord& record) {
 
 void writeJournalLine(const JournalRecord& record, std::string& out) {
   LineWriter line(out);
-  const bool undo = record.kind == JournalRecord::Kind::kUndo;
   // The run's own records: where its entries stand, and what they say.
   const bool incomplete = record.kind == JournalRecord::Kind::kIncomplete;
   if (incomplete || record.kind == JournalRecord::Kind::kMissing) {
-    line.text("record", incomplete ? "incomplete" : "missing");
-    line.path("run", record.run);
-    line.date("started", record.started);
+    writeRunMembers(line, incomplete ? "incomplete" : "missing", record);
     line.path("mode", record.mode);
     line.number("entry", record.number);
     if (incomplete) {
@@ -434,10 +436,8 @@ void writeJournalLine(const JournalRecord& record, std::string& out) {
     line.finish();
     return;
   }
-  if (undo) {
-    line.text("record", "undo");
-    line.path("run", record.run);
-    line.date("started", record.started);
+  if (record.kind == JournalRecord::Kind::kUndo) {
+    writeRunMembers(line, "undo", record);
     line.number("entry", record.number);
     line.date("undoneAt", record.undoneAt);
     line.finish();
